@@ -1,0 +1,19 @@
+// Conversion between UTF-8 byte text and UTF-16 text, shared by every subsystem.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brevis {
+
+// Decodes UTF-8. Ill-formed sequences become U+FFFD, one per offending byte, so that
+// no input is silently dropped.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+
+// Encodes UTF-16. An unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// Widens bytes 0x00-0xFF one to one (Latin-1). Useful for ASCII protocol text.
+std::u16string Latin1ToUtf16(std::string_view bytes);
+
+}  // namespace brevis

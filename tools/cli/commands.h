@@ -1,0 +1,13 @@
+// Registration of brevisfetch-cli's subcommands; each capability lives in its own file.
+#pragma once
+
+namespace CLI {
+class App;
+}
+
+namespace brevis::cli {
+
+// Adds "encipher" and "decipher".
+void AddCipherCommands(CLI::App& app);
+
+}  // namespace brevis::cli

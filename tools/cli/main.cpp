@@ -1,0 +1,30 @@
+// brevisfetch-cli: command-line access to BrevisFetch's capabilities.
+#include <CLI/CLI.hpp>
+
+#include <exception>
+#include <iostream>
+
+#include "tools/cli/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"BrevisFetch: fetches the full text of a Chinese patent as one PDF."};
+  app.name("brevisfetch-cli");
+  app.set_version_flag("--version", "BrevisFetch 20100410");
+  app.require_subcommand(0, 1);
+
+#ifdef BREVISFETCH_HAVE_CIPHER
+  brevis::cli::AddCipherCommands(app);
+#endif
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  } catch (const std::exception& e) {
+    // Subcommands run from their parse callbacks; any failure ends up here.
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+  if (argc == 1) std::cout << app.help();
+  return 0;
+}
