@@ -10,4 +10,7 @@ namespace brevis::cli {
 // Adds "encipher" and "decipher".
 void AddCipherCommands(CLI::App& app);
 
+// Adds "get".
+void AddGetCommand(CLI::App& app);
+
 }  // namespace brevis::cli

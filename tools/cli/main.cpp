@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
 #ifdef BREVISFETCH_HAVE_CIPHER
   brevis::cli::AddCipherCommands(app);
 #endif
+#ifdef BREVISFETCH_HAVE_HTTP
+  brevis::cli::AddGetCommand(app);
+#endif
 
   try {
     app.parse(argc, argv);
