@@ -17,11 +17,13 @@ TEST(TextTest, IllFormedInputBecomesReplacementCharacters) {
     std::u16string utf16;
   };
   const Case cases[] = {
-      {"\xC3", u"\uFFFD"},                  // truncated two-byte sequence
-      {"\xE4\xB8", u"\uFFFD\uFFFD"},        // truncated three-byte sequence
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},        // overlong "/"
+      {"\xC3", u"\uFFFD"},                      // truncated two-byte sequence
+      {"\xE4\xB8", u"\uFFFD\uFFFD"},            // truncated three-byte sequence
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong "/"
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
-      {"a\xFF" "b", u"a\uFFFDb"},
+      {"a\xFF"
+       "b",
+       u"a\uFFFDb"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.utf8);

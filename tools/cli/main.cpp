@@ -1,6 +1,5 @@
 // brevisfetch-cli: command-line access to BrevisFetch's capabilities.
 #include <CLI/CLI.hpp>
-
 #include <exception>
 #include <iostream>
 
