@@ -177,6 +177,17 @@ TEST(IOHandlerTest, ReadTimeouts) {
   EXPECT_TRUE(peer.WaitDone());
 }
 
+TEST(IOHandlerTest, ReadTimeoutZeroOrMinusOneWaitsWithoutLimit) {
+  for (int read_timeout : {0, -1}) {
+    SCOPED_TRACE(read_timeout);
+    ScriptedPeer peer({PeerStep::Delay(300), PeerStep::Send("late\n")});
+    auto client = ConnectTo(peer, read_timeout);
+    IOHandler& io = *client->GetIOHandler();
+    EXPECT_EQ(io.ReadLn(), "late");
+    EXPECT_FALSE(io.ReadLnTimedOut());
+  }
+}
+
 // Block and stream reads.
 
 TEST(IOHandlerTest, ReadStreamKnownLength) {
