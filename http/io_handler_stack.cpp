@@ -1,0 +1,133 @@
+// Socket I/O handler over the process-wide socket layer.
+#include "http/io_handler_stack.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "http/connect_thread.h"
+#include "http/net_error.h"
+
+namespace brevis {
+namespace {
+
+// The canonical text of an IPv6 literal, or "" when `host` is none.
+std::string CanonicalIPv6(const std::string& host) {
+  in6_addr address{};
+  if (inet_pton(AF_INET6, host.c_str(), &address) != 1) return std::string();
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET6, &address, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+IOHandlerStack::IOHandlerStack() = default;
+
+IOHandlerStack::~IOHandlerStack() = default;
+
+void IOHandlerStack::CheckForDisconnect(bool raise_if_disconnected, bool ignore_buffer) {
+  bool disconnected;
+  if (closedGracefully_) {
+    if (binding_ != nullptr && binding_->HandleAllocated()) {
+      Close();
+      DoStatus(ConnStatus::hsDisconnected);
+    }
+    disconnected = true;
+  } else {
+    disconnected = binding_ == nullptr || !binding_->HandleAllocated();
+  }
+  if (disconnected && (InputBufferIsEmpty() || ignore_buffer) && raise_if_disconnected) {
+    throw NetConnClosedGracefully();
+  }
+}
+
+bool IOHandlerStack::Connected() {
+  // Unread bytes already answer the question; polling then would only let the buffer grow.
+  if (InputBufferIsEmpty()) ReceiveIntoBuffer(false, 0, false);
+  const bool socket_there = binding_ != nullptr && binding_->HandleAllocated();
+  return (socket_there && IOHandler::Connected()) || !InputBufferIsEmpty();
+}
+
+bool IOHandlerStack::Readable(int milliseconds) {
+  if (binding_ == nullptr) throw NetConnClosedGracefully();
+  return binding_->Readable(milliseconds);
+}
+
+bool IOHandlerStack::SourceIsAvailable() const {
+  return binding_ != nullptr && binding_->HandleAllocated();
+}
+
+std::size_t IOHandlerStack::ReadDataFromSource(uint8_t* buffer, std::size_t size) {
+  return binding_->Receive(buffer, size);
+}
+
+std::size_t IOHandlerStack::WriteDataToTarget(const uint8_t* data, std::size_t size) {
+  if (binding_ == nullptr) throw NetConnClosedGracefully();
+  return binding_->Send(data, size);
+}
+
+void IOHandlerStack::ConnectSocket() {
+  DoBeforeBind();
+  binding_->SetIPVersion(IPVersion());
+  binding_->AllocateSocket(SOCK_STREAM, 0);
+  DoSocketAllocated();
+
+  binding_->SetIP(BoundIP());
+  binding_->SetPort(BoundPort());
+  binding_->SetClientPortMin(BoundPortMin());
+  binding_->SetClientPortMax(BoundPortMax());
+  if (ReuseSocket()) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
+  // Without a local address, port or port range the platform chooses both at connect time; an
+  // explicit bind to port 0 would only tie up an ephemeral port per destination.
+  if (!BoundIP().empty() || BoundPort() != 0 || (BoundPortMin() != 0 && BoundPortMax() != 0)) {
+    binding_->Bind();
+  }
+  binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, UseNagle() ? 0 : 1);
+  DoAfterBind();
+
+  std::string address;
+  if (IPVersion() == IPVersion::ivIPv4) {
+    if (SocketStack::IsIP(Host())) {
+      address = Host();
+    } else {
+      DoStatus(ConnStatus::hsResolving, Host());
+      address = SocketStack::ResolveHost(Host(), IPVersion());
+    }
+  } else {
+    address = CanonicalIPv6(Host());
+    if (address.empty()) {
+      DoStatus(ConnStatus::hsResolving, Host());
+      address = SocketStack::ResolveHost(Host(), IPVersion());
+    }
+  }
+  binding_->SetPeer(address, Port(), IPVersion());
+  DoStatus(ConnStatus::hsConnecting, binding_->PeerIP());
+
+  if (ConnectTimeout() != 0) {
+    ConnectWithTimeout(ConnectTimeout());
+  } else {
+    binding_->Connect();
+  }
+}
+
+void IOHandlerStack::ConnectWithTimeout(int timeout) {
+  if (timeout == kTimeoutDefault) timeout = kTimeoutInfinite;
+  ConnectThread thread(*binding_);
+  if (!thread.WaitFor(timeout < 0 ? -1 : timeout)) {
+    thread.Stop();
+    thread.Join();
+    Close();
+    throw NetConnectTimeout();
+  }
+  thread.Join();
+  if (!thread.ExceptionMessage().empty()) {
+    if (thread.LastSocketError() != 0) {
+      throw NetSocketError(thread.LastSocketError(), thread.ExceptionMessage());
+    }
+    throw NetConnectException(thread.ExceptionMessage());
+  }
+}
+
+}  // namespace brevis

@@ -1,0 +1,59 @@
+// Byte streams that the I/O handler reads into and writes from: the abstract Stream, an
+// in-memory MemoryStream and a NullStream that drops everything written to it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brevis {
+
+// A seekable byte stream. Writing at the position overwrites and extends; SetSize keeps the
+// position unless it would lie past the new end.
+class Stream {
+ public:
+  virtual ~Stream() = default;
+  virtual int64_t Position() const = 0;
+  virtual void SetPosition(int64_t position) = 0;
+  virtual int64_t Size() const = 0;
+  virtual void SetSize(int64_t size) = 0;
+  virtual void Write(const uint8_t* data, std::size_t count) = 0;
+  // Reads up to `count` bytes from the position; returns how many were read.
+  virtual std::size_t Read(uint8_t* data, std::size_t count) = 0;
+};
+
+class MemoryStream final : public Stream {
+ public:
+  MemoryStream() = default;
+  explicit MemoryStream(std::string_view bytes);
+
+  int64_t Position() const override { return position_; }
+  void SetPosition(int64_t position) override;
+  int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t size) override;
+  void Write(const uint8_t* data, std::size_t count) override;
+  std::size_t Read(uint8_t* data, std::size_t count) override;
+
+  const std::vector<uint8_t>& Bytes() const { return data_; }
+  // The whole content as byte text.
+  std::string ToString() const { return std::string(data_.begin(), data_.end()); }
+
+ private:
+  std::vector<uint8_t> data_;
+  int64_t position_ = 0;
+};
+
+// Drops everything written; always empty.
+class NullStream final : public Stream {
+ public:
+  int64_t Position() const override { return 0; }
+  void SetPosition(int64_t) override {}
+  int64_t Size() const override { return 0; }
+  void SetSize(int64_t) override {}
+  void Write(const uint8_t*, std::size_t) override {}
+  std::size_t Read(uint8_t*, std::size_t) override { return 0; }
+};
+
+}  // namespace brevis
