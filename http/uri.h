@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace brevis {
+#include "http/socket_stack.h"
 
-enum class IPVersion { ivIPv4, ivIPv6 };
+namespace brevis {
 
 // Parts that GetFullURI may add besides scheme, host, port, path and parameters.
 enum OptionalField : unsigned { ofAuthInfo = 1u, ofBookmark = 2u };
