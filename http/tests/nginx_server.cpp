@@ -2,9 +2,10 @@
 #include "http/tests/nginx_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,10 +143,23 @@ bool NginxServer::Start() {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, BREVISFETCH_NGINX, nullptr, nullptr, argv.data(), environ) != 0) {
-      error_ = "posix_spawn failed";
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+      error_ = "fork failed";
       return false;
+    }
+    if (pid == 0) {
+      // Only async-signal-safe calls here. nginx ends with this process even when it dies
+      // without stopping it, and does not hold the parent's output open.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      const int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0) {
+        ::dup2(null_fd, STDIN_FILENO);
+        ::dup2(null_fd, STDOUT_FILENO);
+        ::dup2(null_fd, STDERR_FILENO);
+      }
+      ::execve(BREVISFETCH_NGINX, argv.data(), environ);
+      ::_exit(127);
     }
     pid_ = pid;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
