@@ -65,6 +65,9 @@ void TcpConnection::Disconnect(bool notify_peer) {
     if (onDisconnected_) onDisconnected_();
     DoStatus(ConnStatus::hsDisconnected);
   }
+  // Unread bytes of a connection this side has given up on are not wanted any more; left in
+  // place they would keep Connected() true, and every later Connect would fail.
+  if (ioHandler_ != nullptr) ioHandler_->InputBuffer().Clear();
   if (failure) std::rethrow_exception(failure);
 }
 

@@ -33,7 +33,8 @@ class TcpConnection : public NetComponent {
 
   // False without a handler, else the handler's answer (see IOHandler::Connected).
   virtual bool Connected();
-  // Notifies the peer (nothing is sent for a plain TCP connection), then closes the handler.
+  // Notifies the peer (nothing is sent for a plain TCP connection), then closes the handler and
+  // drops any unread bytes.
   void Disconnect() { Disconnect(true); }
   virtual void Disconnect(bool notify_peer);
   // Runs the handler's disconnect check; without a handler throws NetError "Not Connected"
