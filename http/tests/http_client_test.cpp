@@ -63,6 +63,14 @@ TEST(HttpClientTest, HostHeaderLeavesOutPort80) {
   }
   EXPECT_EQ(client.Request().Host, u"127.0.0.1");
   EXPECT_EQ(client.Request().URL, u"/a");
+  // An IPv6 literal keeps its brackets, so that the port does not run into it.
+  try {
+    client.Get(u"http://[::1]:1/b?c", body);
+  } catch (const std::exception&) {
+    // Nothing listens there.
+  }
+  EXPECT_EQ(client.Request().Host, u"[::1]:1");
+  EXPECT_EQ(client.Request().URL, u"/b?c");
 }
 
 // One exchange: the peer reads the request head, sends `response` and ends the stream.
@@ -150,6 +158,13 @@ TEST(HttpClientTest, ReadsBodies) {
 
 TEST(HttpClientTest, ReadsBodiesSentOneByteAtATime) {
   for (const BodyCase& c : kBodyCases) RunBodyCase(c, true);
+}
+
+TEST(HttpClientTest, AcceptsExactlyMaxHeaderLines) {
+  std::string response = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; i < 254; ++i) response += "X-" + std::to_string(i) + ": v\r\n";
+  response += "Content-Length: 2\r\n\r\nok";
+  RunBodyCase({"255 header lines", response, "ok"}, false);
 }
 
 TEST(HttpClientTest, Status204DropsLateBytes) {
