@@ -87,13 +87,13 @@ int HttpResponse::ResponseCode() const {
 }
 
 HttpClient::HttpClient() = default;
+HttpClient::~HttpClient() = default;
 
 IOHandler& HttpClient::IO() const {
   IOHandler* io = GetIOHandler();
   if (io == nullptr) throw NetError(kMsgNotConnected);
   return *io;
 }
-HttpClient::~HttpClient() = default;
 
 void HttpClient::Get(std::u16string_view url, Stream& stream) {
   DoRequest(u"GET", url, nullptr, &stream, {});
