@@ -1,0 +1,221 @@
+// CookieManager: domain and path defaults, rejection and matching rules, expiry and the
+// Cookie header.
+#include "http/cookie_manager.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+#include "http/ascii_text.h"
+#include "http/http_date.h"
+
+namespace brevis {
+
+namespace {
+
+std::u16string Dotted(std::u16string_view domain) {
+  std::u16string out(u".");
+  out += domain;
+  return out;
+}
+
+// Four dot-separated decimal numbers 0 to 255.
+bool IsDottedQuad(std::u16string_view s) {
+  int parts = 0;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t dot = s.find(u'.', start);
+    const std::u16string_view part = s.substr(start, dot - start);
+    if (part.empty() || part.size() > 3) return false;
+    int value = 0;
+    for (char16_t c : part) {
+      if (c < u'0' || c > u'9') return false;
+      value = value * 10 + (c - u'0');
+    }
+    if (value > 255 || ++parts > 4) return false;
+    if (dot == std::u16string_view::npos) break;
+    start = dot + 1;
+  }
+  return parts == 4;
+}
+
+bool IsHostName(std::u16string_view s) { return !s.empty() && s[0] != u'.' && !IsDottedQuad(s); }
+
+int PortNumber(std::u16string_view port) {
+  const auto value = ascii::ParseInt64(port);
+  return value && *value >= 0 && *value <= 65535 ? static_cast<int>(*value) : 80;
+}
+
+}  // namespace
+
+Cookies::CookieDomainList& Cookies::LockCookieListByDomain(CookieAccess access) {
+  if (access == CookieAccess::caRead) {
+    lock_.lock_shared();
+  } else {
+    lock_.lock();
+  }
+  return cookieListByDomain_;
+}
+
+void Cookies::UnlockCookieListByDomain(CookieAccess access) {
+  if (access == CookieAccess::caRead) {
+    lock_.unlock_shared();
+  } else {
+    lock_.unlock();
+  }
+}
+
+void Cookies::AddCookie(std::unique_ptr<NetscapeCookie> cookie) {
+  std::unique_lock guard(lock_);
+  auto domain = std::find_if(
+      cookieListByDomain_.begin(), cookieListByDomain_.end(),
+      [&](const DomainEntry& d) { return ascii::EqualsIgnoreCase(d.domain, cookie->Domain); });
+  if (domain == cookieListByDomain_.end()) {
+    cookieListByDomain_.push_back({cookie->Domain, {}});
+    domain = cookieListByDomain_.end() - 1;
+  }
+  for (Entry& entry : domain->cookies) {
+    if (ascii::EqualsIgnoreCase(entry.name, cookie->Name)) {
+      entry.cookie = std::move(cookie);
+      return;
+    }
+  }
+  domain->cookies.push_back({cookie->Name, std::move(cookie)});
+}
+
+std::size_t Cookies::Count() {
+  std::shared_lock guard(lock_);
+  std::size_t count = 0;
+  for (const DomainEntry& d : cookieListByDomain_) count += d.cookies.size();
+  return count;
+}
+
+std::u16string CookieManager::EffectiveHost(std::u16string_view host) {
+  std::u16string out(host);
+  if (out.find(u'.') == std::u16string::npos) out += u".local";
+  return out;
+}
+
+bool CookieManager::DomainMatches(std::u16string_view host, std::u16string_view domain) {
+  if (IsDottedQuad(host)) return ascii::EqualsIgnoreCase(host, domain);
+  if (!IsHostName(host)) return false;
+  if (!domain.empty() && domain[0] == u'.') {
+    const std::u16string_view bare = domain.substr(1);
+    if (ascii::EndsWithIgnoreCase(host, domain)) {
+      return IsHostName(bare) && host.size() > domain.size();
+    }
+    return ascii::EqualsIgnoreCase(host, bare);
+  }
+  return ascii::EqualsIgnoreCase(host, domain);
+}
+
+bool CookieManager::PortMatches(const CookieRFC2965& cookie, std::u16string_view port) {
+  if (!cookie.HasPortList) return true;
+  const int number = PortNumber(port);
+  if (cookie.PortList.empty()) return number == cookie.RecvPort;
+  return std::find(cookie.PortList.begin(), cookie.PortList.end(), number) != cookie.PortList.end();
+}
+
+bool CookieManager::IsCookieRejected(const NetscapeCookie& cookie, const Uri& address) {
+  if (!ascii::StartsWithIgnoreCase(address.Path, cookie.Path)) return true;
+  const std::u16string_view domain = cookie.Domain;
+  const auto* rfc2965 = dynamic_cast<const CookieRFC2965*>(&cookie);
+  if (rfc2965 != nullptr) {
+    const std::u16string_view bare =
+        !domain.empty() && domain[0] == u'.' ? domain.substr(1) : domain;
+    if (rfc2965->Version <= 0) return true;
+    if (bare.find(u'.') == std::u16string_view::npos &&
+        !ascii::EqualsIgnoreCase(domain, u".local")) {
+      return true;
+    }
+    if (!DomainMatches(EffectiveHost(address.Host), domain)) return true;
+  } else {
+    if (domain.empty() || domain[0] != u'.') return true;
+    if (domain.substr(1).find(u'.') == std::u16string_view::npos) return true;
+    if (!DomainMatches(address.Host, domain)) return true;
+  }
+  // A host "a.b.example.com" may not set a cookie for ".example.com".
+  const std::u16string_view host = address.Host;
+  if (IsHostName(host) && ascii::EndsWithIgnoreCase(host, domain)) {
+    const std::u16string_view front = host.substr(0, host.size() - domain.size());
+    if (front.find(u'.') != std::u16string_view::npos) return true;
+  }
+  if (rfc2965 != nullptr && !PortMatches(*rfc2965, address.Port)) return true;
+  return false;
+}
+
+void CookieManager::Store(std::unique_ptr<NetscapeCookie> cookie, const Uri& address) {
+  if (cookie->Path.empty()) {
+    std::u16string path = address.Path;
+    if (!path.empty() && path.back() == u'/') path.pop_back();
+    cookie->Path = path;
+  }
+  if (IsCookieRejected(*cookie, address)) return;
+  if (OnNewCookie && !OnNewCookie(*cookie)) return;
+  cookieCollection_.AddCookie(std::move(cookie));
+}
+
+void CookieManager::AddCookie(std::u16string_view cookie_text, const Uri& address) {
+  auto cookie = std::make_unique<CookieRFC2109>();
+  cookie->SetCookieText(cookie_text);
+  if (cookie->Domain.empty()) cookie->Domain = Dotted(address.Host);
+  Store(std::move(cookie), address);
+}
+
+void CookieManager::AddCookie2(std::u16string_view cookie_text, const Uri& address) {
+  auto cookie = std::make_unique<CookieRFC2965>();
+  cookie->RecvPort = PortNumber(address.Port);
+  cookie->SetCookieText(cookie_text);
+  if (cookie->Domain.empty()) {
+    cookie->Domain = Dotted(EffectiveHost(address.Host));
+  } else if (cookie->Domain[0] != u'.') {
+    cookie->Domain = Dotted(cookie->Domain);
+  }
+  Store(std::move(cookie), address);
+}
+
+void CookieManager::PurgeExpiredCookies() {
+  const auto now = std::chrono::system_clock::now();
+  auto& domains = cookieCollection_.LockCookieListByDomain(CookieAccess::caReadWrite);
+  for (auto d = domains.rbegin(); d != domains.rend(); ++d) {
+    auto& cookies = d->cookies;
+    for (std::size_t i = cookies.size(); i-- > 0;) {
+      const std::u16string& expires = cookies[i].cookie->Expires;
+      if (expires.empty()) continue;
+      // A text that does not read as a date counts as the earliest date: expired.
+      const auto when = ParseInternetDate(expires);
+      if (!when || now > *when) {
+        cookies.erase(cookies.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  cookieCollection_.UnlockCookieListByDomain(CookieAccess::caReadWrite);
+}
+
+std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure_connection) {
+  PurgeExpiredCookies();
+  const std::u16string host = EffectiveHost(address.Host);
+  std::vector<const NetscapeCookie*> taken;
+  auto& domains = cookieCollection_.LockCookieListByDomain(CookieAccess::caRead);
+  for (const Cookies::DomainEntry& d : domains) {
+    if (!DomainMatches(host, d.domain)) continue;
+    for (auto e = d.cookies.rbegin(); e != d.cookies.rend(); ++e) {
+      const NetscapeCookie& cookie = *e->cookie;
+      const auto* rfc2965 = dynamic_cast<const CookieRFC2965*>(&cookie);
+      if ((rfc2965 == nullptr || PortMatches(*rfc2965, address.Port)) &&
+          ascii::StartsWithIgnoreCase(address.Path, cookie.Path) &&
+          (!cookie.Secure || secure_connection) && !cookie.Value.empty()) {
+        taken.push_back(&cookie);
+      }
+    }
+  }
+  std::u16string list;
+  for (auto it = taken.rbegin(); it != taken.rend(); ++it) {
+    if (!list.empty()) list += u"; ";
+    list += (*it)->Name + u"=" + (*it)->Value;
+  }
+  cookieCollection_.UnlockCookieListByDomain(CookieAccess::caRead);
+  return list;
+}
+
+}  // namespace brevis

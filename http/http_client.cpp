@@ -1,0 +1,535 @@
+// HttpClient: request head, status and header block, response decisions and body reading.
+#include "http/http_client.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "common/text.h"
+#include "http/ascii_text.h"
+#include "http/http_errors.h"
+
+namespace brevis {
+
+namespace {
+
+int ClassOf(int code) { return code / 100; }
+
+bool Contains(const std::vector<int>& list, int value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::u16string Widen(std::string_view bytes) { return Latin1ToUtf16(bytes); }
+std::string Narrow(std::u16string_view text) { return ascii::ToAsciiBytes(text); }
+
+// Body text in the response's character set; without one the platform's default (UTF-8).
+std::u16string DecodeBody(const std::vector<uint8_t>& bytes, std::u16string_view charset) {
+  const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const std::u16string cs = ascii::ToLower(ascii::Trim(charset));
+  if (cs == u"iso-8859-1" || cs == u"latin1" || cs == u"us-ascii" || cs == u"ascii" ||
+      cs == u"windows-1252") {
+    return Latin1ToUtf16(raw);
+  }
+  return Utf8ToUtf16(raw);
+}
+
+// Puts the caller's stream back as the response's destination when a scope ends.
+class ContentStreamSwap {
+ public:
+  ContentStreamSwap(HttpResponse& response, Stream* replacement)
+      : response_(response), saved_(response.ContentStream) {
+    response.ContentStream = replacement;
+  }
+  ~ContentStreamSwap() { response_.ContentStream = saved_; }
+  ContentStreamSwap(const ContentStreamSwap&) = delete;
+  ContentStreamSwap& operator=(const ContentStreamSwap&) = delete;
+
+ private:
+  HttpResponse& response_;
+  Stream* saved_;
+};
+
+// Forwards to a destination stream and fails as soon as more than `limit` bytes were written:
+// a body read until the peer closes has no length to check in advance.
+class LimitedStream final : public Stream {
+ public:
+  LimitedStream(Stream& target, std::int64_t limit) : target_(target), limit_(limit) {}
+  int64_t Position() const override { return target_.Position(); }
+  void SetPosition(int64_t position) override { target_.SetPosition(position); }
+  int64_t Size() const override { return target_.Size(); }
+  void SetSize(int64_t size) override { target_.SetSize(size); }
+  std::size_t Read(uint8_t* data, std::size_t count) override { return target_.Read(data, count); }
+  void Write(const uint8_t* data, std::size_t count) override {
+    written_ += static_cast<std::int64_t>(count);
+    if (written_ > limit_) {
+      throw HttpResponseError("Response body is larger than the " + std::to_string(limit_) +
+                              " bytes a fetch accepts.");
+    }
+    target_.Write(data, count);
+  }
+
+ private:
+  Stream& target_;
+  std::int64_t limit_;
+  std::int64_t written_ = 0;
+};
+
+}  // namespace
+
+int HttpResponse::ResponseCode() const {
+  std::u16string_view rest = ResponseText;
+  const std::size_t space = rest.find(u' ');
+  rest = space == std::u16string_view::npos ? std::u16string_view() : rest.substr(space + 1);
+  rest = ascii::Trim(rest);
+  rest = rest.substr(0, rest.find(u' '));
+  const auto code = ascii::ParseInt64(rest);
+  if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
+  return static_cast<int>(*code);
+}
+
+HttpClient::HttpClient() = default;
+HttpClient::~HttpClient() = default;
+
+IOHandler& HttpClient::IO() const {
+  IOHandler* io = GetIOHandler();
+  if (io == nullptr) throw NetError(kMsgNotConnected);
+  return *io;
+}
+
+void HttpClient::Get(std::u16string_view url, Stream& stream) {
+  DoRequest(u"GET", url, nullptr, &stream, {});
+}
+
+void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, Stream* source,
+                           Stream* response_stream, const std::vector<int>& ignore_replies) {
+  RedirectCount = 0;
+  request_.URL = std::u16string(url);
+  request_.Method = std::u16string(method);
+  request_.Source = source;
+  response_.ContentStream = response_stream;
+  try {
+    HttpNextStep step;
+    do {
+      ApplyRequestURL();
+      SendRequest();
+      do {
+        response_.ResponseText = ReadHeaderLine();
+        RetrieveHeaders();
+        StoreResponseCookies();
+      } while (response_.ResponseCode() == 100);
+      step = ProcessResponse(ignore_replies);
+    } while (step != HttpNextStep::nsDone);
+  } catch (...) {
+    // A failed fetch may leave the rest of a response on the wire: never reuse it.
+    response_.KeepAlive = false;
+    response_.ContentStream = nullptr;
+    try {
+      DropConnection();
+    } catch (...) {
+      // The fetch's own failure is the one to report.
+    }
+    throw;
+  }
+  response_.ContentStream = nullptr;
+  if (response_stream != nullptr && response_stream->Size() > response_stream->Position()) {
+    response_stream->SetSize(response_stream->Position());
+  }
+  response_.KeepAlive = ComputeKeepAlive();
+  if (!response_.KeepAlive) DropConnection();
+}
+
+void HttpClient::DropConnection() {
+  Disconnect();
+  // Bytes left from the old connection must never be read as the next response.
+  if (IOHandler* io = GetIOHandler()) io->InputBuffer().Clear();
+}
+
+void HttpClient::ApplyRequestURL() {
+  const Uri next(request_.URL);
+  if (!next.Username.empty()) {
+    request_.Username = next.Username;
+    request_.Password = next.Password;
+  }
+  url_.Username = request_.Username;
+  url_.Password = request_.Password;
+
+  url_.Path = MergePath(url_.Path, next.Path);
+  url_.Document = next.Document;
+  url_.Params = next.Params;
+  if (!next.Host.empty()) url_.Host = next.Host;
+
+  if (!next.Protocol.empty()) {
+    url_.Protocol = next.Protocol;
+  } else {
+    url_.Protocol = ascii::EqualsIgnoreCase(url_.Protocol, u"https") ? u"https" : u"http";
+  }
+
+  if (!next.Port.empty()) {
+    url_.Port = next.Port;
+  } else if (ascii::EqualsIgnoreCase(next.Protocol, u"http")) {
+    url_.Port = u"80";
+  } else if (ascii::EqualsIgnoreCase(next.Protocol, u"https")) {
+    url_.Port = u"443";
+  } else if (url_.Port.empty()) {
+    throw NetUnknownProtocol();
+  }
+
+  request_.URL = url_.GetPathAndParams();
+  request_.IPVersion = next.IPVersion;
+  url_.IPVersion = next.IPVersion;
+  request_.ContentLength = request_.Source != nullptr ? request_.Source->Size() : -1;
+
+  // An IPv6 literal needs its brackets in the Host header, or the port would run into it.
+  std::u16string host = url_.Host;
+  if (url_.IPVersion == brevis::IPVersion::ivIPv6) host = u"[" + host + u"]";
+  request_.Host = url_.Port == u"80" ? host : host + u":" + url_.Port;
+}
+
+HttpConnectionType HttpClient::SelectEndpoint() {
+  if (connectedIPVersion_ != url_.IPVersion && Connected()) DropConnection();
+
+  const auto port_number = ascii::ParseInt64(url_.Port);
+  const std::int64_t port = port_number ? *port_number : 80;
+  const std::string host = Narrow(url_.Host);
+  if ((!ascii::EqualsIgnoreCase(Widen(Host()), url_.Host) || Port() != port) && Connected()) {
+    DropConnection();
+  }
+  if (ascii::EqualsIgnoreCase(url_.Protocol, u"HTTPS")) throw NetIOHandlerPropInvalid();
+  if (port < 0 || port > 65535) throw std::out_of_range("Range check error");
+  SetHost(host);
+  SetPort(static_cast<std::uint16_t>(port));
+  return HttpConnectionType::ctNormal;
+}
+
+void HttpClient::SendRequest() {
+  request_.UseProxy = SelectEndpoint();
+  if (ProtocolVersion == HttpVersion::pv1_0 && request_.Connection.empty()) {
+    request_.Connection = u"keep-alive";
+  }
+  if (ascii::FindIgnoreCase(request_.AcceptEncoding, u"identity") == std::u16string::npos) {
+    request_.AcceptEncoding =
+        request_.AcceptEncoding.empty() ? u"identity" : request_.AcceptEncoding + u", identity";
+  }
+  EnsureConnected();
+  BuildAndSendRequest();
+  if (request_.Source != nullptr) IO().Write(*request_.Source, -1);
+}
+
+void HttpClient::EnsureConnected() {
+  if (!response_.KeepAlive || connectionSpoiled_) DropConnection();
+  connectionSpoiled_ = false;
+  CheckForGracefulDisconnect(false);
+  if (!Connected()) {
+    SetIPVersion(url_.IPVersion);
+    Connect();
+    connectedIPVersion_ = url_.IPVersion;
+  }
+}
+
+void HttpClient::AddRequestCookies() {
+  if (!cookieManager_) return;
+  const std::u16string cookies =
+      cookieManager_->GenerateCookieList(url_, ascii::EqualsIgnoreCase(url_.Protocol, u"HTTPS"));
+  if (cookies.empty()) return;
+  request_.RawHeaders.SetValues(u"Cookie", cookies);
+  request_.RawHeaders.SetValues(u"Cookie2", u"$Version=\"1\"");
+}
+
+void HttpClient::BuildAndSendRequest() {
+  HeaderList& raw = request_.RawHeaders;
+  raw.Clear();
+  auto set = [&raw](std::u16string_view name, std::u16string_view value) {
+    if (!value.empty()) raw.SetValues(name, value);
+  };
+  auto set_date = [&set](std::u16string_view name, const std::optional<SysSeconds>& when) {
+    if (when) set(name, FormatCookieDate(*when));
+  };
+  set(u"Connection", request_.Connection);
+  set(u"Content-Version", request_.ContentVersion);
+  set(u"Content-Disposition", request_.ContentDisposition);
+  set(u"Content-Encoding", request_.ContentEncoding);
+  set(u"Content-Language", request_.ContentLanguage);
+  if (!request_.ContentType.empty()) {
+    set(u"Content-Type", request_.CharSet.empty()
+                             ? request_.ContentType
+                             : request_.ContentType + u"; charset=" + request_.CharSet);
+  }
+  if (request_.ContentLength >= 0) {
+    set(u"Content-Length", Widen(std::to_string(request_.ContentLength)));
+  }
+  set(u"Cache-control", request_.CacheControl);
+  set_date(u"Date", request_.Date);
+  set(u"ETag", request_.ETag);
+  set_date(u"Expires", request_.Expires);
+  set(u"Pragma", request_.Pragma);
+  for (const std::u16string& line : request_.CustomHeaders.Lines()) raw.Add(line);
+  set(u"Proxy-Connection", request_.ProxyConnection);
+  set(u"Host", request_.Host);
+  set(u"Accept", request_.Accept);
+  set(u"Accept-Charset", request_.AcceptCharSet);
+  set(u"Accept-Encoding", request_.AcceptEncoding);
+  set(u"Accept-Language", request_.AcceptLanguage);
+  set(u"From", request_.From);
+  set(u"Referer", request_.Referer);
+  set(u"User-Agent", request_.UserAgent);
+  if (!request_.Range.empty()) set(u"Range", u"bytes=" + request_.Range);
+  set_date(u"If-Modified-Since", request_.LastModified);
+  AddRequestCookies();
+
+  std::string head;
+  head.reserve(512);
+  head += Narrow(request_.Method);
+  head += ' ';
+  head += Narrow(request_.URL);
+  head += ProtocolVersion == HttpVersion::pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
+  for (const std::u16string& line : raw.Lines()) {
+    if (line.empty()) continue;
+    head += Narrow(line);
+    head += "\r\n";
+  }
+  head += "\r\n";
+
+  IOHandler& io = IO();
+  const bool opened_here = !io.WriteBufferingActive();
+  if (opened_here) io.WriteBufferOpen();
+  try {
+    io.Write(head);
+    if (opened_here) io.WriteBufferClose();
+  } catch (...) {
+    if (opened_here) io.WriteBufferCancel();
+    throw;
+  }
+}
+
+std::u16string HttpClient::ReadHeaderLine() {
+  IOHandler& io = IO();
+  std::string line = io.ReadLn("\n", -1, -1);
+  if (io.ReadLnTimedOut()) throw NetReadTimeout();
+  return Widen(line);
+}
+
+void HttpClient::RetrieveHeaders() {
+  HeaderList& raw = response_.RawHeaders;
+  raw.Clear();
+  try {
+    while (true) {
+      std::u16string line = ReadHeaderLine();
+      if (line.empty()) break;
+      if (raw.Count() >= static_cast<std::size_t>(std::max(MaxHeaderLines, 0))) {
+        throw HttpResponseError("Response header has more than " + std::to_string(MaxHeaderLines) +
+                                " lines.");
+      }
+      raw.Add(std::move(line));
+    }
+  } catch (const NetConnClosedGracefully&) {
+    Disconnect();
+  }
+
+  HttpResponse& r = response_;
+  r.CacheControl = raw.Values(u"Cache-control");
+  r.Connection = raw.Values(u"Connection");
+  r.ContentVersion = raw.Values(u"Content-Version");
+  r.ContentDisposition = raw.Values(u"Content-Disposition");
+  r.ContentEncoding = raw.Values(u"Content-Encoding");
+  r.ContentLanguage = raw.Values(u"Content-Language");
+  // "type; charset=x": the type without its charset parameter, and the charset.
+  const std::u16string content_type = raw.Values(u"Content-Type");
+  r.ContentType.clear();
+  r.CharSet.clear();
+  std::u16string_view params = content_type;
+  bool first = true;
+  while (!params.empty() || first) {
+    const std::size_t semi = params.find(u';');
+    const std::u16string_view item = params.substr(0, semi);
+    params = semi == std::u16string_view::npos ? std::u16string_view() : params.substr(semi + 1);
+    const std::u16string_view trimmed = ascii::Trim(item);
+    if (!first && ascii::StartsWithIgnoreCase(trimmed, u"charset=")) {
+      std::u16string_view cs = ascii::Trim(trimmed.substr(8));
+      if (cs.size() >= 2 && cs.front() == u'"' && cs.back() == u'"') {
+        cs = cs.substr(1, cs.size() - 2);
+      }
+      r.CharSet = std::u16string(cs);
+    } else if (first) {
+      r.ContentType = std::u16string(trimmed);
+    } else if (!trimmed.empty()) {
+      r.ContentType += u"; ";
+      r.ContentType += trimmed;
+    }
+    first = false;
+  }
+  const auto length = ascii::ParseInt64(raw.Values(u"Content-Length"));
+  r.ContentLength = length ? *length : -1;
+
+  // "bytes start-end/instance"; each part 0 when it is not a number.
+  const std::u16string range = raw.Values(u"Content-Range");
+  std::u16string_view spec = range;
+  const std::size_t blank = spec.find(u' ');
+  spec = blank == std::u16string_view::npos ? std::u16string_view() : spec.substr(blank + 1);
+  const std::size_t dash = spec.find(u'-');
+  const std::size_t slash = spec.find(u'/');
+  auto number = [](std::u16string_view s) { return ascii::ParseInt64(s).value_or(0); };
+  r.ContentRangeStart = number(spec.substr(0, dash));
+  r.ContentRangeEnd =
+      dash == std::u16string_view::npos ? 0 : number(spec.substr(dash + 1, slash - dash - 1));
+  r.ContentRangeInstanceLength =
+      slash == std::u16string_view::npos ? 0 : number(spec.substr(slash + 1));
+
+  r.Date = ParseInternetDate(raw.Values(u"Date"));
+  r.LastModified = ParseInternetDate(raw.Values(u"Last-Modified"));
+  r.Expires = ParseInternetDate(raw.Values(u"Expires"));
+  r.ETag = raw.Values(u"ETag");
+  r.Pragma = raw.Values(u"Pragma");
+  r.Location = raw.Values(u"Location");
+  r.Server = raw.Values(u"Server");
+  r.ProxyConnection = raw.Values(u"Proxy-Connection");
+  r.WWWAuthenticate.clear();
+  raw.Extract(u"WWW-Authenticate", r.WWWAuthenticate);
+  r.ProxyAuthenticate.clear();
+  raw.Extract(u"Proxy-Authenticate", r.ProxyAuthenticate);
+  r.AcceptRanges = raw.Values(u"Accept-Ranges");
+  const std::u16string_view version =
+      std::u16string_view(r.ResponseText)
+          .substr(std::min<std::size_t>(5, r.ResponseText.size()), 3);
+  if (version == u"1.0") r.ResponseVersion = HttpVersion::pv1_0;
+  if (version == u"1.1") r.ResponseVersion = HttpVersion::pv1_1;
+}
+
+void HttpClient::StoreResponseCookies() {
+  if (!cookieManager_ && AllowCookies) cookieManager_ = std::make_unique<CookieManager>();
+  if (!cookieManager_) return;
+  std::vector<std::u16string> cookies;
+  std::vector<std::u16string> cookies2;
+  response_.RawHeaders.Extract(u"Set-cookie", cookies);
+  response_.RawHeaders.Extract(u"Set-cookie2", cookies2);
+  auto name_of = [](std::u16string_view text) { return text.substr(0, text.find(u'=')); };
+  for (const std::u16string& c2 : cookies2) {
+    const auto same = std::find_if(cookies.begin(), cookies.end(), [&](const std::u16string& c) {
+      return ascii::EqualsIgnoreCase(name_of(c), name_of(c2));
+    });
+    if (same != cookies.end()) cookies.erase(same);
+  }
+  for (const std::u16string& c : cookies) cookieManager_->AddCookie(c, url_);
+  for (const std::u16string& c : cookies2) cookieManager_->AddCookie2(c, url_);
+}
+
+HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies) {
+  const int code = response_.ResponseCode();
+  const int status_class = ClassOf(code);
+  // Redirects are never followed: every 3xx but 304, and any status but 201 that names a
+  // Location, fails the fetch.
+  if ((status_class == 3 && code != 304) || (!response_.Location.empty() && code != 201)) {
+    ++RedirectCount;
+    RaiseProtocolError(code, -1, ignore_replies);
+    return HttpNextStep::nsDone;
+  }
+  if (status_class != 2) {
+    // No credentials are ever sent, so 401 and 407 fail like any other status.
+    RaiseProtocolError(code, (status_class == 1 || code == 304) ? 100 : -1, ignore_replies);
+    return HttpNextStep::nsDone;
+  }
+  if (request_.Method == u"HEAD" || code == 204) {
+    DiscardBody(100);
+  } else {
+    ReadBody(-1);
+  }
+  return HttpNextStep::nsDone;
+}
+
+void HttpClient::RaiseProtocolError(int code, int unexpected_content_timeout,
+                                    const std::vector<int>& ignore_replies) {
+  MemoryStream body;
+  {
+    ContentStreamSwap swap(response_, &body);
+    ReadBody(unexpected_content_timeout);
+  }
+  if (Contains(ignore_replies, code)) return;
+  throw HttpProtocolError(code, Narrow(response_.ResponseText),
+                          DecodeBody(body.Bytes(), response_.CharSet));
+}
+
+void HttpClient::DiscardBody(int timeout) {
+  ContentStreamSwap swap(response_, nullptr);
+  ReadBody(timeout);
+}
+
+std::int64_t HttpClient::ReadChunkSize() {
+  const std::u16string line = ReadHeaderLine();
+  std::u16string_view size = line;
+  // Chunk extensions (";name=value") and anything after a blank are not part of the size.
+  size = size.substr(0, size.find(u' '));
+  size = size.substr(0, size.find(u';'));
+  const auto value = ascii::ParseHex64(ascii::Trim(size));
+  if (!value) {
+    // Not a size: the body ends here, but the connection no longer knows where it stands.
+    connectionSpoiled_ = true;
+    return 0;
+  }
+  return *value;
+}
+
+void HttpClient::ReadBody(int unexpected_content_timeout) {
+  IOHandler& io = IO();
+  if (unexpected_content_timeout != -1 && io.InputBufferIsEmpty()) {
+    // Content that may or may not come: read it only when bytes arrive in time.
+    if (!io.CheckForDataOnSource(unexpected_content_timeout)) return;
+  }
+  Stream* destination = response_.ContentStream;
+  auto too_large = [] {
+    return HttpResponseError("Response body is larger than the " + std::to_string(kMaxBodySize) +
+                             " bytes a fetch accepts.");
+  };
+
+  const std::u16string encoding = ascii::ToLower(response_.RawHeaders.Values(u"Transfer-Encoding"));
+  if (encoding.find(u"chunked") != std::u16string::npos) {
+    std::int64_t total = 0;
+    std::int64_t size = ReadChunkSize();
+    while (size > 0) {
+      if (size > kMaxBodySize - total) throw too_large();
+      total += size;
+      if (destination != nullptr) {
+        io.ReadStream(*destination, size, false);
+      } else {
+        io.Discard(size);
+      }
+      ReadHeaderLine();
+      size = ReadChunkSize();
+    }
+    // Trailer lines, if any, up to the empty line that ends the body.
+    for (int lines = 0; !ReadHeaderLine().empty(); ++lines) {
+      if (lines >= MaxHeaderLines) {
+        throw HttpResponseError("Response trailer has more than " + std::to_string(MaxHeaderLines) +
+                                " lines.");
+      }
+    }
+  } else if (response_.ContentLength > 0) {
+    if (response_.ContentLength > kMaxBodySize) throw too_large();
+    // A peer that closes before every byte arrived fails the read: a short body is never
+    // taken for a complete one.
+    if (destination != nullptr) {
+      io.ReadStream(*destination, response_.ContentLength, false);
+    } else {
+      io.Discard(response_.ContentLength);
+    }
+  } else if (!response_.HasContentLength()) {
+    if (destination != nullptr) {
+      LimitedStream limited(*destination, kMaxBodySize);
+      io.ReadStream(limited, -1, true);
+    } else {
+      io.DiscardAll();
+    }
+  }
+}
+
+bool HttpClient::ComputeKeepAlive() {
+  if (connectionSpoiled_) return false;
+  if (!Connected()) return false;
+  auto says = [](std::u16string_view value, std::u16string_view word) {
+    return ascii::EqualsIgnoreCase(ascii::Trim(value), word);
+  };
+  if (ProtocolVersion == HttpVersion::pv1_1) {
+    return !says(response_.Connection, u"CLOSE") && !says(response_.ProxyConnection, u"CLOSE");
+  }
+  return says(response_.Connection, u"KEEP-ALIVE") ||
+         says(response_.ProxyConnection, u"KEEP-ALIVE");
+}
+
+}  // namespace brevis
