@@ -106,23 +106,27 @@ void IOHandler::SetDefStringEncoding(TextEncoding encoding) {
   inputBuffer_.SetEncoding(defStringEncoding_);
 }
 
-std::string IOHandler::Destination() const { return host_ + ":" + std::to_string(port_); }
-
-void IOHandler::SetDestination(const std::string& destination) {
+void SplitDestination(const std::string& destination, std::string& host, uint16_t& port) {
   const std::size_t colon = destination.rfind(':');
   if (colon == std::string::npos) {
-    host_ = destination;
+    host = destination;
     return;
   }
-  host_ = destination.substr(0, colon);
-  const std::string port = destination.substr(colon + 1);
+  host = destination.substr(0, colon);
+  const std::string digits = destination.substr(colon + 1);
   unsigned value = 0;
-  bool valid = !port.empty() && port.size() <= 5;
-  for (char c : port) {
+  bool valid = !digits.empty() && digits.size() <= 5;
+  for (char c : digits) {
     if (c < '0' || c > '9') valid = false;
     if (valid) value = value * 10 + static_cast<unsigned>(c - '0');
   }
-  if (valid && value <= 65535) port_ = static_cast<uint16_t>(value);
+  if (valid && value <= 65535) port = static_cast<uint16_t>(value);
+}
+
+std::string IOHandler::Destination() const { return host_ + ":" + std::to_string(port_); }
+
+void IOHandler::SetDestination(const std::string& destination) {
+  SplitDestination(destination, host_, port_);
 }
 
 void IOHandler::Open() {

@@ -84,6 +84,10 @@ enum class MaxLineAction { maException, maSplit };
 // the peer has closed; reads take from it and wait for more, each wait bounded by the read
 // time-out. Failures are NetError exceptions; a read failure leaves the connection and the unread
 // bytes as they are. Used by one thread at a time.
+// Splits "host:port" at its last colon. The port is taken only when it is a decimal number up to
+// 65535; otherwise `port` keeps its value. Without a colon the whole text is the host.
+void SplitDestination(const std::string& destination, std::string& host, uint16_t& port);
+
 class IOHandler : public NetComponent {
  public:
   static constexpr int kDefaultRecvBufferSize = 32768;

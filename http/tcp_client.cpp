@@ -89,20 +89,7 @@ std::string TcpClientBase::Destination() const { return host_ + ":" + std::to_st
 
 void TcpClientBase::SetDestination(const std::string& destination) {
   destination_ = destination;
-  const std::size_t colon = destination.rfind(':');
-  if (colon == std::string::npos) {
-    host_ = destination;
-    return;
-  }
-  host_ = destination.substr(0, colon);
-  const std::string port = destination.substr(colon + 1);
-  unsigned value = 0;
-  bool valid = !port.empty() && port.size() <= 5;
-  for (char c : port) {
-    if (c < '0' || c > '9') valid = false;
-    if (valid) value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (valid && value <= 65535) port_ = static_cast<uint16_t>(value);
+  SplitDestination(destination, host_, port_);
 }
 
 void TcpClientBase::SetConnectTimeout(int milliseconds) {
