@@ -458,8 +458,9 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
   const int idx = loop_idx_;
   const auto i = static_cast<size_t>(idx);
   const int32_t k = loop_stack_[i];
-  // An iteration that consumed nothing ends the loop: more would only repeat it.
-  const bool progressed = k == 0 || loop_start_[i] != reginput_;
+  // The first min iterations are always made. After them an iteration that consumed nothing
+  // ends the loop, as more would only repeat it; the first optional iteration is always tried.
+  const bool progressed = k <= min || loop_start_[i] != reginput_;
 
   auto iterate = [&]() {
     const char16_t* const saved_start = loop_start_[i];
@@ -482,7 +483,7 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
     return r;
   };
 
-  if (k < min && progressed) return iterate();
+  if (k < min) return iterate();
   const bool may_iterate = k < max && progressed;
   if (OpOf(scan) == LOOP) {
     if (may_iterate && iterate()) return true;
