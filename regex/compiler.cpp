@@ -748,6 +748,33 @@ void ComputeLoopExits(Program& prog) {
   }
 }
 
+// For every node, the first unit of the literal a walk from it must match before anything
+// else: group marks, no-ops and single alternatives consume and test nothing.
+void ComputeFirstUnits(Program& prog) {
+  const char16_t* code = prog.code.data();
+  const auto size = prog.code.size();
+  prog.first_unit.assign(size, 0);
+  for (size_t i = 1; i < size;) {
+    const char16_t* node = code + i;
+    const int len = NodeLength(node);
+    if (len <= 0) break;
+    const char16_t* ahead = node;
+    for (int guard = 0; ahead != nullptr && guard < 64; ++guard) {
+      const char16_t a = ahead[0];
+      const char16_t* next = NextNode(ahead);
+      if (IsOpen(a) || IsClose(a) || a == NOTHING || a == COMMENT) {
+        ahead = next;
+      } else if (a == BRANCH && (next == nullptr || OpOf(next) != BRANCH)) {
+        ahead = Operand(ahead);
+      } else {
+        break;
+      }
+    }
+    if (ahead != nullptr && OpOf(ahead) == EXACTLY) prog.first_unit[i] = Operand(ahead)[0];
+    i += static_cast<size_t>(len);
+  }
+}
+
 }  // namespace
 
 int NodeLength(const char16_t* node) {
@@ -865,6 +892,7 @@ CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
     }
     ComputeStartFacts(out, flags);
     ComputeLoopExits(out);
+    ComputeFirstUnits(out);
   } catch (const Failure& f) {
     // The emitting pass parses exactly what the sizing pass accepted.
     out = Program{};

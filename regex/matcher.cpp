@@ -49,10 +49,17 @@ char16_t DefaultInvertCase(char16_t c) {
   return c >= kCaseLimit ? c : table.inv[c];
 }
 
-Matcher::Matcher(const MatchContext& ctx)
-    : ctx_(ctx),
-      code_(ctx.program->code.data()),
-      has_loop_heads_(!ctx.program->loop_head.empty()) {}
+Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
+
+void Matcher::Reset(const MatchContext& ctx) {
+  ctx_ = ctx;
+  code_ = ctx.program->code.data();
+  first_unit_ = ctx.program->first_unit.data();
+  has_loop_heads_ = !ctx.program->loop_head.empty();
+  startp.fill(nullptr);
+  endp.fill(nullptr);
+  marks_.clear();
+}
 
 char16_t Matcher::Invert(char16_t c) const {
   return ctx_.invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_.invert_case)(c);
@@ -73,11 +80,26 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
   return false;
 }
 
-bool Matcher::MatchPrim(const char16_t* scan) {
+#if defined(__GNUC__)
+#define BREVIS_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define BREVIS_ALWAYS_INLINE inline
+#endif
+
+// One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
+BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
+  // A walk that must begin with a literal cannot succeed where its first unit is missing.
+  const char16_t first = first_unit_[scan - code_];
+  if (first != 0 && *reginput_ != first) return false;
   if (++depth_ > ctx_.max_depth) throw MatchError{1016};
-  const size_t marks = marks_.size();
-  const bool result = Walk(scan);
-  if (has_loop_heads_) marks_.resize(marks);
+  bool result = false;
+  if (has_loop_heads_) {
+    const size_t marks = marks_.size();
+    result = Walk(scan);
+    marks_.resize(marks);
+  } else {
+    result = Walk(scan);
+  }
   --depth_;
   return result;
 }
@@ -389,8 +411,9 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
     max = ReadInt(opnd + kIntSize);
     opnd += 2 * kIntSize;
   }
-  const bool has_lookahead = next != nullptr && OpOf(next) == EXACTLY;
-  const char16_t lookahead = has_lookahead ? Operand(next)[0] : 0;
+  // The look-ahead unit: the first unit of the literal the walk from next must match first.
+  const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
+  const bool has_lookahead = lookahead != 0;
   const char16_t* const save = reginput_;
   int64_t count = FastRepeat(opnd, max);
   int64_t step = 1;

@@ -34,7 +34,11 @@ struct MatchContext {
 
 class Matcher {
  public:
+  Matcher() = default;
   explicit Matcher(const MatchContext& ctx);
+
+  // Starts over with a new context: no captures.
+  void Reset(const MatchContext& ctx);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
   // match. Throws MatchError.
@@ -79,13 +83,14 @@ class Matcher {
   bool IsLineSeparator(char16_t c) const { return ctx_.line_separators->Contains(c); }
 
   MatchContext ctx_;
-  const char16_t* code_;
+  const char16_t* code_ = nullptr;
+  const char16_t* first_unit_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
-  bool has_loop_heads_;
+  bool has_loop_heads_ = false;
   std::vector<Mark> marks_;
 };
 

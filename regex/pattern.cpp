@@ -10,6 +10,7 @@
 #include "regex/dump.h"
 #include "regex/matcher.h"
 #include "regex/program.h"
+#include "regex/scan.h"
 
 namespace brevis {
 namespace {
@@ -220,8 +221,8 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   const char16_t* const begin = input_.c_str();
-  size_t len = input_.find(u'\0');
-  if (len == std::u16string::npos) len = input_.size();
+  const char16_t* const nul = FindUnit(begin, begin + input_.size(), u'\0');
+  const size_t len = nul == nullptr ? input_.size() : static_cast<size_t>(nul - begin);
   if (offset < 1) {
     Error(1006);
     return false;
@@ -240,7 +241,9 @@ bool Pattern::ExecPrim(int offset) {
   ctx.paired_tail = paired_tail_;
   ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
   ctx.max_depth = kMaxWalkDepth;
-  Matcher matcher(ctx);
+  if (matcher_ == nullptr) matcher_ = std::make_unique<Matcher>();
+  Matcher& matcher = *matcher_;
+  matcher.Reset(ctx);
   bool found = false;
   try {
     found = matcher.Search(begin + offset - 1);

@@ -16,6 +16,7 @@
 namespace brevis {
 
 struct Program;
+class Matcher;
 
 // Raised for every compile and execution error. what() is the message in UTF-8.
 class PatternError : public std::runtime_error {
@@ -153,6 +154,7 @@ class Pattern {
   bool has_expression_ = false;
   bool expr_is_compiled_ = false;
   std::unique_ptr<Program> program_;
+  std::unique_ptr<Matcher> matcher_;  // kept between searches to save its set-up
   uint32_t modifiers_;
   uint32_t prog_modifiers_ = 0;
 

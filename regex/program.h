@@ -111,8 +111,10 @@ struct Program {
   // Not part of the compiled layout: helpers derived from it.
   int prefix = -1;  // index of the literal every match starts with (regstart's), or -1
   int prefix_len = 0;
-  std::vector<uint8_t> loop_head;  // per unit: 1 where a BACK node jumps to
-  std::vector<int> back_exit;      // per unit: for a BACK node, the node that leaves its loop
+  std::vector<uint8_t> loop_head;    // per unit: 1 where a BACK node jumps to
+  std::vector<int> back_exit;        // per unit: for a BACK node, the node that leaves its loop
+  std::vector<char16_t> first_unit;  // per unit: for a node, the unit a walk from it must meet
+                                     // first (looking through group marks and no-ops), or 0
 };
 
 }  // namespace brevis
