@@ -52,17 +52,18 @@ char16_t DefaultInvertCase(char16_t c) {
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
 void Matcher::Reset(const MatchContext& ctx) {
-  ctx_ = ctx;
+  ctx_ = &ctx;
   code_ = ctx.program->code.data();
   first_unit_ = ctx.program->first_unit.data();
   has_loop_heads_ = !ctx.program->loop_head.empty();
   startp.fill(nullptr);
   endp.fill(nullptr);
   marks_.clear();
+  trail_.clear();
 }
 
 char16_t Matcher::Invert(char16_t c) const {
-  return ctx_.invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_.invert_case)(c);
+  return ctx_->invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_->invert_case)(c);
 }
 
 bool Matcher::InList(const char16_t* list, char16_t c) const {
@@ -91,7 +92,8 @@ BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
   const char16_t first = first_unit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
-  if (++depth_ > ctx_.max_depth) throw MatchError{1016};
+  if (++depth_ > ctx_->max_depth) throw MatchError{1016};
+  const size_t trail = trail_.size();
   bool result = false;
   if (has_loop_heads_) {
     const size_t marks = marks_.size();
@@ -100,15 +102,22 @@ BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   } else {
     result = Walk(scan);
   }
+  // A failed walk takes back the captures it set.
+  if (!result) {
+    while (trail_.size() > trail) {
+      *trail_.back().slot = trail_.back().old;
+      trail_.pop_back();
+    }
+  }
   --depth_;
   return result;
 }
 
 bool Matcher::Walk(const char16_t* scan) {
-  const char16_t* const start = ctx_.input_start;
-  const char16_t* const end = ctx_.input_end;
+  const char16_t* const start = ctx_->input_start;
+  const char16_t* const end = ctx_->input_end;
   while (scan != nullptr) {
-    if (has_loop_heads_ && ctx_.program->loop_head[static_cast<size_t>(scan - code_)] != 0) {
+    if (has_loop_heads_ && ctx_->program->loop_head[static_cast<size_t>(scan - code_)] != 0) {
       marks_.push_back({scan, reginput_});
     }
     const char16_t* next = NextNode(scan);
@@ -125,12 +134,12 @@ bool Matcher::Walk(const char16_t* scan) {
       case BOLML: {
         if (reginput_ == start) break;
         const char16_t prev = reginput_[-1];
-        if (ctx_.paired_assigned) {
-          if (prev == ctx_.paired_tail && reginput_ - 1 > start &&
-              reginput_[-2] == ctx_.paired_head) {
+        if (ctx_->paired_assigned) {
+          if (prev == ctx_->paired_tail && reginput_ - 1 > start &&
+              reginput_[-2] == ctx_->paired_head) {
             break;
           }
-          if (prev == ctx_.paired_head && *reginput_ == ctx_.paired_tail) return false;
+          if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
         }
         if (!IsLineSeparator(prev)) return false;
         break;
@@ -138,9 +147,9 @@ bool Matcher::Walk(const char16_t* scan) {
       case EOLML: {
         if (reginput_ == end) break;
         const char16_t c = *reginput_;
-        if (ctx_.paired_assigned) {
-          if (c == ctx_.paired_head && reginput_[1] == ctx_.paired_tail) break;
-          if (c == ctx_.paired_tail && reginput_ > start && reginput_[-1] == ctx_.paired_head) {
+        if (ctx_->paired_assigned) {
+          if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
+          if (c == ctx_->paired_tail && reginput_ > start && reginput_[-1] == ctx_->paired_head) {
             return false;
           }
         }
@@ -161,7 +170,7 @@ bool Matcher::Walk(const char16_t* scan) {
       case ANYML: {
         if (reginput_ == end) return false;
         const char16_t c = *reginput_;
-        if (ctx_.paired_assigned && c == ctx_.paired_head && reginput_[1] == ctx_.paired_tail) {
+        if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
           return false;
         }
         if (IsLineSeparator(c)) return false;
@@ -258,7 +267,7 @@ bool Matcher::Walk(const char16_t* scan) {
           for (auto m = marks_.rbegin(); m != marks_.rend(); ++m) {
             if (m->node == next) {
               if (m->pos == reginput_) {
-                const int exit = ctx_.program->back_exit[static_cast<size_t>(scan - code_)];
+                const int exit = ctx_->program->back_exit[static_cast<size_t>(scan - code_)];
                 if (exit != 0) next = code_ + exit;
               }
               break;
@@ -292,21 +301,19 @@ bool Matcher::Walk(const char16_t* scan) {
       case LOOPNG:
         return Loop(scan, next);
       default:
+        // Group marks need no nested walk: the old value goes on the trail, which the
+        // enclosing nested walk takes back if it fails.
         if (IsOpen(op)) {
           const auto n = static_cast<size_t>(op - OPEN);
-          const char16_t* const saved = startp[n];
+          trail_.push_back({&startp[n], startp[n]});
           startp[n] = reginput_;
-          if (MatchPrim(next)) return true;
-          startp[n] = saved;
-          return false;
+          break;
         }
         if (IsClose(op)) {
           const auto n = static_cast<size_t>(op - CLOSE);
-          const char16_t* const saved = endp[n];
+          trail_.push_back({&endp[n], endp[n]});
           endp[n] = reginput_;
-          if (MatchPrim(next)) return true;
-          endp[n] = saved;
-          return false;
+          break;
         }
         throw MatchError{1001};
     }
@@ -316,7 +323,7 @@ bool Matcher::Walk(const char16_t* scan) {
 }
 
 int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
-  const char16_t* const end = ctx_.input_end;
+  const char16_t* const end = ctx_->input_end;
   const char16_t* p = reginput_;
   const int64_t avail = end - p;
   const int64_t limit = std::min(max, avail);
@@ -521,6 +528,7 @@ bool Matcher::Attempt(const char16_t* p) {
   depth_ = 0;
   loop_idx_ = 0;
   marks_.clear();
+  trail_.clear();
   if (!MatchPrim(code_ + 1)) return false;
   startp[0] = p;
   endp[0] = reginput_;
@@ -546,7 +554,7 @@ bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
       return true;
     case ANYLETTER:
     case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *ctx_.word_chars : *ctx_.space_chars;
+      const CharSet& chars = opnd[0] == ANYLETTER ? *ctx_->word_chars : *ctx_->space_chars;
       for (unsigned c = 1; c < 256; ++c) {
         if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
       }
@@ -624,8 +632,8 @@ bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
 }
 
 bool Matcher::Search(const char16_t* start) {
-  const Program& prog = *ctx_.program;
-  const char16_t* const end = ctx_.input_end;
+  const Program& prog = *ctx_->program;
+  const char16_t* const end = ctx_->input_end;
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
     return false;

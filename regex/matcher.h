@@ -35,9 +35,9 @@ struct MatchContext {
 class Matcher {
  public:
   Matcher() = default;
-  explicit Matcher(const MatchContext& ctx);
+  explicit Matcher(const MatchContext& ctx);  // ctx must outlive the matcher's searches
 
-  // Starts over with a new context: no captures.
+  // Starts over with a new context (which must outlive the search): no captures.
   void Reset(const MatchContext& ctx);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
@@ -51,6 +51,10 @@ class Matcher {
   struct Mark {  // where the walk last passed a loop head
     const char16_t* node;
     const char16_t* pos;
+  };
+  struct TrailEntry {  // a capture entry's value before the walk changed it
+    const char16_t** slot;
+    const char16_t* old;
   };
   struct StartSet {
     std::array<uint64_t, 4> low{};
@@ -78,11 +82,11 @@ class Matcher {
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
   bool InListCI(const char16_t* list, char16_t c) const;
-  bool IsWord(char16_t c) const { return ctx_.word_chars->Contains(c); }
-  bool IsSpace(char16_t c) const { return ctx_.space_chars->Contains(c); }
-  bool IsLineSeparator(char16_t c) const { return ctx_.line_separators->Contains(c); }
+  bool IsWord(char16_t c) const { return ctx_->word_chars->Contains(c); }
+  bool IsSpace(char16_t c) const { return ctx_->space_chars->Contains(c); }
+  bool IsLineSeparator(char16_t c) const { return ctx_->line_separators->Contains(c); }
 
-  MatchContext ctx_;
+  const MatchContext* ctx_ = nullptr;  // owned by the caller, alive while searching
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
   const char16_t* reginput_ = nullptr;
@@ -92,6 +96,7 @@ class Matcher {
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
   bool has_loop_heads_ = false;
   std::vector<Mark> marks_;
+  std::vector<TrailEntry> trail_;
 };
 
 // Case inversion of the default InvertCase.
