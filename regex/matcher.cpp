@@ -17,6 +17,12 @@ constexpr char16_t kCaseLimit = 0x20AC;
 
 bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
 
+// An address in the caller's stack frame; the stack grows downwards on every target we build.
+[[gnu::noinline]] uintptr_t StackPosition() {
+  volatile char probe = 0;
+  return reinterpret_cast<uintptr_t>(&probe);
+}
+
 // Table of the platform's single-unit case inversion below kCaseLimit, taken from the
 // C.UTF-8 locale (ASCII only when that locale is missing).
 struct CaseTable {
@@ -93,6 +99,11 @@ BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   const char16_t first = first_unit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
   if (++depth_ > ctx_->max_depth) throw MatchError{1016};
+  // Frames differ in size between builds (instrumented ones are several times larger), so
+  // the stack used is bounded as well as the level count. Every 16th level is enough to look.
+  if ((depth_ & 15) == 0 && stack_base_ - StackPosition() > ctx_->max_stack_bytes) {
+    throw MatchError{1016};
+  }
   const size_t trail = trail_.size();
   bool result = false;
   if (has_loop_heads_) {
@@ -526,6 +537,7 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
 bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
+  stack_base_ = StackPosition();
   loop_idx_ = 0;
   marks_.clear();
   trail_.clear();

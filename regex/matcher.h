@@ -29,7 +29,8 @@ struct MatchContext {
   char16_t paired_tail = 0;
   // Case inversion; nullptr means Pattern::InvertCaseFunction.
   const std::function<char16_t(char16_t)>* invert_case = nullptr;
-  int max_depth = 0;
+  int max_depth = 0;           // nesting levels of the walk
+  size_t max_stack_bytes = 0;  // stack the walk may use below its first level
 };
 
 class Matcher {
@@ -91,6 +92,7 @@ class Matcher {
   const char16_t* first_unit_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
+  uintptr_t stack_base_ = 0;
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began

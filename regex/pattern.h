@@ -42,10 +42,13 @@ inline constexpr int kErrorNestingTooDeep = 1016;
 // raises PatternError.
 class Pattern {
  public:
-  // Bound on the matcher's nesting (one level per group boundary, alternative tried and loop
-  // iteration). Deep enough for ordinary patterns over long subjects; keeps the walk's stack
-  // use at a few megabytes at most.
+  // Bounds on the matcher's nesting: one level per alternative tried, loop iteration and
+  // backtracking repeat. A search that would nest deeper reports kErrorNestingTooDeep.
+  // Deep enough for ordinary patterns over long subjects (their nesting does not grow with
+  // the subject); the stack bound keeps the walk within 1 MiB of the calling thread's stack
+  // in any build.
   static constexpr int kMaxWalkDepth = 20000;
+  static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
 
   using InvertCaseFn = std::function<char16_t(char16_t)>;
   using ReplaceFn = std::function<std::u16string(Pattern&)>;
