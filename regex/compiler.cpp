@@ -44,13 +44,17 @@ char16_t CloseOp(int n) { return static_cast<char16_t>(CLOSE + n); }
 // emitting helper then returns node index 0, which no real node has (unit 0 is the mark).
 class Compiler {
  public:
-  Compiler(const CompilerInput& in, char16_t* code) : in_(in), code_(code) {
+  // capacity: units available at code (the sizing pass's result); unused when sizing.
+  Compiler(const CompilerInput& in, char16_t* code, int capacity)
+      : in_(in), code_(code), capacity_(capacity) {
     regparse_ = in.text;
     mods_ = in.modifiers;
-    if (code_ != nullptr)
+    if (code_ != nullptr) {
+      Reserve(1);
       code_[regcode_++] = kMagic;
-    else
+    } else {
       regsize_ = 1;
+    }
   }
 
   int Run() {
@@ -66,11 +70,17 @@ class Compiler {
  private:
   bool Emitting() const { return code_ != nullptr; }
 
+  // Guards the emitting pass against writing past the sized array.
+  void Reserve(int units) const {
+    if (regcode_ + units > capacity_) throw Failure{114};
+  }
+
   int EmitNode(char16_t op) {
     if (!Emitting()) {
       regsize_ += kNodeSize;
       return 0;
     }
+    Reserve(kNodeSize);
     const int at = regcode_;
     code_[at] = op;
     code_[at + 1] = 0;
@@ -84,6 +94,7 @@ class Compiler {
       ++regsize_;
       return;
     }
+    Reserve(1);
     code_[regcode_++] = c;
   }
 
@@ -92,6 +103,7 @@ class Compiler {
       regsize_ += kIntSize;
       return;
     }
+    Reserve(kIntSize);
     WriteInt(code_ + regcode_, v);
     regcode_ += kIntSize;
   }
@@ -103,6 +115,7 @@ class Compiler {
       regsize_ += size;
       return;
     }
+    Reserve(size);
     std::memmove(code_ + at + size, code_ + at,
                  static_cast<size_t>(regcode_ - at) * sizeof(char16_t));
     regcode_ += size;
@@ -671,6 +684,7 @@ class Compiler {
 
   const CompilerInput& in_;
   char16_t* code_;
+  int capacity_;
   const char16_t* regparse_ = nullptr;
   uint32_t mods_ = 0;
   int regnpar_ = 1;
@@ -874,29 +888,25 @@ bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
 CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   out = Program{};
   if (input.text == nullptr) return {100, 0};
-  int sizing_pos = 0;
+  Compiler sizing(input, nullptr, 0);
   try {
-    Compiler sizing(input, nullptr);
-    try {
-      sizing.Run();
-    } catch (const Failure& f) {
-      return {f.code, sizing.Position()};
-    }
-    out.code.assign(static_cast<size_t>(sizing.Size()), 0);
-    Compiler emitting(input, out.code.data());
+    sizing.Run();
+  } catch (const Failure& f) {
+    // Nothing is allocated for a pattern that does not parse.
+    return {f.code, sizing.Position()};
+  }
+  out.code.assign(static_cast<size_t>(sizing.Size()), 0);
+  Compiler emitting(input, out.code.data(), sizing.Size());
+  try {
     const int flags = emitting.Run();
-    sizing_pos = emitting.Emitted();
-    if (sizing_pos != sizing.Size()) {
-      out = Program{};
-      return {114, emitting.Position()};
-    }
+    // Both passes parse the same text the same way, so the sizes agree.
+    if (emitting.Emitted() != sizing.Size()) throw Failure{114};
     ComputeStartFacts(out, flags);
     ComputeLoopExits(out);
     ComputeFirstUnits(out);
   } catch (const Failure& f) {
-    // The emitting pass parses exactly what the sizing pass accepted.
     out = Program{};
-    return {f.code, 0};
+    return {f.code, emitting.Position()};
   }
   return {};
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,7 +35,8 @@ class PatternError : public std::runtime_error {
   int compiler_error_pos_;
 };
 
-// Execution error raised when a search nests deeper than Pattern::kMaxWalkDepth.
+// Execution error raised when a search would nest deeper than the matcher's bounds
+// (Pattern::kMaxWalkDepth levels, Pattern::kMaxWalkStackBytes of stack).
 inline constexpr int kErrorNestingTooDeep = 1016;
 
 // One engine object holds one pattern, its compiled program, one subject and the last match.
