@@ -65,6 +65,7 @@ class Compiler {
 
   int Size() const { return regsize_; }
   int Emitted() const { return regcode_; }
+  int Groups() const { return regnpar_ - 1; }
   int Position() const { return static_cast<int>(regparse_ - in_.text); }
 
  private:
@@ -902,6 +903,7 @@ CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
     // Both passes parse the same text the same way, so the sizes agree.
     if (emitting.Emitted() != sizing.Size()) throw Failure{114};
     ComputeStartFacts(out, flags);
+    out.groups = emitting.Groups();
     ComputeLoopExits(out);
     ComputeFirstUnits(out);
   } catch (const Failure& f) {

@@ -62,8 +62,12 @@ void Matcher::Reset(const MatchContext& ctx) {
   code_ = ctx.program->code.data();
   first_unit_ = ctx.program->first_unit.data();
   has_loop_heads_ = !ctx.program->loop_head.empty();
-  startp.fill(nullptr);
-  endp.fill(nullptr);
+  // Only the entries of the previous program's groups can be set: others are never written.
+  for (int i = 0; i <= dirty_groups_; ++i) {
+    startp[static_cast<size_t>(i)] = nullptr;
+    endp[static_cast<size_t>(i)] = nullptr;
+  }
+  dirty_groups_ = ctx.program->groups;
   marks_.clear();
   trail_.clear();
 }

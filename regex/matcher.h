@@ -91,6 +91,7 @@ class Matcher {
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
   const char16_t* reginput_ = nullptr;
+  int dirty_groups_ = kMaxGroups - 1;  // highest capture entry the last search could set
   int depth_ = 0;
   uintptr_t stack_base_ = 0;
   int loop_idx_ = 0;

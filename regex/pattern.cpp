@@ -254,7 +254,9 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   if (!found) return false;
-  for (size_t i = 0; i < startp_.size(); ++i) {
+  // Groups the program does not have stay unset.
+  const auto groups = static_cast<size_t>(program_->groups);
+  for (size_t i = 0; i <= groups; ++i) {
     startp_[i] = matcher.startp[i] == nullptr ? -1 : static_cast<int>(matcher.startp[i] - begin);
     endp_[i] = matcher.endp[i] == nullptr ? -1 : static_cast<int>(matcher.endp[i] - begin);
   }

@@ -108,6 +108,7 @@ struct Program {
   bool reganch = false;        // every match begins at the start offset
   int regmust = -1;            // index in code of a literal every match contains, or -1
   int regmlen = 0;             // its length
+  int groups = 0;              // capturing groups (1..14) the program holds
   // Not part of the compiled layout: helpers derived from it.
   int prefix = -1;  // index of the literal every match starts with (regstart's), or -1
   int prefix_len = 0;

@@ -142,6 +142,12 @@ TEST(PatternTest, CapturesAndSubject) {
   ASSERT_TRUE(p.Exec(u"ac"));
   EXPECT_FALSE(p.Exec(u"ab"));
   for (int i = 0; i < 15; ++i) EXPECT_EQ(p.Match(i), u"");
+  // Captures of an earlier pattern do not leak into the next one's back references.
+  p.SetExpression(u"(a)(b)(c)(d)(e)");
+  ASSERT_TRUE(p.Exec(u"abcde"));
+  p.SetExpression(u"(x)\\5");
+  EXPECT_FALSE(p.Exec(u"xe"));
+  EXPECT_FALSE(p.Exec(u"x"));
   p.SetExpression(u"(a)|(b)");
   ASSERT_TRUE(p.Exec(u"b"));
   EXPECT_EQ(p.SubExprMatchCount(), 2);
