@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -258,6 +260,50 @@ TEST(CompilerTest, ErrorMessageText) {
   }
   // The compiled program stays absent after an error; the next use fails again.
   EXPECT_THROW(p.Exec(u"a"), PatternError);
+}
+
+}  // namespace
+}  // namespace brevis
+
+namespace brevis {
+namespace {
+
+// Any text either compiles, and then searches and lists without fault, or reports one of the
+// compiler's error codes.
+TEST(CompilerTest, RandomTextCompilesOrReportsAnError) {
+  const std::u16string alphabet = u"ab01()[]{},^$.|?*+\\-#: xdwsbBAZ123i-mgr\u0430\u044f\n";
+  const std::u16string modifiers[] = {u"", u"i", u"x", u"-s", u"m", u"-g", u"ix-sr"};
+  const int known[] = {102, 103, 104, 106, 107, 108, 109, 110, 111,
+                       112, 113, 115, 116, 122, 124, 125, 127};
+  uint32_t state = 7;
+  auto next = [&](uint32_t n) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % n;
+  };
+  int compiled = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::u16string text(1 + next(12), u' ');
+    for (char16_t& c : text) c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    Pattern p;
+    p.SetModifierStr(modifiers[next(7)]);
+    p.SetExpression(text);
+    try {
+      p.Compile();
+      ++compiled;
+      EXPECT_FALSE(p.Dump().empty());
+      std::u16string subject(next(10), u' ');
+      for (char16_t& c : subject) c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+      for (bool found = p.Exec(subject); found; found = p.ExecNext()) {
+        ASSERT_GE(p.MatchPos(0), 1);
+        ASSERT_LE(p.MatchPos(0) + p.MatchLen(0), static_cast<int>(subject.size()) + 1);
+      }
+    } catch (const PatternError& e) {
+      SCOPED_TRACE(U8(text));
+      EXPECT_NE(std::find(std::begin(known), std::end(known), e.ErrorCode()), std::end(known))
+          << e.what();
+    }
+  }
+  EXPECT_GT(compiled, 2000);
 }
 
 }  // namespace
