@@ -1,0 +1,40 @@
+// Set of UTF-16 units with a bitmap for Latin-1, used for the engine's character-set
+// properties (word, space and line-separator units).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace brevis {
+
+class CharSet {
+ public:
+  CharSet() = default;
+  explicit CharSet(std::u16string_view units) { Assign(units); }
+
+  void Assign(std::u16string_view units) {
+    low_.fill(0);
+    high_.clear();
+    for (char16_t c : units) {
+      if (c < 256)
+        low_[c >> 6] |= uint64_t{1} << (c & 63);
+      else
+        high_.push_back(c);
+    }
+    std::sort(high_.begin(), high_.end());
+  }
+
+  bool Contains(char16_t c) const {
+    if (c < 256) return ((low_[c >> 6] >> (c & 63)) & 1) != 0;
+    return !high_.empty() && std::binary_search(high_.begin(), high_.end(), c);
+  }
+
+ private:
+  std::array<uint64_t, 4> low_{};
+  std::vector<char16_t> high_;
+};
+
+}  // namespace brevis

@@ -1,0 +1,175 @@
+// Listing of a compiled program, one line per node, for diagnostics.
+#include "regex/dump.h"
+
+#include <string>
+
+namespace brevis {
+namespace {
+
+void AppendAscii(std::u16string& out, const std::string& s) {
+  for (char c : s) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+}
+
+}  // namespace
+
+const char* OpName(char16_t op) {
+  switch (op) {
+    case END:
+      return "END";
+    case BOL:
+      return "BOL";
+    case EOL:
+      return "EOL";
+    case ANY:
+      return "ANY";
+    case ANYOF:
+      return "ANYOF";
+    case ANYBUT:
+      return "ANYBUT";
+    case BRANCH:
+      return "BRANCH";
+    case BACK:
+      return "BACK";
+    case EXACTLY:
+      return "EXACTLY";
+    case NOTHING:
+      return "NOTHING";
+    case STAR:
+      return "STAR";
+    case PLUS:
+      return "PLUS";
+    case ANYDIGIT:
+      return "ANYDIGIT";
+    case NOTDIGIT:
+      return "NOTDIGIT";
+    case ANYLETTER:
+      return "ANYLETTER";
+    case NOTLETTER:
+      return "NOTLETTER";
+    case ANYSPACE:
+      return "ANYSPACE";
+    case NOTSPACE:
+      return "NOTSPACE";
+    case BRACES:
+      return "BRACES";
+    case COMMENT:
+      return "COMMENT";
+    case EXACTLYCI:
+      return "EXACTLY/CI";
+    case ANYOFCI:
+      return "ANYOF/CI";
+    case ANYBUTCI:
+      return "ANYBUT/CI";
+    case LOOPENTRY:
+      return "LOOPENTRY";
+    case LOOP:
+      return "LOOP";
+    case BSUBEXP:
+      return "BSUBEXP";
+    case BSUBEXPCI:
+      return "BSUBEXP/CI";
+    case STARNG:
+      return "STARNG";
+    case PLUSNG:
+      return "PLUSNG";
+    case BRACESNG:
+      return "BRACESNG";
+    case LOOPNG:
+      return "LOOPNG";
+    case BOLML:
+      return "BOLML";
+    case EOLML:
+      return "EOLML";
+    case ANYML:
+      return "ANYML";
+    case BOUND:
+      return "BOUND";
+    case NOTBOUND:
+      return "NOTBOUND";
+    default:
+      if (IsOpen(op)) return "OPEN";
+      if (IsClose(op)) return "CLOSE";
+      return nullptr;
+  }
+}
+
+std::u16string DumpProgram(const Program& prog, int& error) {
+  error = 0;
+  std::u16string out;
+  const char16_t* code = prog.code.data();
+  const auto size = prog.code.size();
+  for (size_t i = 1; i < size;) {
+    const char16_t* node = code + i;
+    const char16_t op = node[0];
+    const int len = NodeLength(node);
+    const char* name = OpName(op);
+    if (len == 0 || name == nullptr) {
+      error = 1011;
+      return out;
+    }
+    const char16_t* next = NextNode(node);
+    std::string line = std::to_string(i);
+    line += ":";
+    line += name;
+    if (IsOpen(op) || IsClose(op)) {
+      line += "[";
+      line += std::to_string(op - (IsOpen(op) ? OPEN : CLOSE));
+      line += "]";
+    }
+    line += " (";
+    line += std::to_string(next == nullptr ? 0 : next - code);
+    line += ")";
+    AppendAscii(out, line);
+    const char16_t* opnd = Operand(node);
+    switch (op) {
+      case EXACTLY:
+      case EXACTLYCI:
+      case ANYOF:
+      case ANYBUT:
+      case ANYOFCI:
+      case ANYBUTCI:
+        out += u" ";
+        for (const char16_t* p = opnd; *p != 0; ++p) out.push_back(*p);
+        break;
+      case BSUBEXP:
+      case BSUBEXPCI:
+        line = " \\";
+        line += std::to_string(opnd[0]);
+        AppendAscii(out, line);
+        break;
+      case BRACES:
+      case BRACESNG:
+      case LOOP:
+      case LOOPNG:
+        line = " {";
+        line += std::to_string(ReadInt(opnd));
+        line += ",";
+        line += std::to_string(ReadInt(opnd + kIntSize));
+        line += "}";
+        if (op == LOOP || op == LOOPNG) {
+          line += " body ";
+          line += std::to_string(static_cast<long long>(i) + ReadInt(opnd + 2 * kIntSize));
+        }
+        AppendAscii(out, line);
+        break;
+      default:
+        break;
+    }
+    out += u"\n";
+    i += static_cast<size_t>(len);
+  }
+  if (prog.regstart != 0) {
+    out += u"start ";
+    out.push_back(prog.regstart);
+    out += u" ";
+  }
+  if (prog.reganch) out += u"anchored ";
+  if (prog.regmust >= 0) {
+    out += u"must have ";
+    out.append(code + prog.regmust, static_cast<size_t>(prog.regmlen));
+  }
+  if (prog.regstart != 0 || prog.reganch || prog.regmust >= 0) out += u"\n";
+  return out;
+}
+
+}  // namespace brevis

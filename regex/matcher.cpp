@@ -1,0 +1,682 @@
+// Pattern matcher: the recursive walk over the node chain, the fast repeat of single-unit
+// nodes, counted loops, and the search over start positions.
+#include "regex/matcher.h"
+
+#include <locale.h>
+
+#include <algorithm>
+#include <climits>
+#include <cwctype>
+
+#include "regex/scan.h"
+
+namespace brevis {
+namespace {
+
+constexpr char16_t kCaseLimit = 0x20AC;
+
+bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
+
+// An address in the caller's stack frame; the stack grows downwards on every target we build.
+[[gnu::noinline]] uintptr_t StackPosition() {
+  volatile char probe = 0;
+  return reinterpret_cast<uintptr_t>(&probe);
+}
+
+// Table of the platform's single-unit case inversion below kCaseLimit, taken from the
+// C.UTF-8 locale (ASCII only when that locale is missing).
+struct CaseTable {
+  char16_t inv[kCaseLimit];
+  CaseTable() {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    for (unsigned c = 0; c < kCaseLimit; ++c) {
+      unsigned up = c;
+      unsigned low = c;
+      if (loc != static_cast<locale_t>(nullptr)) {
+        up = static_cast<unsigned>(towupper_l(static_cast<wint_t>(c), loc));
+        low = static_cast<unsigned>(towlower_l(static_cast<wint_t>(c), loc));
+      } else if (c >= 'a' && c <= 'z') {
+        up = c - 32;
+      } else if (c >= 'A' && c <= 'Z') {
+        low = c + 32;
+      }
+      if (up > 0xFFFF) up = c;
+      if (low > 0xFFFF) low = c;
+      inv[c] = static_cast<char16_t>(up != c ? up : low);
+    }
+    if (loc != static_cast<locale_t>(nullptr)) freelocale(loc);
+  }
+};
+
+}  // namespace
+
+char16_t DefaultInvertCase(char16_t c) {
+  static const CaseTable table;
+  return c >= kCaseLimit ? c : table.inv[c];
+}
+
+Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
+
+void Matcher::Reset(const MatchContext& ctx) {
+  ctx_ = &ctx;
+  code_ = ctx.program->code.data();
+  first_unit_ = ctx.program->first_unit.data();
+  has_loop_heads_ = !ctx.program->loop_head.empty();
+  // Only the entries of the previous program's groups can be set: others are never written.
+  for (int i = 0; i <= dirty_groups_; ++i) {
+    startp[static_cast<size_t>(i)] = nullptr;
+    endp[static_cast<size_t>(i)] = nullptr;
+  }
+  dirty_groups_ = ctx.program->groups;
+  marks_.clear();
+  trail_.clear();
+}
+
+char16_t Matcher::Invert(char16_t c) const {
+  return ctx_->invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_->invert_case)(c);
+}
+
+bool Matcher::InList(const char16_t* list, char16_t c) const {
+  for (; *list != 0; ++list) {
+    if (*list == c) return true;
+  }
+  return false;
+}
+
+bool Matcher::InListCI(const char16_t* list, char16_t c) const {
+  const char16_t inv = Invert(c);
+  for (; *list != 0; ++list) {
+    if (*list == c || *list == inv) return true;
+  }
+  return false;
+}
+
+#if defined(__GNUC__)
+#define BREVIS_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define BREVIS_ALWAYS_INLINE inline
+#endif
+
+// One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
+BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
+  // A walk that must begin with a literal cannot succeed where its first unit is missing.
+  const char16_t first = first_unit_[scan - code_];
+  if (first != 0 && *reginput_ != first) return false;
+  if (++depth_ > ctx_->max_depth) throw MatchError{1016};
+  // Frames differ in size between builds (instrumented ones are several times larger), so
+  // the stack used is bounded as well as the level count. Every 16th level is enough to look.
+  if ((depth_ & 15) == 0 && stack_base_ - StackPosition() > ctx_->max_stack_bytes) {
+    throw MatchError{1016};
+  }
+  const size_t trail = trail_.size();
+  bool result = false;
+  if (has_loop_heads_) {
+    const size_t marks = marks_.size();
+    result = Walk(scan);
+    marks_.resize(marks);
+  } else {
+    result = Walk(scan);
+  }
+  // A failed walk takes back the captures it set.
+  if (!result) {
+    while (trail_.size() > trail) {
+      *trail_.back().slot = trail_.back().old;
+      trail_.pop_back();
+    }
+  }
+  --depth_;
+  return result;
+}
+
+bool Matcher::Walk(const char16_t* scan) {
+  const char16_t* const start = ctx_->input_start;
+  const char16_t* const end = ctx_->input_end;
+  while (scan != nullptr) {
+    if (has_loop_heads_ && ctx_->program->loop_head[static_cast<size_t>(scan - code_)] != 0) {
+      marks_.push_back({scan, reginput_});
+    }
+    const char16_t* next = NextNode(scan);
+    const char16_t op = scan[0];
+    switch (op) {
+      case END:
+        return true;
+      case BOL:
+        if (reginput_ != start) return false;
+        break;
+      case EOL:
+        if (reginput_ != end) return false;
+        break;
+      case BOLML: {
+        if (reginput_ == start) break;
+        const char16_t prev = reginput_[-1];
+        if (ctx_->paired_assigned) {
+          if (prev == ctx_->paired_tail && reginput_ - 1 > start &&
+              reginput_[-2] == ctx_->paired_head) {
+            break;
+          }
+          if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
+        }
+        if (!IsLineSeparator(prev)) return false;
+        break;
+      }
+      case EOLML: {
+        if (reginput_ == end) break;
+        const char16_t c = *reginput_;
+        if (ctx_->paired_assigned) {
+          if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
+          if (c == ctx_->paired_tail && reginput_ > start && reginput_[-1] == ctx_->paired_head) {
+            return false;
+          }
+        }
+        if (!IsLineSeparator(c)) return false;
+        break;
+      }
+      case BOUND:
+      case NOTBOUND: {
+        const bool before = reginput_ != start && IsWord(reginput_[-1]);
+        const bool after = reginput_ != end && IsWord(*reginput_);
+        if ((before != after) != (op == BOUND)) return false;
+        break;
+      }
+      case ANY:
+        if (reginput_ == end) return false;
+        ++reginput_;
+        break;
+      case ANYML: {
+        if (reginput_ == end) return false;
+        const char16_t c = *reginput_;
+        if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
+          return false;
+        }
+        if (IsLineSeparator(c)) return false;
+        ++reginput_;
+        break;
+      }
+      case ANYDIGIT:
+        if (reginput_ == end || !IsDigitUnit(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case NOTDIGIT:
+        if (reginput_ == end || IsDigitUnit(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYLETTER:
+        if (reginput_ == end || !IsWord(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case NOTLETTER:
+        if (reginput_ == end || IsWord(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYSPACE:
+        if (reginput_ == end || !IsSpace(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case NOTSPACE:
+        if (reginput_ == end || IsSpace(*reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYOF:
+        if (reginput_ == end || !InList(Operand(scan), *reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYBUT:
+        if (reginput_ == end || InList(Operand(scan), *reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYOFCI:
+        if (reginput_ == end || !InListCI(Operand(scan), *reginput_)) return false;
+        ++reginput_;
+        break;
+      case ANYBUTCI:
+        if (reginput_ == end || InListCI(Operand(scan), *reginput_)) return false;
+        ++reginput_;
+        break;
+      case EXACTLY: {
+        const char16_t* lit = Operand(scan);
+        // An empty literal stands for a NUL, which no subject position holds. The subject's
+        // terminating NUL stops the comparison at its end.
+        if (lit[0] == 0 || lit[0] != *reginput_) return false;
+        size_t i = 1;
+        for (; lit[i] != 0; ++i) {
+          if (lit[i] != reginput_[i]) return false;
+        }
+        reginput_ += i;
+        break;
+      }
+      case EXACTLYCI: {
+        const char16_t* lit = Operand(scan);
+        if (lit[0] == 0) return false;
+        size_t i = 0;
+        for (; lit[i] != 0; ++i) {
+          if (reginput_ + i == end) return false;
+          const char16_t c = reginput_[i];
+          if (c != lit[i] && c != Invert(lit[i])) return false;
+        }
+        reginput_ += i;
+        break;
+      }
+      case BSUBEXP:
+      case BSUBEXPCI: {
+        const int n = Operand(scan)[0];
+        if (n >= kMaxGroups || startp[static_cast<size_t>(n)] == nullptr ||
+            endp[static_cast<size_t>(n)] == nullptr) {
+          return false;
+        }
+        const char16_t* g = startp[static_cast<size_t>(n)];
+        const char16_t* const g_end = endp[static_cast<size_t>(n)];
+        const char16_t* p = reginput_;
+        for (; g < g_end; ++g, ++p) {
+          if (p == end) return false;
+          if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
+        }
+        reginput_ = p;
+        break;
+      }
+      case NOTHING:
+      case COMMENT:
+        break;
+      case BACK:
+        if (has_loop_heads_) {
+          // End an iteration that consumed nothing: leave the loop instead of repeating it.
+          for (auto m = marks_.rbegin(); m != marks_.rend(); ++m) {
+            if (m->node == next) {
+              if (m->pos == reginput_) {
+                const int exit = ctx_->program->back_exit[static_cast<size_t>(scan - code_)];
+                if (exit != 0) next = code_ + exit;
+              }
+              break;
+            }
+          }
+        }
+        break;
+      case BRANCH: {
+        if (next == nullptr || OpOf(next) != BRANCH) {
+          next = Operand(scan);  // a single alternative needs no nested walk
+          break;
+        }
+        const char16_t* const save = reginput_;
+        do {
+          if (MatchPrim(Operand(scan))) return true;
+          reginput_ = save;
+          scan = NextNode(scan);
+        } while (scan != nullptr && OpOf(scan) == BRANCH);
+        return false;
+      }
+      case STAR:
+      case PLUS:
+      case BRACES:
+      case STARNG:
+      case PLUSNG:
+      case BRACESNG:
+        return Repeat(scan, next);
+      case LOOPENTRY:
+        return LoopEntry(next);
+      case LOOP:
+      case LOOPNG:
+        return Loop(scan, next);
+      default:
+        // Group marks need no nested walk: the old value goes on the trail, which the
+        // enclosing nested walk takes back if it fails.
+        if (IsOpen(op)) {
+          const auto n = static_cast<size_t>(op - OPEN);
+          trail_.push_back({&startp[n], startp[n]});
+          startp[n] = reginput_;
+          break;
+        }
+        if (IsClose(op)) {
+          const auto n = static_cast<size_t>(op - CLOSE);
+          trail_.push_back({&endp[n], endp[n]});
+          endp[n] = reginput_;
+          break;
+        }
+        throw MatchError{1001};
+    }
+    scan = next;
+  }
+  throw MatchError{1002};
+}
+
+int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
+  const char16_t* const end = ctx_->input_end;
+  const char16_t* p = reginput_;
+  const int64_t avail = end - p;
+  const int64_t limit = std::min(max, avail);
+  const char16_t* const stop = p + limit;
+  switch (opnd[0]) {
+    case ANY:
+      p = stop;
+      break;
+    case EXACTLY: {
+      const char16_t c = Operand(opnd)[0];
+      if (c == 0) break;
+      while (p < stop && *p == c) ++p;
+      break;
+    }
+    case EXACTLYCI: {
+      const char16_t c = Operand(opnd)[0];
+      if (c == 0) break;
+      const char16_t inv = Invert(c);
+      while (p < stop && (*p == c || *p == inv)) ++p;
+      break;
+    }
+    case ANYOF:
+      while (p < stop && InList(Operand(opnd), *p)) ++p;
+      break;
+    case ANYBUT:
+      while (p < stop && !InList(Operand(opnd), *p)) ++p;
+      break;
+    case ANYOFCI:
+      while (p < stop && InListCI(Operand(opnd), *p)) ++p;
+      break;
+    case ANYBUTCI:
+      while (p < stop && !InListCI(Operand(opnd), *p)) ++p;
+      break;
+    case ANYDIGIT:
+      while (p < stop && IsDigitUnit(*p)) ++p;
+      break;
+    case NOTDIGIT:
+      while (p < stop && !IsDigitUnit(*p)) ++p;
+      break;
+    case ANYLETTER:
+      while (p < stop && IsWord(*p)) ++p;
+      break;
+    case NOTLETTER:
+      while (p < stop && !IsWord(*p)) ++p;
+      break;
+    case ANYSPACE:
+      while (p < stop && IsSpace(*p)) ++p;
+      break;
+    case NOTSPACE:
+      while (p < stop && !IsSpace(*p)) ++p;
+      break;
+    case BSUBEXP:
+    case BSUBEXPCI: {
+      // Whole copies of the group's text; an empty or unset group gives 0.
+      const int n = Operand(opnd)[0];
+      if (n >= kMaxGroups) return 0;
+      const char16_t* g = startp[static_cast<size_t>(n)];
+      const char16_t* g_end = endp[static_cast<size_t>(n)];
+      if (g == nullptr || g_end == nullptr || g_end <= g) return 0;
+      const int64_t len = g_end - g;
+      int64_t count = 0;
+      while (count < max && end - p >= len) {
+        int64_t i = 0;
+        for (; i < len; ++i) {
+          const char16_t c = p[i];
+          if (c != g[i] && (opnd[0] == BSUBEXP || c != Invert(g[i]))) break;
+        }
+        if (i < len) break;
+        p += len;
+        ++count;
+      }
+      reginput_ = p;
+      return count;
+    }
+    default:
+      throw MatchError{1000};
+  }
+  const int64_t count = p - reginput_;
+  reginput_ = p;
+  return count;
+}
+
+bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
+  const char16_t op = scan[0];
+  int64_t min = 0;
+  int64_t max = INT32_MAX;
+  const char16_t* opnd = Operand(scan);
+  if (op == PLUS || op == PLUSNG) {
+    min = 1;
+  } else if (op == BRACES || op == BRACESNG) {
+    min = ReadInt(opnd);
+    max = ReadInt(opnd + kIntSize);
+    opnd += 2 * kIntSize;
+  }
+  // The look-ahead unit: the first unit of the literal the walk from next must match first.
+  const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
+  const bool has_lookahead = lookahead != 0;
+  const char16_t* const save = reginput_;
+  int64_t count = FastRepeat(opnd, max);
+  int64_t step = 1;
+  if (OpOf(opnd) == BSUBEXP || OpOf(opnd) == BSUBEXPCI) {
+    // A back reference advances by its group's length per repetition; repetitions of an
+    // empty group all end where they start, so one attempt with the least count is enough.
+    const auto n = static_cast<size_t>(Operand(opnd)[0]);
+    const bool set = n < kMaxGroups && startp[n] != nullptr && endp[n] != nullptr;
+    step = set ? std::max<int64_t>(endp[n] - startp[n], 0) : 1;
+    if (set && step == 0) count = min;
+  }
+  if (count < min) return false;
+  const bool greedy = op == STAR || op == PLUS || op == BRACES;
+  if (greedy) {
+    for (int64_t n = count; n >= min; --n) {
+      reginput_ = save + n * step;
+      if (!has_lookahead || *reginput_ == lookahead) {
+        if (MatchPrim(next)) return true;
+      }
+    }
+    return false;
+  }
+  for (int64_t n = min; n <= count; ++n) {
+    reginput_ = save + n * step;
+    if (has_lookahead && *reginput_ != lookahead) {
+      if (step != 1) continue;
+      // Jump to the next place holding the look-ahead unit.
+      // save + count <= input_end, whose NUL is readable, so the range may include it.
+      const char16_t* hit = FindUnit(reginput_, save + count + 1, lookahead);
+      if (hit == nullptr) break;
+      n = hit - save;
+      reginput_ = hit;
+    }
+    if (MatchPrim(next)) return true;
+  }
+  return false;
+}
+
+bool Matcher::LoopEntry(const char16_t* next) {
+  if (loop_idx_ >= kMaxLoops) throw MatchError{1014};
+  const int saved_idx = loop_idx_;
+  const char16_t* const save = reginput_;
+  const auto idx = static_cast<size_t>(++loop_idx_);
+  const int32_t saved_count = loop_stack_[idx];
+  const char16_t* const saved_start = loop_start_[idx];
+  loop_stack_[idx] = 0;
+  loop_start_[idx] = nullptr;
+  const bool result = MatchPrim(next);
+  loop_idx_ = saved_idx;
+  if (!result) {
+    reginput_ = save;
+    loop_stack_[idx] = saved_count;
+    loop_start_[idx] = saved_start;
+  }
+  return result;
+}
+
+bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
+  if (loop_idx_ == 0) throw MatchError{1015};
+  const char16_t* const opnd = Operand(scan);
+  const int32_t min = ReadInt(opnd);
+  const int32_t max = ReadInt(opnd + kIntSize);
+  const char16_t* const body = scan + ReadInt(opnd + 2 * kIntSize);
+  const char16_t* const save = reginput_;
+  const int idx = loop_idx_;
+  const auto i = static_cast<size_t>(idx);
+  const int32_t k = loop_stack_[i];
+  // The first min iterations are always made. After them an iteration that consumed nothing
+  // ends the loop, as more would only repeat it; the first optional iteration is always tried.
+  const bool progressed = k <= min || loop_start_[i] != reginput_;
+
+  auto iterate = [&]() {
+    const char16_t* const saved_start = loop_start_[i];
+    loop_stack_[i] = k + 1;
+    loop_start_[i] = save;
+    const bool r = MatchPrim(body);
+    loop_idx_ = idx;
+    if (!r) {
+      loop_stack_[i] = k;
+      loop_start_[i] = saved_start;
+      reginput_ = save;
+    }
+    return r;
+  };
+  auto leave = [&]() {
+    loop_idx_ = idx - 1;
+    const bool r = MatchPrim(next);
+    loop_idx_ = idx;
+    if (!r) reginput_ = save;
+    return r;
+  };
+
+  if (k < min) return iterate();
+  const bool may_iterate = k < max && progressed;
+  if (OpOf(scan) == LOOP) {
+    if (may_iterate && iterate()) return true;
+    return leave();
+  }
+  if (leave()) return true;
+  return may_iterate && iterate();
+}
+
+bool Matcher::Attempt(const char16_t* p) {
+  reginput_ = p;
+  depth_ = 0;
+  stack_base_ = StackPosition();
+  loop_idx_ = 0;
+  marks_.clear();
+  trail_.clear();
+  if (!MatchPrim(code_ + 1)) return false;
+  startp[0] = p;
+  endp[0] = reginput_;
+  return true;
+}
+
+bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
+  switch (opnd[0]) {
+    case EXACTLY:
+      if (Operand(opnd)[0] != 0) set.Add(Operand(opnd)[0]);
+      return true;
+    case EXACTLYCI:
+      if (Operand(opnd)[0] != 0) {
+        set.Add(Operand(opnd)[0]);
+        set.Add(Invert(Operand(opnd)[0]));
+      }
+      return true;
+    case ANYOF:
+      for (const char16_t* m = Operand(opnd); *m != 0; ++m) set.Add(*m);
+      return true;
+    case ANYDIGIT:
+      for (char16_t c = '0'; c <= '9'; ++c) set.Add(c);
+      return true;
+    case ANYLETTER:
+    case ANYSPACE: {
+      const CharSet& chars = opnd[0] == ANYLETTER ? *ctx_->word_chars : *ctx_->space_chars;
+      for (unsigned c = 1; c < 256; ++c) {
+        if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
+      }
+      // Conservative for the rest of the units.
+      set.high = true;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// Adds to set every unit a match walking from node can begin with. Returns false when that is
+// not known (the walk may match without consuming a unit, or may begin with any unit).
+bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
+  while (node != nullptr) {
+    if (--budget < 0) return false;
+    const char16_t* next = NextNode(node);
+    const char16_t op = node[0];
+    switch (op) {
+      case BOL:
+      case EOL:
+      case BOLML:
+      case EOLML:
+      case BOUND:
+      case NOTBOUND:
+      case NOTHING:
+      case COMMENT:
+        break;
+      case EXACTLY:
+      case EXACTLYCI:
+      case ANYOF:
+      case ANYDIGIT:
+      case ANYLETTER:
+      case ANYSPACE:
+        return AddSimple(node, set);
+      case BRANCH:
+        if (next == nullptr || OpOf(next) != BRANCH) {
+          next = Operand(node);
+          break;
+        }
+        for (const char16_t* b = node; b != nullptr && OpOf(b) == BRANCH; b = NextNode(b)) {
+          if (!AddFirst(Operand(b), set, budget)) return false;
+        }
+        return true;
+      case STAR:
+      case STARNG:
+        if (!AddSimple(Operand(node), set)) return false;
+        break;
+      case PLUS:
+      case PLUSNG:
+        return AddSimple(Operand(node), set);
+      case BRACES:
+      case BRACESNG:
+        if (!AddSimple(Operand(node) + 2 * kIntSize, set)) return false;
+        if (ReadInt(Operand(node)) > 0) return true;
+        break;
+      case LOOPENTRY: {
+        if (next == nullptr) return false;
+        // next is the LOOP node; its body ends back at that node, which stops the analysis
+        // below if the body can be passed without consuming.
+        const char16_t* body = next + ReadInt(Operand(next) + 2 * kIntSize);
+        if (!AddFirst(body, set, budget)) return false;
+        if (ReadInt(Operand(next)) > 0) return true;
+        next = NextNode(next);
+        break;
+      }
+      default:
+        if (IsOpen(op) || IsClose(op)) break;
+        return false;
+    }
+    node = next;
+  }
+  return false;
+}
+
+bool Matcher::Search(const char16_t* start) {
+  const Program& prog = *ctx_->program;
+  const char16_t* const end = ctx_->input_end;
+  if (prog.regmust >= 0 &&
+      FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
+    return false;
+  }
+  if (prog.reganch) return Attempt(start);
+  if (prog.regstart != 0) {
+    const char16_t* const prefix = code_ + prog.prefix;
+    const auto prefix_len = static_cast<size_t>(prog.prefix_len);
+    for (const char16_t* p = start;; ++p) {
+      p = FindLiteral(p, end, prefix, prefix_len);
+      if (p == nullptr) return false;
+      if (Attempt(p)) return true;
+    }
+  }
+  StartSet set;
+  int budget = 2000;
+  if (AddFirst(code_ + 1, set, budget)) {
+    for (const char16_t* p = start;; ++p) {
+      while (p < end && !set.Has(*p)) ++p;
+      if (p >= end) return false;
+      if (Attempt(p)) return true;
+    }
+  }
+  for (const char16_t* p = start; p <= end; ++p) {
+    if (Attempt(p)) return true;
+  }
+  return false;
+}
+
+}  // namespace brevis

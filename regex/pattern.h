@@ -1,0 +1,188 @@
+// Pattern: the backtracking regular-expression engine for UTF-16 text. It compiles a pattern
+// into a node program (program.h) and searches subjects with group capture.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "regex/char_set.h"
+
+namespace brevis {
+
+struct Program;
+class Matcher;
+
+// Raised for every compile and execution error. what() is the message in UTF-8.
+class PatternError : public std::runtime_error {
+ public:
+  PatternError(const std::string& message, int error_code, int compiler_error_pos)
+      : std::runtime_error(message),
+        error_code_(error_code),
+        compiler_error_pos_(compiler_error_pos) {}
+  int ErrorCode() const { return error_code_; }
+  // Pattern units before the parse position for a compile error; 0 for other errors.
+  int CompilerErrorPos() const { return compiler_error_pos_; }
+
+ private:
+  int error_code_;
+  int compiler_error_pos_;
+};
+
+// Execution error raised when a search would nest deeper than the matcher's bounds
+// (Pattern::kMaxWalkDepth levels, Pattern::kMaxWalkStackBytes of stack).
+inline constexpr int kErrorNestingTooDeep = 1016;
+
+// One engine object holds one pattern, its compiled program, one subject and the last match.
+// Not for use by two threads at once. Errors are reported through Error(), which by default
+// raises PatternError.
+class Pattern {
+ public:
+  // Bounds on the matcher's nesting: one level per alternative tried, loop iteration and
+  // backtracking repeat. A search that would nest deeper reports kErrorNestingTooDeep.
+  // Deep enough for ordinary patterns over long subjects (their nesting does not grow with
+  // the subject); the stack bound keeps the walk within 1 MiB of the calling thread's stack
+  // in any build.
+  static constexpr int kMaxWalkDepth = 20000;
+  static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
+
+  using InvertCaseFn = std::function<char16_t(char16_t)>;
+  using ReplaceFn = std::function<std::u16string(Pattern&)>;
+
+  Pattern();
+  virtual ~Pattern();
+  Pattern(const Pattern&) = delete;
+  Pattern& operator=(const Pattern&) = delete;
+
+  // The pattern text. Setting a different text (or any text while nothing is compiled)
+  // discards the compiled program; the empty text leaves no pattern (error 1003 on use).
+  std::u16string Expression() const;
+  void SetExpression(std::u16string_view expression);
+
+  // Modifiers; a change takes effect at the next execution, which recompiles.
+  bool ModifierI() const { return Modifier(1); }
+  bool ModifierR() const { return Modifier(2); }
+  bool ModifierS() const { return Modifier(3); }
+  bool ModifierG() const { return Modifier(4); }
+  bool ModifierM() const { return Modifier(5); }
+  bool ModifierX() const { return Modifier(6); }
+  void SetModifierI(bool on) { SetModifier(1, on); }
+  void SetModifierR(bool on) { SetModifier(2, on); }
+  void SetModifierS(bool on) { SetModifier(3, on); }
+  void SetModifierG(bool on) { SetModifier(4, on); }
+  void SetModifierM(bool on) { SetModifier(5, on); }
+  void SetModifierX(bool on) { SetModifier(6, on); }
+  // Index 1..6 for i, r, s, g, m, x; another index reports error 1013.
+  bool Modifier(int index) const;
+  void SetModifier(int index, bool on);
+  // "gsr-imx" for the defaults. Setting parses i r s g m x in either case, "-" turning the
+  // following letters off; another character reports error 1013 and changes nothing.
+  std::u16string ModifierStr() const;
+  void SetModifierStr(std::u16string_view letters);
+
+  const std::u16string& SpaceChars() const { return space_chars_; }
+  void SetSpaceChars(std::u16string_view chars);
+  const std::u16string& WordChars() const { return word_chars_; }
+  void SetWordChars(std::u16string_view chars);
+  // A changed value discards the compiled program.
+  const std::u16string& LineSeparators() const { return line_separators_; }
+  void SetLineSeparators(std::u16string_view chars);
+  // Empty, or exactly two different units (else error 128). A change discards the program.
+  std::u16string LinePairedSeparator() const;
+  void SetLinePairedSeparator(std::u16string_view pair);
+
+  // Case inversion used by the case-insensitive forms; InvertCaseFunction by default.
+  // An empty function restores the default.
+  const InvertCaseFn& InvertCase() const { return invert_case_; }
+  void SetInvertCase(InvertCaseFn fn);
+  // Units at or above U+20AC unchanged; below, the upper-case mapping when it differs from
+  // the unit, else the lower-case mapping.
+  static char16_t InvertCaseFunction(char16_t ch);
+
+  // Compiles the expression now (error 1003 without one).
+  void Compile();
+  // Units before the parse position while compiling; 0 otherwise.
+  int CompilerErrorPos() const { return compiling_ ? compiler_error_pos_ : 0; }
+  // Listing of the compiled program (compiling first when needed).
+  std::u16string Dump();
+
+  // Searches input from position 1. The subject is copied; a NUL ends it.
+  bool Exec(std::u16string_view input);
+  // Searches the current subject from 1-based `offset`.
+  bool ExecPos(int offset = 1);
+  // Continues after the current match (one unit further after an empty match).
+  bool ExecNext();
+
+  std::u16string InputString();
+  void SetInputString(std::u16string_view input);
+
+  // Group 0 is the whole match, 1..14 the capturing groups.
+  std::u16string Match(int idx) const;
+  int MatchPos(int idx) const;  // 1-based, or -1
+  int MatchLen(int idx) const;  // or -1
+  int SubExprMatchCount() const;
+
+  // Returns the code of the last error and resets it.
+  int LastError();
+  virtual std::u16string ErrorMsg(int error_id) const;
+
+  static int VersionMajor() { return 1; }
+  static int VersionMinor() { return 0; }
+
+  // Template with "$n", "${n}", "$&" replaced by groups of the current match; "\" quotes the
+  // next unit.
+  std::u16string Substitute(std::u16string_view templ);
+  std::u16string Replace(std::u16string_view input, std::u16string_view replacement,
+                         bool use_substitution = false);
+  std::u16string ReplaceEx(std::u16string_view input, const ReplaceFn& replace);
+  void Split(std::u16string_view input, std::vector<std::u16string>& pieces);
+
+ protected:
+  // Stores the code and raises PatternError. An override that returns makes the failing
+  // operation give up (a search then returns false).
+  virtual void Error(int error_id);
+
+ private:
+  bool ExecPrim(int offset);
+  bool EnsureCompiled();
+  void DiscardProgram();
+  void ClearMatches();
+  bool GroupValid(int idx) const;
+
+  std::u16string expression_;
+  bool has_expression_ = false;
+  bool expr_is_compiled_ = false;
+  std::unique_ptr<Program> program_;
+  std::unique_ptr<Matcher> matcher_;  // kept between searches to save its set-up
+  uint32_t modifiers_;
+  uint32_t prog_modifiers_ = 0;
+
+  std::u16string space_chars_;
+  std::u16string word_chars_;
+  std::u16string line_separators_;
+  char16_t paired_head_ = 0;
+  char16_t paired_tail_ = 0;
+  bool paired_assigned_ = false;
+  CharSet space_set_;
+  CharSet word_set_;
+  CharSet line_set_;
+  InvertCaseFn invert_case_;
+  bool default_invert_case_ = true;
+
+  std::u16string input_;
+  bool has_input_ = false;
+  std::array<int, 15> startp_{};  // index into input_, or -1
+  std::array<int, 15> endp_{};
+
+  bool compiling_ = false;
+  int compiler_error_pos_ = 0;
+  int last_error_ = 0;
+};
+
+}  // namespace brevis

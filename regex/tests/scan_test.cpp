@@ -1,0 +1,40 @@
+// Fast searches checked against a plain loop on many lengths and alignments.
+#include "regex/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace brevis {
+namespace {
+
+const char16_t* NaiveFind(const char16_t* b, const char16_t* e, const char16_t* lit, size_t len) {
+  for (const char16_t* p = b; p + len <= e; ++p) {
+    if (std::u16string_view(p, len) == std::u16string_view(lit, len)) return p;
+  }
+  return nullptr;
+}
+
+TEST(ScanTest, AgreesWithPlainSearch) {
+  uint32_t state = 12345;
+  auto next = [&](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  const std::u16string alphabet = u"aab'\u0100\u0161";
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text(next(70), u' ');
+    for (char16_t& c : text) c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    std::u16string lit(1 + next(4), u' ');
+    for (char16_t& c : lit) c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    const size_t skip = text.empty() ? 0 : next(static_cast<uint32_t>(text.size()));
+    const char16_t* b = text.data() + skip;
+    const char16_t* e = text.data() + text.size();
+    SCOPED_TRACE(round);
+    EXPECT_EQ(FindLiteral(b, e, lit.data(), lit.size()), NaiveFind(b, e, lit.data(), lit.size()));
+    EXPECT_EQ(FindUnit(b, e, lit[0]), NaiveFind(b, e, lit.data(), 1));
+  }
+}
+
+}  // namespace
+}  // namespace brevis

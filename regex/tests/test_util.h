@@ -1,0 +1,40 @@
+// Helpers shared by the pattern engine's tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/text.h"
+#include "regex/pattern.h"
+
+namespace brevis::test {
+
+inline std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
+
+// Opcode names and operands of a compiled pattern, positions and links left out:
+// "BRANCH BOL EXACTLY(ab) END".
+inline std::string Ops(Pattern& p) {
+  const std::string dump = U8(p.Dump());
+  std::string out;
+  size_t pos = 0;
+  while (pos < dump.size()) {
+    size_t eol = dump.find('\n', pos);
+    if (eol == std::string::npos) eol = dump.size();
+    const std::string line = dump.substr(pos, eol - pos);
+    pos = eol + 1;
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;  // the start-up facts line
+    const size_t paren = line.find(" (");
+    const size_t close = line.find(')', paren);
+    if (!out.empty()) out += ' ';
+    out += line.substr(colon + 1, paren - colon - 1);
+    if (close + 1 < line.size()) {
+      out += '(';
+      out += line.substr(close + 2);
+      out += ')';
+    }
+  }
+  return out;
+}
+
+}  // namespace brevis::test
