@@ -361,17 +361,17 @@ void HttpClient::RetrieveHeaders() {
 
   // "bytes start-end/instance"; each part 0 when it is not a number.
   const std::u16string range = raw.Values(u"Content-Range");
-  std::u16string_view spec = range;
-  const std::size_t blank = spec.find(u' ');
-  spec = blank == std::u16string_view::npos ? std::u16string_view() : spec.substr(blank + 1);
-  const std::size_t dash = spec.find(u'-');
-  const std::size_t slash = spec.find(u'/');
+  std::u16string_view span = range;
+  const std::size_t blank = span.find(u' ');
+  span = blank == std::u16string_view::npos ? std::u16string_view() : span.substr(blank + 1);
+  const std::size_t dash = span.find(u'-');
+  const std::size_t slash = span.find(u'/');
   auto number = [](std::u16string_view s) { return ascii::ParseInt64(s).value_or(0); };
-  r.ContentRangeStart = number(spec.substr(0, dash));
+  r.ContentRangeStart = number(span.substr(0, dash));
   r.ContentRangeEnd =
-      dash == std::u16string_view::npos ? 0 : number(spec.substr(dash + 1, slash - dash - 1));
+      dash == std::u16string_view::npos ? 0 : number(span.substr(dash + 1, slash - dash - 1));
   r.ContentRangeInstanceLength =
-      slash == std::u16string_view::npos ? 0 : number(spec.substr(slash + 1));
+      slash == std::u16string_view::npos ? 0 : number(span.substr(slash + 1));
 
   r.Date = ParseInternetDate(raw.Values(u"Date"));
   r.LastModified = ParseInternetDate(raw.Values(u"Last-Modified"));
