@@ -3,6 +3,7 @@
 #include "regex/matcher.h"
 
 #include <locale.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <climits>
@@ -17,10 +18,32 @@ constexpr char16_t kCaseLimit = 0x20AC;
 
 bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
 
-// An address in the caller's stack frame; the stack grows downwards on every target we build.
-[[gnu::noinline]] uintptr_t StackPosition() {
-  volatile char probe = 0;
-  return reinterpret_cast<uintptr_t>(&probe);
+// The bounds of the calling thread's stack, [low, high), or {0, 0} when they are not known.
+struct StackBounds {
+  uintptr_t low = 0;
+  uintptr_t high = 0;
+};
+
+StackBounds QueryStackBounds() {
+  StackBounds bounds;
+#if defined(__linux__)
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr != nullptr && size != 0) {
+    bounds.low = reinterpret_cast<uintptr_t>(addr);
+    bounds.high = bounds.low + size;
+  }
+  pthread_attr_destroy(&attr);
+#endif
+  return bounds;
+}
+
+// Asked once per thread: for the main thread the query reads the process's memory map.
+const StackBounds& ThreadStackBounds() {
+  thread_local const StackBounds bounds = QueryStackBounds();
+  return bounds;
 }
 
 // Table of the platform's single-unit case inversion below kCaseLimit, taken from the
@@ -59,9 +82,14 @@ Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
 void Matcher::Reset(const MatchContext& ctx) {
   ctx_ = &ctx;
-  code_ = ctx.program->code.data();
-  first_unit_ = ctx.program->first_unit.data();
-  has_loop_heads_ = !ctx.program->loop_head.empty();
+  const Program& prog = *ctx.program;
+  code_ = prog.code.data();
+  first_unit_ = prog.first_unit.data();
+  has_loop_heads_ = !prog.loop_head.empty();
+  loop_head_ = prog.loop_head.data();
+  back_exit_ = prog.back_exit.data();
+  input_start_ = ctx.input_start;
+  input_end_ = ctx.input_end;
   // Only the entries of the previous program's groups can be set: others are never written.
   for (int i = 0; i <= dirty_groups_; ++i) {
     startp[static_cast<size_t>(i)] = nullptr;
@@ -97,43 +125,141 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
 #define BREVIS_ALWAYS_INLINE inline
 #endif
 
+namespace {
+
+// An address in the current stack frame; the stack grows downwards on every target we build.
+// Unlike a local's address, the frame address stays on the thread's stack when an
+// instrumented build moves locals to a heap-allocated frame.
+BREVIS_ALWAYS_INLINE uintptr_t FramePosition() {
+  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+
+}  // namespace
+
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
   const char16_t first = first_unit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
-  if (++depth_ > ctx_->max_depth) throw MatchError{1016};
   // Frames differ in size between builds (instrumented ones are several times larger), so
-  // the stack used is bounded as well as the level count. Every 16th level is enough to look.
-  if ((depth_ & 15) == 0 && stack_base_ - StackPosition() > ctx_->max_stack_bytes) {
-    throw MatchError{1016};
-  }
+  // the stack is watched directly, besides the level count.
+  if (++depth_ > ctx_->max_depth || FramePosition() < stack_limit_) throw MatchError{1016};
   const size_t trail = trail_.size();
   bool result = false;
   if (has_loop_heads_) {
     const size_t marks = marks_.size();
     result = Walk(scan);
-    marks_.resize(marks);
+    marks_.Truncate(marks);
   } else {
     result = Walk(scan);
   }
   // A failed walk takes back the captures it set.
   if (!result) {
     while (trail_.size() > trail) {
-      *trail_.back().slot = trail_.back().old;
-      trail_.pop_back();
+      const TrailEntry entry = trail_.Pop();
+      *entry.slot = entry.old;
     }
   }
   --depth_;
   return result;
 }
 
+// The less common single-node tests, kept out of Walk so that its frame, which every level of
+// the walk adds to the stack, stays small. On success advances reginput_ past what the node
+// matched.
+bool Matcher::MatchNode(const char16_t* scan) {
+  const char16_t op = scan[0];
+  switch (op) {
+    case BOLML: {
+      if (reginput_ == input_start_) break;
+      const char16_t prev = reginput_[-1];
+      if (ctx_->paired_assigned) {
+        if (prev == ctx_->paired_tail && reginput_ - 1 > input_start_ &&
+            reginput_[-2] == ctx_->paired_head) {
+          break;
+        }
+        if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
+      }
+      if (!IsLineSeparator(prev)) return false;
+      break;
+    }
+    case EOLML: {
+      if (reginput_ == input_end_) break;
+      const char16_t c = *reginput_;
+      if (ctx_->paired_assigned) {
+        if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
+        if (c == ctx_->paired_tail && reginput_ > input_start_ &&
+            reginput_[-1] == ctx_->paired_head) {
+          return false;
+        }
+      }
+      if (!IsLineSeparator(c)) return false;
+      break;
+    }
+    case BOUND:
+    case NOTBOUND: {
+      const bool before = reginput_ != input_start_ && IsWord(reginput_[-1]);
+      const bool after = reginput_ != input_end_ && IsWord(*reginput_);
+      if ((before != after) != (op == BOUND)) return false;
+      break;
+    }
+    case ANYML: {
+      if (reginput_ == input_end_) return false;
+      const char16_t c = *reginput_;
+      if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
+        return false;
+      }
+      if (IsLineSeparator(c)) return false;
+      ++reginput_;
+      break;
+    }
+    case ANYOFCI:
+      if (reginput_ == input_end_ || !InListCI(Operand(scan), *reginput_)) return false;
+      ++reginput_;
+      break;
+    case ANYBUTCI:
+      if (reginput_ == input_end_ || InListCI(Operand(scan), *reginput_)) return false;
+      ++reginput_;
+      break;
+    case EXACTLYCI: {
+      const char16_t* lit = Operand(scan);
+      if (lit[0] == 0) return false;
+      size_t i = 0;
+      for (; lit[i] != 0; ++i) {
+        if (reginput_ + i == input_end_) return false;
+        const char16_t c = reginput_[i];
+        if (c != lit[i] && c != Invert(lit[i])) return false;
+      }
+      reginput_ += i;
+      break;
+    }
+    case BSUBEXP:
+    case BSUBEXPCI: {
+      const int n = Operand(scan)[0];
+      if (n >= kMaxGroups || startp[static_cast<size_t>(n)] == nullptr ||
+          endp[static_cast<size_t>(n)] == nullptr) {
+        return false;
+      }
+      const char16_t* g = startp[static_cast<size_t>(n)];
+      const char16_t* const g_end = endp[static_cast<size_t>(n)];
+      const char16_t* p = reginput_;
+      for (; g < g_end; ++g, ++p) {
+        if (p == input_end_) return false;
+        if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
+      }
+      reginput_ = p;
+      break;
+    }
+    default:
+      throw MatchError{1001};
+  }
+  return true;
+}
+
 bool Matcher::Walk(const char16_t* scan) {
-  const char16_t* const start = ctx_->input_start;
-  const char16_t* const end = ctx_->input_end;
   while (scan != nullptr) {
-    if (has_loop_heads_ && ctx_->program->loop_head[static_cast<size_t>(scan - code_)] != 0) {
-      marks_.push_back({scan, reginput_});
+    if (has_loop_heads_ && loop_head_[scan - code_] != 0) {
+      marks_.Push({scan, reginput_});
     }
     const char16_t* next = NextNode(scan);
     const char16_t op = scan[0];
@@ -141,95 +267,45 @@ bool Matcher::Walk(const char16_t* scan) {
       case END:
         return true;
       case BOL:
-        if (reginput_ != start) return false;
+        if (reginput_ != input_start_) return false;
         break;
       case EOL:
-        if (reginput_ != end) return false;
+        if (reginput_ != input_end_) return false;
         break;
-      case BOLML: {
-        if (reginput_ == start) break;
-        const char16_t prev = reginput_[-1];
-        if (ctx_->paired_assigned) {
-          if (prev == ctx_->paired_tail && reginput_ - 1 > start &&
-              reginput_[-2] == ctx_->paired_head) {
-            break;
-          }
-          if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
-        }
-        if (!IsLineSeparator(prev)) return false;
-        break;
-      }
-      case EOLML: {
-        if (reginput_ == end) break;
-        const char16_t c = *reginput_;
-        if (ctx_->paired_assigned) {
-          if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
-          if (c == ctx_->paired_tail && reginput_ > start && reginput_[-1] == ctx_->paired_head) {
-            return false;
-          }
-        }
-        if (!IsLineSeparator(c)) return false;
-        break;
-      }
-      case BOUND:
-      case NOTBOUND: {
-        const bool before = reginput_ != start && IsWord(reginput_[-1]);
-        const bool after = reginput_ != end && IsWord(*reginput_);
-        if ((before != after) != (op == BOUND)) return false;
-        break;
-      }
       case ANY:
-        if (reginput_ == end) return false;
+        if (reginput_ == input_end_) return false;
         ++reginput_;
         break;
-      case ANYML: {
-        if (reginput_ == end) return false;
-        const char16_t c = *reginput_;
-        if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
-          return false;
-        }
-        if (IsLineSeparator(c)) return false;
-        ++reginput_;
-        break;
-      }
       case ANYDIGIT:
-        if (reginput_ == end || !IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTDIGIT:
-        if (reginput_ == end || IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYLETTER:
-        if (reginput_ == end || !IsWord(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTLETTER:
-        if (reginput_ == end || IsWord(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYSPACE:
-        if (reginput_ == end || !IsSpace(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTSPACE:
-        if (reginput_ == end || IsSpace(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYOF:
-        if (reginput_ == end || !InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == input_end_ || !InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case ANYBUT:
-        if (reginput_ == end || InList(Operand(scan), *reginput_)) return false;
-        ++reginput_;
-        break;
-      case ANYOFCI:
-        if (reginput_ == end || !InListCI(Operand(scan), *reginput_)) return false;
-        ++reginput_;
-        break;
-      case ANYBUTCI:
-        if (reginput_ == end || InListCI(Operand(scan), *reginput_)) return false;
+        if (reginput_ == input_end_ || InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case EXACTLY: {
@@ -244,45 +320,29 @@ bool Matcher::Walk(const char16_t* scan) {
         reginput_ += i;
         break;
       }
-      case EXACTLYCI: {
-        const char16_t* lit = Operand(scan);
-        if (lit[0] == 0) return false;
-        size_t i = 0;
-        for (; lit[i] != 0; ++i) {
-          if (reginput_ + i == end) return false;
-          const char16_t c = reginput_[i];
-          if (c != lit[i] && c != Invert(lit[i])) return false;
-        }
-        reginput_ += i;
-        break;
-      }
+      case BOLML:
+      case EOLML:
+      case BOUND:
+      case NOTBOUND:
+      case ANYML:
+      case ANYOFCI:
+      case ANYBUTCI:
+      case EXACTLYCI:
       case BSUBEXP:
-      case BSUBEXPCI: {
-        const int n = Operand(scan)[0];
-        if (n >= kMaxGroups || startp[static_cast<size_t>(n)] == nullptr ||
-            endp[static_cast<size_t>(n)] == nullptr) {
-          return false;
-        }
-        const char16_t* g = startp[static_cast<size_t>(n)];
-        const char16_t* const g_end = endp[static_cast<size_t>(n)];
-        const char16_t* p = reginput_;
-        for (; g < g_end; ++g, ++p) {
-          if (p == end) return false;
-          if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
-        }
-        reginput_ = p;
+      case BSUBEXPCI:
+        if (!MatchNode(scan)) return false;
         break;
-      }
       case NOTHING:
       case COMMENT:
         break;
       case BACK:
         if (has_loop_heads_) {
           // End an iteration that consumed nothing: leave the loop instead of repeating it.
-          for (auto m = marks_.rbegin(); m != marks_.rend(); ++m) {
-            if (m->node == next) {
-              if (m->pos == reginput_) {
-                const int exit = ctx_->program->back_exit[static_cast<size_t>(scan - code_)];
+          for (size_t i = marks_.size(); i > 0; --i) {
+            const Mark& m = marks_[i - 1];
+            if (m.node == next) {
+              if (m.pos == reginput_) {
+                const int exit = back_exit_[scan - code_];
                 if (exit != 0) next = code_ + exit;
               }
               break;
@@ -295,13 +355,18 @@ bool Matcher::Walk(const char16_t* scan) {
           next = Operand(scan);  // a single alternative needs no nested walk
           break;
         }
+        // Every alternative but the last is tried in a nested walk. The last one continues
+        // this walk: its failure is the failure of the whole choice, and the enclosing level
+        // takes back what it changed. This saves a level per choice.
         const char16_t* const save = reginput_;
         do {
           if (MatchPrim(Operand(scan))) return true;
           reginput_ = save;
-          scan = NextNode(scan);
-        } while (scan != nullptr && OpOf(scan) == BRANCH);
-        return false;
+          scan = next;
+          next = NextNode(scan);
+        } while (next != nullptr && OpOf(next) == BRANCH);
+        next = Operand(scan);
+        break;
       }
       case STAR:
       case PLUS:
@@ -320,13 +385,13 @@ bool Matcher::Walk(const char16_t* scan) {
         // enclosing nested walk takes back if it fails.
         if (IsOpen(op)) {
           const auto n = static_cast<size_t>(op - OPEN);
-          trail_.push_back({&startp[n], startp[n]});
+          trail_.Push({&startp[n], startp[n]});
           startp[n] = reginput_;
           break;
         }
         if (IsClose(op)) {
           const auto n = static_cast<size_t>(op - CLOSE);
-          trail_.push_back({&endp[n], endp[n]});
+          trail_.Push({&endp[n], endp[n]});
           endp[n] = reginput_;
           break;
         }
@@ -338,7 +403,7 @@ bool Matcher::Walk(const char16_t* scan) {
 }
 
 int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
-  const char16_t* const end = ctx_->input_end;
+  const char16_t* const end = input_end_;
   const char16_t* p = reginput_;
   const int64_t avail = end - p;
   const int64_t limit = std::min(max, avail);
@@ -373,7 +438,7 @@ int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
       while (p < stop && !InListCI(Operand(opnd), *p)) ++p;
       break;
     case ANYDIGIT:
-      while (p < stop && IsDigitUnit(*p)) ++p;
+      p = SkipDigits(p, stop);
       break;
     case NOTDIGIT:
       while (p < stop && !IsDigitUnit(*p)) ++p;
@@ -541,7 +606,6 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
 bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
-  stack_base_ = StackPosition();
   loop_idx_ = 0;
   marks_.clear();
   trail_.clear();
@@ -647,9 +711,26 @@ bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
   return false;
 }
 
+void Matcher::SetStackLimit() {
+  const uintptr_t here = FramePosition();
+  const StackBounds& stack = ThreadStackBounds();
+  if (stack.low != 0 && here > stack.low && here < stack.high) {
+    // Keep a reserve for what runs below the deepest level (the steps of a level, a case
+    // inversion function, raising the error): a quarter of a small stack, at most
+    // walk_stack_reserve.
+    const uintptr_t reserve =
+        std::min<uintptr_t>(ctx_->walk_stack_reserve, (stack.high - stack.low) / 4);
+    stack_limit_ = stack.low + reserve;
+  } else {
+    // Unknown stack (or running on one the thread does not own): a fixed budget.
+    stack_limit_ = here > ctx_->max_stack_bytes ? here - ctx_->max_stack_bytes : 0;
+  }
+}
+
 bool Matcher::Search(const char16_t* start) {
   const Program& prog = *ctx_->program;
-  const char16_t* const end = ctx_->input_end;
+  const char16_t* const end = input_end_;
+  SetStackLimit();
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
     return false;

@@ -29,8 +29,34 @@ struct MatchContext {
   char16_t paired_tail = 0;
   // Case inversion; nullptr means Pattern::InvertCaseFunction.
   const std::function<char16_t(char16_t)>* invert_case = nullptr;
-  int max_depth = 0;           // nesting levels of the walk
-  size_t max_stack_bytes = 0;  // stack the walk may use below its first level
+  int max_depth = 0;  // nesting levels of the walk
+  // The walk may use the calling thread's stack down to walk_stack_reserve (or a quarter of
+  // a smaller stack) above its end. When the stack's extent is unknown it may use
+  // max_stack_bytes below the search's frame.
+  size_t walk_stack_reserve = 0;
+  size_t max_stack_bytes = 0;
+};
+
+// A stack of plain entries whose storage is kept between searches. Growing is out of line, so
+// that the walk, which pushes on every level, keeps a small frame.
+template <typename T>
+class EntryStack {
+ public:
+  size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+  void Truncate(size_t n) { size_ = n; }  // n <= size()
+  void Push(const T& entry) {
+    if (size_ == store_.size()) Grow();
+    store_[size_++] = entry;
+  }
+  T Pop() { return store_[--size_]; }  // size() > 0
+  const T& operator[](size_t i) const { return store_[i]; }
+
+ private:
+  [[gnu::noinline]] void Grow() { store_.resize(store_.size() < 64 ? 64 : 2 * store_.size()); }
+
+  std::vector<T> store_;
+  size_t size_ = 0;
 };
 
 class Matcher {
@@ -69,9 +95,11 @@ class Matcher {
     bool Has(char16_t c) const { return c < 256 ? ((low[c >> 6] >> (c & 63)) & 1) != 0 : high; }
   };
 
+  void SetStackLimit();
   bool Attempt(const char16_t* p);
   bool MatchPrim(const char16_t* scan);
   bool Walk(const char16_t* scan);
+  bool MatchNode(const char16_t* scan);
   bool Repeat(const char16_t* scan, const char16_t* next);
   int64_t FastRepeat(const char16_t* opnd, int64_t max);
   bool Loop(const char16_t* scan, const char16_t* next);
@@ -90,16 +118,20 @@ class Matcher {
   const MatchContext* ctx_ = nullptr;  // owned by the caller, alive while searching
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
+  const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)
+  const int* back_exit_ = nullptr;
+  const char16_t* input_start_ = nullptr;  // copies of the context's subject bounds
+  const char16_t* input_end_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int dirty_groups_ = kMaxGroups - 1;  // highest capture entry the last search could set
   int depth_ = 0;
-  uintptr_t stack_base_ = 0;
+  uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
   bool has_loop_heads_ = false;
-  std::vector<Mark> marks_;
-  std::vector<TrailEntry> trail_;
+  EntryStack<Mark> marks_;
+  EntryStack<TrailEntry> trail_;
 };
 
 // Case inversion of the default InvertCase.

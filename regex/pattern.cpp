@@ -241,6 +241,7 @@ bool Pattern::ExecPrim(int offset) {
   ctx.paired_tail = paired_tail_;
   ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
   ctx.max_depth = kMaxWalkDepth;
+  ctx.walk_stack_reserve = kWalkStackReserve;
   ctx.max_stack_bytes = kMaxWalkStackBytes;
   if (matcher_ == nullptr) matcher_ = std::make_unique<Matcher>();
   Matcher& matcher = *matcher_;

@@ -36,7 +36,7 @@ class PatternError : public std::runtime_error {
 };
 
 // Execution error raised when a search would nest deeper than the matcher's bounds
-// (Pattern::kMaxWalkDepth levels, Pattern::kMaxWalkStackBytes of stack).
+// (Pattern::kMaxWalkDepth levels, or the calling thread's stack).
 inline constexpr int kErrorNestingTooDeep = 1016;
 
 // One engine object holds one pattern, its compiled program, one subject and the last match.
@@ -44,12 +44,16 @@ inline constexpr int kErrorNestingTooDeep = 1016;
 // raises PatternError.
 class Pattern {
  public:
-  // Bounds on the matcher's nesting: one level per alternative tried, loop iteration and
-  // backtracking repeat. A search that would nest deeper reports kErrorNestingTooDeep.
-  // Deep enough for ordinary patterns over long subjects (their nesting does not grow with
-  // the subject); the stack bound keeps the walk within 1 MiB of the calling thread's stack
-  // in any build.
-  static constexpr int kMaxWalkDepth = 20000;
+  // Bounds on the matcher's nesting: one level per alternative tried (but the last),
+  // loop iteration and backtracking repeat. A search that would nest deeper reports
+  // kErrorNestingTooDeep. Ordinary patterns over long subjects stay shallow (their nesting
+  // does not grow with the subject); loops over alternatives nest once per iteration.
+  // The walk uses the calling thread's stack down to kWalkStackReserve above its end (a
+  // quarter of the stack when that is smaller), so frames of any size and any stack size
+  // end in the error, never an overflow; where the stack's extent is unknown it uses
+  // kMaxWalkStackBytes. The level count bounds the walk on very large stacks.
+  static constexpr int kMaxWalkDepth = 250000;
+  static constexpr size_t kWalkStackReserve = size_t{256} << 10;
   static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
 
   using InvertCaseFn = std::function<char16_t(char16_t)>;

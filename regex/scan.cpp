@@ -49,6 +49,25 @@ const char16_t* FindUnit(const char16_t* begin, const char16_t* end, char16_t c)
   return nullptr;
 }
 
+const char16_t* SkipDigits(const char16_t* begin, const char16_t* end) {
+  const char16_t* p = begin;
+#if defined(__SSE2__)
+  // c - '0' is a digit's value when it is at most 9 unsigned: subtracting 9 with saturation
+  // leaves 0 exactly for the digits.
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i digit0 = Splat(u'0');
+  const __m128i nine = Splat(9);
+  while (end - p >= 8) {
+    const __m128i value = _mm_sub_epi16(Load8(p), digit0);
+    const unsigned m = Mask(_mm_cmpeq_epi16(_mm_subs_epu16(value, nine), zero)) ^ 0xFFFFu;
+    if (m != 0) return p + __builtin_ctz(m) / 2;
+    p += 8;
+  }
+#endif
+  while (p < end && *p >= u'0' && *p <= u'9') ++p;
+  return p;
+}
+
 const char16_t* FindLiteral(const char16_t* begin, const char16_t* end, const char16_t* lit,
                             size_t len) {
   if (len == 1) return FindUnit(begin, end, lit[0]);
