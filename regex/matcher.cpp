@@ -41,9 +41,16 @@ StackBounds QueryStackBounds() {
 }
 
 // Asked once per thread: for the main thread the query reads the process's memory map.
+// Constant-initialised, so that reading the cache needs no initialisation guard.
+thread_local StackBounds t_stack_bounds;
+thread_local bool t_stack_queried = false;
+
 const StackBounds& ThreadStackBounds() {
-  thread_local const StackBounds bounds = QueryStackBounds();
-  return bounds;
+  if (!t_stack_queried) {
+    t_stack_bounds = QueryStackBounds();
+    t_stack_queried = true;
+  }
+  return t_stack_bounds;
 }
 
 // Table of the platform's single-unit case inversion below kCaseLimit, taken from the
@@ -90,12 +97,8 @@ void Matcher::Reset(const MatchContext& ctx) {
   back_exit_ = prog.back_exit.data();
   input_start_ = ctx.input_start;
   input_end_ = ctx.input_end;
-  // Only the entries of the previous program's groups can be set: others are never written.
-  for (int i = 0; i <= dirty_groups_; ++i) {
-    startp[static_cast<size_t>(i)] = nullptr;
-    endp[static_cast<size_t>(i)] = nullptr;
-  }
-  dirty_groups_ = ctx.program->groups;
+  startp = {};
+  endp = {};
   marks_.clear();
   trail_.clear();
 }

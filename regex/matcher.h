@@ -123,7 +123,6 @@ class Matcher {
   const char16_t* input_start_ = nullptr;  // copies of the context's subject bounds
   const char16_t* input_end_ = nullptr;
   const char16_t* reginput_ = nullptr;
-  int dirty_groups_ = kMaxGroups - 1;  // highest capture entry the last search could set
   int depth_ = 0;
   uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;

@@ -157,10 +157,7 @@ void Pattern::DiscardProgram() {
   expr_is_compiled_ = false;
 }
 
-void Pattern::ClearMatches() {
-  startp_.fill(-1);
-  endp_.fill(-1);
-}
+void Pattern::ClearMatches() { has_match_ = false; }
 
 void Pattern::Compile() {
   if (!has_expression_) {
@@ -221,8 +218,7 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   const char16_t* const begin = input_.c_str();
-  const char16_t* const nul = FindUnit(begin, begin + input_.size(), u'\0');
-  const size_t len = nul == nullptr ? input_.size() : static_cast<size_t>(nul - begin);
+  const size_t len = input_len_;
   if (offset < 1) {
     Error(1006);
     return false;
@@ -255,28 +251,26 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   if (!found) return false;
-  // Groups the program does not have stay unset.
-  const auto groups = static_cast<size_t>(program_->groups);
-  for (size_t i = 0; i <= groups; ++i) {
-    startp_[i] = matcher.startp[i] == nullptr ? -1 : static_cast<int>(matcher.startp[i] - begin);
-    endp_[i] = matcher.endp[i] == nullptr ? -1 : static_cast<int>(matcher.endp[i] - begin);
-  }
+  // Entries of groups the program does not have were cleared by Reset and stay unset.
+  startp_ = matcher.startp;
+  endp_ = matcher.endp;
+  has_match_ = true;
   return true;
 }
 
 bool Pattern::Exec(std::u16string_view input) {
-  SetInputString(input);
+  AssignInput(input);  // the search clears the matches
   return ExecPrim(1);
 }
 
 bool Pattern::ExecPos(int offset) { return ExecPrim(offset); }
 
 bool Pattern::ExecNext() {
-  if (startp_[0] < 0 || endp_[0] < 0) {
+  if (!GroupValid(0)) {
     Error(1007);
     return false;
   }
-  int offset = endp_[0];
+  int offset = Offset(endp_[0]);
   if (startp_[0] == endp_[0]) ++offset;
   return ExecPrim(offset + 1);
 }
@@ -291,32 +285,41 @@ std::u16string Pattern::InputString() {
 
 void Pattern::SetInputString(std::u16string_view input) {
   ClearMatches();
+  AssignInput(input);
+}
+
+void Pattern::AssignInput(std::u16string_view input) {
   input_.assign(input);
   has_input_ = true;
+  const char16_t* const begin = input_.data();
+  const char16_t* const nul = FindUnit(begin, begin + input_.size(), u'\0');
+  input_len_ = nul == nullptr ? input_.size() : static_cast<size_t>(nul - begin);
 }
 
 bool Pattern::GroupValid(int idx) const {
-  if (idx < 0 || idx >= static_cast<int>(startp_.size()) || !has_input_) return false;
+  if (!has_match_ || idx < 0 || idx >= static_cast<int>(startp_.size()) || !has_input_) {
+    return false;
+  }
   const auto i = static_cast<size_t>(idx);
-  return startp_[i] >= 0 && endp_[i] >= 0;
+  return startp_[i] != nullptr && endp_[i] != nullptr;
 }
 
 std::u16string Pattern::Match(int idx) const {
   if (!GroupValid(idx)) return {};
   const auto i = static_cast<size_t>(idx);
   if (endp_[i] <= startp_[i]) return {};
-  return input_.substr(static_cast<size_t>(startp_[i]), static_cast<size_t>(endp_[i] - startp_[i]));
+  return std::u16string(startp_[i], endp_[i]);
 }
 
 int Pattern::MatchPos(int idx) const {
   if (!GroupValid(idx)) return -1;
-  return startp_[static_cast<size_t>(idx)] + 1;
+  return Offset(startp_[static_cast<size_t>(idx)]) + 1;
 }
 
 int Pattern::MatchLen(int idx) const {
   if (!GroupValid(idx)) return -1;
   const auto i = static_cast<size_t>(idx);
-  return endp_[i] > startp_[i] ? endp_[i] - startp_[i] : 0;
+  return endp_[i] > startp_[i] ? static_cast<int>(endp_[i] - startp_[i]) : 0;
 }
 
 int Pattern::SubExprMatchCount() const {
@@ -528,10 +531,10 @@ std::u16string Pattern::ReplaceEx(std::u16string_view input, const ReplaceFn& re
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(startp_[0]);
+    const auto start = static_cast<size_t>(Offset(startp_[0]));
     result.append(subject, prev, start - prev);
     result += replace(*this);
-    prev = static_cast<size_t>(endp_[0]);
+    prev = static_cast<size_t>(Offset(endp_[0]));
     found = ExecNext();
   }
   result.append(subject, prev, std::u16string::npos);
@@ -543,9 +546,9 @@ void Pattern::Split(std::u16string_view input, std::vector<std::u16string>& piec
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(startp_[0]);
+    const auto start = static_cast<size_t>(Offset(startp_[0]));
     pieces.push_back(subject.substr(prev, start - prev));
-    prev = static_cast<size_t>(endp_[0]);
+    prev = static_cast<size_t>(Offset(endp_[0]));
     found = ExecNext();
   }
   pieces.push_back(subject.substr(prev));

@@ -157,7 +157,9 @@ class Pattern {
   bool EnsureCompiled();
   void DiscardProgram();
   void ClearMatches();
+  void AssignInput(std::u16string_view input);  // keeps the matches
   bool GroupValid(int idx) const;
+  int Offset(const char16_t* p) const { return static_cast<int>(p - input_.data()); }
 
   std::u16string expression_;
   bool has_expression_ = false;
@@ -181,8 +183,11 @@ class Pattern {
 
   std::u16string input_;
   bool has_input_ = false;
-  std::array<int, 15> startp_{};  // index into input_, or -1
-  std::array<int, 15> endp_{};
+  size_t input_len_ = 0;  // units of input_ before its first NUL: the searched subject
+  // Where the current match's groups lie in input_ (or nullptr), while has_match_.
+  bool has_match_ = false;
+  std::array<const char16_t*, 15> startp_{};
+  std::array<const char16_t*, 15> endp_{};
 
   bool compiling_ = false;
   int compiler_error_pos_ = 0;
