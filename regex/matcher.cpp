@@ -24,7 +24,7 @@ struct StackBounds {
   uintptr_t high = 0;
 };
 
-StackBounds QueryStackBounds() {
+[[gnu::noinline]] StackBounds QueryStackBounds() {
   StackBounds bounds;
 #if defined(__linux__)
   pthread_attr_t attr;
@@ -97,6 +97,7 @@ void Matcher::Reset(const MatchContext& ctx) {
   back_exit_ = prog.back_exit.data();
   input_start_ = ctx.input_start;
   input_end_ = ctx.input_end;
+  max_depth_ = ctx.max_depth;
   startp = {};
   endp = {};
   marks_.clear();
@@ -146,7 +147,7 @@ BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   if (first != 0 && *reginput_ != first) return false;
   // Frames differ in size between builds (instrumented ones are several times larger), so
   // the stack is watched directly, besides the level count.
-  if (++depth_ > ctx_->max_depth || FramePosition() < stack_limit_) throw MatchError{1016};
+  if (++depth_ > max_depth_ || FramePosition() < stack_limit_) throw MatchError{1016};
   const size_t trail = trail_.size();
   bool result = false;
   if (has_loop_heads_) {

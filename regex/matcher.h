@@ -124,6 +124,7 @@ class Matcher {
   const char16_t* input_end_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
+  int max_depth_ = 0;
   uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};

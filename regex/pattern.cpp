@@ -289,11 +289,14 @@ void Pattern::SetInputString(std::u16string_view input) {
 }
 
 void Pattern::AssignInput(std::u16string_view input) {
-  input_.assign(input);
+  const char16_t* const begin = input.data();
+  const char16_t* const nul = FindUnit(begin, begin + input.size(), u'\0');
+  input_len_ = nul == nullptr ? input.size() : static_cast<size_t>(nul - begin);
+  // Appending to the emptied string copies straight into its kept storage; assign() takes
+  // the general replacement path, which costs as much again for a short subject.
+  input_.clear();
+  input_.append(input.data(), input.size());
   has_input_ = true;
-  const char16_t* const begin = input_.data();
-  const char16_t* const nul = FindUnit(begin, begin + input_.size(), u'\0');
-  input_len_ = nul == nullptr ? input_.size() : static_cast<size_t>(nul - begin);
 }
 
 bool Pattern::GroupValid(int idx) const {
