@@ -251,9 +251,8 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   if (!found) return false;
-  // Entries of groups the program does not have were cleared by Reset and stay unset.
-  startp_ = matcher.startp;
-  endp_ = matcher.endp;
+  // The match stays in the matcher until the next search. Entries of groups the program does
+  // not have were cleared by Reset and stay unset.
   has_match_ = true;
   return true;
 }
@@ -270,8 +269,8 @@ bool Pattern::ExecNext() {
     Error(1007);
     return false;
   }
-  int offset = Offset(endp_[0]);
-  if (startp_[0] == endp_[0]) ++offset;
+  int offset = Offset(GroupEnd(0));
+  if (GroupStart(0) == GroupEnd(0)) ++offset;
   return ExecPrim(offset + 1);
 }
 
@@ -299,30 +298,33 @@ void Pattern::AssignInput(std::u16string_view input) {
   has_input_ = true;
 }
 
+const char16_t* Pattern::GroupStart(size_t idx) const { return matcher_->startp[idx]; }
+const char16_t* Pattern::GroupEnd(size_t idx) const { return matcher_->endp[idx]; }
+
 bool Pattern::GroupValid(int idx) const {
-  if (!has_match_ || idx < 0 || idx >= static_cast<int>(startp_.size()) || !has_input_) {
+  if (!has_match_ || idx < 0 || idx >= kMaxGroups || !has_input_) {
     return false;
   }
   const auto i = static_cast<size_t>(idx);
-  return startp_[i] != nullptr && endp_[i] != nullptr;
+  return GroupStart(i) != nullptr && GroupEnd(i) != nullptr;
 }
 
 std::u16string Pattern::Match(int idx) const {
   if (!GroupValid(idx)) return {};
   const auto i = static_cast<size_t>(idx);
-  if (endp_[i] <= startp_[i]) return {};
-  return std::u16string(startp_[i], endp_[i]);
+  if (GroupEnd(i) <= GroupStart(i)) return {};
+  return std::u16string(GroupStart(i), GroupEnd(i));
 }
 
 int Pattern::MatchPos(int idx) const {
   if (!GroupValid(idx)) return -1;
-  return Offset(startp_[static_cast<size_t>(idx)]) + 1;
+  return Offset(GroupStart(static_cast<size_t>(idx))) + 1;
 }
 
 int Pattern::MatchLen(int idx) const {
   if (!GroupValid(idx)) return -1;
   const auto i = static_cast<size_t>(idx);
-  return endp_[i] > startp_[i] ? static_cast<int>(endp_[i] - startp_[i]) : 0;
+  return GroupEnd(i) > GroupStart(i) ? static_cast<int>(GroupEnd(i) - GroupStart(i)) : 0;
 }
 
 int Pattern::SubExprMatchCount() const {
@@ -534,10 +536,10 @@ std::u16string Pattern::ReplaceEx(std::u16string_view input, const ReplaceFn& re
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(Offset(startp_[0]));
+    const auto start = static_cast<size_t>(Offset(GroupStart(0)));
     result.append(subject, prev, start - prev);
     result += replace(*this);
-    prev = static_cast<size_t>(Offset(endp_[0]));
+    prev = static_cast<size_t>(Offset(GroupEnd(0)));
     found = ExecNext();
   }
   result.append(subject, prev, std::u16string::npos);
@@ -549,9 +551,9 @@ void Pattern::Split(std::u16string_view input, std::vector<std::u16string>& piec
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(Offset(startp_[0]));
+    const auto start = static_cast<size_t>(Offset(GroupStart(0)));
     pieces.push_back(subject.substr(prev, start - prev));
-    prev = static_cast<size_t>(Offset(endp_[0]));
+    prev = static_cast<size_t>(Offset(GroupEnd(0)));
     found = ExecNext();
   }
   pieces.push_back(subject.substr(prev));

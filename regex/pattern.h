@@ -159,6 +159,8 @@ class Pattern {
   void ClearMatches();
   void AssignInput(std::u16string_view input);  // keeps the matches
   bool GroupValid(int idx) const;
+  const char16_t* GroupStart(size_t idx) const;
+  const char16_t* GroupEnd(size_t idx) const;
   int Offset(const char16_t* p) const { return static_cast<int>(p - input_.data()); }
 
   std::u16string expression_;
@@ -184,10 +186,9 @@ class Pattern {
   std::u16string input_;
   bool has_input_ = false;
   size_t input_len_ = 0;  // units of input_ before its first NUL: the searched subject
-  // Where the current match's groups lie in input_ (or nullptr), while has_match_.
+  // While has_match_, the matcher holds where the match's groups lie in input_ (or nullptr);
+  // GroupStart and GroupEnd read them.
   bool has_match_ = false;
-  std::array<const char16_t*, 15> startp_{};
-  std::array<const char16_t*, 15> endp_{};
 
   bool compiling_ = false;
   int compiler_error_pos_ = 0;
