@@ -506,7 +506,14 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
   const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
   const bool has_lookahead = lookahead != 0;
   const char16_t* const save = reginput_;
-  int64_t count = FastRepeat(opnd, max);
+  int64_t count = 0;
+  if (OpOf(opnd) == ANYDIGIT && max == INT32_MAX) {
+    // "\d+" and "\d*", the most common repeats here, without the general call.
+    reginput_ = SkipDigits(save, input_end_);
+    count = reginput_ - save;
+  } else {
+    count = FastRepeat(opnd, max);
+  }
   int64_t step = 1;
   if (OpOf(opnd) == BSUBEXP || OpOf(opnd) == BSUBEXPCI) {
     // A back reference advances by its group's length per repetition; repetitions of an
