@@ -88,16 +88,20 @@ char16_t DefaultInvertCase(char16_t c) {
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
 void Matcher::Reset(const MatchContext& ctx) {
-  ctx_ = &ctx;
+  context_ = ctx;
   const Program& prog = *ctx.program;
   code_ = prog.code.data();
   first_unit_ = prog.first_unit.data();
   has_loop_heads_ = !prog.loop_head.empty();
   loop_head_ = prog.loop_head.data();
   back_exit_ = prog.back_exit.data();
-  input_start_ = ctx.input_start;
-  input_end_ = ctx.input_end;
   max_depth_ = ctx.max_depth;
+  SetSubject(nullptr, nullptr);
+}
+
+void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
+  input_start_ = start;
+  input_end_ = end;
   startp = {};
   endp = {};
   marks_.clear();
@@ -105,7 +109,7 @@ void Matcher::Reset(const MatchContext& ctx) {
 }
 
 char16_t Matcher::Invert(char16_t c) const {
-  return ctx_->invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_->invert_case)(c);
+  return context_.invert_case == nullptr ? DefaultInvertCase(c) : (*context_.invert_case)(c);
 }
 
 bool Matcher::InList(const char16_t* list, char16_t c) const {
@@ -177,12 +181,12 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case BOLML: {
       if (reginput_ == input_start_) break;
       const char16_t prev = reginput_[-1];
-      if (ctx_->paired_assigned) {
-        if (prev == ctx_->paired_tail && reginput_ - 1 > input_start_ &&
-            reginput_[-2] == ctx_->paired_head) {
+      if (context_.paired_assigned) {
+        if (prev == context_.paired_tail && reginput_ - 1 > input_start_ &&
+            reginput_[-2] == context_.paired_head) {
           break;
         }
-        if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
+        if (prev == context_.paired_head && *reginput_ == context_.paired_tail) return false;
       }
       if (!IsLineSeparator(prev)) return false;
       break;
@@ -190,10 +194,10 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case EOLML: {
       if (reginput_ == input_end_) break;
       const char16_t c = *reginput_;
-      if (ctx_->paired_assigned) {
-        if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
-        if (c == ctx_->paired_tail && reginput_ > input_start_ &&
-            reginput_[-1] == ctx_->paired_head) {
+      if (context_.paired_assigned) {
+        if (c == context_.paired_head && reginput_[1] == context_.paired_tail) break;
+        if (c == context_.paired_tail && reginput_ > input_start_ &&
+            reginput_[-1] == context_.paired_head) {
           return false;
         }
       }
@@ -210,7 +214,8 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case ANYML: {
       if (reginput_ == input_end_) return false;
       const char16_t c = *reginput_;
-      if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
+      if (context_.paired_assigned && c == context_.paired_head &&
+          reginput_[1] == context_.paired_tail) {
         return false;
       }
       if (IsLineSeparator(c)) return false;
@@ -645,7 +650,7 @@ bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
       return true;
     case ANYLETTER:
     case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *ctx_->word_chars : *ctx_->space_chars;
+      const CharSet& chars = opnd[0] == ANYLETTER ? *context_.word_chars : *context_.space_chars;
       for (unsigned c = 1; c < 256; ++c) {
         if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
       }
@@ -730,16 +735,16 @@ void Matcher::SetStackLimit() {
     // inversion function, raising the error): a quarter of a small stack, at most
     // walk_stack_reserve.
     const uintptr_t reserve =
-        std::min<uintptr_t>(ctx_->walk_stack_reserve, (stack.high - stack.low) / 4);
+        std::min<uintptr_t>(context_.walk_stack_reserve, (stack.high - stack.low) / 4);
     stack_limit_ = stack.low + reserve;
   } else {
     // Unknown stack (or running on one the thread does not own): a fixed budget.
-    stack_limit_ = here > ctx_->max_stack_bytes ? here - ctx_->max_stack_bytes : 0;
+    stack_limit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
   }
 }
 
 bool Matcher::Search(const char16_t* start) {
-  const Program& prog = *ctx_->program;
+  const Program& prog = *context_.program;
   const char16_t* const end = input_end_;
   SetStackLimit();
   if (prog.regmust >= 0 &&

@@ -19,8 +19,6 @@ struct MatchError {
 
 struct MatchContext {
   const Program* program = nullptr;
-  const char16_t* input_start = nullptr;
-  const char16_t* input_end = nullptr;  // first NUL of the subject; *input_end == 0
   const CharSet* word_chars = nullptr;
   const CharSet* space_chars = nullptr;
   const CharSet* line_separators = nullptr;
@@ -62,10 +60,14 @@ class EntryStack {
 class Matcher {
  public:
   Matcher() = default;
-  explicit Matcher(const MatchContext& ctx);  // ctx must outlive the matcher's searches
+  explicit Matcher(const MatchContext& ctx);
 
-  // Starts over with a new context (which must outlive the search): no captures.
+  // Takes a new context (copied; the program and character sets it points to must outlive
+  // the searches). Set a subject before searching.
   void Reset(const MatchContext& ctx);
+  // The subject of the following searches: [start, end), where *end == 0 (its first NUL).
+  // Clears the captures.
+  void SetSubject(const char16_t* start, const char16_t* end);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
   // match. Throws MatchError.
@@ -111,16 +113,16 @@ class Matcher {
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
   bool InListCI(const char16_t* list, char16_t c) const;
-  bool IsWord(char16_t c) const { return ctx_->word_chars->Contains(c); }
-  bool IsSpace(char16_t c) const { return ctx_->space_chars->Contains(c); }
-  bool IsLineSeparator(char16_t c) const { return ctx_->line_separators->Contains(c); }
+  bool IsWord(char16_t c) const { return context_.word_chars->Contains(c); }
+  bool IsSpace(char16_t c) const { return context_.space_chars->Contains(c); }
+  bool IsLineSeparator(char16_t c) const { return context_.line_separators->Contains(c); }
 
-  const MatchContext* ctx_ = nullptr;  // owned by the caller, alive while searching
+  MatchContext context_;
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
   const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)
   const int* back_exit_ = nullptr;
-  const char16_t* input_start_ = nullptr;  // copies of the context's subject bounds
+  const char16_t* input_start_ = nullptr;  // the subject
   const char16_t* input_end_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;

@@ -148,6 +148,7 @@ void Pattern::SetLinePairedSeparator(std::u16string_view pair) {
 void Pattern::SetInvertCase(InvertCaseFn fn) {
   default_invert_case_ = !fn;
   invert_case_ = std::move(fn);
+  matcher_stale_ = true;
 }
 
 char16_t Pattern::InvertCaseFunction(char16_t ch) { return DefaultInvertCase(ch); }
@@ -155,6 +156,7 @@ char16_t Pattern::InvertCaseFunction(char16_t ch) { return DefaultInvertCase(ch)
 void Pattern::DiscardProgram() {
   program_.reset();
   expr_is_compiled_ = false;
+  matcher_stale_ = true;
 }
 
 void Pattern::ClearMatches() { has_match_ = false; }
@@ -190,6 +192,7 @@ void Pattern::Compile() {
   }
   program_ = std::move(prog);
   expr_is_compiled_ = true;
+  matcher_stale_ = true;
 }
 
 bool Pattern::EnsureCompiled() {
@@ -225,23 +228,25 @@ bool Pattern::ExecPrim(int offset) {
   }
   if (static_cast<size_t>(offset) > len + 1) return false;
 
-  MatchContext ctx;
-  ctx.program = program_.get();
-  ctx.input_start = begin;
-  ctx.input_end = begin + len;
-  ctx.word_chars = &word_set_;
-  ctx.space_chars = &space_set_;
-  ctx.line_separators = &line_set_;
-  ctx.paired_assigned = paired_assigned_;
-  ctx.paired_head = paired_head_;
-  ctx.paired_tail = paired_tail_;
-  ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
-  ctx.max_depth = kMaxWalkDepth;
-  ctx.walk_stack_reserve = kWalkStackReserve;
-  ctx.max_stack_bytes = kMaxWalkStackBytes;
   if (matcher_ == nullptr) matcher_ = std::make_unique<Matcher>();
   Matcher& matcher = *matcher_;
-  matcher.Reset(ctx);
+  if (matcher_stale_) {
+    MatchContext ctx;
+    ctx.program = program_.get();
+    ctx.word_chars = &word_set_;
+    ctx.space_chars = &space_set_;
+    ctx.line_separators = &line_set_;
+    ctx.paired_assigned = paired_assigned_;
+    ctx.paired_head = paired_head_;
+    ctx.paired_tail = paired_tail_;
+    ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
+    ctx.max_depth = kMaxWalkDepth;
+    ctx.walk_stack_reserve = kWalkStackReserve;
+    ctx.max_stack_bytes = kMaxWalkStackBytes;
+    matcher.Reset(ctx);
+    matcher_stale_ = false;
+  }
+  matcher.SetSubject(begin, begin + len);
   bool found = false;
   try {
     found = matcher.Search(begin + offset - 1);

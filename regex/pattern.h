@@ -168,6 +168,10 @@ class Pattern {
   bool expr_is_compiled_ = false;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Matcher> matcher_;  // kept between searches to save its set-up
+  // The matcher's context no longer describes the program and properties: set whenever the
+  // program or the case inversion changes. (The character sets are members, so the
+  // context's pointers to them stay valid; the paired separator discards the program.)
+  bool matcher_stale_ = true;
   uint32_t modifiers_;
   uint32_t prog_modifiers_ = 0;
 
