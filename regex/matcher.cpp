@@ -619,7 +619,7 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
   return may_iterate && iterate();
 }
 
-bool Matcher::Attempt(const char16_t* p) {
+BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
   loop_idx_ = 0;
@@ -727,7 +727,7 @@ bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
   return false;
 }
 
-void Matcher::SetStackLimit() {
+BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
   const uintptr_t here = FramePosition();
   const StackBounds& stack = ThreadStackBounds();
   if (stack.low != 0 && here > stack.low && here < stack.high) {
