@@ -2,9 +2,11 @@
 // and runs the search that picks the start positions.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "regex/char_set.h"
@@ -44,17 +46,24 @@ class EntryStack {
   void clear() { size_ = 0; }
   void Truncate(size_t n) { size_ = n; }  // n <= size()
   void Push(const T& entry) {
-    if (size_ == store_.size()) Grow();
-    store_[size_++] = entry;
+    if (size_ == capacity_) Grow();
+    data_[size_++] = entry;
   }
-  T Pop() { return store_[--size_]; }  // size() > 0
-  const T& operator[](size_t i) const { return store_[i]; }
+  T Pop() { return data_[--size_]; }  // size() > 0
+  const T& operator[](size_t i) const { return data_[i]; }
 
  private:
-  [[gnu::noinline]] void Grow() { store_.resize(store_.size() < 64 ? 64 : 2 * store_.size()); }
+  [[gnu::noinline]] void Grow() {
+    const size_t capacity = capacity_ < 64 ? 64 : 2 * capacity_;
+    auto data = std::make_unique<T[]>(capacity);
+    std::copy(data_.get(), data_.get() + size_, data.get());
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
 
-  std::vector<T> store_;
+  std::unique_ptr<T[]> data_;
   size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 class Matcher {
