@@ -389,21 +389,47 @@ bool Matcher::Walk(const char16_t* scan) {
       case LOOP:
       case LOOPNG:
         return Loop(scan, next);
+      // Group marks need no nested walk: the old value goes on the trail, which the
+      // enclosing nested walk takes back if it fails.
+      case OPEN + 1:
+      case OPEN + 2:
+      case OPEN + 3:
+      case OPEN + 4:
+      case OPEN + 5:
+      case OPEN + 6:
+      case OPEN + 7:
+      case OPEN + 8:
+      case OPEN + 9:
+      case OPEN + 10:
+      case OPEN + 11:
+      case OPEN + 12:
+      case OPEN + 13:
+      case OPEN + 14: {
+        const auto n = static_cast<size_t>(op - OPEN);
+        trail_.Push({&startp[n], startp[n]});
+        startp[n] = reginput_;
+        break;
+      }
+      case CLOSE + 1:
+      case CLOSE + 2:
+      case CLOSE + 3:
+      case CLOSE + 4:
+      case CLOSE + 5:
+      case CLOSE + 6:
+      case CLOSE + 7:
+      case CLOSE + 8:
+      case CLOSE + 9:
+      case CLOSE + 10:
+      case CLOSE + 11:
+      case CLOSE + 12:
+      case CLOSE + 13:
+      case CLOSE + 14: {
+        const auto n = static_cast<size_t>(op - CLOSE);
+        trail_.Push({&endp[n], endp[n]});
+        endp[n] = reginput_;
+        break;
+      }
       default:
-        // Group marks need no nested walk: the old value goes on the trail, which the
-        // enclosing nested walk takes back if it fails.
-        if (IsOpen(op)) {
-          const auto n = static_cast<size_t>(op - OPEN);
-          trail_.Push({&startp[n], startp[n]});
-          startp[n] = reginput_;
-          break;
-        }
-        if (IsClose(op)) {
-          const auto n = static_cast<size_t>(op - CLOSE);
-          trail_.Push({&endp[n], endp[n]});
-          endp[n] = reginput_;
-          break;
-        }
         throw MatchError{1001};
     }
     scan = next;
