@@ -296,10 +296,10 @@ void Pattern::AssignInput(std::u16string_view input) {
   const char16_t* const begin = input.data();
   const char16_t* const nul = FindUnit(begin, begin + input.size(), u'\0');
   input_len_ = nul == nullptr ? input.size() : static_cast<size_t>(nul - begin);
-  // Appending to the emptied string copies straight into its kept storage; assign() takes
-  // the general replacement path, which costs as much again for a short subject.
-  input_.clear();
-  input_.append(input.data(), input.size());
+  // Resizing keeps the storage (and does nothing for a subject of the same length); assign()
+  // takes the general replacement path, which costs as much again for a short subject.
+  input_.resize(input.size());
+  std::char_traits<char16_t>::copy(input_.data(), input.data(), input.size());
   has_input_ = true;
 }
 
