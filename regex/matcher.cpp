@@ -96,21 +96,14 @@ void Matcher::Reset(const MatchContext& ctx) {
   loop_head_ = prog.loop_head.data();
   back_exit_ = prog.back_exit.data();
   max_depth_ = ctx.max_depth;
-  groups_ = prog.groups;
-  startp = {};
-  endp = {};
   SetSubject(nullptr, nullptr);
 }
 
 void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
   input_start_ = start;
   input_end_ = end;
-  // Searches with this program set no other entries. (Clearing just these is cheaper than
-  // clearing all: the compiler clears whole arrays with a slow-starting string instruction.)
-  for (int i = 0; i <= groups_; ++i) {
-    startp[static_cast<size_t>(i)] = nullptr;
-    endp[static_cast<size_t>(i)] = nullptr;
-  }
+  startp = {};
+  endp = {};
   marks_.clear();
   trail_.clear();
 }

@@ -135,8 +135,7 @@ class Matcher {
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
   int max_depth_ = 0;
-  int groups_ = kMaxGroups - 1;  // the program's capturing groups
-  uintptr_t stack_limit_ = 0;    // lowest frame address a level may have
+  uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
