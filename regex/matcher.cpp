@@ -3,6 +3,7 @@
 #include "regex/matcher.h"
 
 #include <locale.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <climits>
@@ -17,10 +18,39 @@ constexpr char16_t kCaseLimit = 0x20AC;
 
 bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
 
-// An address in the caller's stack frame; the stack grows downwards on every target we build.
-[[gnu::noinline]] uintptr_t StackPosition() {
-  volatile char probe = 0;
-  return reinterpret_cast<uintptr_t>(&probe);
+// The bounds of the calling thread's stack, [low, high), or {0, 0} when they are not known.
+struct StackBounds {
+  uintptr_t low = 0;
+  uintptr_t high = 0;
+};
+
+[[gnu::noinline]] StackBounds QueryStackBounds() {
+  StackBounds bounds;
+#if defined(__linux__)
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr != nullptr && size != 0) {
+    bounds.low = reinterpret_cast<uintptr_t>(addr);
+    bounds.high = bounds.low + size;
+  }
+  pthread_attr_destroy(&attr);
+#endif
+  return bounds;
+}
+
+// Asked once per thread: for the main thread the query reads the process's memory map.
+// Constant-initialised, so that reading the cache needs no initialisation guard.
+thread_local StackBounds t_stack_bounds;
+thread_local bool t_stack_queried = false;
+
+const StackBounds& ThreadStackBounds() {
+  if (!t_stack_queried) {
+    t_stack_bounds = QueryStackBounds();
+    t_stack_queried = true;
+  }
+  return t_stack_bounds;
 }
 
 // Table of the platform's single-unit case inversion below kCaseLimit, taken from the
@@ -58,22 +88,28 @@ char16_t DefaultInvertCase(char16_t c) {
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
 void Matcher::Reset(const MatchContext& ctx) {
-  ctx_ = &ctx;
-  code_ = ctx.program->code.data();
-  first_unit_ = ctx.program->first_unit.data();
-  has_loop_heads_ = !ctx.program->loop_head.empty();
-  // Only the entries of the previous program's groups can be set: others are never written.
-  for (int i = 0; i <= dirty_groups_; ++i) {
-    startp[static_cast<size_t>(i)] = nullptr;
-    endp[static_cast<size_t>(i)] = nullptr;
-  }
-  dirty_groups_ = ctx.program->groups;
+  context_ = ctx;
+  const Program& prog = *ctx.program;
+  code_ = prog.code.data();
+  first_unit_ = prog.first_unit.data();
+  has_loop_heads_ = !prog.loop_head.empty();
+  loop_head_ = prog.loop_head.data();
+  back_exit_ = prog.back_exit.data();
+  max_depth_ = ctx.max_depth;
+  SetSubject(nullptr, nullptr);
+}
+
+void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
+  input_start_ = start;
+  input_end_ = end;
+  startp = {};
+  endp = {};
   marks_.clear();
   trail_.clear();
 }
 
 char16_t Matcher::Invert(char16_t c) const {
-  return ctx_->invert_case == nullptr ? DefaultInvertCase(c) : (*ctx_->invert_case)(c);
+  return context_.invert_case == nullptr ? DefaultInvertCase(c) : (*context_.invert_case)(c);
 }
 
 bool Matcher::InList(const char16_t* list, char16_t c) const {
@@ -97,43 +133,142 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
 #define BREVIS_ALWAYS_INLINE inline
 #endif
 
+namespace {
+
+// An address in the current stack frame; the stack grows downwards on every target we build.
+// Unlike a local's address, the frame address stays on the thread's stack when an
+// instrumented build moves locals to a heap-allocated frame.
+BREVIS_ALWAYS_INLINE uintptr_t FramePosition() {
+  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+
+}  // namespace
+
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
   const char16_t first = first_unit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
-  if (++depth_ > ctx_->max_depth) throw MatchError{1016};
   // Frames differ in size between builds (instrumented ones are several times larger), so
-  // the stack used is bounded as well as the level count. Every 16th level is enough to look.
-  if ((depth_ & 15) == 0 && stack_base_ - StackPosition() > ctx_->max_stack_bytes) {
-    throw MatchError{1016};
-  }
+  // the stack is watched directly, besides the level count.
+  if (++depth_ > max_depth_ || FramePosition() < stack_limit_) throw MatchError{1016};
   const size_t trail = trail_.size();
   bool result = false;
   if (has_loop_heads_) {
     const size_t marks = marks_.size();
     result = Walk(scan);
-    marks_.resize(marks);
+    marks_.Truncate(marks);
   } else {
     result = Walk(scan);
   }
   // A failed walk takes back the captures it set.
   if (!result) {
     while (trail_.size() > trail) {
-      *trail_.back().slot = trail_.back().old;
-      trail_.pop_back();
+      const TrailEntry entry = trail_.Pop();
+      *entry.slot = entry.old;
     }
   }
   --depth_;
   return result;
 }
 
+// The less common single-node tests, kept out of Walk so that its frame, which every level of
+// the walk adds to the stack, stays small. On success advances reginput_ past what the node
+// matched.
+bool Matcher::MatchNode(const char16_t* scan) {
+  const char16_t op = scan[0];
+  switch (op) {
+    case BOLML: {
+      if (reginput_ == input_start_) break;
+      const char16_t prev = reginput_[-1];
+      if (context_.paired_assigned) {
+        if (prev == context_.paired_tail && reginput_ - 1 > input_start_ &&
+            reginput_[-2] == context_.paired_head) {
+          break;
+        }
+        if (prev == context_.paired_head && *reginput_ == context_.paired_tail) return false;
+      }
+      if (!IsLineSeparator(prev)) return false;
+      break;
+    }
+    case EOLML: {
+      if (reginput_ == input_end_) break;
+      const char16_t c = *reginput_;
+      if (context_.paired_assigned) {
+        if (c == context_.paired_head && reginput_[1] == context_.paired_tail) break;
+        if (c == context_.paired_tail && reginput_ > input_start_ &&
+            reginput_[-1] == context_.paired_head) {
+          return false;
+        }
+      }
+      if (!IsLineSeparator(c)) return false;
+      break;
+    }
+    case BOUND:
+    case NOTBOUND: {
+      const bool before = reginput_ != input_start_ && IsWord(reginput_[-1]);
+      const bool after = reginput_ != input_end_ && IsWord(*reginput_);
+      if ((before != after) != (op == BOUND)) return false;
+      break;
+    }
+    case ANYML: {
+      if (reginput_ == input_end_) return false;
+      const char16_t c = *reginput_;
+      if (context_.paired_assigned && c == context_.paired_head &&
+          reginput_[1] == context_.paired_tail) {
+        return false;
+      }
+      if (IsLineSeparator(c)) return false;
+      ++reginput_;
+      break;
+    }
+    case ANYOFCI:
+      if (reginput_ == input_end_ || !InListCI(Operand(scan), *reginput_)) return false;
+      ++reginput_;
+      break;
+    case ANYBUTCI:
+      if (reginput_ == input_end_ || InListCI(Operand(scan), *reginput_)) return false;
+      ++reginput_;
+      break;
+    case EXACTLYCI: {
+      const char16_t* lit = Operand(scan);
+      if (lit[0] == 0) return false;
+      size_t i = 0;
+      for (; lit[i] != 0; ++i) {
+        if (reginput_ + i == input_end_) return false;
+        const char16_t c = reginput_[i];
+        if (c != lit[i] && c != Invert(lit[i])) return false;
+      }
+      reginput_ += i;
+      break;
+    }
+    case BSUBEXP:
+    case BSUBEXPCI: {
+      const int n = Operand(scan)[0];
+      if (n >= kMaxGroups || startp[static_cast<size_t>(n)] == nullptr ||
+          endp[static_cast<size_t>(n)] == nullptr) {
+        return false;
+      }
+      const char16_t* g = startp[static_cast<size_t>(n)];
+      const char16_t* const g_end = endp[static_cast<size_t>(n)];
+      const char16_t* p = reginput_;
+      for (; g < g_end; ++g, ++p) {
+        if (p == input_end_) return false;
+        if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
+      }
+      reginput_ = p;
+      break;
+    }
+    default:
+      throw MatchError{1001};
+  }
+  return true;
+}
+
 bool Matcher::Walk(const char16_t* scan) {
-  const char16_t* const start = ctx_->input_start;
-  const char16_t* const end = ctx_->input_end;
   while (scan != nullptr) {
-    if (has_loop_heads_ && ctx_->program->loop_head[static_cast<size_t>(scan - code_)] != 0) {
-      marks_.push_back({scan, reginput_});
+    if (has_loop_heads_ && loop_head_[scan - code_] != 0) {
+      marks_.Push({scan, reginput_});
     }
     const char16_t* next = NextNode(scan);
     const char16_t op = scan[0];
@@ -141,95 +276,45 @@ bool Matcher::Walk(const char16_t* scan) {
       case END:
         return true;
       case BOL:
-        if (reginput_ != start) return false;
+        if (reginput_ != input_start_) return false;
         break;
       case EOL:
-        if (reginput_ != end) return false;
+        if (reginput_ != input_end_) return false;
         break;
-      case BOLML: {
-        if (reginput_ == start) break;
-        const char16_t prev = reginput_[-1];
-        if (ctx_->paired_assigned) {
-          if (prev == ctx_->paired_tail && reginput_ - 1 > start &&
-              reginput_[-2] == ctx_->paired_head) {
-            break;
-          }
-          if (prev == ctx_->paired_head && *reginput_ == ctx_->paired_tail) return false;
-        }
-        if (!IsLineSeparator(prev)) return false;
-        break;
-      }
-      case EOLML: {
-        if (reginput_ == end) break;
-        const char16_t c = *reginput_;
-        if (ctx_->paired_assigned) {
-          if (c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) break;
-          if (c == ctx_->paired_tail && reginput_ > start && reginput_[-1] == ctx_->paired_head) {
-            return false;
-          }
-        }
-        if (!IsLineSeparator(c)) return false;
-        break;
-      }
-      case BOUND:
-      case NOTBOUND: {
-        const bool before = reginput_ != start && IsWord(reginput_[-1]);
-        const bool after = reginput_ != end && IsWord(*reginput_);
-        if ((before != after) != (op == BOUND)) return false;
-        break;
-      }
       case ANY:
-        if (reginput_ == end) return false;
+        if (reginput_ == input_end_) return false;
         ++reginput_;
         break;
-      case ANYML: {
-        if (reginput_ == end) return false;
-        const char16_t c = *reginput_;
-        if (ctx_->paired_assigned && c == ctx_->paired_head && reginput_[1] == ctx_->paired_tail) {
-          return false;
-        }
-        if (IsLineSeparator(c)) return false;
-        ++reginput_;
-        break;
-      }
       case ANYDIGIT:
-        if (reginput_ == end || !IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTDIGIT:
-        if (reginput_ == end || IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYLETTER:
-        if (reginput_ == end || !IsWord(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTLETTER:
-        if (reginput_ == end || IsWord(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYSPACE:
-        if (reginput_ == end || !IsSpace(*reginput_)) return false;
+        if (reginput_ == input_end_ || !IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTSPACE:
-        if (reginput_ == end || IsSpace(*reginput_)) return false;
+        if (reginput_ == input_end_ || IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYOF:
-        if (reginput_ == end || !InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == input_end_ || !InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case ANYBUT:
-        if (reginput_ == end || InList(Operand(scan), *reginput_)) return false;
-        ++reginput_;
-        break;
-      case ANYOFCI:
-        if (reginput_ == end || !InListCI(Operand(scan), *reginput_)) return false;
-        ++reginput_;
-        break;
-      case ANYBUTCI:
-        if (reginput_ == end || InListCI(Operand(scan), *reginput_)) return false;
+        if (reginput_ == input_end_ || InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case EXACTLY: {
@@ -244,45 +329,29 @@ bool Matcher::Walk(const char16_t* scan) {
         reginput_ += i;
         break;
       }
-      case EXACTLYCI: {
-        const char16_t* lit = Operand(scan);
-        if (lit[0] == 0) return false;
-        size_t i = 0;
-        for (; lit[i] != 0; ++i) {
-          if (reginput_ + i == end) return false;
-          const char16_t c = reginput_[i];
-          if (c != lit[i] && c != Invert(lit[i])) return false;
-        }
-        reginput_ += i;
-        break;
-      }
+      case BOLML:
+      case EOLML:
+      case BOUND:
+      case NOTBOUND:
+      case ANYML:
+      case ANYOFCI:
+      case ANYBUTCI:
+      case EXACTLYCI:
       case BSUBEXP:
-      case BSUBEXPCI: {
-        const int n = Operand(scan)[0];
-        if (n >= kMaxGroups || startp[static_cast<size_t>(n)] == nullptr ||
-            endp[static_cast<size_t>(n)] == nullptr) {
-          return false;
-        }
-        const char16_t* g = startp[static_cast<size_t>(n)];
-        const char16_t* const g_end = endp[static_cast<size_t>(n)];
-        const char16_t* p = reginput_;
-        for (; g < g_end; ++g, ++p) {
-          if (p == end) return false;
-          if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
-        }
-        reginput_ = p;
+      case BSUBEXPCI:
+        if (!MatchNode(scan)) return false;
         break;
-      }
       case NOTHING:
       case COMMENT:
         break;
       case BACK:
         if (has_loop_heads_) {
           // End an iteration that consumed nothing: leave the loop instead of repeating it.
-          for (auto m = marks_.rbegin(); m != marks_.rend(); ++m) {
-            if (m->node == next) {
-              if (m->pos == reginput_) {
-                const int exit = ctx_->program->back_exit[static_cast<size_t>(scan - code_)];
+          for (size_t i = marks_.size(); i > 0; --i) {
+            const Mark& m = marks_[i - 1];
+            if (m.node == next) {
+              if (m.pos == reginput_) {
+                const int exit = back_exit_[scan - code_];
                 if (exit != 0) next = code_ + exit;
               }
               break;
@@ -295,13 +364,18 @@ bool Matcher::Walk(const char16_t* scan) {
           next = Operand(scan);  // a single alternative needs no nested walk
           break;
         }
+        // Every alternative but the last is tried in a nested walk. The last one continues
+        // this walk: its failure is the failure of the whole choice, and the enclosing level
+        // takes back what it changed. This saves a level per choice.
         const char16_t* const save = reginput_;
         do {
           if (MatchPrim(Operand(scan))) return true;
           reginput_ = save;
-          scan = NextNode(scan);
-        } while (scan != nullptr && OpOf(scan) == BRANCH);
-        return false;
+          scan = next;
+          next = NextNode(scan);
+        } while (next != nullptr && OpOf(next) == BRANCH);
+        next = Operand(scan);
+        break;
       }
       case STAR:
       case PLUS:
@@ -315,21 +389,47 @@ bool Matcher::Walk(const char16_t* scan) {
       case LOOP:
       case LOOPNG:
         return Loop(scan, next);
+      // Group marks need no nested walk: the old value goes on the trail, which the
+      // enclosing nested walk takes back if it fails.
+      case OPEN + 1:
+      case OPEN + 2:
+      case OPEN + 3:
+      case OPEN + 4:
+      case OPEN + 5:
+      case OPEN + 6:
+      case OPEN + 7:
+      case OPEN + 8:
+      case OPEN + 9:
+      case OPEN + 10:
+      case OPEN + 11:
+      case OPEN + 12:
+      case OPEN + 13:
+      case OPEN + 14: {
+        const auto n = static_cast<size_t>(op - OPEN);
+        trail_.Push({&startp[n], startp[n]});
+        startp[n] = reginput_;
+        break;
+      }
+      case CLOSE + 1:
+      case CLOSE + 2:
+      case CLOSE + 3:
+      case CLOSE + 4:
+      case CLOSE + 5:
+      case CLOSE + 6:
+      case CLOSE + 7:
+      case CLOSE + 8:
+      case CLOSE + 9:
+      case CLOSE + 10:
+      case CLOSE + 11:
+      case CLOSE + 12:
+      case CLOSE + 13:
+      case CLOSE + 14: {
+        const auto n = static_cast<size_t>(op - CLOSE);
+        trail_.Push({&endp[n], endp[n]});
+        endp[n] = reginput_;
+        break;
+      }
       default:
-        // Group marks need no nested walk: the old value goes on the trail, which the
-        // enclosing nested walk takes back if it fails.
-        if (IsOpen(op)) {
-          const auto n = static_cast<size_t>(op - OPEN);
-          trail_.push_back({&startp[n], startp[n]});
-          startp[n] = reginput_;
-          break;
-        }
-        if (IsClose(op)) {
-          const auto n = static_cast<size_t>(op - CLOSE);
-          trail_.push_back({&endp[n], endp[n]});
-          endp[n] = reginput_;
-          break;
-        }
         throw MatchError{1001};
     }
     scan = next;
@@ -338,7 +438,7 @@ bool Matcher::Walk(const char16_t* scan) {
 }
 
 int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
-  const char16_t* const end = ctx_->input_end;
+  const char16_t* const end = input_end_;
   const char16_t* p = reginput_;
   const int64_t avail = end - p;
   const int64_t limit = std::min(max, avail);
@@ -373,7 +473,7 @@ int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
       while (p < stop && !InListCI(Operand(opnd), *p)) ++p;
       break;
     case ANYDIGIT:
-      while (p < stop && IsDigitUnit(*p)) ++p;
+      p = SkipDigits(p, stop);
       break;
     case NOTDIGIT:
       while (p < stop && !IsDigitUnit(*p)) ++p;
@@ -437,7 +537,14 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
   const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
   const bool has_lookahead = lookahead != 0;
   const char16_t* const save = reginput_;
-  int64_t count = FastRepeat(opnd, max);
+  int64_t count = 0;
+  if (OpOf(opnd) == ANYDIGIT && max == INT32_MAX) {
+    // "\d+" and "\d*", the most common repeats here, without the general call.
+    reginput_ = SkipDigits(save, input_end_);
+    count = reginput_ - save;
+  } else {
+    count = FastRepeat(opnd, max);
+  }
   int64_t step = 1;
   if (OpOf(opnd) == BSUBEXP || OpOf(opnd) == BSUBEXPCI) {
     // A back reference advances by its group's length per repetition; repetitions of an
@@ -538,10 +645,9 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
   return may_iterate && iterate();
 }
 
-bool Matcher::Attempt(const char16_t* p) {
+BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
-  stack_base_ = StackPosition();
   loop_idx_ = 0;
   marks_.clear();
   trail_.clear();
@@ -570,7 +676,7 @@ bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
       return true;
     case ANYLETTER:
     case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *ctx_->word_chars : *ctx_->space_chars;
+      const CharSet& chars = opnd[0] == ANYLETTER ? *context_.word_chars : *context_.space_chars;
       for (unsigned c = 1; c < 256; ++c) {
         if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
       }
@@ -647,9 +753,26 @@ bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
   return false;
 }
 
+BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
+  const uintptr_t here = FramePosition();
+  const StackBounds& stack = ThreadStackBounds();
+  if (stack.low != 0 && here > stack.low && here < stack.high) {
+    // Keep a reserve for what runs below the deepest level (the steps of a level, a case
+    // inversion function, raising the error): a quarter of a small stack, at most
+    // walk_stack_reserve.
+    const uintptr_t reserve =
+        std::min<uintptr_t>(context_.walk_stack_reserve, (stack.high - stack.low) / 4);
+    stack_limit_ = stack.low + reserve;
+  } else {
+    // Unknown stack (or running on one the thread does not own): a fixed budget.
+    stack_limit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
+  }
+}
+
 bool Matcher::Search(const char16_t* start) {
-  const Program& prog = *ctx_->program;
-  const char16_t* const end = ctx_->input_end;
+  const Program& prog = *context_.program;
+  const char16_t* const end = input_end_;
+  SetStackLimit();
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
     return false;

@@ -2,10 +2,11 @@
 // and runs the search that picks the start positions.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <vector>
+#include <memory>
 
 #include "regex/char_set.h"
 #include "regex/program.h"
@@ -19,8 +20,6 @@ struct MatchError {
 
 struct MatchContext {
   const Program* program = nullptr;
-  const char16_t* input_start = nullptr;
-  const char16_t* input_end = nullptr;  // first NUL of the subject; *input_end == 0
   const CharSet* word_chars = nullptr;
   const CharSet* space_chars = nullptr;
   const CharSet* line_separators = nullptr;
@@ -29,17 +28,54 @@ struct MatchContext {
   char16_t paired_tail = 0;
   // Case inversion; nullptr means Pattern::InvertCaseFunction.
   const std::function<char16_t(char16_t)>* invert_case = nullptr;
-  int max_depth = 0;           // nesting levels of the walk
-  size_t max_stack_bytes = 0;  // stack the walk may use below its first level
+  int max_depth = 0;  // nesting levels of the walk
+  // The walk may use the calling thread's stack down to walk_stack_reserve (or a quarter of
+  // a smaller stack) above its end. When the stack's extent is unknown it may use
+  // max_stack_bytes below the search's frame.
+  size_t walk_stack_reserve = 0;
+  size_t max_stack_bytes = 0;
+};
+
+// A stack of plain entries whose storage is kept between searches. Growing is out of line, so
+// that the walk, which pushes on every level, keeps a small frame.
+template <typename T>
+class EntryStack {
+ public:
+  size_t size() const { return size_; }
+  void clear() { size_ = 0; }
+  void Truncate(size_t n) { size_ = n; }  // n <= size()
+  void Push(const T& entry) {
+    if (size_ == capacity_) Grow();
+    data_[size_++] = entry;
+  }
+  T Pop() { return data_[--size_]; }  // size() > 0
+  const T& operator[](size_t i) const { return data_[i]; }
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const size_t capacity = capacity_ < 64 ? 64 : 2 * capacity_;
+    auto data = std::make_unique<T[]>(capacity);
+    std::copy(data_.get(), data_.get() + size_, data.get());
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 class Matcher {
  public:
   Matcher() = default;
-  explicit Matcher(const MatchContext& ctx);  // ctx must outlive the matcher's searches
+  explicit Matcher(const MatchContext& ctx);
 
-  // Starts over with a new context (which must outlive the search): no captures.
+  // Takes a new context (copied; the program and character sets it points to must outlive
+  // the searches). Set a subject before searching.
   void Reset(const MatchContext& ctx);
+  // The subject of the following searches: [start, end), where *end == 0 (its first NUL).
+  // Clears the captures.
+  void SetSubject(const char16_t* start, const char16_t* end);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
   // match. Throws MatchError.
@@ -69,9 +105,11 @@ class Matcher {
     bool Has(char16_t c) const { return c < 256 ? ((low[c >> 6] >> (c & 63)) & 1) != 0 : high; }
   };
 
+  void SetStackLimit();
   bool Attempt(const char16_t* p);
   bool MatchPrim(const char16_t* scan);
   bool Walk(const char16_t* scan);
+  bool MatchNode(const char16_t* scan);
   bool Repeat(const char16_t* scan, const char16_t* next);
   int64_t FastRepeat(const char16_t* opnd, int64_t max);
   bool Loop(const char16_t* scan, const char16_t* next);
@@ -83,23 +121,27 @@ class Matcher {
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
   bool InListCI(const char16_t* list, char16_t c) const;
-  bool IsWord(char16_t c) const { return ctx_->word_chars->Contains(c); }
-  bool IsSpace(char16_t c) const { return ctx_->space_chars->Contains(c); }
-  bool IsLineSeparator(char16_t c) const { return ctx_->line_separators->Contains(c); }
+  bool IsWord(char16_t c) const { return context_.word_chars->Contains(c); }
+  bool IsSpace(char16_t c) const { return context_.space_chars->Contains(c); }
+  bool IsLineSeparator(char16_t c) const { return context_.line_separators->Contains(c); }
 
-  const MatchContext* ctx_ = nullptr;  // owned by the caller, alive while searching
+  MatchContext context_;
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
+  const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)
+  const int* back_exit_ = nullptr;
+  const char16_t* input_start_ = nullptr;  // the subject
+  const char16_t* input_end_ = nullptr;
   const char16_t* reginput_ = nullptr;
-  int dirty_groups_ = kMaxGroups - 1;  // highest capture entry the last search could set
   int depth_ = 0;
-  uintptr_t stack_base_ = 0;
+  int max_depth_ = 0;
+  uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};
   std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
   bool has_loop_heads_ = false;
-  std::vector<Mark> marks_;
-  std::vector<TrailEntry> trail_;
+  EntryStack<Mark> marks_;
+  EntryStack<TrailEntry> trail_;
 };
 
 // Case inversion of the default InvertCase.

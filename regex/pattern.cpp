@@ -148,6 +148,7 @@ void Pattern::SetLinePairedSeparator(std::u16string_view pair) {
 void Pattern::SetInvertCase(InvertCaseFn fn) {
   default_invert_case_ = !fn;
   invert_case_ = std::move(fn);
+  matcher_stale_ = true;
 }
 
 char16_t Pattern::InvertCaseFunction(char16_t ch) { return DefaultInvertCase(ch); }
@@ -155,12 +156,10 @@ char16_t Pattern::InvertCaseFunction(char16_t ch) { return DefaultInvertCase(ch)
 void Pattern::DiscardProgram() {
   program_.reset();
   expr_is_compiled_ = false;
+  matcher_stale_ = true;
 }
 
-void Pattern::ClearMatches() {
-  startp_.fill(-1);
-  endp_.fill(-1);
-}
+void Pattern::ClearMatches() { has_match_ = false; }
 
 void Pattern::Compile() {
   if (!has_expression_) {
@@ -193,6 +192,7 @@ void Pattern::Compile() {
   }
   program_ = std::move(prog);
   expr_is_compiled_ = true;
+  matcher_stale_ = true;
 }
 
 bool Pattern::EnsureCompiled() {
@@ -221,30 +221,32 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   const char16_t* const begin = input_.c_str();
-  const char16_t* const nul = FindUnit(begin, begin + input_.size(), u'\0');
-  const size_t len = nul == nullptr ? input_.size() : static_cast<size_t>(nul - begin);
+  const size_t len = input_len_;
   if (offset < 1) {
     Error(1006);
     return false;
   }
   if (static_cast<size_t>(offset) > len + 1) return false;
 
-  MatchContext ctx;
-  ctx.program = program_.get();
-  ctx.input_start = begin;
-  ctx.input_end = begin + len;
-  ctx.word_chars = &word_set_;
-  ctx.space_chars = &space_set_;
-  ctx.line_separators = &line_set_;
-  ctx.paired_assigned = paired_assigned_;
-  ctx.paired_head = paired_head_;
-  ctx.paired_tail = paired_tail_;
-  ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
-  ctx.max_depth = kMaxWalkDepth;
-  ctx.max_stack_bytes = kMaxWalkStackBytes;
   if (matcher_ == nullptr) matcher_ = std::make_unique<Matcher>();
   Matcher& matcher = *matcher_;
-  matcher.Reset(ctx);
+  if (matcher_stale_) {
+    MatchContext ctx;
+    ctx.program = program_.get();
+    ctx.word_chars = &word_set_;
+    ctx.space_chars = &space_set_;
+    ctx.line_separators = &line_set_;
+    ctx.paired_assigned = paired_assigned_;
+    ctx.paired_head = paired_head_;
+    ctx.paired_tail = paired_tail_;
+    ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
+    ctx.max_depth = kMaxWalkDepth;
+    ctx.walk_stack_reserve = kWalkStackReserve;
+    ctx.max_stack_bytes = kMaxWalkStackBytes;
+    matcher.Reset(ctx);
+    matcher_stale_ = false;
+  }
+  matcher.SetSubject(begin, begin + len);
   bool found = false;
   try {
     found = matcher.Search(begin + offset - 1);
@@ -254,29 +256,26 @@ bool Pattern::ExecPrim(int offset) {
     return false;
   }
   if (!found) return false;
-  // Groups the program does not have stay unset.
-  const auto groups = static_cast<size_t>(program_->groups);
-  for (size_t i = 0; i <= groups; ++i) {
-    startp_[i] = matcher.startp[i] == nullptr ? -1 : static_cast<int>(matcher.startp[i] - begin);
-    endp_[i] = matcher.endp[i] == nullptr ? -1 : static_cast<int>(matcher.endp[i] - begin);
-  }
+  // The match stays in the matcher until the next search. Entries of groups the program does
+  // not have were cleared by Reset and stay unset.
+  has_match_ = true;
   return true;
 }
 
 bool Pattern::Exec(std::u16string_view input) {
-  SetInputString(input);
+  AssignInput(input);  // the search clears the matches
   return ExecPrim(1);
 }
 
 bool Pattern::ExecPos(int offset) { return ExecPrim(offset); }
 
 bool Pattern::ExecNext() {
-  if (startp_[0] < 0 || endp_[0] < 0) {
+  if (!GroupValid(0)) {
     Error(1007);
     return false;
   }
-  int offset = endp_[0];
-  if (startp_[0] == endp_[0]) ++offset;
+  int offset = Offset(GroupEnd(0));
+  if (GroupStart(0) == GroupEnd(0)) ++offset;
   return ExecPrim(offset + 1);
 }
 
@@ -290,32 +289,47 @@ std::u16string Pattern::InputString() {
 
 void Pattern::SetInputString(std::u16string_view input) {
   ClearMatches();
-  input_.assign(input);
+  AssignInput(input);
+}
+
+void Pattern::AssignInput(std::u16string_view input) {
+  const char16_t* const begin = input.data();
+  const char16_t* const nul = FindUnit(begin, begin + input.size(), u'\0');
+  input_len_ = nul == nullptr ? input.size() : static_cast<size_t>(nul - begin);
+  // Resizing keeps the storage (and does nothing for a subject of the same length); assign()
+  // takes the general replacement path, which costs as much again for a short subject.
+  input_.resize(input.size());
+  std::char_traits<char16_t>::copy(input_.data(), input.data(), input.size());
   has_input_ = true;
 }
 
+const char16_t* Pattern::GroupStart(size_t idx) const { return matcher_->startp[idx]; }
+const char16_t* Pattern::GroupEnd(size_t idx) const { return matcher_->endp[idx]; }
+
 bool Pattern::GroupValid(int idx) const {
-  if (idx < 0 || idx >= static_cast<int>(startp_.size()) || !has_input_) return false;
+  if (!has_match_ || idx < 0 || idx >= kMaxGroups || !has_input_) {
+    return false;
+  }
   const auto i = static_cast<size_t>(idx);
-  return startp_[i] >= 0 && endp_[i] >= 0;
+  return GroupStart(i) != nullptr && GroupEnd(i) != nullptr;
 }
 
 std::u16string Pattern::Match(int idx) const {
   if (!GroupValid(idx)) return {};
   const auto i = static_cast<size_t>(idx);
-  if (endp_[i] <= startp_[i]) return {};
-  return input_.substr(static_cast<size_t>(startp_[i]), static_cast<size_t>(endp_[i] - startp_[i]));
+  if (GroupEnd(i) <= GroupStart(i)) return {};
+  return std::u16string(GroupStart(i), GroupEnd(i));
 }
 
 int Pattern::MatchPos(int idx) const {
   if (!GroupValid(idx)) return -1;
-  return startp_[static_cast<size_t>(idx)] + 1;
+  return Offset(GroupStart(static_cast<size_t>(idx))) + 1;
 }
 
 int Pattern::MatchLen(int idx) const {
   if (!GroupValid(idx)) return -1;
   const auto i = static_cast<size_t>(idx);
-  return endp_[i] > startp_[i] ? endp_[i] - startp_[i] : 0;
+  return GroupEnd(i) > GroupStart(i) ? static_cast<int>(GroupEnd(i) - GroupStart(i)) : 0;
 }
 
 int Pattern::SubExprMatchCount() const {
@@ -527,10 +541,10 @@ std::u16string Pattern::ReplaceEx(std::u16string_view input, const ReplaceFn& re
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(startp_[0]);
+    const auto start = static_cast<size_t>(Offset(GroupStart(0)));
     result.append(subject, prev, start - prev);
     result += replace(*this);
-    prev = static_cast<size_t>(endp_[0]);
+    prev = static_cast<size_t>(Offset(GroupEnd(0)));
     found = ExecNext();
   }
   result.append(subject, prev, std::u16string::npos);
@@ -542,9 +556,9 @@ void Pattern::Split(std::u16string_view input, std::vector<std::u16string>& piec
   bool found = Exec(input);
   const std::u16string subject = input_;
   while (found) {
-    const auto start = static_cast<size_t>(startp_[0]);
+    const auto start = static_cast<size_t>(Offset(GroupStart(0)));
     pieces.push_back(subject.substr(prev, start - prev));
-    prev = static_cast<size_t>(endp_[0]);
+    prev = static_cast<size_t>(Offset(GroupEnd(0)));
     found = ExecNext();
   }
   pieces.push_back(subject.substr(prev));

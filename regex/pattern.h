@@ -36,7 +36,7 @@ class PatternError : public std::runtime_error {
 };
 
 // Execution error raised when a search would nest deeper than the matcher's bounds
-// (Pattern::kMaxWalkDepth levels, Pattern::kMaxWalkStackBytes of stack).
+// (Pattern::kMaxWalkDepth levels, or the calling thread's stack).
 inline constexpr int kErrorNestingTooDeep = 1016;
 
 // One engine object holds one pattern, its compiled program, one subject and the last match.
@@ -44,12 +44,16 @@ inline constexpr int kErrorNestingTooDeep = 1016;
 // raises PatternError.
 class Pattern {
  public:
-  // Bounds on the matcher's nesting: one level per alternative tried, loop iteration and
-  // backtracking repeat. A search that would nest deeper reports kErrorNestingTooDeep.
-  // Deep enough for ordinary patterns over long subjects (their nesting does not grow with
-  // the subject); the stack bound keeps the walk within 1 MiB of the calling thread's stack
-  // in any build.
-  static constexpr int kMaxWalkDepth = 20000;
+  // Bounds on the matcher's nesting: one level per alternative tried (but the last),
+  // loop iteration and backtracking repeat. A search that would nest deeper reports
+  // kErrorNestingTooDeep. Ordinary patterns over long subjects stay shallow (their nesting
+  // does not grow with the subject); loops over alternatives nest once per iteration.
+  // The walk uses the calling thread's stack down to kWalkStackReserve above its end (a
+  // quarter of the stack when that is smaller), so frames of any size and any stack size
+  // end in the error, never an overflow; where the stack's extent is unknown it uses
+  // kMaxWalkStackBytes. The level count bounds the walk on very large stacks.
+  static constexpr int kMaxWalkDepth = 250000;
+  static constexpr size_t kWalkStackReserve = size_t{256} << 10;
   static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
 
   using InvertCaseFn = std::function<char16_t(char16_t)>;
@@ -153,13 +157,21 @@ class Pattern {
   bool EnsureCompiled();
   void DiscardProgram();
   void ClearMatches();
+  void AssignInput(std::u16string_view input);  // keeps the matches
   bool GroupValid(int idx) const;
+  const char16_t* GroupStart(size_t idx) const;
+  const char16_t* GroupEnd(size_t idx) const;
+  int Offset(const char16_t* p) const { return static_cast<int>(p - input_.data()); }
 
   std::u16string expression_;
   bool has_expression_ = false;
   bool expr_is_compiled_ = false;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Matcher> matcher_;  // kept between searches to save its set-up
+  // The matcher's context no longer describes the program and properties: set whenever the
+  // program or the case inversion changes. (The character sets are members, so the
+  // context's pointers to them stay valid; the paired separator discards the program.)
+  bool matcher_stale_ = true;
   uint32_t modifiers_;
   uint32_t prog_modifiers_ = 0;
 
@@ -177,8 +189,10 @@ class Pattern {
 
   std::u16string input_;
   bool has_input_ = false;
-  std::array<int, 15> startp_{};  // index into input_, or -1
-  std::array<int, 15> endp_{};
+  size_t input_len_ = 0;  // units of input_ before its first NUL: the searched subject
+  // While has_match_, the matcher holds where the match's groups lie in input_ (or nullptr);
+  // GroupStart and GroupEnd read them.
+  bool has_match_ = false;
 
   bool compiling_ = false;
   int compiler_error_pos_ = 0;

@@ -9,6 +9,9 @@ namespace brevis {
 // First position in [begin, end) holding c, or nullptr.
 const char16_t* FindUnit(const char16_t* begin, const char16_t* end, char16_t c);
 
+// First position in [begin, end) that does not hold a digit "0"-"9", or end.
+const char16_t* SkipDigits(const char16_t* begin, const char16_t* end);
+
 // First position p in [begin, end) where the len units of lit (len >= 1) lie wholly before
 // end, or nullptr.
 const char16_t* FindLiteral(const char16_t* begin, const char16_t* end, const char16_t* lit,

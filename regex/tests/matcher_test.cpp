@@ -2,7 +2,9 @@
 #include "regex/matcher.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <functional>
 #include <string>
 
 #include "regex/pattern.h"
@@ -206,6 +208,64 @@ TEST(MatcherTest, DeepNestingIsReportedNotCrashed) {
   // The same loop in its counted form is bounded the same way.
   p.SetExpression(u"(a|b)*?c");
   EXPECT_THROW(p.Exec(subject), PatternError);
+}
+
+// Runs fn on a new thread with a stack of stack_bytes and waits for it.
+void RunOnThread(size_t stack_bytes, std::function<void()> fn) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_attr_init(&attr), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attr, stack_bytes), 0);
+  pthread_t thread;
+  const int rc = pthread_create(
+      &thread, &attr,
+      [](void* arg) -> void* {
+        (*static_cast<std::function<void()>*>(arg))();
+        return nullptr;
+      },
+      &fn);
+  pthread_attr_destroy(&attr);
+  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+}
+
+TEST(MatcherTest, NestingFollowsTheThreadStack) {
+  // Each iteration of "(a|b)*" nests the walk once or twice.
+  struct Outcome {
+    int error = 0;
+    bool found = false;
+    bool short_found = false;
+  };
+  auto search = [](const std::u16string& subject, Outcome& out) {
+    Pattern p;
+    p.SetExpression(u"(a|b)*c");
+    try {
+      out.found = p.Exec(subject);
+    } catch (const PatternError& e) {
+      out.error = e.ErrorCode();
+    }
+    out.short_found = p.Exec(u"abbac");
+  };
+
+  // A small stack: the long search ends in the error, and ordinary searches still work.
+  const std::u16string huge = Repeated(u"ab", 1 << 20) + u"c";
+  Outcome small;
+  RunOnThread(size_t{256} << 10, [&] { search(huge, small); });
+  EXPECT_EQ(small.error, kErrorNestingTooDeep);
+  EXPECT_FALSE(small.found);
+  EXPECT_TRUE(small.short_found);
+
+  // An ordinary 8 MiB stack holds tens of thousands of iterations. Unoptimised and
+  // address-checked builds have frames several times larger, and get through fewer.
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+  constexpr size_t kPairs = 20000;
+#else
+  constexpr size_t kPairs = 5000;
+#endif
+  Outcome normal;
+  RunOnThread(size_t{8} << 20, [&] { search(Repeated(u"ab", 2 * kPairs) + u"c", normal); });
+  EXPECT_EQ(normal.error, 0);
+  EXPECT_TRUE(normal.found);
+  EXPECT_TRUE(normal.short_found);
 }
 
 TEST(MatcherTest, LongSubjectsWithOrdinaryPatterns) {

@@ -36,5 +36,30 @@ TEST(ScanTest, AgreesWithPlainSearch) {
   }
 }
 
+TEST(ScanTest, SkipDigitsAgreesWithPlainLoop) {
+  uint32_t state = 777;
+  auto next = [&](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  // Mostly digits, with the units next to "0" and "9" and digits of other scripts, which are
+  // not digits here.
+  const std::u16string others = u"/: \u0660\uff10\u8030\u0039\u0130";
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string text(next(40), u' ');
+    for (char16_t& c : text) {
+      c = next(8) == 0 ? others[next(static_cast<uint32_t>(others.size()))]
+                       : static_cast<char16_t>(u'0' + next(10));
+    }
+    const size_t skip = text.empty() ? 0 : next(static_cast<uint32_t>(text.size()));
+    const char16_t* b = text.data() + skip;
+    const char16_t* e = text.data() + text.size();
+    const char16_t* expected = b;
+    while (expected < e && *expected >= u'0' && *expected <= u'9') ++expected;
+    SCOPED_TRACE(round);
+    EXPECT_EQ(SkipDigits(b, e), expected);
+  }
+}
+
 }  // namespace
 }  // namespace brevis
