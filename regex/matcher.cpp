@@ -96,6 +96,7 @@ void Matcher::Reset(const MatchContext& ctx) {
   loop_head_ = prog.loop_head.data();
   back_exit_ = prog.back_exit.data();
   max_depth_ = ctx.max_depth;
+  start_set_state_ = StartSetState::unknown;
   SetSubject(nullptr, nullptr);
 }
 
@@ -787,9 +788,14 @@ bool Matcher::Search(const char16_t* start) {
       if (Attempt(p)) return true;
     }
   }
-  StartSet set;
-  int budget = 2000;
-  if (AddFirst(code_ + 1, set, budget)) {
+  if (start_set_state_ == StartSetState::unknown) {
+    start_set_ = StartSet{};
+    int budget = 2000;
+    start_set_state_ =
+        AddFirst(code_ + 1, start_set_, budget) ? StartSetState::known : StartSetState::none;
+  }
+  if (start_set_state_ == StartSetState::known) {
+    const StartSet set = start_set_;  // a local copy the scan can keep in registers
     for (const char16_t* p = start;; ++p) {
       while (p < end && !set.Has(*p)) ++p;
       if (p >= end) return false;

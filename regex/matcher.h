@@ -126,6 +126,11 @@ class Matcher {
   bool IsLineSeparator(char16_t c) const { return context_.line_separators->Contains(c); }
 
   MatchContext context_;
+  // Units a match can begin with, worked out by the first search after Reset and kept for the
+  // following ones: it depends only on the program and the context.
+  enum class StartSetState { unknown, known, none };
+  StartSetState start_set_state_ = StartSetState::unknown;
+  StartSet start_set_;
   const char16_t* code_ = nullptr;
   const char16_t* first_unit_ = nullptr;
   const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)

@@ -107,11 +107,13 @@ void Pattern::SetModifierStr(std::u16string_view letters) {
 void Pattern::SetSpaceChars(std::u16string_view chars) {
   space_chars_.assign(chars);
   space_set_.Assign(chars);
+  matcher_stale_ = true;  // the matcher's start set may count these units
 }
 
 void Pattern::SetWordChars(std::u16string_view chars) {
   word_chars_.assign(chars);
   word_set_.Assign(chars);
+  matcher_stale_ = true;  // the matcher's start set may count these units
 }
 
 void Pattern::SetLineSeparators(std::u16string_view chars) {

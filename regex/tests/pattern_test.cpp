@@ -287,6 +287,10 @@ TEST(PatternTest, CharacterSetProperties) {
   p.SetWordChars(u"\u0436");  // ж
   ASSERT_TRUE(p.Exec(u"ab\u0436\u0436c"));
   EXPECT_EQ(p.MatchPos(0), 3);
+  // A unit that could not start a match before can now.
+  p.SetWordChars(u"-");
+  ASSERT_TRUE(p.Exec(u"ab--"));
+  EXPECT_EQ(p.MatchPos(0), 3);
   p.SetSpaceChars(u"_");
   p.SetExpression(u"a\\sb\\S");
   EXPECT_TRUE(p.Exec(u"a_b "));
