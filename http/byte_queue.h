@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "http/io_handler_stream.h"
+#include "common/stream.h"
 #include "http/socket_stack.h"
 
 namespace brevis {

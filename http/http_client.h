@@ -13,7 +13,7 @@
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
 #include "http/http_date.h"
-#include "http/io_handler_stream.h"
+#include "common/stream.h"
 #include "http/tcp_client.h"
 #include "http/uri.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "http/byte_queue.h"
-#include "http/io_handler_stream.h"
+#include "common/stream.h"
 #include "http/socket_stack.h"
 
 namespace brevis {

@@ -1,9 +1,10 @@
-// Byte streams that the I/O handler reads into and writes from: the abstract Stream, an
-// in-memory MemoryStream and a NullStream that drops everything written to it.
+// Byte streams shared by every subsystem: the abstract Stream, an in-memory MemoryStream, a
+// FileStream over a file on disk and a NullStream that drops everything written to it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +44,36 @@ class MemoryStream final : public Stream {
  private:
   std::vector<uint8_t> data_;
   int64_t position_ = 0;
+};
+
+// A file on disk. Failures throw std::runtime_error naming the file and the system's reason.
+// Writes are buffered; Flush (or the destructor, which swallows errors) hands them to the system.
+class FileStream final : public Stream {
+ public:
+  enum Mode { fmOpenRead, fmCreate };
+  // fmOpenRead opens an existing file for reading; fmCreate creates or truncates one for reading
+  // and writing.
+  FileStream(const std::string& path, Mode mode);
+  ~FileStream() override;
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  int64_t Position() const override;
+  void SetPosition(int64_t position) override;
+  int64_t Size() const override;
+  void SetSize(int64_t size) override;
+  void Write(const uint8_t* data, std::size_t count) override;
+  std::size_t Read(uint8_t* data, std::size_t count) override;
+
+  // Writes out buffered bytes; throws when the system refuses them (a full disk, say).
+  void Flush();
+  const std::string& Path() const { return path_; }
+
+ private:
+  [[noreturn]] void Fail(const char* what) const;
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
 };
 
 // Drops everything written; always empty.
