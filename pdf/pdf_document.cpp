@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -68,7 +69,7 @@ std::string SystemReason(const std::string& what, const std::string& path, int e
 // Creates an empty file of a fresh name beside `path`, with the permissions a newly created
 // file gets, and returns its name.
 std::string CreateTemporaryBeside(const std::string& path) {
-  static unsigned counter = 0;
+  static std::atomic<unsigned> counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const auto stamp = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <regex>
+#include <thread>
 
 #include "pdf/flate.h"
 #include "pdf/pdf_error.h"
@@ -496,6 +497,27 @@ TEST(PdfDocumentSave, FailedWriteLeavesTheExistingFileUntouched) {
   EXPECT_EQ(ReadFile(path).substr(0, 8), "%PDF-1.4");
   EXPECT_EQ(scratch.Count(), 1u);
   ExpectValidPdf(path, 1);
+}
+
+TEST(PdfDocumentSave, AutoLaunchAsksTheDesktopToOpenTheFile) {
+  ScratchFolder scratch;
+  // A stand-in for the desktop's opener that records what it was asked to open.
+  const std::string marker = scratch.File("opened");
+  std::filesystem::create_directory(scratch.File("bin"));
+  pdf_test::WriteFile(scratch.File("bin/xdg-open"), "#!/bin/sh\necho \"$1\" > '" + marker + "'\n");
+  std::filesystem::permissions(scratch.File("bin/xdg-open"), std::filesystem::perms::owner_all);
+  setenv("PATH", (scratch.File("bin") + ":" + std::getenv("PATH")).c_str(), 1);
+
+  const std::string path = scratch.File("it's here.pdf");
+  PdfDocument document;
+  SetUpLikeTheWindow(document, path);
+  document.SetAutoLaunch(true);
+  WriteImagePages(document, 1);
+  // The opener runs in the background; give it a moment.
+  for (int k = 0; k < 200 && ReadFile(marker).empty(); ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ReadFile(marker), path + "\n");
 }
 
 }  // namespace
