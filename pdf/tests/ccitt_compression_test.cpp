@@ -14,6 +14,7 @@
 #include "common/stream.h"
 #include "pdf/bitmap.h"
 #include "pdf/tests/fax_oracle.h"
+#include "pdf/tests/text_page.h"
 
 namespace brevis {
 namespace {
@@ -148,31 +149,9 @@ Sample Drifting(int width, int height, std::mt19937& rng) {
   return s;
 }
 
-// Lines of glyph-like marks on white, with margins and a rule: what scanned patent pages hold.
 Sample TextPage(int width, int height, std::mt19937& rng) {
-  Sample s = Blank("text page", width, height);
-  const int margin = width / 10;
-  for (int top = 8; top + 30 < height; top += 40) {
-    int x = margin + static_cast<int>(rng() % 20);
-    while (x + 30 < width - margin) {
-      const int glyph = 10 + static_cast<int>(rng() % 14);
-      for (int stroke = 0; stroke < 3; ++stroke) {
-        const int x0 = x + static_cast<int>(rng() % static_cast<unsigned>(glyph));
-        const int y0 = top + static_cast<int>(rng() % 20);
-        const bool horizontal = (rng() & 1) != 0;
-        const int w =
-            horizontal ? 4 + static_cast<int>(rng() % 12) : 2 + static_cast<int>(rng() % 2);
-        const int h =
-            horizontal ? 2 + static_cast<int>(rng() % 2) : 6 + static_cast<int>(rng() % 18);
-        for (int yy = y0; yy < std::min(height, y0 + h); ++yy) {
-          for (int xx = x0; xx < std::min(width, x0 + w); ++xx) SetBlack(s, xx, yy);
-        }
-      }
-      x += glyph + 4 + (rng() % 8 == 0 ? 20 : 0);
-    }
-  }
-  for (int x = margin; x < width - margin; ++x) SetBlack(s, x, 2);
-  return s;
+  return {"text page", width, height,
+          test::TextPageRows(width, height, static_cast<uint32_t>(rng()))};
 }
 
 // Row y: y white pixels, then black to the end. Coded one-dimensionally it uses every

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace brevis::test {
 
@@ -108,8 +109,9 @@ std::vector<uint8_t> ReadRawStrip(MemoryFile& file) {
 
 }  // namespace
 
-std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height) {
+std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height) {
   MemoryFile file;
+  file.bytes.reserve(rows.size() / 4 + 4096);
   TIFF* tif = Open(file, "w");
   SetBilevelFields(tif, width, height, COMPRESSION_CCITTFAX4);
   std::vector<uint8_t> copy = rows;  // libtiff may work in the buffer it is given
@@ -118,6 +120,12 @@ std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, 
   TIFFClose(tif);
   CheckMessages();
   if (written < 0) throw std::runtime_error("TIFFWriteEncodedStrip failed");
+  return std::move(file.bytes);
+}
+
+std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height) {
+  MemoryFile file;
+  file.bytes = LibtiffGroup4File(rows, width, height);
   return ReadRawStrip(file);
 }
 

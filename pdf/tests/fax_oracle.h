@@ -11,6 +11,9 @@ namespace brevis::test {
 
 // What libtiff's Group 4 coder writes for the rows (one strip, black is 1, MSB first).
 std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height);
+// The whole TIFF file libtiff writes for the rows with Group 4 compression: the coding alone,
+// for timing against our coder.
+std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height);
 
 enum class FaxCoding {
   k1D,      // Modified Huffman, rows back to back, no EOL, no fill bits
