@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
       server.Stop();
     });
     server.Run();
-    // Run only returns after a signal, so the waiter has finished or is about to.
+    // Run also returns when serving fails; wake the waiter in case no signal came.
+    pthread_kill(waiter.native_handle(), SIGTERM);
     waiter.join();
   } catch (const std::exception& e) {
     std::cerr << "brevisfetch-mirror: " << e.what() << '\n';
