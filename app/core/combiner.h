@@ -1,5 +1,6 @@
 // Combiner: the PDF document component as the combination uses it. One component serves every
-// document of every download, one after the other, on one thread at a time.
+// document of every download, one after the other, on one thread at a time; pages may be read
+// and coded ahead, while the download still runs.
 #pragma once
 
 #include <string>
@@ -20,6 +21,14 @@ class Combiner {
   virtual void AddTiffFromFile(const std::u16string& file_name) = 0;
   // Completes the document and writes it.
   virtual void EndDoc() = 0;
+
+  // The page file `file_name` is in place and stays as it is until the combination that uses it:
+  // the combiner may read and code it now, on the calling thread, so that AddTiffFromFile of the
+  // same file only has to place it. Any thread may call it, several at once, also while nothing
+  // else of this interface runs. Never throws: a failure is left for AddTiffFromFile to meet.
+  virtual void PreparePage(const std::u16string& file_name) { (void)file_name; }
+  // Forgets every page prepared and not used yet.
+  virtual void DropPreparedPages() {}
 };
 
 }  // namespace brevis

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <system_error>
@@ -14,6 +16,7 @@
 #include "cipher/big_int.h"
 #include "common/stream.h"
 #include "common/text.h"
+#include "download/tiff_check.h"
 #include "regex/pattern.h"
 
 namespace brevis {
@@ -270,8 +273,30 @@ void MainForm::btnDownloadClick() {
   }
 
   try {
-    const auto queues =
+    auto queues =
         DealJobs(rerazavu_, rootDir_, [this](DownloadThread& sender) { AfterDownload(sender); });
+    if (combiner_) {
+      combiner_->DropPreparedPages();
+      // Once counted, a page is coded for the PDF on the worker's thread while the other workers
+      // go on fetching; the combination waits for the workers, so it finds every page prepared.
+      for (auto& queue : queues) {
+        for (DownloadItem& job : queue) {
+          job.AfterDownloadEvent = [this, path = job.LocalUrl](DownloadThread& sender) {
+            AfterDownload(sender);
+            combiner_->PreparePage(path);
+          };
+        }
+      }
+    }
+    if (settings_.Resume) {
+      const int kept = KeepPagesInPlace(PatentFolder(rootDir_, rerazavu_.Apn), queues);
+      if (kept > 0) {
+        std::lock_guard<std::mutex> guard(countLock_);
+        downloadCount_ = kept;
+        if (kept == total) finishRequested_ = true;
+      }
+      face_.SetProgressPosition(prbDownload, kept);
+    }
     for (int i = 0; i < kWorkerCount; ++i) {
       downloadTrdList_.push_back(std::make_unique<DownloadThread>(
           true, settings_.Retries,
@@ -306,6 +331,29 @@ void MainForm::AfterDownload(DownloadThread&) {
   face_.RunOnWindowThread([this, n] { face_.SetProgressPosition(prbDownload, n); });
   // Exactly one call sees the last count.
   if (n == pageTotal_) RequestFinishLocked();
+}
+
+int MainForm::KeepPagesInPlace(const std::u16string& folder,
+                               std::array<std::vector<DownloadItem>, kWorkerCount>& queues) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(FsPath(folder), error)) {
+    if (entry.path().filename().string().find(".part-") != std::string::npos) {
+      std::filesystem::remove(entry.path(), error);
+    }
+  }
+  int kept = 0;
+  for (auto& queue : queues) {
+    std::erase_if(queue, [&kept](const DownloadItem& job) {
+      std::ifstream in(FsPath(job.LocalUrl), std::ios::binary);
+      if (!in) return false;
+      const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+      const bool in_place = !in.bad() && LooksLikeTiff(bytes.data(), bytes.size());
+      kept += in_place;
+      return in_place;
+    });
+  }
+  return kept;
 }
 
 void MainForm::PageGivenUp(DownloadThread&, const DownloadItem& job) {
@@ -372,6 +420,7 @@ void MainForm::FinishDownload() {
       });
     }
   }
+  if (combiner_) combiner_->DropPreparedPages();
   face_.RunOnWindowThread([this] { ReturnToIdle(); });
 }
 

@@ -3,6 +3,7 @@
 // A face (the Qt window, the command line, a test's recorder) shows what it asks for.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "app/core/combiner.h"
 #include "app/core/main_form_face.h"
+#include "app/core/page_jobs.h"
 #include "app/core/re_razavu.h"
 #include "cipher/rsa.h"
 #include "download/download_thread.h"
@@ -29,6 +31,10 @@ struct MainFormSettings {
   std::u16string PatentOffice;
   // Tries and pauses of the page downloads.
   RetryPolicy Retries;
+  // Resuming an interrupted download: page files already in the patent's folder that pass the
+  // TIFF check are kept and only the other pages are fetched; temporary files left by an
+  // interrupted page write are removed. Off for the window, which always fetches every page.
+  bool Resume = false;
 };
 
 class MainForm final {
@@ -96,6 +102,10 @@ class MainForm final {
  private:
   // A worker has given up a page.
   void PageGivenUp(DownloadThread& sender, const DownloadItem& job);
+  // Resume: removes temporary page files from `folder` and takes the jobs whose page file is
+  // already in place out of `queues`; returns how many were taken out.
+  static int KeepPagesInPlace(const std::u16string& folder,
+                              std::array<std::vector<DownloadItem>, kWorkerCount>& queues);
   // With countLock_ held: the download's end is decided; starts the finisher once the workers
   // have all been started.
   void RequestFinishLocked();

@@ -7,6 +7,15 @@
 
 namespace brevis::cli {
 
+void ConsoleFace::SetProgressRange(ProgressBar bar, int maximum) {
+  maximum_[bar] = maximum;
+  if (listener_) listener_(bar, 0, maximum);
+}
+
+void ConsoleFace::SetProgressPosition(ProgressBar bar, int position) {
+  if (listener_) listener_(bar, position, maximum_[bar]);
+}
+
 int ConsoleFace::MessageBox(const std::u16string& text, const std::u16string&, int flags) {
   std::string line = Utf16ToUtf8(text);
   std::replace(line.begin(), line.end(), '\r', '\n');

@@ -1,8 +1,9 @@
 // ConsoleFace: the window's face on a terminal. Message boxes are kept for the command to
-// report, questions are answered No, and calls for the window's thread wait in a queue that
-// the command runs.
+// report, questions are answered No, progress goes to a listener, and calls for the window's
+// thread wait in a queue that the command runs.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +14,16 @@ namespace brevis::cli {
 
 class ConsoleFace final : public MainFormFace {
  public:
-  void SetPictureVisible(Picture, bool) override {}
+  // Told of every change of a progress bar, with the bar's position and maximum.
+  using ProgressListener = std::function<void(ProgressBar bar, int position, int maximum)>;
+
+  // Only the cover of the open-PDF picture is kept: uncovered, the last download made its PDF.
+  void SetPictureVisible(Picture picture, bool visible) override {
+    if (picture == imgGk) pdfCovered_ = visible;
+  }
   void SetEntryEnabled(bool) override {}
-  void SetProgressRange(ProgressBar, int) override {}
-  void SetProgressPosition(ProgressBar, int) override {}
+  void SetProgressRange(ProgressBar bar, int maximum) override;
+  void SetProgressPosition(ProgressBar bar, int position) override;
   void Repaint() override {}
   // Keeps the text; answers No to a question, OK otherwise.
   int MessageBox(const std::u16string& text, const std::u16string& caption, int flags) override;
@@ -26,11 +33,17 @@ class ConsoleFace final : public MainFormFace {
 
   // Texts of the message boxes shown so far, in UTF-8 with line breaks as "\n".
   const std::vector<std::string>& Messages() const { return messages_; }
+  // The open-PDF picture is uncovered.
+  bool PdfAvailable() const { return !pdfCovered_; }
+  void SetProgressListener(ProgressListener listener) { listener_ = std::move(listener); }
 
   CallQueue window;
 
  private:
   std::vector<std::string> messages_;
+  bool pdfCovered_ = true;
+  int maximum_[2] = {0, 0};  // by ProgressBar
+  ProgressListener listener_;
 };
 
 }  // namespace brevis::cli

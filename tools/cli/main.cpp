@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
 #ifdef BREVISFETCH_HAVE_APP_CORE
   brevis::cli::AddLookupCommand(app);
 #endif
+#ifdef BREVISFETCH_HAVE_FETCH
+  brevis::cli::AddFetchCommand(app);
+#endif
 
   try {
     app.parse(argc, argv);

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -134,6 +135,10 @@ struct CombinerLog {
   std::thread::id thread;
   std::string failOn;  // a call that throws, e.g. "tiff gk_000002.tif"
   int begins = 0;
+  std::vector<std::string> prepared;  // files handed to PreparePage, in any order
+  bool preparedOffThread = true;      // every PreparePage ran off the window's thread
+  std::thread::id windowThread;
+  int drops = 0;
 };
 
 class RecordingCombiner final : public Combiner {
@@ -156,6 +161,15 @@ class RecordingCombiner final : public Combiner {
     Record("tiff " + fs::path(path).filename().string());
   }
   void EndDoc() override { Record("end"); }
+  void PreparePage(const std::u16string& file_name) override {
+    std::lock_guard<std::mutex> guard(log_->lock);
+    log_->prepared.push_back(fs::path(Utf16ToUtf8(file_name)).filename().string());
+    if (std::this_thread::get_id() == log_->windowThread) log_->preparedOffThread = false;
+  }
+  void DropPreparedPages() override {
+    std::lock_guard<std::mutex> guard(log_->lock);
+    ++log_->drops;
+  }
 
  private:
   void Record(const std::string& call) {
@@ -210,13 +224,15 @@ class MainFormTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  std::unique_ptr<MainForm> MakeForm(const std::u16string& server) {
+  std::unique_ptr<MainForm> MakeForm(const std::u16string& server, bool resume = false) {
     MainFormSettings settings;
     settings.RootDir = Utf8ToUtf16((dir_ / "repo").string());
     settings.Server = server;
     settings.PatentOffice = Utf8ToUtf16(server_.Base());
     settings.Retries.FirstPause = std::chrono::milliseconds(1);
     settings.Retries.MaxPause = std::chrono::milliseconds(4);
+    settings.Resume = resume;
+    log_->windowThread = std::this_thread::get_id();
     return std::make_unique<MainForm>(face_, std::make_unique<RecordingCombiner>(log_), settings);
   }
 
@@ -550,6 +566,60 @@ TEST_F(MainFormTest, ReusesAnExistingFolderAndCombinesOnePageWithoutAddPage) {
             (std::vector<std::string>{"begin " + folder.string() + "/CN88100001_gk.pdf",
                                       "tiff gk_000001.tif", "end"}));
   EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+TEST_F(MainFormTest, PagesArePreparedForTheCombinationAsTheyArrive) {
+  MirrorSays(u"7\t" + PageBase());
+  Download(u"CN200710038426");
+  std::vector<std::string> prepared = log_->prepared;
+  std::sort(prepared.begin(), prepared.end());
+  EXPECT_EQ(prepared, (std::vector<std::string>{"gk_000001.tif", "gk_000002.tif", "gk_000003.tif",
+                                                "gk_000004.tif", "gk_000005.tif", "gk_000006.tif",
+                                                "gk_000007.tif"}));
+  EXPECT_TRUE(log_->preparedOffThread);
+  // Forgotten when the download starts and once it has ended.
+  EXPECT_EQ(log_->drops, 2);
+}
+
+TEST_F(MainFormTest, ResumeKeepsWholePagesAndFetchesTheRest) {
+  form_ = MakeForm(Utf8ToUtf16(server_.Base()), /*resume=*/true);
+  const fs::path folder = Folder("200710038426");
+  fs::create_directories(folder);
+  // Pages 1, 2 and 5 are whole; page 3 is an error page kept by an older version; page 4 was cut
+  // off by a kill, leaving its temporary file.
+  for (int p : {1, 2, 5}) {
+    std::ofstream(folder / ("gk_00000" + std::to_string(p) + ".tif"), std::ios::binary)
+        << test::TiffSample(static_cast<uint32_t>(100 + p));
+  }
+  std::ofstream(folder / "gk_000003.tif") << "<html>busy</html>";
+  std::ofstream(folder / "gk_000004.tif.part-a1B2c3", std::ios::binary)
+      << test::TiffSample(4).substr(0, 20);
+
+  MirrorSays(u"6\t" + PageBase());
+  Download(u"CN200710038426");
+  EXPECT_TRUE(face_.boxes.empty());
+  EXPECT_EQ(server_.Count("/pages/CN/000003.tif"), 1u);
+  EXPECT_EQ(server_.Count("/pages/CN/000004.tif"), 1u);
+  EXPECT_EQ(server_.Count("/pages/CN/000006.tif"), 1u);
+  EXPECT_EQ(PageRequests(), 3u);
+  EXPECT_FALSE(fs::exists(folder / "gk_000004.tif.part-a1B2c3"));
+  // Kept pages keep their bytes; the combination takes all six, in order.
+  EXPECT_EQ(log_->pageBytes, (std::vector<std::string>{
+                                 test::TiffSample(101), test::TiffSample(102), test::TiffSample(3),
+                                 test::TiffSample(4), test::TiffSample(105), test::TiffSample(6)}));
+  // The bar starts at the pages kept.
+  EXPECT_EQ(face_.PositionsOf(prbDownload), (std::vector<int>{0, 3, 4, 5, 6}));
+  EXPECT_FALSE(face_.pictures[imgGk]);
+
+  // With every page in place nothing is fetched, and the PDF is made all the same.
+  log_->calls.clear();
+  Download(u"CN200710038426");
+  EXPECT_EQ(PageRequests(), 3u);
+  EXPECT_EQ(log_->calls.size(), 13u);
+  EXPECT_EQ(log_->calls.back(), "end");
+  EXPECT_FALSE(face_.pictures[imgGk]);
+  EXPECT_TRUE(face_.entryEnabled);
+  EXPECT_EQ(form_->WorkerCount(), 0u);
 }
 
 TEST_F(MainFormTest, RacingWorkersCombineExactlyOnce) {

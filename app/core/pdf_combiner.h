@@ -1,0 +1,49 @@
+// PdfCombiner: the combination's PDF document component, a PdfDocument with the window's design
+// settings, that codes page files ahead of the combination when they arrive during a download.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "app/core/combiner.h"
+#include "pdf/pdf_document.h"
+
+namespace brevis {
+
+class PdfCombiner final : public Combiner {
+ public:
+  // At most this many pages are kept prepared; later pages are read when they are combined.
+  static constexpr std::size_t kMaxPreparedPages = 400;
+  static constexpr char kKeywords[] = "brevis pdf document";
+
+  PdfCombiner();
+
+  void BeginDoc(const std::u16string& file_name) override;
+  void AddPage() override;
+  // Places a prepared page when the file is still the one prepared, else reads the file now;
+  // either way the document comes out the same, byte for byte.
+  void AddTiffFromFile(const std::u16string& file_name) override;
+  void EndDoc() override;
+  void PreparePage(const std::u16string& file_name) override;
+  void DropPreparedPages() override;
+
+  // The document component, for its settings.
+  const PdfDocument& Pdf1() const { return pdf1_; }
+
+ private:
+  // A page file read and coded ahead, with the size and time of the file it was read from.
+  struct PreparedPage {
+    PreparedTiff tiff;
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type written;
+  };
+
+  PdfDocument pdf1_;
+  std::mutex preparedLock_;  // guards prepared_
+  std::map<std::string, PreparedPage> prepared_;
+};
+
+}  // namespace brevis

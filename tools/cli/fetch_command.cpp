@@ -1,0 +1,157 @@
+// brevisfetch-cli fetch: downloads the page images of one or more patents and combines each into
+// its PDF, driving the window's core as the window does, one number after the other.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/core/hosts.h"
+#include "app/core/main_form.h"
+#include "app/core/pdf_combiner.h"
+#include "common/text.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/console_face.h"
+#include "tools/cli/progress_line.h"
+
+namespace brevis::cli {
+
+namespace {
+
+struct FetchOptions {
+  std::vector<std::string> numbers;
+  std::string from;
+  std::string repo;
+  bool resume = false;
+  int maxTries = RetryPolicy{}.MaxTries;
+  int firstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
+};
+
+// "repo" beside the executable, as the window keeps it.
+std::string DefaultRepo() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
+  return (exe.parent_path() / "repo").string();
+}
+
+// One number a line; blank lines and lines starting with "#" are skipped. "-" reads stdin.
+std::vector<std::string> ReadNumbers(const std::string& file_name) {
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (file_name != "-") {
+    file.open(file_name);
+    if (!file) throw std::runtime_error("Cannot read " + file_name + ".");
+    in = &file;
+  }
+  std::vector<std::string> numbers;
+  std::string line;
+  while (std::getline(*in, line)) {
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    const auto last = line.find_last_not_of(" \t\r");
+    numbers.push_back(line.substr(first, last - first + 1));
+  }
+  return numbers;
+}
+
+// Fetches the recognised number of `form`; true when its PDF was made. The window's thread is
+// this one: it runs the calls the workers and the combination hand to it.
+bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
+  const std::string label = "CN" + Utf16ToUtf8(form.apn());
+  ProgressLine line(stderr, label, terminal);
+  face.SetProgressListener(
+      [&line](ProgressBar bar, int position, int maximum) { line.Update(bar, position, maximum); });
+  const std::size_t messages_before = face.Messages().size();
+
+  form.btnDownloadClick();
+  while (!face.window.RunUntil([&form] { return !form.Busy(); }, std::chrono::hours(1))) {
+  }
+  face.window.RunPending();
+  line.Finish();
+  face.SetProgressListener(nullptr);
+
+  const std::vector<std::string>& messages = face.Messages();
+  for (std::size_t i = messages_before; i < messages.size(); ++i) {
+    std::cerr << label << ": " << messages[i] << '\n';
+  }
+  if (!face.PdfAvailable() || messages.size() != messages_before) return false;
+  const std::u16string& apn = form.rerazavu().Apn;
+  std::cout << Utf16ToUtf8(form.RootDir() + u"/CN" + apn + u"/CN" + apn + u"_gk.pdf") << std::endl;
+  return true;
+}
+
+void RunFetch(const FetchOptions& options) {
+  std::vector<std::string> numbers = options.numbers;
+  if (!options.from.empty()) {
+    const std::vector<std::string> listed = ReadNumbers(options.from);
+    numbers.insert(numbers.end(), listed.begin(), listed.end());
+  }
+  if (numbers.empty()) throw std::runtime_error("No numbers to fetch: give NUMBER or --from FILE.");
+
+  ConsoleFace face;
+  const Hosts hosts = HostsFromEnvironment();
+  MainFormSettings settings;
+  settings.RootDir = Utf8ToUtf16(options.repo.empty() ? DefaultRepo() : options.repo);
+  settings.Server = hosts.Server;
+  settings.PatentOffice = hosts.PatentOffice;
+  settings.Retries.MaxTries = options.maxTries;
+  settings.Retries.FirstPause = std::chrono::milliseconds(options.firstPauseMs);
+  settings.Resume = options.resume;
+  MainForm form(face, std::make_unique<PdfCombiner>(), settings);
+
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  std::size_t failed = 0;
+  for (const std::string& number : numbers) {
+    form.edtApnChange(Utf8ToUtf16(number));
+    if (!form.valid()) {
+      std::cerr << "'" << number << "' is not a valid Chinese patent application number.\n";
+      ++failed;
+      continue;
+    }
+    if (!FetchOne(form, face, terminal)) ++failed;
+  }
+  if (failed > 0) {
+    throw std::runtime_error(std::to_string(failed) + " of " + std::to_string(numbers.size()) +
+                             (numbers.size() == 1 ? " number" : " numbers") + " not fetched.");
+  }
+}
+
+}  // namespace
+
+void AddFetchCommand(CLI::App& app) {
+  auto options = std::make_shared<FetchOptions>();
+  CLI::App* fetch =
+      app.add_subcommand("fetch",
+                         "Download the page images of each NUMBER and combine them into "
+                         "REPO/CN<number>/CN<number>_gk.pdf; prints the path of each PDF made");
+  fetch->add_option("NUMBER", options->numbers, "Application numbers, e.g. CN200710038426");
+  fetch->add_option("--from", options->from, "Also fetch the numbers in FILE, one a line (- stdin)")
+      ->type_name("FILE");
+  fetch
+      ->add_option("--repo", options->repo,
+                   "Repository folder (default: \"repo\" beside the executable)")
+      ->type_name("DIR");
+  fetch->add_flag("--resume", options->resume,
+                  "Keep the page files already fetched and fetch only the others");
+  fetch->add_option("--max-tries", options->maxTries, "Tries of a page before the download ends")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1000))
+      ->capture_default_str();
+  fetch
+      ->add_option("--retry-pause", options->firstPauseMs,
+                   "Pause after a page's first failed try, doubling up to 8 s, in milliseconds")
+      ->type_name("MS")
+      ->check(CLI::Range(0, 8000))
+      ->capture_default_str();
+  fetch->callback([options] { RunFetch(*options); });
+}
+
+}  // namespace brevis::cli

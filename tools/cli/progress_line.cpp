@@ -1,0 +1,64 @@
+// ProgressLine: bars of 24 cells with their counts, or a line when a phase starts or ends.
+#include "tools/cli/progress_line.h"
+
+#include <utility>
+
+namespace brevis::cli {
+
+namespace {
+
+constexpr int kBarCells = 24;
+
+std::string Bar(const char* name, int position, int maximum) {
+  const int filled =
+      maximum > 0 ? static_cast<int>(static_cast<long long>(position) * kBarCells / maximum) : 0;
+  std::string text = std::string(name) + " [";
+  text.append(static_cast<std::size_t>(filled), '#');
+  text.append(static_cast<std::size_t>(kBarCells - filled), '.');
+  return text + "] " + std::to_string(position) + "/" + std::to_string(maximum);
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(std::FILE* out, std::string label, bool terminal)
+    : out_(out), label_(std::move(label)), terminal_(terminal) {}
+
+void ProgressLine::Update(ProgressBar bar, int position, int maximum) {
+  const int before = position_[bar];
+  const bool new_range = maximum != maximum_[bar];
+  position_[bar] = position;
+  maximum_[bar] = maximum;
+  if (maximum <= 0) return;
+  if (terminal_) {
+    Draw();
+    return;
+  }
+  if (bar == prbDownload && new_range) {
+    std::fprintf(out_, "%s: %d pages to fetch\n", label_.c_str(), maximum);
+  } else if (position == maximum && before != maximum) {
+    std::fprintf(out_, "%s: %d pages %s\n", label_.c_str(), maximum,
+                 bar == prbDownload ? "downloaded" : "combined");
+  } else {
+    return;
+  }
+  std::fflush(out_);
+}
+
+void ProgressLine::Draw() {
+  const std::string line = label_ + "  " +
+                           Bar("pages", position_[prbDownload], maximum_[prbDownload]) + "  " +
+                           Bar("pdf", position_[prbCombine], maximum_[prbCombine]);
+  // Back to the line's start and clear it, so that a shorter line leaves nothing behind.
+  std::fprintf(out_, "\r\x1b[K%s", line.c_str());
+  std::fflush(out_);
+  drawn_ = true;
+}
+
+void ProgressLine::Finish() {
+  if (!drawn_) return;
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  drawn_ = false;
+}
+
+}  // namespace brevis::cli

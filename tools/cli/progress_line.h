@@ -1,0 +1,33 @@
+// ProgressLine: how "fetch" shows one number's download and combination, as two bars redrawn on
+// one terminal line, or as a few plain lines when the output is not a terminal.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "app/core/main_form_face.h"
+
+namespace brevis::cli {
+
+class ProgressLine {
+ public:
+  // `label` starts every line (the number); `terminal` chooses bars over plain lines.
+  ProgressLine(std::FILE* out, std::string label, bool terminal);
+
+  // A bar was set to `position` of `maximum`; bars without a maximum yet are not shown.
+  void Update(ProgressBar bar, int position, int maximum);
+  // Ends the bars' line, if one was drawn.
+  void Finish();
+
+ private:
+  void Draw();
+
+  std::FILE* out_;
+  std::string label_;
+  bool terminal_;
+  bool drawn_ = false;
+  int position_[2] = {0, 0};  // by ProgressBar
+  int maximum_[2] = {0, 0};
+};
+
+}  // namespace brevis::cli
