@@ -1,0 +1,315 @@
+// End-to-end tests of "brevisfetch-cli fetch": the program fetches from brevisfetch-mirror, run
+// as a separate process on a free loopback port with the sample data, and qpdf checks the PDFs.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The PDF with its dates masked: two runs over the same pages differ only there.
+std::string MaskedPdf(const fs::path& path) {
+  return std::regex_replace(ReadFile(path), std::regex(R"(\(D:[0-9]{14}\))"), "(D:)");
+}
+
+// Runs a shell command; its exit status, or -1 when it did not exit.
+int Shell(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ShellOutput(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[512];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+  ::pclose(pipe);
+  return out;
+}
+
+// brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
+class Mirror {
+ public:
+  Mirror(const fs::path& data, const fs::path& log, const std::vector<std::string>& extra = {}) {
+    int out[2];
+    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], STDOUT_FILENO);
+      FILE* err = std::fopen(log.c_str(), "a");
+      if (err != nullptr) ::dup2(::fileno(err), STDERR_FILENO);
+      ::close(out[0]);
+      ::close(out[1]);
+      std::vector<std::string> args = {BREVISFETCH_MIRROR, "--data", data.string(), "--port", "0"};
+      args.insert(args.end(), extra.begin(), extra.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    // The first line names the address: "... on http://127.0.0.1:PORT/".
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(out[0]);
+    const std::size_t at = line.rfind("http://");
+    if (at == std::string::npos) throw std::runtime_error("mirror did not start: " + line);
+    base_ = line.substr(at, line.size() - at - 1);
+  }
+  ~Mirror() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Mirror(const Mirror&) = delete;
+  Mirror& operator=(const Mirror&) = delete;
+
+  const std::string& Base() const { return base_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string base_;
+};
+
+struct CliRun {
+  int status = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
+class FetchCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sample_ = new fs::path(fs::temp_directory_path() /
+                           ("fetch_command_test_sample_" + std::to_string(::getpid())));
+    ASSERT_EQ(Shell(std::string(BREVISFETCH_MIRROR) + " --make-sample " + sample_->string() +
+                    " >/dev/null"),
+              0);
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*sample_);
+    delete sample_;
+  }
+
+  FetchCommandTest()
+      : dir_(fs::temp_directory_path() /
+             ("fetch_command_test_" + std::to_string(::getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  ~FetchCommandTest() override { fs::remove_all(dir_); }
+
+  // The shell command that runs "fetch" with `args` against `mirror`, into `repo`.
+  std::string FetchCommand(const Mirror& mirror, const std::string& args, const fs::path& repo) {
+    return "BREVISFETCH_SERVER=" + mirror.Base() + " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() +
+           " " + BREVISFETCH_CLI + " fetch " + args + " --repo " + repo.string() + " >" +
+           (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
+  }
+  CliRun Fetch(const Mirror& mirror, const std::string& args, const fs::path& repo) {
+    CliRun run;
+    run.status = Shell(FetchCommand(mirror, args, repo));
+    run.out = ReadFile(dir_ / "out");
+    run.err = ReadFile(dir_ / "err");
+    return run;
+  }
+
+  // Requests in the mirror's log for pages under /pages/ + `prefix` ("<number>/" or
+  // "<number>/<page>.tif").
+  static std::size_t PageRequests(const fs::path& log, const std::string& prefix) {
+    std::size_t n = 0;
+    for (const std::string& line : Lines(ReadFile(log))) {
+      n += line.find("\"GET /pages/" + prefix) != std::string::npos;
+    }
+    return n;
+  }
+
+  static std::size_t PageFiles(const fs::path& folder) {
+    std::size_t n = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      n += name.size() == 13 && name.rfind("gk_", 0) == 0;
+    }
+    return n;
+  }
+
+  static fs::path* sample_;
+  fs::path dir_;
+};
+
+fs::path* FetchCommandTest::sample_ = nullptr;
+
+TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
+  Mirror mirror(*sample_, dir_ / "log");
+  const fs::path repo = dir_ / "repo";
+  // A list that cannot be read stops the command before anything is fetched.
+  const CliRun missing = Fetch(mirror, "CN200710038426 --from " + (dir_ / "none").string(), repo);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "Cannot read " + (dir_ / "none").string() + ".\n");
+  EXPECT_FALSE(fs::exists(repo));
+
+  std::ofstream(dir_ / "list")
+      << "# utility model and an old number\n200820123456\n\n  98123456 \n";
+  const CliRun ok =
+      Fetch(mirror, "CN200710038426 201910987654 --from " + (dir_ / "list").string(), repo);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+
+  struct Case {
+    const char* number;
+    int pages;
+  };
+  const Case kCases[] = {
+      {"200710038426", 12}, {"201910987654", 50}, {"200820123456", 3}, {"98123456", 1}};
+  std::string expected_out;
+  for (const Case& c : kCases) {
+    const fs::path pdf =
+        repo / ("CN" + std::string(c.number)) / ("CN" + std::string(c.number) + "_gk.pdf");
+    expected_out += pdf.string() + "\n";
+  }
+  EXPECT_EQ(ok.out, expected_out);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.number);
+    const fs::path folder = repo / ("CN" + std::string(c.number));
+    const fs::path pdf = folder / ("CN" + std::string(c.number) + "_gk.pdf");
+    EXPECT_EQ(Shell("qpdf --check " + pdf.string() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(ShellOutput("qpdf --show-npages " + pdf.string()), std::to_string(c.pages) + "\n");
+    EXPECT_EQ(PageFiles(folder), static_cast<std::size_t>(c.pages));
+    // The page files are the mirror's, byte for byte.
+    EXPECT_EQ(ReadFile(folder / "gk_000001.tif"), ReadFile(*sample_ / c.number / "000001.tif"));
+    // Not a terminal: a plain line when each phase starts and ends.
+    const std::string label = "CN" + std::string(c.number) + ": ";
+    const std::string count = std::to_string(c.pages);
+    EXPECT_NE(ok.err.find(label + count + " pages to fetch\n" + label + count +
+                          " pages downloaded\n" + label + count + " pages combined\n"),
+              std::string::npos)
+        << ok.err;
+  }
+}
+
+TEST_F(FetchCommandTest, PagesArriveThroughFaultsAndGiveTheSamePdf) {
+  const std::string pdf_name = "CN200710038426/CN200710038426_gk.pdf";
+  {
+    Mirror calm(*sample_, dir_ / "calm.log");
+    ASSERT_EQ(Fetch(calm, "CN200710038426", dir_ / "calm").status, 0);
+  }
+  Mirror flaky(*sample_, dir_ / "flaky.log", {"--fail-rate", "0.3", "--seed", "11"});
+  const CliRun run = Fetch(flaky, "CN200710038426 --retry-pause 1", dir_ / "flaky");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, (dir_ / "flaky" / pdf_name).string() + "\n");
+
+  const std::string log = ReadFile(dir_ / "flaky.log");
+  EXPECT_NE(log.find("fault="), std::string::npos) << "no fault was injected";
+  EXPECT_GT(PageRequests(dir_ / "flaky.log", "200710038426/"), 12u);
+  for (int p = 1; p <= 12; ++p) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "%06d.tif", p);
+    EXPECT_EQ(ReadFile(dir_ / "flaky" / "CN200710038426" / ("gk_" + std::string(name))),
+              ReadFile(*sample_ / "200710038426" / name))
+        << name;
+  }
+  EXPECT_EQ(MaskedPdf(dir_ / "flaky" / pdf_name), MaskedPdf(dir_ / "calm" / pdf_name));
+
+  // Combined again from the files alone, without pages coded during the download: the same.
+  const std::size_t before = PageRequests(dir_ / "flaky.log", "200710038426/");
+  ASSERT_EQ(Fetch(flaky, "CN200710038426 --resume", dir_ / "flaky").status, 0);
+  EXPECT_EQ(PageRequests(dir_ / "flaky.log", "200710038426/"), before);
+  EXPECT_EQ(MaskedPdf(dir_ / "flaky" / pdf_name), MaskedPdf(dir_ / "calm" / pdf_name));
+}
+
+TEST_F(FetchCommandTest, PageThatAlwaysFailsEndsWithTheMessageAndNoPdf) {
+  // A copy of the 12-page patent whose manifest announces a 13th page that is never there.
+  const fs::path data = dir_ / "data";
+  fs::create_directories(data);
+  fs::copy(*sample_ / "200710038426", data / "200710038426");
+  std::ofstream(data / "200710038426" / "manifest") << "kind = fmzl\nsource = mirror\npages = 13\n";
+  Mirror mirror(data, dir_ / "log");
+
+  const CliRun run =
+      Fetch(mirror, "CN200710038426 2007100 --max-tries 3 --retry-pause 1", dir_ / "repo");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  const std::string expected_errors =
+      "CN200710038426: 下载遇到问题，以下页面多次尝试后仍未能下载: \n\ngk_000013.tif\n\n"
+      "已下载的页面保留在文件夹中，请稍后再次下载。\n"
+      "'2007100' is not a valid Chinese patent application number.\n"
+      "2 of 2 numbers not fetched.\n";
+  EXPECT_NE(run.err.find(expected_errors), std::string::npos) << run.err;
+  const fs::path folder = dir_ / "repo" / "CN200710038426";
+  EXPECT_FALSE(fs::exists(folder / "CN200710038426_gk.pdf"));
+  EXPECT_EQ(PageFiles(folder), 12u);
+  EXPECT_EQ(PageRequests(dir_ / "log", "200710038426/000013.tif"), 3u);
+}
+
+TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages) {
+  const fs::path repo = dir_ / "repo";
+  const fs::path folder = repo / "CN201910987654";
+  {
+    // A slow mirror, so that the batch is cut off in its first number.
+    Mirror slow(*sample_, dir_ / "slow.log", {"--delay-ms", "40"});
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::execl("/bin/sh", "sh", "-c",
+              ("exec " + FetchCommand(slow, "CN201910987654 CN200710038426", repo)).c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((!fs::exists(folder) || PageFiles(folder) < 10) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  const std::size_t kept = PageFiles(folder);
+  ASSERT_GE(kept, 10u);
+  ASSERT_LT(kept, 50u);
+  EXPECT_FALSE(fs::exists(repo / "CN200710038426"));
+  // What a kill in the middle of writing a page leaves behind.
+  std::ofstream(folder / "gk_000050.tif.part-Xy12ab") << "II*";
+
+  Mirror mirror(*sample_, dir_ / "log");
+  const CliRun run = Fetch(mirror, "CN201910987654 CN200710038426 --resume", repo);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(PageRequests(dir_ / "log", "201910987654/"), 50 - kept);
+  EXPECT_EQ(PageRequests(dir_ / "log", "200710038426/"), 12u);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+  }
+  const fs::path pdf = folder / "CN201910987654_gk.pdf";
+  EXPECT_EQ(Shell("qpdf --check " + pdf.string() + " >/dev/null 2>&1"), 0);
+  EXPECT_EQ(ShellOutput("qpdf --show-npages " + pdf.string()), "50\n");
+}
+
+}  // namespace
+}  // namespace brevis
