@@ -219,7 +219,7 @@ void HttpClient::EnsureConnected() {
   connectionSpoiled_ = false;
   CheckForGracefulDisconnect(false);
   if (!Connected()) {
-    SetIPVersion(url_.IPVersion);
+    Local().ipVersion = url_.IPVersion;
     Connect();
     connectedIPVersion_ = url_.IPVersion;
   }

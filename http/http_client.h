@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stream.h"
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
 #include "http/http_date.h"
-#include "common/stream.h"
-#include "http/tcp_client.h"
+#include "http/net/tcp_client.h"
 #include "http/uri.h"
 
 namespace brevis {

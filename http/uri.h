@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/socket_stack.h"
+#include "http/net/net_types.h"
 
 namespace brevis {
 

@@ -10,7 +10,7 @@
 
 #include "common/text.h"
 #include "http/http_errors.h"
-#include "http/tests/scripted_peer.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {

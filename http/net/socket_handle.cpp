@@ -1,7 +1,9 @@
 // Socket object: allocation, binding, connect, readiness wait, send/receive and close.
-#include "http/socket_handle.h"
+#include "http/net/socket_handle.h"
 
-#include "http/net_error.h"
+#include <sys/socket.h>
+
+#include "http/net/net_error.h"
 
 namespace brevis {
 
@@ -10,9 +12,14 @@ SocketHandle::SocketHandle() = default;
 SocketHandle::~SocketHandle() { CloseSocket(); }
 
 void SocketHandle::SetIPVersion(IPVersion ip_version) {
-  if (ip_version == ipVersion_) return;
+  if (ip_version == local_.ipVersion) return;
   if (HandleAllocated()) throw NetCannotSetIPVersionWhenConnected();
-  ipVersion_ = ip_version;
+  local_.ipVersion = ip_version;
+}
+
+void SocketHandle::SetLocal(const LocalBinding& local) {
+  SetIPVersion(local.ipVersion);
+  local_ = local;
 }
 
 void SocketHandle::SetHandle(SocketId handle) {
@@ -30,40 +37,42 @@ SocketId SocketHandle::RequireHandle() const {
   return handle;
 }
 
+void SocketHandle::AllocateSocket() { AllocateSocket(SOCK_STREAM, 0); }
+
 void SocketHandle::AllocateSocket(int socket_type, int protocol) {
-  if (ipVersion_ != IPVersion::ivIPv4 && ipVersion_ != IPVersion::ivIPv6) {
+  if (local_.ipVersion != IPVersion::ivIPv4 && local_.ipVersion != IPVersion::ivIPv6) {
     throw NetIPVersionUnsupported();
   }
   CloseSocket();
-  SetHandle(SocketStack::NewSocketHandle(socket_type, protocol, ipVersion_, OverLapped()));
+  SetHandle(SocketStack::NewSocketHandle(socket_type, protocol, local_.ipVersion, OverLapped()));
 }
 
 void SocketHandle::Bind() {
   const SocketId handle = RequireHandle();
-  if (port_ != 0 || clientPortMin_ == 0 || clientPortMax_ == 0) {
+  if (local_.port != 0 || local_.portMin == 0 || local_.portMax == 0) {
     try {
-      SocketStack::Bind(handle, ip_, port_, ipVersion_);
+      SocketStack::Bind(handle, local_.ip, local_.port, local_.ipVersion);
     } catch (const NetSocketError&) {
       throw NetCouldNotBindSocket();
     }
     UpdateBindingLocal();
     return;
   }
-  if (clientPortMax_ < clientPortMin_) throw NetInvalidPortRange(clientPortMin_, clientPortMax_);
-  for (int port = clientPortMax_; port >= clientPortMin_; --port) {
+  if (local_.portMax < local_.portMin) throw NetInvalidPortRange(local_.portMin, local_.portMax);
+  for (int port = local_.portMax; port >= local_.portMin; --port) {
     try {
-      SocketStack::Bind(handle, ip_, static_cast<uint16_t>(port), ipVersion_);
+      SocketStack::Bind(handle, local_.ip, static_cast<uint16_t>(port), local_.ipVersion);
     } catch (const NetSocketError&) {
       continue;
     }
     UpdateBindingLocal();
     return;
   }
-  throw NetCanNotBindPortInRange(clientPortMin_, clientPortMax_);
+  throw NetCanNotBindPortInRange(local_.portMin, local_.portMax);
 }
 
 void SocketHandle::Connect(int cancel_fd) {
-  SocketStack::Connect(RequireHandle(), peerIP_, peerPort_, ipVersion_, cancel_fd);
+  SocketStack::Connect(RequireHandle(), peerIP_, peerPort_, local_.ipVersion, cancel_fd);
   std::lock_guard<std::mutex> guard(connectionLock_);
   if (HandleAllocated()) {
     UpdateBindingLocal();
@@ -110,8 +119,8 @@ void SocketHandle::SetSockOpt(int level, int option, int value) {
 
 void SocketHandle::UpdateBindingLocal() {
   const SocketAddress local = SocketStack::GetSocketName(RequireHandle());
-  ip_ = local.ip;
-  port_ = local.port;
+  local_.ip = local.ip;
+  local_.port = local.port;
 }
 
 void SocketHandle::UpdateBindingPeer() {
@@ -124,10 +133,10 @@ void SocketHandle::Reset(bool reset_local) {
   SetHandle(kInvalidSocket);
   peerIP_.clear();
   peerPort_ = 0;
-  ipVersion_ = IPVersion::ivIPv4;
+  local_.ipVersion = IPVersion::ivIPv4;
   if (reset_local) {
-    ip_.clear();
-    port_ = 0;
+    local_.ip.clear();
+    local_.port = 0;
   }
 }
 

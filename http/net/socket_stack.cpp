@@ -1,5 +1,5 @@
 // POSIX implementation of the process-wide socket layer.
-#include "http/socket_stack.h"
+#include "http/net/socket_stack.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <memory>
 #include <mutex>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 namespace {

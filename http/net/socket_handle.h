@@ -1,16 +1,15 @@
 // One socket with its local and peer addresses (its binding); reused across connects.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-#include "http/socket_list.h"
-#include "http/socket_stack.h"
+#include "http/net/local_binding.h"
+#include "http/net/socket_list.h"
+#include "http/net/socket_stack.h"
 
 namespace brevis {
 
@@ -24,31 +23,35 @@ class SocketHandle {
   SocketHandle(const SocketHandle&) = delete;
   SocketHandle& operator=(const SocketHandle&) = delete;
 
-  uint16_t ClientPortMin() const { return clientPortMin_; }
-  uint16_t ClientPortMax() const { return clientPortMax_; }
-  void SetClientPortMin(uint16_t port) { clientPortMin_ = port; }
-  void SetClientPortMax(uint16_t port) { clientPortMax_ = port; }
+  uint16_t ClientPortMin() const { return local_.portMin; }
+  uint16_t ClientPortMax() const { return local_.portMax; }
+  void SetClientPortMin(uint16_t port) { local_.portMin = port; }
+  void SetClientPortMax(uint16_t port) { local_.portMax = port; }
 
   SocketId Handle() const { return handle_.load(); }
   bool HandleAllocated() const { return handleAllocated_.load(); }
 
-  const std::string& IP() const { return ip_; }
-  void SetIP(const std::string& ip) { ip_ = ip; }
-  uint16_t Port() const { return port_; }
-  void SetPort(uint16_t port) { port_ = port; }
+  const std::string& IP() const { return local_.ip; }
+  void SetIP(const std::string& ip) { local_.ip = ip; }
+  uint16_t Port() const { return local_.port; }
+  void SetPort(uint16_t port) { local_.port = port; }
   const std::string& PeerIP() const { return peerIP_; }
   uint16_t PeerPort() const { return peerPort_; }
 
-  IPVersion GetIPVersion() const { return ipVersion_; }
+  IPVersion GetIPVersion() const { return local_.ipVersion; }
   // Throws NetCannotSetIPVersionWhenConnected when another version is set while a socket exists.
   void SetIPVersion(IPVersion ip_version);
+  // Takes the local address, port, port range and IP version (as SetIPVersion does) at once.
+  void SetLocal(const LocalBinding& local);
 
   bool OverLapped() const { return false; }
   bool BroadcastEnabled() const { return false; }
   SocketList& ReadList() { return readList_; }
 
-  // Closes any socket the binding still has and makes a new one of the binding's family.
-  void AllocateSocket(int socket_type = SOCK_STREAM, int protocol = 0);
+  // Closes any socket the binding still has and makes a new one of the binding's family: a
+  // stream socket, or one of the given platform type and protocol.
+  void AllocateSocket();
+  void AllocateSocket(int socket_type, int protocol);
   // Binds to IP (any when empty) and Port, or to the highest free port of the client port range.
   // Throws NetCouldNotBindSocket, NetInvalidPortRange or NetCanNotBindPortInRange.
   void Bind();
@@ -75,16 +78,12 @@ class SocketHandle {
   void SetHandle(SocketId handle);
   SocketId RequireHandle() const;
 
-  uint16_t clientPortMin_ = 0;
-  uint16_t clientPortMax_ = 0;
   std::atomic<SocketId> handle_{kInvalidSocket};
   std::atomic<bool> handleAllocated_{false};
-  std::string ip_;
+  LocalBinding local_;  // the address actually bound once a socket is bound or connected
   std::string peerIP_;
-  uint16_t port_ = 0;
   uint16_t peerPort_ = 0;
   SocketList readList_;
-  IPVersion ipVersion_ = IPVersion::ivIPv4;
   std::mutex connectionLock_;
   SocketStackUsage usage_;
 };

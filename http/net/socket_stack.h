@@ -7,17 +7,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "http/net/net_types.h"
+
 namespace brevis {
-
-enum class IPVersion { ivIPv4, ivIPv6 };
-
-// A platform socket handle; kInvalidSocket when there is none.
-using SocketId = int;
-inline constexpr SocketId kInvalidSocket = -1;
-
-// Time-outs of the socket layer, in milliseconds.
-inline constexpr int kTimeoutDefault = -1;   // the object's default (a single wait: no limit)
-inline constexpr int kTimeoutInfinite = -2;  // wait without limit
 
 // An address and port as read back from a socket.
 struct SocketAddress {

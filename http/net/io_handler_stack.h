@@ -2,7 +2,7 @@
 // optional connect time-out, and notices a peer that has ended the stream.
 #pragma once
 
-#include "http/io_handler_socket.h"
+#include "http/net/io_handler_socket.h"
 
 namespace brevis {
 

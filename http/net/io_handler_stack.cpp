@@ -1,13 +1,13 @@
 // Socket I/O handler over the process-wide socket layer.
-#include "http/io_handler_stack.h"
+#include "http/net/io_handler_stack.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-#include "http/connect_thread.h"
-#include "http/net_error.h"
+#include "http/net/connect_thread.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 namespace {
@@ -70,39 +70,32 @@ std::size_t IOHandlerStack::WriteDataToTarget(const uint8_t* data, std::size_t s
 
 void IOHandlerStack::ConnectSocket() {
   DoBeforeBind();
-  binding_->SetIPVersion(IPVersion());
-  binding_->AllocateSocket(SOCK_STREAM, 0);
+  const LocalBinding& local = Local();
+  binding_->SetLocal(local);
+  binding_->AllocateSocket();
   DoSocketAllocated();
 
-  binding_->SetIP(BoundIP());
-  binding_->SetPort(BoundPort());
-  binding_->SetClientPortMin(BoundPortMin());
-  binding_->SetClientPortMax(BoundPortMax());
-  if (ReuseSocket()) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
-  // Without a local address, port or port range the platform chooses both at connect time; an
-  // explicit bind to port 0 would only tie up an ephemeral port per destination.
-  if (!BoundIP().empty() || BoundPort() != 0 || (BoundPortMin() != 0 && BoundPortMax() != 0)) {
-    binding_->Bind();
-  }
+  if (local.reuseSocket) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
+  if (local.NeedsBind()) binding_->Bind();
   binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, UseNagle() ? 0 : 1);
   DoAfterBind();
 
   std::string address;
-  if (IPVersion() == IPVersion::ivIPv4) {
+  if (local.ipVersion == IPVersion::ivIPv4) {
     if (SocketStack::IsIP(Host())) {
       address = Host();
     } else {
       DoStatus(ConnStatus::hsResolving, Host());
-      address = SocketStack::ResolveHost(Host(), IPVersion());
+      address = SocketStack::ResolveHost(Host(), local.ipVersion);
     }
   } else {
     address = CanonicalIPv6(Host());
     if (address.empty()) {
       DoStatus(ConnStatus::hsResolving, Host());
-      address = SocketStack::ResolveHost(Host(), IPVersion());
+      address = SocketStack::ResolveHost(Host(), local.ipVersion);
     }
   }
-  binding_->SetPeer(address, Port(), IPVersion());
+  binding_->SetPeer(address, Port(), local.ipVersion);
   DoStatus(ConnStatus::hsConnecting, binding_->PeerIP());
 
   if (ConnectTimeout() != 0) {

@@ -1,11 +1,11 @@
 // Buffered I/O: line and block reads over the input buffer, write buffering, work notifications.
-#include "http/io_handler.h"
+#include "http/net/io_handler.h"
 
 #include <algorithm>
 #include <chrono>
 #include <limits>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 

@@ -1,5 +1,5 @@
 // Locked socket set; the readiness wait uses poll(), which has no limit on descriptor numbers.
-#include "http/socket_list.h"
+#include "http/net/socket_list.h"
 
 #include <poll.h>
 

@@ -1,9 +1,9 @@
 // TCP connection and client: the connect sequence and disconnect over an I/O handler.
-#include "http/tcp_client.h"
+#include "http/net/tcp_client.h"
 
 #include <exception>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 
@@ -125,12 +125,7 @@ void TcpClientBase::Connect() {
     handler->SetConnectTimeout(connectTimeout_);
     handler->SetReadTimeout(readTimeout_);
     if (IOHandlerSocket* socket = Socket()) {
-      socket->SetBoundIP(boundIP_);
-      socket->SetBoundPort(boundPort_);
-      socket->SetBoundPortMin(boundPortMin_);
-      socket->SetBoundPortMax(boundPortMax_);
-      socket->SetIPVersion(ipVersion_);
-      socket->SetReuseSocket(reuseSocket_);
+      socket->SetLocal(local_);
       socket->SetOnBeforeBind(onBeforeBind_);
       socket->SetOnAfterBind(onAfterBind_);
       socket->SetOnSocketAllocated(onSocketAllocated_);

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "http/socket_handle.h"
+#include "http/net/socket_handle.h"
 
 namespace brevis {
 

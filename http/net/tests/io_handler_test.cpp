@@ -1,6 +1,6 @@
 // Tests of buffered I/O over real loopback connections to scripted peers: line reads, block and
 // stream reads, time-outs, the peer closing, Connected and write buffering.
-#include "http/io_handler.h"
+#include "http/net/io_handler.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "http/net_error.h"
-#include "http/tcp_client.h"
-#include "http/tests/scripted_peer.h"
+#include "http/net/net_error.h"
+#include "http/net/tcp_client.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/stream.h"
-#include "http/socket_stack.h"
+#include "http/net/socket_stack.h"
 
 namespace brevis {
 

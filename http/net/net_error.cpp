@@ -1,5 +1,5 @@
 // Texts of the Windows Sockets error numbers that the socket layer reports.
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 namespace {

@@ -1,6 +1,6 @@
 // Tests of the TCP client: the connect sequence, its failures and time-out, reconnecting, and
 // the status it reports.
-#include "http/tcp_client.h"
+#include "http/net/tcp_client.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "http/net_error.h"
-#include "http/tests/scripted_peer.h"
+#include "http/net/net_error.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {

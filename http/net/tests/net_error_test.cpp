@@ -1,5 +1,5 @@
 // Tests of the NetError family: class tree and exact message texts.
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 #include <gtest/gtest.h>
 

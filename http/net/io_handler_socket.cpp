@@ -1,5 +1,5 @@
 // Socket I/O handler: binding lifetime across connects.
-#include "http/io_handler_socket.h"
+#include "http/net/io_handler_socket.h"
 
 namespace brevis {
 
@@ -16,8 +16,8 @@ void IOHandlerSocket::Open() {
     binding_->CloseSocket();
     binding_->Reset(true);
   }
-  binding_->SetClientPortMin(boundPortMin_);
-  binding_->SetClientPortMax(boundPortMax_);
+  binding_->SetClientPortMin(local_.portMin);
+  binding_->SetClientPortMax(local_.portMax);
   if (!Host().empty() && Port() > 0) ConnectSocket();
 }
 

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "http/byte_queue.h"
 #include "common/stream.h"
-#include "http/socket_stack.h"
+#include "http/net/byte_queue.h"
+#include "http/net/socket_stack.h"
 
 namespace brevis {
 

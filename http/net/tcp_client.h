@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "http/io_handler_stack.h"
+#include "http/net/io_handler_stack.h"
 
 namespace brevis {
 
@@ -79,18 +79,9 @@ class TcpClientBase : public TcpConnection {
   int ReadTimeout() const;
   void SetReadTimeout(int milliseconds);
 
-  const std::string& BoundIP() const { return boundIP_; }
-  void SetBoundIP(const std::string& ip) { boundIP_ = ip; }
-  uint16_t BoundPort() const { return boundPort_; }
-  void SetBoundPort(uint16_t port) { boundPort_ = port; }
-  uint16_t BoundPortMin() const { return boundPortMin_; }
-  void SetBoundPortMin(uint16_t port) { boundPortMin_ = port; }
-  uint16_t BoundPortMax() const { return boundPortMax_; }
-  void SetBoundPortMax(uint16_t port) { boundPortMax_ = port; }
-  brevis::IPVersion IPVersion() const { return ipVersion_; }
-  void SetIPVersion(brevis::IPVersion ip_version) { ipVersion_ = ip_version; }
-  bool ReuseSocket() const { return reuseSocket_; }
-  void SetReuseSocket(bool reuse) { reuseSocket_ = reuse; }
+  // The local binding handed to the socket handler at every Connect.
+  const LocalBinding& Local() const { return local_; }
+  LocalBinding& Local() { return local_; }
 
   void SetOnConnected(Event handler) { onConnected_ = std::move(handler); }
   void SetOnBeforeBind(Event handler) { onBeforeBind_ = std::move(handler); }
@@ -109,12 +100,7 @@ class TcpClientBase : public TcpConnection {
   std::string destination_;
   int connectTimeout_ = 0;
   int readTimeout_ = kTimeoutDefault;
-  std::string boundIP_;
-  uint16_t boundPort_ = 0;
-  uint16_t boundPortMin_ = 0;
-  uint16_t boundPortMax_ = 0;
-  brevis::IPVersion ipVersion_ = IPVersion::ivIPv4;
-  bool reuseSocket_ = false;
+  LocalBinding local_;
   Event onConnected_;
   Event onBeforeBind_;
   Event onAfterBind_;

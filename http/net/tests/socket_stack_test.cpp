@@ -1,5 +1,5 @@
 // Tests of the socket layer: address rules, error mapping, usage counting and the socket object.
-#include "http/socket_stack.h"
+#include "http/net/socket_stack.h"
 
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -7,9 +7,9 @@
 
 #include <cerrno>
 
-#include "http/net_error.h"
-#include "http/socket_handle.h"
-#include "http/tests/scripted_peer.h"
+#include "http/net/net_error.h"
+#include "http/net/socket_handle.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {

@@ -6,8 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "http/io_handler.h"
-#include "http/socket_handle.h"
+#include "http/net/io_handler.h"
+#include "http/net/local_binding.h"
+#include "http/net/socket_handle.h"
 
 namespace brevis {
 
@@ -21,21 +22,12 @@ class IOHandlerSocket : public IOHandler {
   // The socket binding; null until the first Open, then kept for every later connect.
   SocketHandle* Binding() const { return binding_.get(); }
 
-  const std::string& BoundIP() const { return boundIP_; }
-  void SetBoundIP(const std::string& ip) { boundIP_ = ip; }
-  uint16_t BoundPort() const { return boundPort_; }
-  void SetBoundPort(uint16_t port) { boundPort_ = port; }
-  uint16_t BoundPortMin() const { return boundPortMin_; }
-  void SetBoundPortMin(uint16_t port) { boundPortMin_ = port; }
-  uint16_t BoundPortMax() const { return boundPortMax_; }
-  void SetBoundPortMax(uint16_t port) { boundPortMax_ = port; }
+  // The local binding the next connect uses: address, port, port range, IP version, reuse.
+  const LocalBinding& Local() const { return local_; }
+  LocalBinding& Local() { return local_; }
+  void SetLocal(const LocalBinding& local) { local_ = local; }
   bool UseNagle() const { return useNagle_; }
   void SetUseNagle(bool use) { useNagle_ = use; }
-  // When true, the socket asks for local address reuse before it is bound.
-  bool ReuseSocket() const { return reuseSocket_; }
-  void SetReuseSocket(bool reuse) { reuseSocket_ = reuse; }
-  brevis::IPVersion IPVersion() const { return ipVersion_; }
-  void SetIPVersion(brevis::IPVersion ip_version) { ipVersion_ = ip_version; }
 
   const BindingEvent& OnBeforeBind() const { return onBeforeBind_; }
   void SetOnBeforeBind(BindingEvent handler) { onBeforeBind_ = std::move(handler); }
@@ -66,13 +58,8 @@ class IOHandlerSocket : public IOHandler {
   std::unique_ptr<SocketHandle> binding_;
 
  private:
-  std::string boundIP_;
-  uint16_t boundPort_ = 0;
-  uint16_t boundPortMin_ = 0;
-  uint16_t boundPortMax_ = 0;
+  LocalBinding local_;
   bool useNagle_ = true;
-  bool reuseSocket_ = false;
-  brevis::IPVersion ipVersion_ = IPVersion::ivIPv4;
   BindingEvent onBeforeBind_;
   BindingEvent onAfterBind_;
   BindingEvent onSocketAllocated_;

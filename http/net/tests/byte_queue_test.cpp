@@ -1,5 +1,5 @@
 // Tests of ByteQueue against a plain string model, its growth rules and its errors.
-#include "http/byte_queue.h"
+#include "http/net/byte_queue.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 namespace {

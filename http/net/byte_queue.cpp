@@ -1,11 +1,11 @@
 // Byte queue: appends grow with spare room, removals advance the head and compact lazily.
-#include "http/byte_queue.h"
+#include "http/net/byte_queue.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 

@@ -1,6 +1,6 @@
 // Connect thread: the connect waits in poll() beside a pipe, so that Stop() ends it at once and
 // the socket is never closed while the thread still uses it.
-#include "http/connect_thread.h"
+#include "http/net/connect_thread.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <chrono>
 #include <exception>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 

@@ -1,5 +1,5 @@
 // Loopback test peers.
-#include "http/tests/scripted_peer.h"
+#include "http/net/tests/scripted_peer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "http/socket_stack.h"
+#include "http/net/socket_stack.h"
 
 namespace brevis {
 
