@@ -117,7 +117,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
         StoreResponseCookies();
       } while (response_.ResponseCode() == 100);
       step = ProcessResponse(ignore_replies);
-    } while (step != HttpNextStep::nsDone);
+    } while (step != nsDone);
   } catch (...) {
     // A failed fetch may leave the rest of a response on the wire: never reuse it.
     response_.KeepAlive = false;
@@ -180,7 +180,7 @@ void HttpClient::ApplyRequestURL() {
 
   // An IPv6 literal needs its brackets in the Host header, or the port would run into it.
   std::u16string host = url_.Host;
-  if (url_.IPVersion == brevis::IPVersion::ivIPv6) host = u"[" + host + u"]";
+  if (url_.IPVersion == ivIPv6) host = u"[" + host + u"]";
   request_.Host = url_.Port == u"80" ? host : host + u":" + url_.Port;
 }
 
@@ -197,12 +197,12 @@ HttpConnectionType HttpClient::SelectEndpoint() {
   if (port < 0 || port > 65535) throw std::out_of_range("Range check error");
   SetHost(host);
   SetPort(static_cast<std::uint16_t>(port));
-  return HttpConnectionType::ctNormal;
+  return ctNormal;
 }
 
 void HttpClient::SendRequest() {
   request_.UseProxy = SelectEndpoint();
-  if (ProtocolVersion == HttpVersion::pv1_0 && request_.Connection.empty()) {
+  if (ProtocolVersion == pv1_0 && request_.Connection.empty()) {
     request_.Connection = u"keep-alive";
   }
   if (ascii::FindIgnoreCase(request_.AcceptEncoding, u"identity") == std::u16string::npos) {
@@ -280,7 +280,7 @@ void HttpClient::BuildAndSendRequest() {
   head += Narrow(request_.Method);
   head += ' ';
   head += Narrow(request_.URL);
-  head += ProtocolVersion == HttpVersion::pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
+  head += ProtocolVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
   for (const std::u16string& line : raw.Lines()) {
     if (line.empty()) continue;
     head += Narrow(line);
@@ -389,8 +389,8 @@ void HttpClient::RetrieveHeaders() {
   const std::u16string_view version =
       std::u16string_view(r.ResponseText)
           .substr(std::min<std::size_t>(5, r.ResponseText.size()), 3);
-  if (version == u"1.0") r.ResponseVersion = HttpVersion::pv1_0;
-  if (version == u"1.1") r.ResponseVersion = HttpVersion::pv1_1;
+  if (version == u"1.0") r.ResponseVersion = pv1_0;
+  if (version == u"1.1") r.ResponseVersion = pv1_1;
 }
 
 void HttpClient::StoreResponseCookies() {
@@ -419,19 +419,19 @@ HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies)
   if ((status_class == 3 && code != 304) || (!response_.Location.empty() && code != 201)) {
     ++RedirectCount;
     RaiseProtocolError(code, -1, ignore_replies);
-    return HttpNextStep::nsDone;
+    return nsDone;
   }
   if (status_class != 2) {
     // No credentials are ever sent, so 401 and 407 fail like any other status.
     RaiseProtocolError(code, (status_class == 1 || code == 304) ? 100 : -1, ignore_replies);
-    return HttpNextStep::nsDone;
+    return nsDone;
   }
   if (request_.Method == u"HEAD" || code == 204) {
     DiscardBody(100);
   } else {
     ReadBody(-1);
   }
-  return HttpNextStep::nsDone;
+  return nsDone;
 }
 
 void HttpClient::RaiseProtocolError(int code, int unexpected_content_timeout,
@@ -525,7 +525,7 @@ bool HttpClient::ComputeKeepAlive() {
   auto says = [](std::u16string_view value, std::u16string_view word) {
     return ascii::EqualsIgnoreCase(ascii::Trim(value), word);
   };
-  if (ProtocolVersion == HttpVersion::pv1_1) {
+  if (ProtocolVersion == pv1_1) {
     return !says(response_.Connection, u"CLOSE") && !says(response_.ProxyConnection, u"CLOSE");
   }
   return says(response_.Connection, u"KEEP-ALIVE") ||

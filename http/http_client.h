@@ -19,9 +19,9 @@
 
 namespace brevis {
 
-enum class HttpVersion { pv1_0, pv1_1 };
-enum class HttpConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
-enum class HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
+enum HttpVersion { pv1_0, pv1_1 };
+enum HttpConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
+enum HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
 
 // Header fields shared by requests and responses.
 struct EntityHeaderInfo {
@@ -51,8 +51,8 @@ struct HttpRequest : EntityHeaderInfo {
   std::u16string URL;  // the request target actually sent
   std::u16string Method = u"GET";
   Stream* Source = nullptr;  // sent after the head; none for GET
-  HttpConnectionType UseProxy = HttpConnectionType::ctNormal;
-  brevis::IPVersion IPVersion = brevis::IPVersion::ivIPv4;
+  HttpConnectionType UseProxy = ctNormal;
+  brevis::IPVersion IPVersion = ivIPv4;
 
   std::u16string Accept = u"text/html, */*";
   std::u16string UserAgent = u"Mozilla/3.0 (compatible; Tesvaro Fetch)";
@@ -75,7 +75,7 @@ struct HttpResponse : EntityHeaderInfo {
   std::u16string ResponseText;  // the status line as received
   // The number after the status line's first word; -1 when it is not one.
   int ResponseCode() const;
-  HttpVersion ResponseVersion = HttpVersion::pv1_1;
+  HttpVersion ResponseVersion = pv1_1;
   bool KeepAlive = false;  // computed when a fetch ends
   Stream* ContentStream = nullptr;
   std::u16string Location;
@@ -115,7 +115,7 @@ class HttpClient : public TcpClientBase {
   const Uri& CurrentURL() const { return url_; }
 
   bool AllowCookies = true;
-  HttpVersion ProtocolVersion = HttpVersion::pv1_1;
+  HttpVersion ProtocolVersion = pv1_1;
   int MaxHeaderLines = 255;
   int RedirectCount = 0;
 
@@ -146,7 +146,7 @@ class HttpClient : public TcpClientBase {
   Uri url_;
   std::unique_ptr<CookieManager> cookieManager_;
   // IP version of the open connection, to drop it when an address needs the other one.
-  brevis::IPVersion connectedIPVersion_ = brevis::IPVersion::ivIPv4;
+  brevis::IPVersion connectedIPVersion_ = ivIPv4;
   // Set when a body ended in a way that leaves the connection's position unknown.
   bool connectionSpoiled_ = false;
 };

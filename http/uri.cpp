@@ -81,7 +81,7 @@ void Uri::SetURI(std::u16string_view uri) {
       Host = std::u16string(authority.substr(open + 1, close - open - 1));
       const std::size_t colon = authority.find(u':', close + 1);
       if (colon != npos) Port = std::u16string(authority.substr(colon + 1));
-      IPVersion = brevis::IPVersion::ivIPv6;
+      IPVersion = ivIPv6;
     } else {
       const std::size_t colon = authority.find(u':');
       Host = std::u16string(authority.substr(0, colon));

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "regex/error_codes.h"
+
 namespace brevis {
 namespace {
 
@@ -73,7 +75,7 @@ class Compiler {
 
   // Guards the emitting pass against writing past the sized array.
   void Reserve(int units) const {
-    if (regcode_ + units > capacity_) throw Failure{114};
+    if (regcode_ + units > capacity_) throw Failure{kErrorInternalUrp};
   }
 
   int EmitNode(char16_t op) {
@@ -150,7 +152,7 @@ class Compiler {
     int ret = 0;
     int parno = 0;
     if (paren) {
-      if (regnpar_ >= kMaxGroups) throw Failure{102};
+      if (regnpar_ >= kMaxGroups) throw Failure{kErrorTooManyGroups};
       parno = regnpar_++;
       ret = EmitNode(OpenOp(parno));
     }
@@ -175,10 +177,10 @@ class Compiler {
       for (int b = ret; b != 0; b = NextIndex(b)) OpTail(b, ender);
     }
     if (paren) {
-      if (*regparse_ != ')') throw Failure{103};
+      if (*regparse_ != ')') throw Failure{kErrorUnmatchedOpen};
       ++regparse_;
     } else if (*regparse_ != 0) {
-      throw Failure{*regparse_ == ')' ? 104 : 105};
+      throw Failure{*regparse_ == ')' ? kErrorUnmatchedClose : kErrorJunkOnEnd};
     }
     mods_ = saved_mods;
     return ret;
@@ -208,7 +210,7 @@ class Compiler {
   int32_t ParseBraceNumber(const char16_t* b, const char16_t* e) {
     if (e - b > 8) {
       regparse_ = e;
-      throw Failure{122};
+      throw Failure{kErrorBracesArgumentTooBig};
     }
     int32_t v = 0;
     for (const char16_t* p = b; p < e; ++p) v = v * 10 + (*p - '0');
@@ -224,7 +226,7 @@ class Compiler {
       flags = atom_flags;
       return ret;
     }
-    if ((atom_flags & kHasWidth) == 0 && op != '?') throw Failure{106};
+    if ((atom_flags & kHasWidth) == 0 && op != '?') throw Failure{kErrorOperandCouldBeEmpty};
 
     int32_t bmin = 0;
     int32_t bmax = 0;
@@ -257,7 +259,7 @@ class Compiler {
       else
         bmax = ParseBraceNumber(max_begin, max_end);
       regparse_ = p + 1;
-      if (bmin > bmax) throw Failure{124};
+      if (bmin > bmax) throw Failure{kErrorBracesMinGreaterThanMax};
     } else {
       ++regparse_;
     }
@@ -311,7 +313,7 @@ class Compiler {
           EmitLoop(ret, bmin, bmax, nongreedy);
         break;
     }
-    if (IsQuantifier(*regparse_)) throw Failure{107};
+    if (IsQuantifier(*regparse_)) throw Failure{kErrorNestedQuantifier};
     return ret;
   }
 
@@ -373,19 +375,19 @@ class Compiler {
         if (*regparse_ == '{') {
           ++regparse_;
           while (*regparse_ != '}') {
-            if (*regparse_ == 0) throw Failure{111};
+            if (*regparse_ == 0) throw Failure{kErrorNoHexCode};
             const int h = HexValue(*regparse_);
-            if (h < 0) throw Failure{108};
+            if (h < 0) throw Failure{kErrorBadHexDigit};
             v = v * 16 + static_cast<uint32_t>(h);
-            if (v > 0xFFFF) throw Failure{112};
+            if (v > 0xFFFF) throw Failure{kErrorHexCodeTooBig};
             ++regparse_;
           }
           ++regparse_;
         } else {
           for (int i = 0; i < 2; ++i) {
-            if (*regparse_ == 0) throw Failure{111};
+            if (*regparse_ == 0) throw Failure{kErrorNoHexCode};
             const int h = HexValue(*regparse_);
-            if (h < 0) throw Failure{108};
+            if (h < 0) throw Failure{kErrorBadHexDigit};
             v = v * 16 + static_cast<uint32_t>(h);
             ++regparse_;
           }
@@ -442,11 +444,11 @@ class Compiler {
       case 0:
       case '|':
       case ')':
-        throw Failure{119};
+        throw Failure{kErrorParseAtomInternal};
       case '*':
       case '+':
       case '?':
-        throw Failure{115};
+        throw Failure{kErrorQuantifierFollowsNothing};
       case '\\':
         ++regparse_;
         return ParseEscape(flags, ci);
@@ -460,7 +462,7 @@ class Compiler {
     ++regparse_;
     if (*regparse_ == '#') {
       while (*regparse_ != 0 && *regparse_ != ')') ++regparse_;
-      if (*regparse_ == 0) throw Failure{125};
+      if (*regparse_ == 0) throw Failure{kErrorUnclosedComment};
       ++regparse_;
       return EmitNode(COMMENT);
     }
@@ -476,7 +478,7 @@ class Compiler {
         if (!ApplyModifierLetters(letters.substr(i, 1), probe)) break;
       }
       regparse_ = begin + i;
-      throw Failure{127};
+      throw Failure{kErrorUnrecognizedModifier};
     }
     ++regparse_;
     mods_ = mods;
@@ -485,7 +487,7 @@ class Compiler {
 
   int ParseEscape(int& flags, bool ci) {
     const char16_t c = *regparse_;
-    if (c == 0) throw Failure{116};
+    if (c == 0) throw Failure{kErrorTrailingBackslash};
     char16_t op = 0;
     switch (c) {
       case 'd':
@@ -594,7 +596,7 @@ class Compiler {
     bool first = true;
     for (;;) {
       const char16_t c = *regparse_;
-      if (c == 0) throw Failure{113};
+      if (c == 0) throw Failure{kErrorUnmatchedBracket};
       if (c == ']' && !first) {
         ++regparse_;
         break;
@@ -613,7 +615,7 @@ class Compiler {
         char16_t last = 0;
         if (*regparse_ == '\\') {
           ++regparse_;
-          if (*regparse_ == 0) throw Failure{110};
+          if (*regparse_ == 0) throw Failure{kErrorClassTrailingBackslash};
           last = UnquoteChar();
         } else {
           last = *regparse_++;
@@ -625,7 +627,7 @@ class Compiler {
       if (c == '\\') {
         ++regparse_;
         const char16_t e = *regparse_;
-        if (e == 0) throw Failure{110};
+        if (e == 0) throw Failure{kErrorClassTrailingBackslash};
         if (e == 'd' || e == 'w' || e == 's') {
           ++regparse_;
           if (e == 'd') AddRange(members, '0', '9');
@@ -679,7 +681,7 @@ class Compiler {
         return;
       }
     }
-    if (from > to) throw Failure{109};
+    if (from > to) throw Failure{kErrorInvalidRange};
     AddRange(members, static_cast<uint32_t>(from) + 1, to);
   }
 
@@ -888,7 +890,7 @@ bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
 
 CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   out = Program{};
-  if (input.text == nullptr) return {100, 0};
+  if (input.text == nullptr) return {kErrorNullArgument, 0};
   Compiler sizing(input, nullptr, 0);
   try {
     sizing.Run();
@@ -901,7 +903,7 @@ CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   try {
     const int flags = emitting.Run();
     // Both passes parse the same text the same way, so the sizes agree.
-    if (emitting.Emitted() != sizing.Size()) throw Failure{114};
+    if (emitting.Emitted() != sizing.Size()) throw Failure{kErrorInternalUrp};
     ComputeStartFacts(out, flags);
     out.groups = emitting.Groups();
     ComputeLoopExits(out);

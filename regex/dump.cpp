@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "regex/error_codes.h"
+
 namespace brevis {
 namespace {
 
@@ -104,7 +106,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
     const int len = NodeLength(node);
     const char* name = OpName(op);
     if (len == 0 || name == nullptr) {
-      error = 1011;
+      error = kErrorDumpCorruptedOpcode;
       return out;
     }
     const char16_t* next = NextNode(node);

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cwctype>
 
+#include "regex/error_codes.h"
 #include "regex/scan.h"
 
 namespace brevis {
@@ -91,18 +92,18 @@ void Matcher::Reset(const MatchContext& ctx) {
   context_ = ctx;
   const Program& prog = *ctx.program;
   code_ = prog.code.data();
-  first_unit_ = prog.first_unit.data();
-  has_loop_heads_ = !prog.loop_head.empty();
-  loop_head_ = prog.loop_head.data();
-  back_exit_ = prog.back_exit.data();
-  max_depth_ = ctx.max_depth;
-  start_set_state_ = StartSetState::unknown;
+  firstUnit_ = prog.first_unit.data();
+  hasLoopHeads_ = !prog.loop_head.empty();
+  loopHead_ = prog.loop_head.data();
+  backExit_ = prog.back_exit.data();
+  maxDepth_ = ctx.max_depth;
+  startSetState_ = StartSetState::unknown;
   SetSubject(nullptr, nullptr);
 }
 
 void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
-  input_start_ = start;
-  input_end_ = end;
+  inputStart_ = start;
+  inputEnd_ = end;
   startp = {};
   endp = {};
   marks_.clear();
@@ -148,14 +149,14 @@ BREVIS_ALWAYS_INLINE uintptr_t FramePosition() {
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
-  const char16_t first = first_unit_[scan - code_];
+  const char16_t first = firstUnit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
   // Frames differ in size between builds (instrumented ones are several times larger), so
   // the stack is watched directly, besides the level count.
-  if (++depth_ > max_depth_ || FramePosition() < stack_limit_) throw MatchError{1016};
+  if (++depth_ > maxDepth_ || FramePosition() < stackLimit_) throw MatchError{kErrorNestingTooDeep};
   const size_t trail = trail_.size();
   bool result = false;
-  if (has_loop_heads_) {
+  if (hasLoopHeads_) {
     const size_t marks = marks_.size();
     result = Walk(scan);
     marks_.Truncate(marks);
@@ -180,10 +181,10 @@ bool Matcher::MatchNode(const char16_t* scan) {
   const char16_t op = scan[0];
   switch (op) {
     case BOLML: {
-      if (reginput_ == input_start_) break;
+      if (reginput_ == inputStart_) break;
       const char16_t prev = reginput_[-1];
       if (context_.paired_assigned) {
-        if (prev == context_.paired_tail && reginput_ - 1 > input_start_ &&
+        if (prev == context_.paired_tail && reginput_ - 1 > inputStart_ &&
             reginput_[-2] == context_.paired_head) {
           break;
         }
@@ -193,11 +194,11 @@ bool Matcher::MatchNode(const char16_t* scan) {
       break;
     }
     case EOLML: {
-      if (reginput_ == input_end_) break;
+      if (reginput_ == inputEnd_) break;
       const char16_t c = *reginput_;
       if (context_.paired_assigned) {
         if (c == context_.paired_head && reginput_[1] == context_.paired_tail) break;
-        if (c == context_.paired_tail && reginput_ > input_start_ &&
+        if (c == context_.paired_tail && reginput_ > inputStart_ &&
             reginput_[-1] == context_.paired_head) {
           return false;
         }
@@ -207,13 +208,13 @@ bool Matcher::MatchNode(const char16_t* scan) {
     }
     case BOUND:
     case NOTBOUND: {
-      const bool before = reginput_ != input_start_ && IsWord(reginput_[-1]);
-      const bool after = reginput_ != input_end_ && IsWord(*reginput_);
+      const bool before = reginput_ != inputStart_ && IsWord(reginput_[-1]);
+      const bool after = reginput_ != inputEnd_ && IsWord(*reginput_);
       if ((before != after) != (op == BOUND)) return false;
       break;
     }
     case ANYML: {
-      if (reginput_ == input_end_) return false;
+      if (reginput_ == inputEnd_) return false;
       const char16_t c = *reginput_;
       if (context_.paired_assigned && c == context_.paired_head &&
           reginput_[1] == context_.paired_tail) {
@@ -224,11 +225,11 @@ bool Matcher::MatchNode(const char16_t* scan) {
       break;
     }
     case ANYOFCI:
-      if (reginput_ == input_end_ || !InListCI(Operand(scan), *reginput_)) return false;
+      if (reginput_ == inputEnd_ || !InListCI(Operand(scan), *reginput_)) return false;
       ++reginput_;
       break;
     case ANYBUTCI:
-      if (reginput_ == input_end_ || InListCI(Operand(scan), *reginput_)) return false;
+      if (reginput_ == inputEnd_ || InListCI(Operand(scan), *reginput_)) return false;
       ++reginput_;
       break;
     case EXACTLYCI: {
@@ -236,7 +237,7 @@ bool Matcher::MatchNode(const char16_t* scan) {
       if (lit[0] == 0) return false;
       size_t i = 0;
       for (; lit[i] != 0; ++i) {
-        if (reginput_ + i == input_end_) return false;
+        if (reginput_ + i == inputEnd_) return false;
         const char16_t c = reginput_[i];
         if (c != lit[i] && c != Invert(lit[i])) return false;
       }
@@ -254,21 +255,21 @@ bool Matcher::MatchNode(const char16_t* scan) {
       const char16_t* const g_end = endp[static_cast<size_t>(n)];
       const char16_t* p = reginput_;
       for (; g < g_end; ++g, ++p) {
-        if (p == input_end_) return false;
+        if (p == inputEnd_) return false;
         if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
       }
       reginput_ = p;
       break;
     }
     default:
-      throw MatchError{1001};
+      throw MatchError{kErrorMatchPrimMemoryCorruption};
   }
   return true;
 }
 
 bool Matcher::Walk(const char16_t* scan) {
   while (scan != nullptr) {
-    if (has_loop_heads_ && loop_head_[scan - code_] != 0) {
+    if (hasLoopHeads_ && loopHead_[scan - code_] != 0) {
       marks_.Push({scan, reginput_});
     }
     const char16_t* next = NextNode(scan);
@@ -277,45 +278,45 @@ bool Matcher::Walk(const char16_t* scan) {
       case END:
         return true;
       case BOL:
-        if (reginput_ != input_start_) return false;
+        if (reginput_ != inputStart_) return false;
         break;
       case EOL:
-        if (reginput_ != input_end_) return false;
+        if (reginput_ != inputEnd_) return false;
         break;
       case ANY:
-        if (reginput_ == input_end_) return false;
+        if (reginput_ == inputEnd_) return false;
         ++reginput_;
         break;
       case ANYDIGIT:
-        if (reginput_ == input_end_ || !IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTDIGIT:
-        if (reginput_ == input_end_ || IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYLETTER:
-        if (reginput_ == input_end_ || !IsWord(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTLETTER:
-        if (reginput_ == input_end_ || IsWord(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYSPACE:
-        if (reginput_ == input_end_ || !IsSpace(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTSPACE:
-        if (reginput_ == input_end_ || IsSpace(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYOF:
-        if (reginput_ == input_end_ || !InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == inputEnd_ || !InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case ANYBUT:
-        if (reginput_ == input_end_ || InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == inputEnd_ || InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case EXACTLY: {
@@ -346,13 +347,13 @@ bool Matcher::Walk(const char16_t* scan) {
       case COMMENT:
         break;
       case BACK:
-        if (has_loop_heads_) {
+        if (hasLoopHeads_) {
           // End an iteration that consumed nothing: leave the loop instead of repeating it.
           for (size_t i = marks_.size(); i > 0; --i) {
             const Mark& m = marks_[i - 1];
             if (m.node == next) {
               if (m.pos == reginput_) {
-                const int exit = back_exit_[scan - code_];
+                const int exit = backExit_[scan - code_];
                 if (exit != 0) next = code_ + exit;
               }
               break;
@@ -431,15 +432,15 @@ bool Matcher::Walk(const char16_t* scan) {
         break;
       }
       default:
-        throw MatchError{1001};
+        throw MatchError{kErrorMatchPrimMemoryCorruption};
     }
     scan = next;
   }
-  throw MatchError{1002};
+  throw MatchError{kErrorMatchPrimCorruptedPointers};
 }
 
 int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
-  const char16_t* const end = input_end_;
+  const char16_t* const end = inputEnd_;
   const char16_t* p = reginput_;
   const int64_t avail = end - p;
   const int64_t limit = std::min(max, avail);
@@ -515,7 +516,7 @@ int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
       return count;
     }
     default:
-      throw MatchError{1000};
+      throw MatchError{kErrorRepeatCalledInappropriately};
   }
   const int64_t count = p - reginput_;
   reginput_ = p;
@@ -535,13 +536,13 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
     opnd += 2 * kIntSize;
   }
   // The look-ahead unit: the first unit of the literal the walk from next must match first.
-  const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
+  const char16_t lookahead = next == nullptr ? 0 : firstUnit_[next - code_];
   const bool has_lookahead = lookahead != 0;
   const char16_t* const save = reginput_;
   int64_t count = 0;
   if (OpOf(opnd) == ANYDIGIT && max == INT32_MAX) {
     // "\d+" and "\d*", the most common repeats here, without the general call.
-    reginput_ = SkipDigits(save, input_end_);
+    reginput_ = SkipDigits(save, inputEnd_);
     count = reginput_ - save;
   } else {
     count = FastRepeat(opnd, max);
@@ -583,55 +584,55 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
 }
 
 bool Matcher::LoopEntry(const char16_t* next) {
-  if (loop_idx_ >= kMaxLoops) throw MatchError{1014};
-  const int saved_idx = loop_idx_;
+  if (loopIdx_ >= kMaxLoops) throw MatchError{kErrorLoopStackExceeded};
+  const int saved_idx = loopIdx_;
   const char16_t* const save = reginput_;
-  const auto idx = static_cast<size_t>(++loop_idx_);
-  const int32_t saved_count = loop_stack_[idx];
-  const char16_t* const saved_start = loop_start_[idx];
-  loop_stack_[idx] = 0;
-  loop_start_[idx] = nullptr;
+  const auto idx = static_cast<size_t>(++loopIdx_);
+  const int32_t saved_count = loopStack_[idx];
+  const char16_t* const saved_start = loopStart_[idx];
+  loopStack_[idx] = 0;
+  loopStart_[idx] = nullptr;
   const bool result = MatchPrim(next);
-  loop_idx_ = saved_idx;
+  loopIdx_ = saved_idx;
   if (!result) {
     reginput_ = save;
-    loop_stack_[idx] = saved_count;
-    loop_start_[idx] = saved_start;
+    loopStack_[idx] = saved_count;
+    loopStart_[idx] = saved_start;
   }
   return result;
 }
 
 bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
-  if (loop_idx_ == 0) throw MatchError{1015};
+  if (loopIdx_ == 0) throw MatchError{kErrorLoopWithoutEntry};
   const char16_t* const opnd = Operand(scan);
   const int32_t min = ReadInt(opnd);
   const int32_t max = ReadInt(opnd + kIntSize);
   const char16_t* const body = scan + ReadInt(opnd + 2 * kIntSize);
   const char16_t* const save = reginput_;
-  const int idx = loop_idx_;
+  const int idx = loopIdx_;
   const auto i = static_cast<size_t>(idx);
-  const int32_t k = loop_stack_[i];
+  const int32_t k = loopStack_[i];
   // The first min iterations are always made. After them an iteration that consumed nothing
   // ends the loop, as more would only repeat it; the first optional iteration is always tried.
-  const bool progressed = k <= min || loop_start_[i] != reginput_;
+  const bool progressed = k <= min || loopStart_[i] != reginput_;
 
   auto iterate = [&]() {
-    const char16_t* const saved_start = loop_start_[i];
-    loop_stack_[i] = k + 1;
-    loop_start_[i] = save;
+    const char16_t* const saved_start = loopStart_[i];
+    loopStack_[i] = k + 1;
+    loopStart_[i] = save;
     const bool r = MatchPrim(body);
-    loop_idx_ = idx;
+    loopIdx_ = idx;
     if (!r) {
-      loop_stack_[i] = k;
-      loop_start_[i] = saved_start;
+      loopStack_[i] = k;
+      loopStart_[i] = saved_start;
       reginput_ = save;
     }
     return r;
   };
   auto leave = [&]() {
-    loop_idx_ = idx - 1;
+    loopIdx_ = idx - 1;
     const bool r = MatchPrim(next);
-    loop_idx_ = idx;
+    loopIdx_ = idx;
     if (!r) reginput_ = save;
     return r;
   };
@@ -649,7 +650,7 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
 BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
-  loop_idx_ = 0;
+  loopIdx_ = 0;
   marks_.clear();
   trail_.clear();
   if (!MatchPrim(code_ + 1)) return false;
@@ -763,16 +764,16 @@ BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
     // walk_stack_reserve.
     const uintptr_t reserve =
         std::min<uintptr_t>(context_.walk_stack_reserve, (stack.high - stack.low) / 4);
-    stack_limit_ = stack.low + reserve;
+    stackLimit_ = stack.low + reserve;
   } else {
     // Unknown stack (or running on one the thread does not own): a fixed budget.
-    stack_limit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
+    stackLimit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
   }
 }
 
 bool Matcher::Search(const char16_t* start) {
   const Program& prog = *context_.program;
-  const char16_t* const end = input_end_;
+  const char16_t* const end = inputEnd_;
   SetStackLimit();
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
@@ -788,14 +789,14 @@ bool Matcher::Search(const char16_t* start) {
       if (Attempt(p)) return true;
     }
   }
-  if (start_set_state_ == StartSetState::unknown) {
-    start_set_ = StartSet{};
+  if (startSetState_ == StartSetState::unknown) {
+    startSet_ = StartSet{};
     int budget = 2000;
-    start_set_state_ =
-        AddFirst(code_ + 1, start_set_, budget) ? StartSetState::known : StartSetState::none;
+    startSetState_ =
+        AddFirst(code_ + 1, startSet_, budget) ? StartSetState::known : StartSetState::none;
   }
-  if (start_set_state_ == StartSetState::known) {
-    const StartSet set = start_set_;  // a local copy the scan can keep in registers
+  if (startSetState_ == StartSetState::known) {
+    const StartSet set = startSet_;  // a local copy the scan can keep in registers
     for (const char16_t* p = start;; ++p) {
       while (p < end && !set.Has(*p)) ++p;
       if (p >= end) return false;

@@ -129,22 +129,22 @@ class Matcher {
   // Units a match can begin with, worked out by the first search after Reset and kept for the
   // following ones: it depends only on the program and the context.
   enum class StartSetState { unknown, known, none };
-  StartSetState start_set_state_ = StartSetState::unknown;
-  StartSet start_set_;
+  StartSetState startSetState_ = StartSetState::unknown;
+  StartSet startSet_;
   const char16_t* code_ = nullptr;
-  const char16_t* first_unit_ = nullptr;
-  const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)
-  const int* back_exit_ = nullptr;
-  const char16_t* input_start_ = nullptr;  // the subject
-  const char16_t* input_end_ = nullptr;
+  const char16_t* firstUnit_ = nullptr;
+  const uint8_t* loopHead_ = nullptr;  // the program's loop_head, back_exit (or empty)
+  const int* backExit_ = nullptr;
+  const char16_t* inputStart_ = nullptr;  // the subject
+  const char16_t* inputEnd_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
-  int max_depth_ = 0;
-  uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
-  int loop_idx_ = 0;
-  std::array<int32_t, kMaxLoops + 1> loop_stack_{};
-  std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
-  bool has_loop_heads_ = false;
+  int maxDepth_ = 0;
+  uintptr_t stackLimit_ = 0;  // lowest frame address a level may have
+  int loopIdx_ = 0;
+  std::array<int32_t, kMaxLoops + 1> loopStack_{};
+  std::array<const char16_t*, kMaxLoops + 1> loopStart_{};  // where the current iteration began
+  bool hasLoopHeads_ = false;
   EntryStack<Mark> marks_;
   EntryStack<TrailEntry> trail_;
 };

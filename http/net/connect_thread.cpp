@@ -36,7 +36,7 @@ void ConnectThread::Execute() {
   try {
     binding_.Connect(cancelPipe_[0]);
   } catch (const NetSocketError& e) {
-    if (e.LastError() != 10009 && e.LastError() != 10038) {
+    if (e.LastError() != WSAEBADF && e.LastError() != WSAENOTSOCK) {
       message = e.what();
       error = e.LastError();
     }

@@ -13,7 +13,7 @@ namespace brevis {
 
 // Starts connecting on construction. A failure is recorded, not thrown: ExceptionMessage() is its
 // text and LastSocketError() its socket error number (0 when it was no socket error). A connect
-// that was stopped, or whose socket was closed under it (10009, 10038), records nothing.
+// that was stopped, or whose socket was closed under it (WSAEBADF, WSAENOTSOCK), records nothing.
 // The destructor stops the connect and waits for the thread.
 class ConnectThread {
  public:

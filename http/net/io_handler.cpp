@@ -15,22 +15,22 @@ void NetComponent::DoStatus(ConnStatus status, const std::string& argument) {
   if (!onStatus_) return;
   std::string text;
   switch (status) {
-    case ConnStatus::hsResolving:
+    case hsResolving:
       text = "Resolving hostname " + argument + ".";
       break;
-    case ConnStatus::hsConnecting:
+    case hsConnecting:
       text = "Connecting to " + argument + ".";
       break;
-    case ConnStatus::hsConnected:
+    case hsConnected:
       text = "Connected.";
       break;
-    case ConnStatus::hsDisconnecting:
+    case hsDisconnecting:
       text = "Disconnecting.";
       break;
-    case ConnStatus::hsDisconnected:
+    case hsDisconnected:
       text = "Disconnected.";
       break;
-    case ConnStatus::hsStatusText:
+    case hsStatusText:
       text = argument;
       break;
   }
@@ -63,7 +63,7 @@ void NetComponent::EndWork(WorkMode mode) {
 
 int64_t NetComponent::WorkCount(WorkMode mode) const {
   if (workTarget_ != nullptr) return workTarget_->WorkCount(mode);
-  return work_[mode == WorkMode::wmRead ? 0 : 1].count;
+  return work_[mode == wmRead ? 0 : 1].count;
 }
 
 // IOHandler
@@ -95,9 +95,8 @@ int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 IOHandler::IOHandler()
-    : inputBuffer_(TextEncoding::kAscii, [this](std::size_t count) {
-        DoWork(WorkMode::wmRead, static_cast<int64_t>(count));
-      }) {}
+    : inputBuffer_(TextEncoding::kAscii,
+                   [this](std::size_t count) { DoWork(wmRead, static_cast<int64_t>(count)); }) {}
 
 IOHandler::~IOHandler() = default;
 
@@ -211,7 +210,7 @@ std::string IOHandler::ReadLn(std::string_view terminator, int timeout, int max_
     const bool too_long =
         max > 0 && (term_pos > max || (term_pos < 0 && size - (term_length - 1) > max));
     if (too_long) {
-      if (maxLineAction_ == MaxLineAction::maException) throw NetReadLnMaxLineLengthExceeded();
+      if (maxLineAction_ == maException) throw NetReadLnMaxLineLengthExceeded();
       readLnSplit_ = true;
       return inputBuffer_.Extract(max, encoding);
     }
@@ -282,7 +281,7 @@ void IOHandler::ReadStream(Stream& stream, int64_t count, bool read_until_discon
       if (stream.Size() > stream.Position()) stream.SetSize(stream.Position());
     }
   } cut{stream};
-  WorkScope work(*this, WorkMode::wmRead, count > 0 ? count : 0);
+  WorkScope work(*this, wmRead, count > 0 ? count : 0);
 
   int64_t rest = count;
   {
@@ -369,7 +368,7 @@ void IOHandler::Write(Stream& stream, int64_t size, bool write_byte_count) {
     }
     Write(prefix, static_cast<std::size_t>(width));
   }
-  WorkScope work(*this, WorkMode::wmWrite, size);
+  WorkScope work(*this, wmWrite, size);
   std::vector<uint8_t> piece(static_cast<std::size_t>(sendBufferSize_));
   while (size > 0) {
     const auto want = static_cast<std::size_t>(std::min<int64_t>(size, sendBufferSize_));
@@ -387,7 +386,7 @@ void IOHandler::WriteDirect(const uint8_t* data, std::size_t length) {
     const std::size_t n = WriteDataToTarget(data + sent, length - sent);
     if (n == 0) closedGracefully_ = true;
     CheckForDisconnect(true, false);
-    DoWork(WorkMode::wmWrite, static_cast<int64_t>(n));
+    DoWork(wmWrite, static_cast<int64_t>(n));
     sent += n;
   }
 }

@@ -17,7 +17,7 @@
 
 namespace brevis {
 
-enum class ConnStatus {
+enum ConnStatus {
   hsResolving,
   hsConnecting,
   hsConnected,
@@ -26,7 +26,7 @@ enum class ConnStatus {
   hsStatusText,
 };
 
-enum class WorkMode { wmRead, wmWrite };
+enum WorkMode { wmRead, wmWrite };
 
 // Status and work notifications. Work calls nest per mode; the events fire on the outermost
 // begin, on every step and on the outermost end. A component with a work target forwards its
@@ -67,7 +67,7 @@ class NetComponent {
     int64_t count = 0;
     int64_t count_max = 0;
   };
-  WorkState& State(WorkMode mode) { return work_[mode == WorkMode::wmRead ? 0 : 1]; }
+  WorkState& State(WorkMode mode) { return work_[mode == wmRead ? 0 : 1]; }
 
   StatusEvent onStatus_;
   WorkBeginEvent onWorkBegin_;
@@ -78,7 +78,7 @@ class NetComponent {
   SocketStackUsage usage_;
 };
 
-enum class MaxLineAction { maException, maSplit };
+enum MaxLineAction { maException, maSplit };
 
 // Buffered I/O over a source. Bytes received go to the input buffer and stay readable after
 // the peer has closed; reads take from it and wait for more, each wait bounded by the read
@@ -217,7 +217,7 @@ class IOHandler : public NetComponent {
   int recvBufferSize_ = kDefaultRecvBufferSize;
   int sendBufferSize_ = kDefaultSendBufferSize;
   int maxLineLength_ = kDefaultMaxLineLength;
-  brevis::MaxLineAction maxLineAction_ = MaxLineAction::maException;
+  brevis::MaxLineAction maxLineAction_ = maException;
   int maxCapturedLines_ = -1;
   bool largeStream_ = false;
   TextEncoding defStringEncoding_ = TextEncoding::kAscii;

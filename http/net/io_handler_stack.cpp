@@ -32,7 +32,7 @@ void IOHandlerStack::CheckForDisconnect(bool raise_if_disconnected, bool ignore_
   if (closedGracefully_) {
     if (binding_ != nullptr && binding_->HandleAllocated()) {
       Close();
-      DoStatus(ConnStatus::hsDisconnected);
+      DoStatus(hsDisconnected);
     }
     disconnected = true;
   } else {
@@ -81,22 +81,22 @@ void IOHandlerStack::ConnectSocket() {
   DoAfterBind();
 
   std::string address;
-  if (local.ipVersion == IPVersion::ivIPv4) {
+  if (local.ipVersion == ivIPv4) {
     if (SocketStack::IsIP(Host())) {
       address = Host();
     } else {
-      DoStatus(ConnStatus::hsResolving, Host());
+      DoStatus(hsResolving, Host());
       address = SocketStack::ResolveHost(Host(), local.ipVersion);
     }
   } else {
     address = CanonicalIPv6(Host());
     if (address.empty()) {
-      DoStatus(ConnStatus::hsResolving, Host());
+      DoStatus(hsResolving, Host());
       address = SocketStack::ResolveHost(Host(), local.ipVersion);
     }
   }
   binding_->SetPeer(address, Port(), local.ipVersion);
-  DoStatus(ConnStatus::hsConnecting, binding_->PeerIP());
+  DoStatus(hsConnecting, binding_->PeerIP());
 
   if (ConnectTimeout() != 0) {
     ConnectWithTimeout(ConnectTimeout());

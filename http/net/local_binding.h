@@ -14,7 +14,7 @@ struct LocalBinding {
   uint16_t port = 0;     // local port; 0: the highest free one of the range, or any
   uint16_t portMin = 0;  // client port range, used while port is 0 and both ends are set
   uint16_t portMax = 0;
-  IPVersion ipVersion = IPVersion::ivIPv4;
+  IPVersion ipVersion = ivIPv4;
   bool reuseSocket = false;  // ask for local address reuse before binding
 
   // Without a local address, port or port range the platform chooses both at connect time; an

@@ -14,6 +14,54 @@ inline constexpr char kMsgNotConnected[] = "Not Connected";
 inline constexpr char kMsgBufferTerminatorRequired[] = "Buffer terminator must be specified.";
 inline constexpr char kMsgBufferStartInvalid[] = "Buffer start position is invalid.";
 
+// Windows Sockets error numbers, the numbers every socket failure carries.
+enum WSAError : int {
+  WSA_NOT_ENOUGH_MEMORY = 8,
+  WSAEINTR = 10004,
+  WSAEBADF = 10009,
+  WSAEACCES = 10013,
+  WSAEFAULT = 10014,
+  WSAEINVAL = 10022,
+  WSAEMFILE = 10024,
+  WSAEWOULDBLOCK = 10035,
+  WSAEINPROGRESS = 10036,
+  WSAEALREADY = 10037,
+  WSAENOTSOCK = 10038,
+  WSAEDESTADDRREQ = 10039,
+  WSAEMSGSIZE = 10040,
+  WSAEPROTOTYPE = 10041,
+  WSAENOPROTOOPT = 10042,
+  WSAEPROTONOSUPPORT = 10043,
+  WSAESOCKTNOSUPPORT = 10044,
+  WSAEOPNOTSUPP = 10045,
+  WSAEPFNOSUPPORT = 10046,
+  WSAEAFNOSUPPORT = 10047,
+  WSAEADDRINUSE = 10048,
+  WSAEADDRNOTAVAIL = 10049,
+  WSAENETDOWN = 10050,
+  WSAENETUNREACH = 10051,
+  WSAENETRESET = 10052,
+  WSAECONNABORTED = 10053,
+  WSAECONNRESET = 10054,
+  WSAENOBUFS = 10055,
+  WSAEISCONN = 10056,
+  WSAENOTCONN = 10057,
+  WSAESHUTDOWN = 10058,
+  WSAETOOMANYREFS = 10059,
+  WSAETIMEDOUT = 10060,
+  WSAECONNREFUSED = 10061,
+  WSAELOOP = 10062,
+  WSAENAMETOOLONG = 10063,
+  WSAEHOSTDOWN = 10064,
+  WSAEHOSTUNREACH = 10065,
+  WSAENOTEMPTY = 10066,
+  WSATYPE_NOT_FOUND = 10109,
+  WSAHOST_NOT_FOUND = 11001,
+  WSATRY_AGAIN = 11002,
+  WSANO_RECOVERY = 11003,
+  WSANO_DATA = 11004,
+};
+
 // Text of a socket error number: "Socket Error # <n>\r\n<text>", with an empty text for a
 // number that has none.
 std::string WSTranslateSocketErrorMsg(int error_number);
@@ -51,10 +99,10 @@ class NetSocketError : public NetError {
   int lastError_;
 };
 
-// Socket error 10038: an operation on something that is not a socket.
+// Socket error WSAENOTSOCK (10038): an operation on something that is not a socket.
 class NetNotASocket : public NetSocketError {
  public:
-  explicit NetNotASocket(int last_error = 10038) : NetSocketError(last_error) {}
+  explicit NetNotASocket(int last_error = WSAENOTSOCK) : NetSocketError(last_error) {}
 };
 
 // Failures of the socket object itself (binding, IP version).

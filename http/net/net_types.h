@@ -4,7 +4,7 @@
 
 namespace brevis {
 
-enum class IPVersion { ivIPv4, ivIPv6 };
+enum IPVersion { ivIPv4, ivIPv6 };
 
 // A platform socket handle; kInvalidSocket when there is none.
 using SocketId = int;

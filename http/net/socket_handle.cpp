@@ -33,14 +33,14 @@ void SocketHandle::SetHandle(SocketId handle) {
 SocketId SocketHandle::RequireHandle() const {
   const SocketId handle = handle_.load();
   // A call on a closed socket is what the platform reports as a bad descriptor.
-  if (handle == kInvalidSocket) SocketStack::RaiseSocketError(10009);
+  if (handle == kInvalidSocket) SocketStack::RaiseSocketError(WSAEBADF);
   return handle;
 }
 
 void SocketHandle::AllocateSocket() { AllocateSocket(SOCK_STREAM, 0); }
 
 void SocketHandle::AllocateSocket(int socket_type, int protocol) {
-  if (local_.ipVersion != IPVersion::ivIPv4 && local_.ipVersion != IPVersion::ivIPv6) {
+  if (local_.ipVersion != ivIPv4 && local_.ipVersion != ivIPv6) {
     throw NetIPVersionUnsupported();
   }
   CloseSocket();
@@ -133,7 +133,7 @@ void SocketHandle::Reset(bool reset_local) {
   SetHandle(kInvalidSocket);
   peerIP_.clear();
   peerPort_ = 0;
-  local_.ipVersion = IPVersion::ivIPv4;
+  local_.ipVersion = ivIPv4;
   if (reset_local) {
     local_.ip.clear();
     local_.port = 0;

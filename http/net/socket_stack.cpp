@@ -38,9 +38,9 @@ SocketStack* g_instance = nullptr;
 
 int Family(IPVersion ip_version) {
   switch (ip_version) {
-    case IPVersion::ivIPv4:
+    case ivIPv4:
       return AF_INET;
-    case IPVersion::ivIPv6:
+    case ivIPv6:
       return AF_INET6;
   }
   throw NetIPVersionUnsupported();
@@ -76,25 +76,25 @@ struct SockAddr {
 
 SockAddr MakeAddress(const std::string& address, uint16_t port, IPVersion ip_version) {
   SockAddr result;
-  if (ip_version == IPVersion::ivIPv4) {
+  if (ip_version == ivIPv4) {
     sockaddr_in in4{};
     in4.sin_family = AF_INET;
     in4.sin_port = htons(port);
     if (!address.empty()) {
       uint8_t octets[4];
-      if (!ParseIPv4(address, octets)) SocketStack::RaiseSocketError(10049);
+      if (!ParseIPv4(address, octets)) SocketStack::RaiseSocketError(WSAEADDRNOTAVAIL);
       std::memcpy(&in4.sin_addr, octets, sizeof octets);
     } else {
       in4.sin_addr.s_addr = htonl(INADDR_ANY);
     }
     std::memcpy(&result.storage, &in4, sizeof in4);
     result.length = sizeof in4;
-  } else if (ip_version == IPVersion::ivIPv6) {
+  } else if (ip_version == ivIPv6) {
     sockaddr_in6 in6{};
     in6.sin6_family = AF_INET6;
     in6.sin6_port = htons(port);
     if (!address.empty() && inet_pton(AF_INET6, address.c_str(), &in6.sin6_addr) != 1) {
-      SocketStack::RaiseSocketError(10049);
+      SocketStack::RaiseSocketError(WSAEADDRNOTAVAIL);
     }
     std::memcpy(&result.storage, &in6, sizeof in6);
     result.length = sizeof in6;
@@ -112,13 +112,13 @@ SocketAddress ReadAddress(const sockaddr_storage& storage) {
     std::memcpy(&in4, &storage, sizeof in4);
     inet_ntop(AF_INET, &in4.sin_addr, text, sizeof text);
     result.port = ntohs(in4.sin_port);
-    result.ip_version = IPVersion::ivIPv4;
+    result.ip_version = ivIPv4;
   } else if (storage.ss_family == AF_INET6) {
     sockaddr_in6 in6;
     std::memcpy(&in6, &storage, sizeof in6);
     inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
     result.port = ntohs(in6.sin6_port);
-    result.ip_version = IPVersion::ivIPv6;
+    result.ip_version = ivIPv6;
   } else {
     throw NetIPVersionUnsupported();
   }
@@ -182,13 +182,13 @@ bool SocketStack::IsIP(const std::string& text) {
 }
 
 std::string SocketStack::ResolveHost(const std::string& host, IPVersion ip_version) {
-  if (ip_version != IPVersion::ivIPv4 && ip_version != IPVersion::ivIPv6) {
+  if (ip_version != ivIPv4 && ip_version != ivIPv6) {
     throw NetIPVersionUnsupported();
   }
   if (EqualsIgnoreCase(host, "LOCALHOST")) {
-    return ip_version == IPVersion::ivIPv4 ? "127.0.0.1" : "::1";
+    return ip_version == ivIPv4 ? "127.0.0.1" : "::1";
   }
-  if (ip_version == IPVersion::ivIPv4 && IsIP(host)) return host;
+  if (ip_version == ivIPv4 && IsIP(host)) return host;
   return HostByName(host, ip_version);
 }
 
@@ -200,7 +200,7 @@ std::string SocketStack::HostByName(const std::string& host, IPVersion ip_versio
   const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &raw);
   if (rc != 0) RaiseSocketError(TranslateAddrInfoError(rc, errno));
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> list(raw, &freeaddrinfo);
-  if (list == nullptr || list->ai_addr == nullptr) RaiseSocketError(11004);
+  if (list == nullptr || list->ai_addr == nullptr) RaiseSocketError(WSANO_DATA);
   sockaddr_storage storage{};
   std::memcpy(&storage, list->ai_addr,
               std::min<std::size_t>(list->ai_addrlen, sizeof(sockaddr_storage)));
@@ -245,7 +245,7 @@ void SocketStack::Connect(SocketId handle, const std::string& address, uint16_t 
       if (errno == EINTR) continue;
       RaiseLastSocketError();
     }
-    if (cancel_fd >= 0 && (fds[1].revents & POLLIN) != 0) RaiseSocketError(10004);
+    if (cancel_fd >= 0 && (fds[1].revents & POLLIN) != 0) RaiseSocketError(WSAEINTR);
     if (fds[0].revents != 0) break;
   }
   int error = 0;
@@ -318,7 +318,7 @@ long SocketStack::CheckForSocketError(long result, std::initializer_list<int> ig
 void SocketStack::RaiseLastSocketError() { RaiseSocketError(WSGetLastError()); }
 
 void SocketStack::RaiseSocketError(int error_number) {
-  if (error_number == 10038) throw NetNotASocket(error_number);
+  if (error_number == WSAENOTSOCK) throw NetNotASocket(error_number);
   throw NetSocketError(error_number);
 }
 
@@ -334,50 +334,50 @@ int SocketStack::TranslateErrno(int errno_value) {
     int wsa;
   };
   static constexpr Entry kTable[] = {
-      {EINTR, 10004},
-      {EBADF, 10009},
-      {EACCES, 10013},
-      {EPERM, 10013},
-      {EFAULT, 10014},
-      {EINVAL, 10022},
-      {EMFILE, 10024},
-      {ENFILE, 10024},
-      {EWOULDBLOCK, 10035},
-      {EAGAIN, 10035},
-      {EINPROGRESS, 10036},
-      {EALREADY, 10037},
-      {ENOTSOCK, 10038},
-      {EDESTADDRREQ, 10039},
-      {EMSGSIZE, 10040},
-      {EPROTOTYPE, 10041},
-      {ENOPROTOOPT, 10042},
-      {EPROTONOSUPPORT, 10043},
-      {ESOCKTNOSUPPORT, 10044},
-      {EOPNOTSUPP, 10045},
-      {EPFNOSUPPORT, 10046},
-      {EAFNOSUPPORT, 10047},
-      {EADDRINUSE, 10048},
-      {EADDRNOTAVAIL, 10049},
-      {ENETDOWN, 10050},
-      {ENETUNREACH, 10051},
-      {ENETRESET, 10052},
-      {ECONNABORTED, 10053},
-      {ECONNRESET, 10054},
+      {EINTR, WSAEINTR},
+      {EBADF, WSAEBADF},
+      {EACCES, WSAEACCES},
+      {EPERM, WSAEACCES},
+      {EFAULT, WSAEFAULT},
+      {EINVAL, WSAEINVAL},
+      {EMFILE, WSAEMFILE},
+      {ENFILE, WSAEMFILE},
+      {EWOULDBLOCK, WSAEWOULDBLOCK},
+      {EAGAIN, WSAEWOULDBLOCK},
+      {EINPROGRESS, WSAEINPROGRESS},
+      {EALREADY, WSAEALREADY},
+      {ENOTSOCK, WSAENOTSOCK},
+      {EDESTADDRREQ, WSAEDESTADDRREQ},
+      {EMSGSIZE, WSAEMSGSIZE},
+      {EPROTOTYPE, WSAEPROTOTYPE},
+      {ENOPROTOOPT, WSAENOPROTOOPT},
+      {EPROTONOSUPPORT, WSAEPROTONOSUPPORT},
+      {ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT},
+      {EOPNOTSUPP, WSAEOPNOTSUPP},
+      {EPFNOSUPPORT, WSAEPFNOSUPPORT},
+      {EAFNOSUPPORT, WSAEAFNOSUPPORT},
+      {EADDRINUSE, WSAEADDRINUSE},
+      {EADDRNOTAVAIL, WSAEADDRNOTAVAIL},
+      {ENETDOWN, WSAENETDOWN},
+      {ENETUNREACH, WSAENETUNREACH},
+      {ENETRESET, WSAENETRESET},
+      {ECONNABORTED, WSAECONNABORTED},
+      {ECONNRESET, WSAECONNRESET},
       // A send after the peer went away: on Windows Sockets this is a reset connection.
-      {EPIPE, 10054},
-      {ENOBUFS, 10055},
-      {ENOMEM, 10055},
-      {EISCONN, 10056},
-      {ENOTCONN, 10057},
-      {ESHUTDOWN, 10058},
-      {ETOOMANYREFS, 10059},
-      {ETIMEDOUT, 10060},
-      {ECONNREFUSED, 10061},
-      {ELOOP, 10062},
-      {ENAMETOOLONG, 10063},
-      {EHOSTDOWN, 10064},
-      {EHOSTUNREACH, 10065},
-      {ENOTEMPTY, 10066},
+      {EPIPE, WSAECONNRESET},
+      {ENOBUFS, WSAENOBUFS},
+      {ENOMEM, WSAENOBUFS},
+      {EISCONN, WSAEISCONN},
+      {ENOTCONN, WSAENOTCONN},
+      {ESHUTDOWN, WSAESHUTDOWN},
+      {ETOOMANYREFS, WSAETOOMANYREFS},
+      {ETIMEDOUT, WSAETIMEDOUT},
+      {ECONNREFUSED, WSAECONNREFUSED},
+      {ELOOP, WSAELOOP},
+      {ENAMETOOLONG, WSAENAMETOOLONG},
+      {EHOSTDOWN, WSAEHOSTDOWN},
+      {EHOSTUNREACH, WSAEHOSTUNREACH},
+      {ENOTEMPTY, WSAENOTEMPTY},
   };
   for (const Entry& entry : kTable) {
     if (entry.errno_value == errno_value) return entry.wsa;
@@ -392,25 +392,25 @@ int SocketStack::TranslateAddrInfoError(int eai_error, int errno_value) {
       return 0;
 #endif
     case EAI_AGAIN:
-      return 11002;
+      return WSATRY_AGAIN;
     case EAI_BADFLAGS:
-      return 10022;
+      return WSAEINVAL;
     case EAI_FAIL:
-      return 11003;
+      return WSANO_RECOVERY;
     case EAI_FAMILY:
-      return 10047;
+      return WSAEAFNOSUPPORT;
     case EAI_MEMORY:
-      return 8;
+      return WSA_NOT_ENOUGH_MEMORY;
 #if defined(EAI_NODATA) && EAI_NODATA != EAI_NONAME
     case EAI_NODATA:
-      return 11004;
+      return WSANO_DATA;
 #endif
     case EAI_NONAME:
-      return 11001;
+      return WSAHOST_NOT_FOUND;
     case EAI_SERVICE:
-      return 10109;
+      return WSATYPE_NOT_FOUND;
     case EAI_SOCKTYPE:
-      return 10044;
+      return WSAESOCKTNOSUPPORT;
     case EAI_SYSTEM:
       return TranslateErrno(errno_value);
     default:

@@ -15,7 +15,7 @@ namespace brevis {
 struct SocketAddress {
   std::string ip;
   uint16_t port = 0;
-  IPVersion ip_version = IPVersion::ivIPv4;
+  IPVersion ip_version = ivIPv4;
 };
 
 // One instance per process while anything uses it. Every operation is stateless apart from the

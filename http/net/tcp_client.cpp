@@ -60,10 +60,10 @@ void TcpConnection::Disconnect(bool notify_peer) {
     }
   }
   if (ioHandler_ != nullptr && ioHandler_->Opened()) {
-    DoStatus(ConnStatus::hsDisconnecting);
+    DoStatus(hsDisconnecting);
     ioHandler_->Close();
     if (onDisconnected_) onDisconnected_();
-    DoStatus(ConnStatus::hsDisconnected);
+    DoStatus(hsDisconnected);
   }
   // Unread bytes of a connection this side has given up on are not wanted any more; left in
   // place they would keep Connected() true, and every later Connect would fail.
@@ -131,7 +131,7 @@ void TcpClientBase::Connect() {
       socket->SetOnSocketAllocated(onSocketAllocated_);
     }
     handler->Open();
-    DoStatus(ConnStatus::hsConnected, host_);
+    DoStatus(hsConnected, host_);
     if (onConnected_) onConnected_();
   } catch (...) {
     try {

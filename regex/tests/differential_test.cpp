@@ -128,7 +128,7 @@ class Generator {
 
   std::u16string PatternText(bool lazy_allowed) {
     groups_ = 0;
-    lazy_allowed_ = lazy_allowed;
+    lazyAllowed_ = lazy_allowed;
     bool width = false;
     std::u16string text;
     // The empty text is no pattern for the engine; draw again.
@@ -216,7 +216,7 @@ class Generator {
         }
       }
     }
-    if (lazy_allowed_ && Chance(30)) q += u'?';
+    if (lazyAllowed_ && Chance(30)) q += u'?';
     return atom + q;
   }
 
@@ -286,7 +286,7 @@ class Generator {
 
   uint64_t state_;
   int groups_ = 0;
-  bool lazy_allowed_ = true;
+  bool lazyAllowed_ = true;
 };
 
 void ApplyModifiers(Pattern& p, const Modifiers& mods) {

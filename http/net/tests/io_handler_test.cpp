@@ -126,7 +126,7 @@ TEST(IOHandlerTest, ReadLnMaxLineLength) {
   ScriptedPeer peer({PeerStep::Send("abcdefgh\nxy\n")});
   auto client = ConnectTo(peer);
   IOHandler& io = *client->GetIOHandler();
-  io.SetMaxLineAction(MaxLineAction::maSplit);
+  io.SetMaxLineAction(maSplit);
   EXPECT_EQ(io.ReadLn("\n", -1, 3), "abc");
   EXPECT_TRUE(io.ReadLnSplit());
   EXPECT_EQ(io.ReadLn("\n", -1, 3), "def");

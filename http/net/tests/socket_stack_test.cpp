@@ -40,10 +40,10 @@ TEST(SocketStackTest, IsIPAndResolveHost) {
     EXPECT_EQ(SocketStack::IsIP(c.text), c.is_ip);
   }
   // "LOCALHOST" in any case never reaches the platform's lookup; an address stays unchanged.
-  EXPECT_EQ(SocketStack::ResolveHost("LOCALHOST", IPVersion::ivIPv4), "127.0.0.1");
-  EXPECT_EQ(SocketStack::ResolveHost("LocalHost", IPVersion::ivIPv4), "127.0.0.1");
-  EXPECT_EQ(SocketStack::ResolveHost("127.0.0.1", IPVersion::ivIPv4), "127.0.0.1");
-  EXPECT_EQ(SocketStack::ResolveHost("192.0.2.7", IPVersion::ivIPv4), "192.0.2.7");
+  EXPECT_EQ(SocketStack::ResolveHost("LOCALHOST", ivIPv4), "127.0.0.1");
+  EXPECT_EQ(SocketStack::ResolveHost("LocalHost", ivIPv4), "127.0.0.1");
+  EXPECT_EQ(SocketStack::ResolveHost("127.0.0.1", ivIPv4), "127.0.0.1");
+  EXPECT_EQ(SocketStack::ResolveHost("192.0.2.7", ivIPv4), "192.0.2.7");
 }
 
 TEST(SocketStackTest, ErrnoAndAddrInfoMapping) {
@@ -117,7 +117,7 @@ TEST(SocketHandleTest, RefusedConnectGives10061) {
   test::RefusingPort refusing;
   SocketHandle binding;
   binding.AllocateSocket();
-  binding.SetPeer("127.0.0.1", refusing.Port(), IPVersion::ivIPv4);
+  binding.SetPeer("127.0.0.1", refusing.Port(), ivIPv4);
   try {
     binding.Connect();
     FAIL() << "connected to a port nobody listens on";
@@ -134,8 +134,8 @@ TEST(SocketHandleTest, ConnectReadsBackAddressesAndWaits) {
   SocketHandle binding;
   binding.AllocateSocket();
   EXPECT_EQ(binding.ReadList().Count(), 1u);
-  EXPECT_THROW(binding.SetIPVersion(IPVersion::ivIPv6), NetCannotSetIPVersionWhenConnected);
-  binding.SetPeer("127.0.0.1", peer.Port(), IPVersion::ivIPv4);
+  EXPECT_THROW(binding.SetIPVersion(ivIPv6), NetCannotSetIPVersionWhenConnected);
+  binding.SetPeer("127.0.0.1", peer.Port(), ivIPv4);
   binding.Connect();
   EXPECT_EQ(binding.PeerIP(), "127.0.0.1");
   EXPECT_EQ(binding.PeerPort(), peer.Port());
