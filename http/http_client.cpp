@@ -75,17 +75,6 @@ class LimitedStream final : public Stream {
 
 }  // namespace
 
-int HttpResponse::ResponseCode() const {
-  std::u16string_view rest = ResponseText;
-  const std::size_t space = rest.find(u' ');
-  rest = space == std::u16string_view::npos ? std::u16string_view() : rest.substr(space + 1);
-  rest = ascii::Trim(rest);
-  rest = rest.substr(0, rest.find(u' '));
-  const auto code = ascii::ParseInt64(rest);
-  if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
-  return static_cast<int>(*code);
-}
-
 HttpClient::HttpClient() = default;
 HttpClient::~HttpClient() = default;
 
@@ -235,44 +224,7 @@ void HttpClient::AddRequestCookies() {
 }
 
 void HttpClient::BuildAndSendRequest() {
-  HeaderList& raw = request_.RawHeaders;
-  raw.Clear();
-  auto set = [&raw](std::u16string_view name, std::u16string_view value) {
-    if (!value.empty()) raw.SetValues(name, value);
-  };
-  auto set_date = [&set](std::u16string_view name, const std::optional<SysSeconds>& when) {
-    if (when) set(name, FormatCookieDate(*when));
-  };
-  set(u"Connection", request_.Connection);
-  set(u"Content-Version", request_.ContentVersion);
-  set(u"Content-Disposition", request_.ContentDisposition);
-  set(u"Content-Encoding", request_.ContentEncoding);
-  set(u"Content-Language", request_.ContentLanguage);
-  if (!request_.ContentType.empty()) {
-    set(u"Content-Type", request_.CharSet.empty()
-                             ? request_.ContentType
-                             : request_.ContentType + u"; charset=" + request_.CharSet);
-  }
-  if (request_.ContentLength >= 0) {
-    set(u"Content-Length", Widen(std::to_string(request_.ContentLength)));
-  }
-  set(u"Cache-control", request_.CacheControl);
-  set_date(u"Date", request_.Date);
-  set(u"ETag", request_.ETag);
-  set_date(u"Expires", request_.Expires);
-  set(u"Pragma", request_.Pragma);
-  for (const std::u16string& line : request_.CustomHeaders.Lines()) raw.Add(line);
-  set(u"Proxy-Connection", request_.ProxyConnection);
-  set(u"Host", request_.Host);
-  set(u"Accept", request_.Accept);
-  set(u"Accept-Charset", request_.AcceptCharSet);
-  set(u"Accept-Encoding", request_.AcceptEncoding);
-  set(u"Accept-Language", request_.AcceptLanguage);
-  set(u"From", request_.From);
-  set(u"Referer", request_.Referer);
-  set(u"User-Agent", request_.UserAgent);
-  if (!request_.Range.empty()) set(u"Range", u"bytes=" + request_.Range);
-  set_date(u"If-Modified-Since", request_.LastModified);
+  WriteRequestHeaders(request_);
   AddRequestCookies();
 
   std::string head;
@@ -281,7 +233,7 @@ void HttpClient::BuildAndSendRequest() {
   head += ' ';
   head += Narrow(request_.URL);
   head += ProtocolVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
-  for (const std::u16string& line : raw.Lines()) {
+  for (const std::u16string& line : request_.RawHeaders.Lines()) {
     if (line.empty()) continue;
     head += Narrow(line);
     head += "\r\n";
@@ -324,73 +276,7 @@ void HttpClient::RetrieveHeaders() {
     Disconnect();
   }
 
-  HttpResponse& r = response_;
-  r.CacheControl = raw.Values(u"Cache-control");
-  r.Connection = raw.Values(u"Connection");
-  r.ContentVersion = raw.Values(u"Content-Version");
-  r.ContentDisposition = raw.Values(u"Content-Disposition");
-  r.ContentEncoding = raw.Values(u"Content-Encoding");
-  r.ContentLanguage = raw.Values(u"Content-Language");
-  // "type; charset=x": the type without its charset parameter, and the charset.
-  const std::u16string content_type = raw.Values(u"Content-Type");
-  r.ContentType.clear();
-  r.CharSet.clear();
-  std::u16string_view params = content_type;
-  bool first = true;
-  while (!params.empty() || first) {
-    const std::size_t semi = params.find(u';');
-    const std::u16string_view item = params.substr(0, semi);
-    params = semi == std::u16string_view::npos ? std::u16string_view() : params.substr(semi + 1);
-    const std::u16string_view trimmed = ascii::Trim(item);
-    if (!first && ascii::StartsWithIgnoreCase(trimmed, u"charset=")) {
-      std::u16string_view cs = ascii::Trim(trimmed.substr(8));
-      if (cs.size() >= 2 && cs.front() == u'"' && cs.back() == u'"') {
-        cs = cs.substr(1, cs.size() - 2);
-      }
-      r.CharSet = std::u16string(cs);
-    } else if (first) {
-      r.ContentType = std::u16string(trimmed);
-    } else if (!trimmed.empty()) {
-      r.ContentType += u"; ";
-      r.ContentType += trimmed;
-    }
-    first = false;
-  }
-  const auto length = ascii::ParseInt64(raw.Values(u"Content-Length"));
-  r.ContentLength = length ? *length : -1;
-
-  // "bytes start-end/instance"; each part 0 when it is not a number.
-  const std::u16string range = raw.Values(u"Content-Range");
-  std::u16string_view span = range;
-  const std::size_t blank = span.find(u' ');
-  span = blank == std::u16string_view::npos ? std::u16string_view() : span.substr(blank + 1);
-  const std::size_t dash = span.find(u'-');
-  const std::size_t slash = span.find(u'/');
-  auto number = [](std::u16string_view s) { return ascii::ParseInt64(s).value_or(0); };
-  r.ContentRangeStart = number(span.substr(0, dash));
-  r.ContentRangeEnd =
-      dash == std::u16string_view::npos ? 0 : number(span.substr(dash + 1, slash - dash - 1));
-  r.ContentRangeInstanceLength =
-      slash == std::u16string_view::npos ? 0 : number(span.substr(slash + 1));
-
-  r.Date = ParseInternetDate(raw.Values(u"Date"));
-  r.LastModified = ParseInternetDate(raw.Values(u"Last-Modified"));
-  r.Expires = ParseInternetDate(raw.Values(u"Expires"));
-  r.ETag = raw.Values(u"ETag");
-  r.Pragma = raw.Values(u"Pragma");
-  r.Location = raw.Values(u"Location");
-  r.Server = raw.Values(u"Server");
-  r.ProxyConnection = raw.Values(u"Proxy-Connection");
-  r.WWWAuthenticate.clear();
-  raw.Extract(u"WWW-Authenticate", r.WWWAuthenticate);
-  r.ProxyAuthenticate.clear();
-  raw.Extract(u"Proxy-Authenticate", r.ProxyAuthenticate);
-  r.AcceptRanges = raw.Values(u"Accept-Ranges");
-  const std::u16string_view version =
-      std::u16string_view(r.ResponseText)
-          .substr(std::min<std::size_t>(5, r.ResponseText.size()), 3);
-  if (version == u"1.0") r.ResponseVersion = pv1_0;
-  if (version == u"1.1") r.ResponseVersion = pv1_1;
+  ReadResponseHeaders(response_);
 }
 
 void HttpClient::StoreResponseCookies() {
@@ -452,12 +338,7 @@ void HttpClient::DiscardBody(int timeout) {
 }
 
 std::int64_t HttpClient::ReadChunkSize() {
-  const std::u16string line = ReadHeaderLine();
-  std::u16string_view size = line;
-  // Chunk extensions (";name=value") and anything after a blank are not part of the size.
-  size = size.substr(0, size.find(u' '));
-  size = size.substr(0, size.find(u';'));
-  const auto value = ascii::ParseHex64(ascii::Trim(size));
+  const auto value = ParseChunkSize(ReadHeaderLine());
   if (!value) {
     // Not a size: the body ends here, but the connection no longer knows where it stands.
     connectionSpoiled_ = true;
