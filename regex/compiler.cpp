@@ -1,10 +1,11 @@
 // Pattern compiler: recursive descent over the pattern text, run twice (sizing, then emitting),
-// followed by the start-up facts that let a search skip impossible positions.
+// then the loop exits and start facts (start_facts.cpp) of the finished program.
 #include "regex/compiler.h"
 
 #include <cstring>
 
 #include "regex/error_codes.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 namespace {
@@ -31,12 +32,6 @@ int HexValue(char16_t c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-size_t LiteralLength(const char16_t* p) {
-  size_t n = 0;
-  while (p[n] != 0) ++n;
-  return n;
 }
 
 char16_t OpenOp(int n) { return static_cast<char16_t>(OPEN + n); }
@@ -695,42 +690,6 @@ class Compiler {
   int regsize_ = 0;
 };
 
-void ComputeStartFacts(Program& prog, int top_flags) {
-  const char16_t* code = prog.code.data();
-  prog.regstart = 0;
-  prog.reganch = false;
-  prog.regmust = -1;
-  prog.regmlen = 0;
-  prog.prefix = -1;
-  prog.prefix_len = 0;
-  const char16_t* first_branch = code + 1;
-  const char16_t* after = NextNode(first_branch);
-  if (after == nullptr || OpOf(after) != END) return;
-  const char16_t* f = Operand(first_branch);
-  if (OpOf(f) == EXACTLY) {
-    prog.regstart = Operand(f)[0];
-    if (prog.regstart != 0) {
-      prog.prefix = static_cast<int>(Operand(f) - code);
-      prog.prefix_len = static_cast<int>(LiteralLength(Operand(f)));
-    }
-  } else if (OpOf(f) == BOL) {
-    prog.reganch = true;
-  }
-  if ((top_flags & kSpStart) == 0) return;
-  const char16_t* longest = nullptr;
-  size_t len = 0;
-  for (const char16_t* s = f; s != nullptr; s = NextNode(s)) {
-    if (OpOf(s) == EXACTLY && LiteralLength(Operand(s)) >= len) {
-      longest = Operand(s);
-      len = LiteralLength(longest);
-    }
-  }
-  if (longest != nullptr) {
-    prog.regmust = static_cast<int>(longest - code);
-    prog.regmlen = static_cast<int>(len);
-  }
-}
-
 // Marks every node a BACK jumps to, and for each BACK the node that leaves its loop (the
 // NOTHING after the loop's last BRANCH), so that the matcher can end an iteration that
 // consumed nothing.
@@ -765,83 +724,7 @@ void ComputeLoopExits(Program& prog) {
   }
 }
 
-// For every node, the first unit of the literal a walk from it must match before anything
-// else: group marks, no-ops and single alternatives consume and test nothing.
-void ComputeFirstUnits(Program& prog) {
-  const char16_t* code = prog.code.data();
-  const auto size = prog.code.size();
-  prog.first_unit.assign(size, 0);
-  for (size_t i = 1; i < size;) {
-    const char16_t* node = code + i;
-    const int len = NodeLength(node);
-    if (len <= 0) break;
-    const char16_t* ahead = node;
-    for (int guard = 0; ahead != nullptr && guard < 64; ++guard) {
-      const char16_t a = ahead[0];
-      const char16_t* next = NextNode(ahead);
-      if (IsOpen(a) || IsClose(a) || a == NOTHING || a == COMMENT) {
-        ahead = next;
-      } else if (a == BRANCH && (next == nullptr || OpOf(next) != BRANCH)) {
-        ahead = Operand(ahead);
-      } else {
-        break;
-      }
-    }
-    if (ahead != nullptr && OpOf(ahead) == EXACTLY) prog.first_unit[i] = Operand(ahead)[0];
-    i += static_cast<size_t>(len);
-  }
-}
-
 }  // namespace
-
-int NodeLength(const char16_t* node) {
-  const char16_t op = node[0];
-  switch (op) {
-    case ANYOF:
-    case ANYBUT:
-    case EXACTLY:
-    case EXACTLYCI:
-    case ANYOFCI:
-    case ANYBUTCI:
-      return kNodeSize + static_cast<int>(LiteralLength(Operand(node))) + 1;
-    case BRACES:
-    case BRACESNG:
-      return kNodeSize + 2 * kIntSize;
-    case LOOP:
-    case LOOPNG:
-      return kNodeSize + 3 * kIntSize;
-    case BSUBEXP:
-    case BSUBEXPCI:
-      return kNodeSize + 1;
-    case END:
-    case BOL:
-    case EOL:
-    case ANY:
-    case BRANCH:
-    case BACK:
-    case NOTHING:
-    case STAR:
-    case PLUS:
-    case ANYDIGIT:
-    case NOTDIGIT:
-    case ANYLETTER:
-    case NOTLETTER:
-    case ANYSPACE:
-    case NOTSPACE:
-    case COMMENT:
-    case LOOPENTRY:
-    case STARNG:
-    case PLUSNG:
-    case BOLML:
-    case EOLML:
-    case ANYML:
-    case BOUND:
-    case NOTBOUND:
-      return kNodeSize;
-    default:
-      return IsOpen(op) || IsClose(op) ? kNodeSize : 0;
-  }
-}
 
 bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
   uint32_t result = mods;
@@ -904,7 +787,7 @@ CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
     const int flags = emitting.Run();
     // Both passes parse the same text the same way, so the sizes agree.
     if (emitting.Emitted() != sizing.Size()) throw Failure{kErrorInternalUrp};
-    ComputeStartFacts(out, flags);
+    ComputeStartFacts(out, (flags & kSpStart) != 0);
     out.groups = emitting.Groups();
     ComputeLoopExits(out);
     ComputeFirstUnits(out);

@@ -1,90 +1,22 @@
 // Pattern matcher: the recursive walk over the node chain, the fast repeat of single-unit
-// nodes, counted loops, and the search over start positions.
+// nodes and counted loops, and the search that tries start positions in turn.
 #include "regex/matcher.h"
-
-#include <locale.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <climits>
-#include <cwctype>
 
+#include "regex/case_table.h"
 #include "regex/error_codes.h"
 #include "regex/scan.h"
+#include "regex/stack_bounds.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 namespace {
 
-constexpr char16_t kCaseLimit = 0x20AC;
-
 bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
 
-// The bounds of the calling thread's stack, [low, high), or {0, 0} when they are not known.
-struct StackBounds {
-  uintptr_t low = 0;
-  uintptr_t high = 0;
-};
-
-[[gnu::noinline]] StackBounds QueryStackBounds() {
-  StackBounds bounds;
-#if defined(__linux__)
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
-  void* addr = nullptr;
-  size_t size = 0;
-  if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr != nullptr && size != 0) {
-    bounds.low = reinterpret_cast<uintptr_t>(addr);
-    bounds.high = bounds.low + size;
-  }
-  pthread_attr_destroy(&attr);
-#endif
-  return bounds;
-}
-
-// Asked once per thread: for the main thread the query reads the process's memory map.
-// Constant-initialised, so that reading the cache needs no initialisation guard.
-thread_local StackBounds t_stack_bounds;
-thread_local bool t_stack_queried = false;
-
-const StackBounds& ThreadStackBounds() {
-  if (!t_stack_queried) {
-    t_stack_bounds = QueryStackBounds();
-    t_stack_queried = true;
-  }
-  return t_stack_bounds;
-}
-
-// Table of the platform's single-unit case inversion below kCaseLimit, taken from the
-// C.UTF-8 locale (ASCII only when that locale is missing).
-struct CaseTable {
-  char16_t inv[kCaseLimit];
-  CaseTable() {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    for (unsigned c = 0; c < kCaseLimit; ++c) {
-      unsigned up = c;
-      unsigned low = c;
-      if (loc != static_cast<locale_t>(nullptr)) {
-        up = static_cast<unsigned>(towupper_l(static_cast<wint_t>(c), loc));
-        low = static_cast<unsigned>(towlower_l(static_cast<wint_t>(c), loc));
-      } else if (c >= 'a' && c <= 'z') {
-        up = c - 32;
-      } else if (c >= 'A' && c <= 'Z') {
-        low = c + 32;
-      }
-      if (up > 0xFFFF) up = c;
-      if (low > 0xFFFF) low = c;
-      inv[c] = static_cast<char16_t>(up != c ? up : low);
-    }
-    if (loc != static_cast<locale_t>(nullptr)) freelocale(loc);
-  }
-};
-
 }  // namespace
-
-char16_t DefaultInvertCase(char16_t c) {
-  static const CaseTable table;
-  return c >= kCaseLimit ? c : table.inv[c];
-}
 
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
@@ -110,9 +42,11 @@ void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
   trail_.clear();
 }
 
-char16_t Matcher::Invert(char16_t c) const {
-  return context_.invert_case == nullptr ? DefaultInvertCase(c) : (*context_.invert_case)(c);
+char16_t InvertCase(const MatchContext& context, char16_t c) {
+  return context.invert_case == nullptr ? DefaultInvertCase(c) : (*context.invert_case)(c);
 }
+
+char16_t Matcher::Invert(char16_t c) const { return InvertCase(context_, c); }
 
 bool Matcher::InList(const char16_t* list, char16_t c) const {
   for (; *list != 0; ++list) {
@@ -128,23 +62,6 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
   }
   return false;
 }
-
-#if defined(__GNUC__)
-#define BREVIS_ALWAYS_INLINE __attribute__((always_inline)) inline
-#else
-#define BREVIS_ALWAYS_INLINE inline
-#endif
-
-namespace {
-
-// An address in the current stack frame; the stack grows downwards on every target we build.
-// Unlike a local's address, the frame address stays on the thread's stack when an
-// instrumented build moves locals to a heap-allocated frame.
-BREVIS_ALWAYS_INLINE uintptr_t FramePosition() {
-  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-}
-
-}  // namespace
 
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
@@ -659,116 +576,9 @@ BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   return true;
 }
 
-bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
-  switch (opnd[0]) {
-    case EXACTLY:
-      if (Operand(opnd)[0] != 0) set.Add(Operand(opnd)[0]);
-      return true;
-    case EXACTLYCI:
-      if (Operand(opnd)[0] != 0) {
-        set.Add(Operand(opnd)[0]);
-        set.Add(Invert(Operand(opnd)[0]));
-      }
-      return true;
-    case ANYOF:
-      for (const char16_t* m = Operand(opnd); *m != 0; ++m) set.Add(*m);
-      return true;
-    case ANYDIGIT:
-      for (char16_t c = '0'; c <= '9'; ++c) set.Add(c);
-      return true;
-    case ANYLETTER:
-    case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *context_.word_chars : *context_.space_chars;
-      for (unsigned c = 1; c < 256; ++c) {
-        if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
-      }
-      // Conservative for the rest of the units.
-      set.high = true;
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// Adds to set every unit a match walking from node can begin with. Returns false when that is
-// not known (the walk may match without consuming a unit, or may begin with any unit).
-bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
-  while (node != nullptr) {
-    if (--budget < 0) return false;
-    const char16_t* next = NextNode(node);
-    const char16_t op = node[0];
-    switch (op) {
-      case BOL:
-      case EOL:
-      case BOLML:
-      case EOLML:
-      case BOUND:
-      case NOTBOUND:
-      case NOTHING:
-      case COMMENT:
-        break;
-      case EXACTLY:
-      case EXACTLYCI:
-      case ANYOF:
-      case ANYDIGIT:
-      case ANYLETTER:
-      case ANYSPACE:
-        return AddSimple(node, set);
-      case BRANCH:
-        if (next == nullptr || OpOf(next) != BRANCH) {
-          next = Operand(node);
-          break;
-        }
-        for (const char16_t* b = node; b != nullptr && OpOf(b) == BRANCH; b = NextNode(b)) {
-          if (!AddFirst(Operand(b), set, budget)) return false;
-        }
-        return true;
-      case STAR:
-      case STARNG:
-        if (!AddSimple(Operand(node), set)) return false;
-        break;
-      case PLUS:
-      case PLUSNG:
-        return AddSimple(Operand(node), set);
-      case BRACES:
-      case BRACESNG:
-        if (!AddSimple(Operand(node) + 2 * kIntSize, set)) return false;
-        if (ReadInt(Operand(node)) > 0) return true;
-        break;
-      case LOOPENTRY: {
-        if (next == nullptr) return false;
-        // next is the LOOP node; its body ends back at that node, which stops the analysis
-        // below if the body can be passed without consuming.
-        const char16_t* body = next + ReadInt(Operand(next) + 2 * kIntSize);
-        if (!AddFirst(body, set, budget)) return false;
-        if (ReadInt(Operand(next)) > 0) return true;
-        next = NextNode(next);
-        break;
-      }
-      default:
-        if (IsOpen(op) || IsClose(op)) break;
-        return false;
-    }
-    node = next;
-  }
-  return false;
-}
-
 BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
-  const uintptr_t here = FramePosition();
-  const StackBounds& stack = ThreadStackBounds();
-  if (stack.low != 0 && here > stack.low && here < stack.high) {
-    // Keep a reserve for what runs below the deepest level (the steps of a level, a case
-    // inversion function, raising the error): a quarter of a small stack, at most
-    // walk_stack_reserve.
-    const uintptr_t reserve =
-        std::min<uintptr_t>(context_.walk_stack_reserve, (stack.high - stack.low) / 4);
-    stackLimit_ = stack.low + reserve;
-  } else {
-    // Unknown stack (or running on one the thread does not own): a fixed budget.
-    stackLimit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
-  }
+  stackLimit_ =
+      WalkStackLimit(FramePosition(), context_.walk_stack_reserve, context_.max_stack_bytes);
 }
 
 bool Matcher::Search(const char16_t* start) {
@@ -790,10 +600,8 @@ bool Matcher::Search(const char16_t* start) {
     }
   }
   if (startSetState_ == StartSetState::unknown) {
-    startSet_ = StartSet{};
-    int budget = 2000;
     startSetState_ =
-        AddFirst(code_ + 1, startSet_, budget) ? StartSetState::known : StartSetState::none;
+        ComputeStartSet(context_, startSet_) ? StartSetState::known : StartSetState::none;
   }
   if (startSetState_ == StartSetState::known) {
     const StartSet set = startSet_;  // a local copy the scan can keep in registers

@@ -10,6 +10,7 @@
 
 #include "regex/char_set.h"
 #include "regex/program.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 
@@ -35,6 +36,9 @@ struct MatchContext {
   size_t walk_stack_reserve = 0;
   size_t max_stack_bytes = 0;
 };
+
+// The context's case inversion of c.
+char16_t InvertCase(const MatchContext& context, char16_t c);
 
 // A stack of plain entries whose storage is kept between searches. Growing is out of line, so
 // that the walk, which pushes on every level, keeps a small frame.
@@ -93,17 +97,6 @@ class Matcher {
     const char16_t** slot;
     const char16_t* old;
   };
-  struct StartSet {
-    std::array<uint64_t, 4> low{};
-    bool high = false;  // every unit above U+00FF may start a match
-    void Add(char16_t c) {
-      if (c < 256)
-        low[c >> 6] |= uint64_t{1} << (c & 63);
-      else
-        high = true;
-    }
-    bool Has(char16_t c) const { return c < 256 ? ((low[c >> 6] >> (c & 63)) & 1) != 0 : high; }
-  };
 
   void SetStackLimit();
   bool Attempt(const char16_t* p);
@@ -114,9 +107,6 @@ class Matcher {
   int64_t FastRepeat(const char16_t* opnd, int64_t max);
   bool Loop(const char16_t* scan, const char16_t* next);
   bool LoopEntry(const char16_t* next);
-
-  bool AddFirst(const char16_t* node, StartSet& set, int& budget) const;
-  bool AddSimple(const char16_t* opnd, StartSet& set) const;
 
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
@@ -148,8 +138,5 @@ class Matcher {
   EntryStack<Mark> marks_;
   EntryStack<TrailEntry> trail_;
 };
-
-// Case inversion of the default InvertCase.
-char16_t DefaultInvertCase(char16_t c);
 
 }  // namespace brevis

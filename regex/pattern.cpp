@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "regex/case_table.h"
 #include "regex/compiler.h"
 #include "regex/dump.h"
 #include "regex/matcher.h"

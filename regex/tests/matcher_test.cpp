@@ -336,19 +336,5 @@ TEST(MatcherTest, LoopStackHoldsTenLoops) {
   }
 }
 
-TEST(MatcherTest, DefaultInvertCase) {
-  struct InvertCase {
-    char16_t in;
-    char16_t out;
-  };
-  const InvertCase cases[] = {
-      {u'a', u'A'}, {u'Z', u'z'}, {u'1', u'1'}, {u'é', u'É'},           {u'Я', u'я'},
-      {u'ё', u'Ё'}, {u'σ', u'Σ'}, {u'ſ', u'S'}, {u'\u20AB', u'\u20AB'}, {u'\u24B6', u'\u24B6'},
-  };
-  for (const InvertCase& c : cases) {
-    EXPECT_EQ(Pattern::InvertCaseFunction(c.in), c.out) << static_cast<int>(c.in);
-  }
-}
-
 }  // namespace
 }  // namespace brevis
