@@ -6,7 +6,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 #include "http/http_date.h"
 
 namespace brevis {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
-#include "http/ascii_text.h"
 #include "http/http_errors.h"
 
 namespace brevis {
@@ -18,7 +18,6 @@ bool Contains(const std::vector<int>& list, int value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::u16string Widen(std::string_view bytes) { return Latin1ToUtf16(bytes); }
 std::string Narrow(std::u16string_view text) { return ascii::ToAsciiBytes(text); }
 
 // Body text in the response's character set; without one the platform's default (UTF-8).
@@ -30,6 +29,11 @@ std::u16string DecodeBody(const std::vector<uint8_t>& bytes, std::u16string_view
     return Latin1ToUtf16(raw);
   }
   return Utf8ToUtf16(raw);
+}
+
+HttpResponseError BodyTooLarge(std::int64_t limit) {
+  return HttpResponseError("Response body is larger than the " + std::to_string(limit) +
+                           " bytes a fetch accepts.");
 }
 
 // Puts the caller's stream back as the response's destination when a scope ends.
@@ -60,10 +64,7 @@ class LimitedStream final : public Stream {
   std::size_t Read(uint8_t* data, std::size_t count) override { return target_.Read(data, count); }
   void Write(const uint8_t* data, std::size_t count) override {
     written_ += static_cast<std::int64_t>(count);
-    if (written_ > limit_) {
-      throw HttpResponseError("Response body is larger than the " + std::to_string(limit_) +
-                              " bytes a fetch accepts.");
-    }
+    if (written_ > limit_) throw BodyTooLarge(limit_);
     target_.Write(data, count);
   }
 
@@ -179,7 +180,8 @@ HttpConnectionType HttpClient::SelectEndpoint() {
   const auto port_number = ascii::ParseInt64(url_.Port);
   const std::int64_t port = port_number ? *port_number : 80;
   const std::string host = Narrow(url_.Host);
-  if ((!ascii::EqualsIgnoreCase(Widen(Host()), url_.Host) || Port() != port) && Connected()) {
+  if ((!ascii::EqualsIgnoreCase(Latin1ToUtf16(Host()), url_.Host) || Port() != port) &&
+      Connected()) {
     DropConnection();
   }
   if (ascii::EqualsIgnoreCase(url_.Protocol, u"HTTPS")) throw NetIOHandlerPropInvalid();
@@ -256,7 +258,7 @@ std::u16string HttpClient::ReadHeaderLine() {
   IOHandler& io = IO();
   std::string line = io.ReadLn("\n", -1, -1);
   if (io.ReadLnTimedOut()) throw NetReadTimeout();
-  return Widen(line);
+  return Latin1ToUtf16(line);
 }
 
 void HttpClient::RetrieveHeaders() {
@@ -354,17 +356,13 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
     if (!io.CheckForDataOnSource(unexpected_content_timeout)) return;
   }
   Stream* destination = response_.ContentStream;
-  auto too_large = [] {
-    return HttpResponseError("Response body is larger than the " + std::to_string(kMaxBodySize) +
-                             " bytes a fetch accepts.");
-  };
 
   const std::u16string encoding = ascii::ToLower(response_.RawHeaders.Values(u"Transfer-Encoding"));
   if (encoding.find(u"chunked") != std::u16string::npos) {
     std::int64_t total = 0;
     std::int64_t size = ReadChunkSize();
     while (size > 0) {
-      if (size > kMaxBodySize - total) throw too_large();
+      if (size > kMaxBodySize - total) throw BodyTooLarge(kMaxBodySize);
       total += size;
       if (destination != nullptr) {
         io.ReadStream(*destination, size, false);
@@ -382,7 +380,7 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
       }
     }
   } else if (response_.ContentLength > 0) {
-    if (response_.ContentLength > kMaxBodySize) throw too_large();
+    if (response_.ContentLength > kMaxBodySize) throw BodyTooLarge(kMaxBodySize);
     // A peer that closes before every byte arrived fails the read: a short body is never
     // taken for a complete one.
     if (destination != nullptr) {

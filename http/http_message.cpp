@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
-#include "http/ascii_text.h"
 
 namespace brevis {
 namespace {

@@ -3,17 +3,10 @@
 
 #include <string>
 
+#include "common/text.h"
 #include "regex/error_codes.h"
 
 namespace brevis {
-namespace {
-
-void AppendAscii(std::u16string& out, const std::string& s) {
-  for (char c : s) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-}
-
-}  // namespace
-
 std::u16string DumpProgram(const Program& prog, int& error) {
   error = 0;
   std::u16string out;
@@ -40,7 +33,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
     line += " (";
     line += std::to_string(next == nullptr ? 0 : next - code);
     line += ")";
-    AppendAscii(out, line);
+    out += Latin1ToUtf16(line);
     const char16_t* opnd = Operand(node);
     switch (op) {
       case EXACTLY:
@@ -56,7 +49,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
       case BSUBEXPCI:
         line = " \\";
         line += std::to_string(opnd[0]);
-        AppendAscii(out, line);
+        out += Latin1ToUtf16(line);
         break;
       case BRACES:
       case BRACESNG:
@@ -71,7 +64,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
           line += " body ";
           line += std::to_string(static_cast<long long>(i) + ReadInt(opnd + 2 * kIntSize));
         }
-        AppendAscii(out, line);
+        out += Latin1ToUtf16(line);
         break;
       default:
         break;

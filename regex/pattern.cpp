@@ -22,12 +22,6 @@ constexpr std::u16string_view kDefaultWordChars =
 constexpr std::u16string_view kDefaultLineSeparators = u"\r\n\v\f\u2028\u2029";
 constexpr char16_t kModifierLetters[] = u"irsgmx";
 
-std::u16string Ascii(const char* s) {
-  std::u16string out;
-  for (; *s != 0; ++s) out.push_back(static_cast<char16_t>(*s));
-  return out;
-}
-
 }  // namespace
 
 Pattern::Pattern()
@@ -349,14 +343,16 @@ int Pattern::LastError() {
   return code;
 }
 
-std::u16string Pattern::ErrorMsg(int error_id) const { return Ascii(PatternErrorText(error_id)); }
+std::u16string Pattern::ErrorMsg(int error_id) const {
+  return Latin1ToUtf16(PatternErrorText(error_id));
+}
 
 void Pattern::Error(int error_id) {
   lastError_ = error_id;
   std::u16string msg = ErrorMsg(error_id);
   const int pos = CompilerErrorPos();
   if (error_id < kErrorRepeatCalledInappropriately)
-    msg += u" (pos " + Ascii(std::to_string(pos).c_str()) + u")";
+    msg += u" (pos " + Latin1ToUtf16(std::to_string(pos)) + u")";
   throw PatternError(Utf16ToUtf8(msg), error_id, pos);
 }
 

@@ -3,9 +3,7 @@
 // units a match can begin with), so that impossible start positions are skipped.
 #pragma once
 
-#include <array>
-#include <cstdint>
-
+#include "regex/char_set.h"
 #include "regex/program.h"
 
 namespace brevis {
@@ -14,15 +12,15 @@ struct MatchContext;
 
 // Units a match can begin with: a bitmap of U+0000..U+00FF and one bit for every unit above.
 struct StartSet {
-  std::array<uint64_t, 4> low{};
+  Latin1Bitmap low;
   bool high = false;  // every unit above U+00FF may start a match
   void Add(char16_t c) {
     if (c < 256)
-      low[c >> 6] |= uint64_t{1} << (c & 63);
+      low.Add(c);
     else
       high = true;
   }
-  bool Has(char16_t c) const { return c < 256 ? ((low[c >> 6] >> (c & 63)) & 1) != 0 : high; }
+  bool Has(char16_t c) const { return c < 256 ? low.Has(c) : high; }
 };
 
 // Sets regstart, reganch, regmust/regmlen and prefix/prefix_len of a freshly compiled program.

@@ -49,14 +49,8 @@ bool SocketList::SelectRead(int milliseconds) const {
   for (SocketId h : handles) fds.push_back({h, POLLIN, 0});
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    int wait = -1;
-    if (milliseconds >= 0) {
-      const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-      wait = static_cast<int>(std::max<long long>(0, milliseconds - elapsed));
-    }
-    const int rc = ::poll(fds.data(), static_cast<nfds_t>(fds.size()), wait);
+    const int rc =
+        ::poll(fds.data(), static_cast<nfds_t>(fds.size()), RemainingMs(milliseconds, start));
     if (rc >= 0) return rc > 0;
     if (errno != EINTR) SocketStack::RaiseLastSocketError();
   }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/ascii_text.h"
 #include "http/net/net_error.h"
 
 namespace brevis {
@@ -126,17 +127,8 @@ SocketAddress ReadAddress(const sockaddr_storage& storage) {
   return result;
 }
 
-bool EqualsIgnoreCase(const std::string& a, const char* b) {
-  const std::size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+}  // namespace
 
-// Remaining milliseconds of a wait that started at `start`; -1 for no limit.
 int RemainingMs(int milliseconds, std::chrono::steady_clock::time_point start) {
   if (milliseconds < 0) return -1;
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -144,8 +136,6 @@ int RemainingMs(int milliseconds, std::chrono::steady_clock::time_point start) {
                            .count();
   return static_cast<int>(std::max<long long>(0, milliseconds - elapsed));
 }
-
-}  // namespace
 
 SocketStack::SocketStack() {
   if (g_instance != nullptr) throw NetError(kMsgStackAlreadyCreated);
@@ -185,7 +175,7 @@ std::string SocketStack::ResolveHost(const std::string& host, IPVersion ip_versi
   if (ip_version != ivIPv4 && ip_version != ivIPv6) {
     throw NetIPVersionUnsupported();
   }
-  if (EqualsIgnoreCase(host, "LOCALHOST")) {
+  if (ascii::EqualsIgnoreCase(host, "LOCALHOST")) {
     return ip_version == ivIPv4 ? "127.0.0.1" : "::1";
   }
   if (ip_version == ivIPv4 && IsIP(host)) return host;

@@ -2,6 +2,7 @@
 // names, makes, binds, connects and closes sockets, and reports failures as socket errors.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -87,6 +88,10 @@ class SocketStack {
   SocketStack();
   ~SocketStack();
 };
+
+// Milliseconds left of a wait of `milliseconds` that began at `start`, never below 0; -1 (no
+// limit) for a negative `milliseconds`.
+int RemainingMs(int milliseconds, std::chrono::steady_clock::time_point start);
 
 // Holds one usage of the socket layer for its lifetime.
 class SocketStackUsage {

@@ -115,16 +115,10 @@ int CountGroups(const std::u16string& pattern) {
 // compiles.
 class Generator {
  public:
-  explicit Generator(uint64_t seed) : state_(seed) {}
+  explicit Generator(uint64_t seed) : random_(seed) {}
 
-  uint32_t Next(uint32_t n) {
-    // xorshift64*: fixed across platforms, unlike the standard distributions.
-    state_ ^= state_ >> 12;
-    state_ ^= state_ << 25;
-    state_ ^= state_ >> 27;
-    return static_cast<uint32_t>((state_ * 2685821657736338717ull) >> 33) % n;
-  }
-  bool Chance(uint32_t percent) { return Next(100) < percent; }
+  uint32_t Next(uint32_t n) { return random_.Next(n); }
+  bool Chance(uint32_t percent) { return random_.Chance(percent); }
 
   std::u16string PatternText(bool lazy_allowed) {
     groups_ = 0;
@@ -284,7 +278,7 @@ class Generator {
     return out + u"]";
   }
 
-  uint64_t state_;
+  test::TestRandom random_;
   int groups_ = 0;
   bool lazyAllowed_ = true;
 };

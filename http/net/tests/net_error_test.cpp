@@ -35,21 +35,19 @@ TEST(NetErrorTest, SocketErrorTexts) {
   EXPECT_STREQ(not_a_socket.what(), "Socket Error # 10038\r\nSocket operation on non-socket.");
 }
 
-TEST(NetErrorTest, ClassTree) {
-  static_assert(std::is_base_of_v<std::runtime_error, NetError>);
-  static_assert(std::is_base_of_v<NetSilentException, NetConnClosedGracefully>);
-  static_assert(std::is_base_of_v<NetSocketError, NetNotASocket>);
-  static_assert(std::is_base_of_v<NetSocketHandleError, NetCouldNotBindSocket>);
-  static_assert(std::is_base_of_v<NetSocketHandleError, NetCanNotBindPortInRange>);
-  static_assert(std::is_base_of_v<NetSocketHandleError, NetInvalidPortRange>);
-  static_assert(std::is_base_of_v<NetSocketHandleError, NetCannotSetIPVersionWhenConnected>);
-  static_assert(std::is_base_of_v<NetStackError, NetIPVersionUnsupported>);
-  static_assert(std::is_base_of_v<NetStackError, NetStackInitializationFailed>);
-  static_assert(std::is_base_of_v<NetIOHandler, NetIOHandlerStreamDataTooLarge>);
-  static_assert(std::is_base_of_v<NetError, NetReadTimeout>);
-  static_assert(std::is_base_of_v<NetError, NetIPv6Unavailable>);
-  SUCCEED();
-}
+// The class tree, checked when this file compiles.
+static_assert(std::is_base_of_v<std::runtime_error, NetError>);
+static_assert(std::is_base_of_v<NetSilentException, NetConnClosedGracefully>);
+static_assert(std::is_base_of_v<NetSocketError, NetNotASocket>);
+static_assert(std::is_base_of_v<NetSocketHandleError, NetCouldNotBindSocket>);
+static_assert(std::is_base_of_v<NetSocketHandleError, NetCanNotBindPortInRange>);
+static_assert(std::is_base_of_v<NetSocketHandleError, NetInvalidPortRange>);
+static_assert(std::is_base_of_v<NetSocketHandleError, NetCannotSetIPVersionWhenConnected>);
+static_assert(std::is_base_of_v<NetStackError, NetIPVersionUnsupported>);
+static_assert(std::is_base_of_v<NetStackError, NetStackInitializationFailed>);
+static_assert(std::is_base_of_v<NetIOHandler, NetIOHandlerStreamDataTooLarge>);
+static_assert(std::is_base_of_v<NetError, NetReadTimeout>);
+static_assert(std::is_base_of_v<NetError, NetIPv6Unavailable>);
 
 TEST(NetErrorTest, FixedMessages) {
   struct Case {

@@ -1,5 +1,5 @@
 // ascii_text: case-insensitive comparison, trimming and number reading at the limits of 64 bits.
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-// ASCII-only helpers for the HTTP client's UTF-16 protocol text: case-insensitive comparison,
-// trimming and number reading. Header names, schemes and cookie attributes are ASCII.
+// ASCII-only helpers for protocol text (mostly UTF-16): case-insensitive comparison, trimming
+// and number reading. Header names, schemes, host names and cookie attributes are ASCII.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,7 @@ std::u16string ToUpper(std::u16string_view s);
 std::u16string ToLower(std::u16string_view s);
 
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix);
 bool EndsWithIgnoreCase(std::u16string_view s, std::u16string_view suffix);
 // Position of `needle` in `s` compared case-insensitively, or npos.

@@ -1,5 +1,5 @@
-// ASCII-only helpers for the HTTP client's UTF-16 protocol text.
-#include "http/ascii_text.h"
+// ASCII-only helpers for protocol text.
+#include "common/ascii_text.h"
 
 #include <algorithm>
 #include <limits>
@@ -18,13 +18,24 @@ std::u16string ToLower(std::u16string_view s) {
   return out;
 }
 
-bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+namespace {
+
+template <typename Char>
+bool EqualsIgnoreCaseOf(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ToLower(a[i]) != ToLower(b[i])) return false;
+    if (ToLower(static_cast<char16_t>(a[i])) != ToLower(static_cast<char16_t>(b[i]))) return false;
   }
   return true;
 }
+
+}  // namespace
+
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
+  return EqualsIgnoreCaseOf(a, b);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return EqualsIgnoreCaseOf(a, b); }
 
 bool StartsWithIgnoreCase(std::u16string_view s, std::u16string_view prefix) {
   return s.size() >= prefix.size() && EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
