@@ -1,13 +1,13 @@
 // In-memory and file streams.
 #include "common/stream.h"
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace brevis {
 

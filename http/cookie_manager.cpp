@@ -6,7 +6,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 #include "http/http_date.h"
 
 namespace brevis {
@@ -49,7 +49,7 @@ int PortNumber(std::u16string_view port) {
 }  // namespace
 
 Cookies::CookieDomainList& Cookies::LockCookieListByDomain(CookieAccess access) {
-  if (access == CookieAccess::caRead) {
+  if (access == caRead) {
     lock_.lock_shared();
   } else {
     lock_.lock();
@@ -58,7 +58,7 @@ Cookies::CookieDomainList& Cookies::LockCookieListByDomain(CookieAccess access) 
 }
 
 void Cookies::UnlockCookieListByDomain(CookieAccess access) {
-  if (access == CookieAccess::caRead) {
+  if (access == caRead) {
     lock_.unlock_shared();
   } else {
     lock_.unlock();
@@ -176,7 +176,7 @@ void CookieManager::AddCookie2(std::u16string_view cookie_text, const Uri& addre
 
 void CookieManager::PurgeExpiredCookies() {
   const auto now = std::chrono::system_clock::now();
-  auto& domains = cookieCollection_.LockCookieListByDomain(CookieAccess::caReadWrite);
+  auto& domains = cookieCollection_.LockCookieListByDomain(caReadWrite);
   for (auto d = domains.rbegin(); d != domains.rend(); ++d) {
     auto& cookies = d->cookies;
     for (std::size_t i = cookies.size(); i-- > 0;) {
@@ -189,14 +189,14 @@ void CookieManager::PurgeExpiredCookies() {
       }
     }
   }
-  cookieCollection_.UnlockCookieListByDomain(CookieAccess::caReadWrite);
+  cookieCollection_.UnlockCookieListByDomain(caReadWrite);
 }
 
 std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure_connection) {
   PurgeExpiredCookies();
   const std::u16string host = EffectiveHost(address.Host);
   std::vector<const NetscapeCookie*> taken;
-  auto& domains = cookieCollection_.LockCookieListByDomain(CookieAccess::caRead);
+  auto& domains = cookieCollection_.LockCookieListByDomain(caRead);
   for (const Cookies::DomainEntry& d : domains) {
     if (!DomainMatches(host, d.domain)) continue;
     for (auto e = d.cookies.rbegin(); e != d.cookies.rend(); ++e) {
@@ -214,7 +214,7 @@ std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure
     if (!list.empty()) list += u"; ";
     list += (*it)->Name + u"=" + (*it)->Value;
   }
-  cookieCollection_.UnlockCookieListByDomain(CookieAccess::caRead);
+  cookieCollection_.UnlockCookieListByDomain(caRead);
   return list;
 }
 
