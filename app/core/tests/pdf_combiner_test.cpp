@@ -1,0 +1,130 @@
+// Tests of PdfCombiner: the PDFs it writes are checked by qpdf and poppler, and pages coded ahead
+// must give the same file as pages read at combination time.
+#include "app/core/pdf_combiner.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/page_generator.h"
+#include "common/text.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string MaskedPdf(const fs::path& path) {
+  return std::regex_replace(ReadFile(path), std::regex(R"(\(D:[0-9]{14}\))"), "(D:)");
+}
+
+std::string ShellOutput(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[512];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+  ::pclose(pipe);
+  return out;
+}
+
+class PdfCombinerTest : public ::testing::Test {
+ protected:
+  PdfCombinerTest()
+      : dir_(fs::temp_directory_path() /
+             ("pdf_combiner_test_" + std::to_string(::getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    const PageGenerator pages("200710038426", 3);
+    for (int p = 1; p <= 3; ++p) pages.WriteTiff(p, Page(p));
+  }
+  ~PdfCombinerTest() override { fs::remove_all(dir_); }
+
+  std::string Page(int p) const {
+    return (dir_ / ("gk_00000" + std::to_string(p) + ".tif")).string();
+  }
+
+  // Combines the three pages into `name` as the combination does.
+  fs::path Combine(PdfCombiner& combiner, const std::string& name) const {
+    const fs::path pdf = dir_ / name;
+    combiner.BeginDoc(Utf8ToUtf16(pdf.string()));
+    for (int p = 1; p <= 3; ++p) {
+      if (p > 1) combiner.AddPage();
+      combiner.AddTiffFromFile(Utf8ToUtf16(Page(p)));
+    }
+    combiner.EndDoc();
+    return pdf;
+  }
+
+  void PrepareAll(PdfCombiner& combiner) const {
+    std::vector<std::thread> threads;
+    for (int p = 1; p <= 3; ++p) {
+      threads.emplace_back([&combiner, this, p] { combiner.PreparePage(Utf8ToUtf16(Page(p))); });
+    }
+    for (std::thread& thread : threads) thread.join();
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(PdfCombinerTest, WritesOneGroup4PagePerFileWithTheDocumentsInfo) {
+  PdfCombiner combiner;
+  const fs::path pdf = Combine(combiner, "read.pdf");
+  EXPECT_EQ(std::system(("qpdf --check " + pdf.string() + " >/dev/null 2>&1").c_str()), 0);
+  const std::string info = ShellOutput("pdfinfo " + pdf.string());
+  EXPECT_NE(info.find("Title:           Tavish Presented\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Author:          Tavish\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Keywords:        brevis pdf document\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Pages:           3\n"), std::string::npos) << info;
+  // The pages' images are one-bit Group 4 images as wide as the page files.
+  const std::string images = ShellOutput("pdfimages -list " + pdf.string());
+  EXPECT_TRUE(std::regex_search(images, std::regex(R"(2480\s+\d+\s+gray\s+1\s+1\s+ccitt)")))
+      << images;
+}
+
+TEST_F(PdfCombinerTest, PagesPreparedAheadGiveTheSameFile) {
+  PdfCombiner combiner;
+  const fs::path read = Combine(combiner, "read.pdf");
+  PrepareAll(combiner);
+  const fs::path prepared = Combine(combiner, "prepared.pdf");
+  EXPECT_EQ(MaskedPdf(prepared), MaskedPdf(read));
+
+  // Pages replaced after they were prepared are read again.
+  PrepareAll(combiner);
+  const PageGenerator other("201910987654", 3);
+  other.WriteTiff(2, Page(2));
+  other.WriteTiff(3, Page(3));
+  const fs::path changed = Combine(combiner, "changed.pdf");
+  PdfCombiner fresh;
+  EXPECT_EQ(MaskedPdf(changed), MaskedPdf(Combine(fresh, "fresh.pdf")));
+  EXPECT_NE(MaskedPdf(changed), MaskedPdf(read));
+}
+
+TEST_F(PdfCombinerTest, APageThatIsNoTiffFailsWhenCombinedNotWhenPrepared) {
+  std::ofstream(Page(2), std::ios::trunc) << "<html>busy</html>";
+  PdfCombiner combiner;
+  PrepareAll(combiner);
+  combiner.BeginDoc(Utf8ToUtf16((dir_ / "broken.pdf").string()));
+  combiner.AddTiffFromFile(Utf8ToUtf16(Page(1)));
+  combiner.AddPage();
+  EXPECT_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(2))), std::exception);
+  EXPECT_FALSE(fs::exists(dir_ / "broken.pdf"));
+}
+
+}  // namespace
+}  // namespace brevis
