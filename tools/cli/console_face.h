@@ -35,7 +35,11 @@ class ConsoleFace final : public MainFormFace {
   const std::vector<std::string>& Messages() const { return messages_; }
   // The open-PDF picture is uncovered.
   bool PdfAvailable() const { return !pdfCovered_; }
-  void SetProgressListener(ProgressListener listener) { listener_ = std::move(listener); }
+  // Also forgets the bars' maximums, so that a new listener hears only of bars set up after it.
+  void SetProgressListener(ProgressListener listener) {
+    listener_ = std::move(listener);
+    maximum_[prbDownload] = maximum_[prbCombine] = 0;
+  }
 
   CallQueue window;
 

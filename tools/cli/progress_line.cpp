@@ -30,7 +30,8 @@ void ProgressLine::Update(ProgressBar bar, int position, int maximum) {
   maximum_[bar] = maximum;
   if (maximum <= 0) return;
   if (terminal_) {
-    Draw();
+    // Both bars get their range together; the line is drawn once both have one.
+    if (maximum_[prbDownload] > 0 && maximum_[prbCombine] > 0) Draw();
     return;
   }
   if (bar == prbDownload && new_range) {

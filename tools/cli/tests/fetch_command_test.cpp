@@ -132,9 +132,10 @@ class FetchCommandTest : public ::testing::Test {
 
   // The shell command that runs "fetch" with `args` against `mirror`, into `repo`.
   std::string FetchCommand(const Mirror& mirror, const std::string& args, const fs::path& repo) {
-    return "BREVISFETCH_SERVER=" + mirror.Base() + " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() +
-           " " + BREVISFETCH_CLI + " fetch " + args + " --repo " + repo.string() + " >" +
-           (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
+    return "env BREVISFETCH_SERVER=" + mirror.Base() +
+           " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() + " " + BREVISFETCH_CLI + " fetch " +
+           args + " --repo " + repo.string() + " >" + (dir_ / "out").string() + " 2>" +
+           (dir_ / "err").string();
   }
   CliRun Fetch(const Mirror& mirror, const std::string& args, const fs::path& repo) {
     CliRun run;
@@ -291,6 +292,7 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
+  ASSERT_TRUE(fs::exists(folder));
   const std::size_t kept = PageFiles(folder);
   ASSERT_GE(kept, 10u);
   ASSERT_LT(kept, 50u);
