@@ -5,7 +5,7 @@
 #include <QMessageBox>
 #include <QString>
 
-namespace brevis {
+namespace brevis::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   // The lower-case name names the data folder; the title is what the user sees.
@@ -34,4 +34,4 @@ void Application::ShowException(const std::exception& error) {
   QMessageBox::critical(activeWindow(), applicationDisplayName(), QString::fromUtf8(error.what()));
 }
 
-}  // namespace brevis
+}  // namespace brevis::gui

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <exception>
 
-namespace brevis {
+namespace brevis::gui {
 
 class Application final : public QApplication {
  public:
@@ -18,4 +18,4 @@ class Application final : public QApplication {
   static void ShowException(const std::exception& error);
 };
 
-}  // namespace brevis
+}  // namespace brevis::gui

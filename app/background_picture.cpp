@@ -5,7 +5,7 @@
 #include <QPixmap>
 #include <QWindow>
 
-namespace brevis {
+namespace brevis::gui {
 
 BackgroundPicture::BackgroundPicture(const QString& resource, QWidget* parent) : QLabel(parent) {
   const QPixmap image(resource);
@@ -39,4 +39,4 @@ void BackgroundPicture::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) dragging_ = false;
 }
 
-}  // namespace brevis
+}  // namespace brevis::gui

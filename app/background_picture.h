@@ -6,7 +6,7 @@
 #include <QPoint>
 #include <QString>
 
-namespace brevis {
+namespace brevis::gui {
 
 class BackgroundPicture final : public QLabel {
  public:
@@ -24,4 +24,4 @@ class BackgroundPicture final : public QLabel {
   QPoint grabOffset_;
 };
 
-}  // namespace brevis
+}  // namespace brevis::gui

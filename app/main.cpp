@@ -1,8 +1,7 @@
 // brevisfetch: the program start. Builds the application and its one window, joins the window to
-// the core and runs the event loop until exit.
+// the core, runs the start-up and then the event loop until exit.
 #include <QCoreApplication>
 #include <exception>
-#include <memory>
 
 #include "app/application.h"
 #include "app/form_wiring.h"
@@ -10,16 +9,16 @@
 #include "app/root_dir.h"
 
 int main(int argc, char** argv) {
-  brevis::Application application(argc, argv);
-  brevis::MainForm form;
-  std::unique_ptr<brevis::FormWiring> wiring;
+  brevis::gui::Application application(argc, argv);
+  brevis::gui::MainForm form;
+  brevis::gui::FormWiring wiring(
+      form, brevis::gui::ChooseRootDir(QCoreApplication::applicationDirPath()));
   try {
-    wiring = std::make_unique<brevis::FormWiring>(
-        form, brevis::ChooseRootDir(QCoreApplication::applicationDirPath()));
+    wiring.Start();
   } catch (const std::exception& error) {
     // A failed start-up is reported and the window opens all the same.
-    brevis::Application::ShowException(error);
+    brevis::gui::Application::ShowException(error);
   }
   form.show();
-  return brevis::Application::exec();
+  return brevis::gui::Application::exec();
 }

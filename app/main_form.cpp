@@ -20,7 +20,7 @@
 #include "app/background_picture.h"
 #include "app/picture.h"
 
-namespace brevis {
+namespace brevis::gui {
 namespace {
 
 // Pixels of this colour in the background picture lie outside the panel and are cut away.
@@ -221,4 +221,4 @@ void MainForm::SetShellOpener(std::function<void(const QUrl&)> opener) {
   shellOpener_ = std::move(opener);
 }
 
-}  // namespace brevis
+}  // namespace brevis::gui

@@ -11,7 +11,7 @@
 class QLineEdit;
 class QProgressBar;
 
-namespace brevis {
+namespace brevis::gui {
 
 class BackgroundPicture;
 class Picture;
@@ -93,4 +93,4 @@ class MainForm final : public QWidget {
   std::function<void(const QUrl&)> shellOpener_;
 };
 
-}  // namespace brevis
+}  // namespace brevis::gui

@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 
-namespace brevis {
+namespace brevis::gui {
 
 Picture::Picture(const QString& resource, bool clickable, QWidget* parent)
     : QLabel(parent), clickable_(clickable) {
@@ -34,4 +34,4 @@ void Picture::mouseDoubleClickEvent(QMouseEvent* event) {
   mousePressEvent(event);
 }
 
-}  // namespace brevis
+}  // namespace brevis::gui

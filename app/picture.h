@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QString>
 
-namespace brevis {
+namespace brevis::gui {
 
 class Picture final : public QLabel {
   Q_OBJECT
@@ -30,4 +30,4 @@ class Picture final : public QLabel {
   bool pressed_ = false;
 };
 
-}  // namespace brevis
+}  // namespace brevis::gui

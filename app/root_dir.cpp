@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-namespace brevis {
+namespace brevis::gui {
 namespace {
 
 // True when a file can be made in `dir`. Asked by trying, since permission bits say nothing
@@ -29,4 +29,4 @@ QString ChooseRootDir(const QString& executableDir) {
   return QDir::cleanPath(data + QStringLiteral("/repo"));
 }
 
-}  // namespace brevis
+}  // namespace brevis::gui

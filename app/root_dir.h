@@ -4,7 +4,7 @@
 
 #include <QString>
 
-namespace brevis {
+namespace brevis::gui {
 
 // Returns the repository folder, without a trailing separator:
 // 1. the value of the environment variable BREVISFETCH_REPO, when it is set and not empty;
@@ -13,4 +13,4 @@ namespace brevis {
 // Creates the folder of case 2 when it is missing; the others are left to the caller to make.
 QString ChooseRootDir(const QString& executableDir);
 
-}  // namespace brevis
+}  // namespace brevis::gui

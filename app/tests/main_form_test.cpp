@@ -22,7 +22,7 @@
 
 #include "app/application.h"
 
-namespace brevis {
+namespace brevis::gui {
 namespace {
 
 using Indicator = MainForm::Indicator;
@@ -322,4 +322,4 @@ TEST_F(MainFormTest, CallsFromAWorkerRunOnTheWindowsThread) {
 }
 
 }  // namespace
-}  // namespace brevis
+}  // namespace brevis::gui

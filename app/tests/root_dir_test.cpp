@@ -8,7 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-namespace brevis {
+namespace brevis::gui {
 namespace {
 
 class RootDirTest : public ::testing::Test {
@@ -60,4 +60,4 @@ TEST_F(RootDirTest, TheEnvironmentOverridesBoth) {
 }
 
 }  // namespace
-}  // namespace brevis
+}  // namespace brevis::gui
