@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QString>
+#include <stdexcept>
 
 namespace brevis::gui {
 
@@ -20,14 +21,19 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
+  bool result = false;
+  ReportErrors([&] { result = QApplication::notify(receiver, event); });
+  return result;
+}
+
+void Application::ReportErrors(const std::function<void()>& handler) {
   try {
-    return QApplication::notify(receiver, event);
+    handler();
   } catch (const std::exception& error) {
     ShowException(error);
   } catch (...) {
     ShowException(std::runtime_error("Unknown error."));
   }
-  return false;
 }
 
 void Application::ShowException(const std::exception& error) {

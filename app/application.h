@@ -1,9 +1,10 @@
-// Application: the program's QApplication. An error that escapes an event handler is shown as
-// the standard error report (a message box with the error's text) and the event loop goes on.
+// Application: the program's QApplication and its standard error report: an error that escapes
+// a handler is shown in a message box with the error's text, and the event loop goes on.
 #pragma once
 
 #include <QApplication>
 #include <exception>
+#include <functional>
 
 namespace brevis::gui {
 
@@ -12,10 +13,14 @@ class Application final : public QApplication {
   // Sets the application's title "BREVISFETCH", its icon and its data-folder name.
   Application(int& argc, char** argv);
 
+  // The last resort for an error thrown through Qt's own code, which is not built to pass
+  // exceptions on: handlers of ours catch theirs with ReportErrors before that happens.
   bool notify(QObject* receiver, QEvent* event) override;
 
   // The standard error report: a stop box captioned with the application's title.
   static void ShowException(const std::exception& error);
+  // Runs `handler`; an error it throws is shown with ShowException and goes no further.
+  static void ReportErrors(const std::function<void()>& handler);
 };
 
 }  // namespace brevis::gui

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "app/application.h"
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
 #include "app/core/main_form_face.h"
@@ -62,7 +63,7 @@ class QtFace final : public MainFormFace {
   }
   void RunOnWindowThread(std::function<void()> call) override {
     form_.RunOnWindowThread([alive = alive_, call = std::move(call)] {
-      if (*alive) call();
+      if (*alive) Application::ReportErrors(call);
     });
   }
 
@@ -74,6 +75,10 @@ class QtFace final : public MainFormFace {
   MainForm& form_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
+
+// The PDF writer behind the combination. None is joined to this build yet: without one the core
+// reports every combination as failed and leaves the open-PDF picture covered.
+std::unique_ptr<Combiner> MakeCombiner() { return nullptr; }
 
 MainFormSettings SettingsFor(const QString& rootDir) {
   MainFormSettings settings;
@@ -88,7 +93,7 @@ MainFormSettings SettingsFor(const QString& rootDir) {
 
 struct FormWiring::Core {
   Core(MainForm& form, const QString& rootDir)
-      : face(form), logic(face, nullptr, SettingsFor(rootDir)) {}
+      : face(form), logic(face, MakeCombiner(), SettingsFor(rootDir)) {}
 
   // The face outlives the logic: the logic's destructor may still hand calls to it.
   QtFace face;
@@ -104,14 +109,17 @@ FormWiring::FormWiring(MainForm& form, QString rootDir)
 
   brevis::MainForm& logic = core_->logic;
   QObject* context = &core_->context;
-  QObject::connect(&form, &MainForm::ApnChanged, context,
-                   [&form, &logic] { logic.edtApnChange(form.EntryText().toStdU16String()); });
-  QObject::connect(&form, &MainForm::DownloadClicked, context,
-                   [&logic] { logic.btnDownloadClick(); });
-  QObject::connect(&form, &MainForm::GkClicked, context, [&logic] { logic.btnGkClick(); });
-  QObject::connect(&form, &MainForm::UpdateClicked, context, [&logic] { logic.btnUpdateClick(); });
-  QObject::connect(&form, &MainForm::WebsiteClicked, context,
-                   [&logic] { logic.btnWebsiteClick(); });
+  // Each handler reports its own errors, so that none is thrown through Qt.
+  const auto handle = [&form, context](void (MainForm::*signal)(), std::function<void()> handler) {
+    QObject::connect(&form, signal, context,
+                     [handler = std::move(handler)] { Application::ReportErrors(handler); });
+  };
+  handle(&MainForm::ApnChanged,
+         [&form, &logic] { logic.edtApnChange(form.EntryText().toStdU16String()); });
+  handle(&MainForm::DownloadClicked, [&logic] { logic.btnDownloadClick(); });
+  handle(&MainForm::GkClicked, [&logic] { logic.btnGkClick(); });
+  handle(&MainForm::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
+  handle(&MainForm::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
   // Exit only ends the event loop; a running download is stopped when the core goes.
   QObject::connect(&form, &MainForm::ExitClicked, qApp, &QApplication::quit, Qt::QueuedConnection);
 }

@@ -279,8 +279,9 @@ TEST_F(MainFormTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
 }
 
 TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
-  QObject::connect(&form_, &MainForm::UpdateClicked,
-                   [] { throw std::runtime_error("Cannot create directory."); });
+  QObject::connect(&form_, &MainForm::UpdateClicked, [] {
+    Application::ReportErrors([] { throw std::runtime_error("Cannot create directory."); });
+  });
   int reports = 0;
   for (int i = 0; i < 2; ++i) {
     AnswerNextBox(
