@@ -83,7 +83,7 @@ MainForm::MainForm(QWidget* parent)
   imgBg_->setObjectName(QStringLiteral("imgBg"));
   imgValid_ = MakePicture("imgValid", "valid.png", false, this, 313, 74);
   imgNotValid_ = MakePicture("imgNotValid", "not_valid.png", false, this, 313, 74);
-  imgNotValid_->hide();
+  imgNotValid_->hide();  // the tick shows until a number has been recognised
   btnDownload_ = MakePicture("btnDownload", "download.png", true, this, 343, 75);
   btnGk_ = MakePicture("btnGk", "gk.png", true, this, 138, 158);
   imgGk_ = MakePicture("imgGk", "gk_grey.png", false, this, 138, 158);
@@ -114,8 +114,7 @@ MainForm::MainForm(QWidget* parent)
   edtApn_->setFocus();
 
   // The surround of the panel is not part of the window.
-  const QPixmap background(QStringLiteral(":/brevisfetch/background.png"));
-  setMask(background.createMaskFromColor(kTransparentColour, Qt::MaskInColor));
+  setMask(imgBg_->pixmap().createMaskFromColor(kTransparentColour, Qt::MaskInColor));
 
   if (const QScreen* screen = this->screen(); screen != nullptr) {
     move(screen->availableGeometry().center() - rect().center());
