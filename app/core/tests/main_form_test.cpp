@@ -594,6 +594,7 @@ TEST_F(MainFormTest, ResumeKeepsWholePagesAndFetchesTheRest) {
   std::ofstream(folder / "gk_000003.tif") << "<html>busy</html>";
   std::ofstream(folder / "gk_000004.tif.part-a1B2c3", std::ios::binary)
       << test::TiffSample(4).substr(0, 20);
+  std::ofstream(folder / "notes.part-1") << "not a page";
 
   MirrorSays(u"6\t" + PageBase());
   Download(u"CN200710038426");
@@ -603,6 +604,7 @@ TEST_F(MainFormTest, ResumeKeepsWholePagesAndFetchesTheRest) {
   EXPECT_EQ(server_.Count("/pages/CN/000006.tif"), 1u);
   EXPECT_EQ(PageRequests(), 3u);
   EXPECT_FALSE(fs::exists(folder / "gk_000004.tif.part-a1B2c3"));
+  EXPECT_TRUE(fs::exists(folder / "notes.part-1"));
   // Kept pages keep their bytes; the combination takes all six, in order.
   EXPECT_EQ(log_->pageBytes, (std::vector<std::string>{
                                  test::TiffSample(101), test::TiffSample(102), test::TiffSample(3),
