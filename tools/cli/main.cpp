@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
 #ifdef BREVISFETCH_HAVE_HTTP
   brevis::cli::AddGetCommand(app);
 #endif
+#ifdef BREVISFETCH_HAVE_PDF
+  brevis::cli::AddCombineCommand(app);
+#endif
 
   try {
     app.parse(argc, argv);
