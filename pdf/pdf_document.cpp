@@ -525,20 +525,19 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
     page->ShowImage(index, 0, 0, page->Width(), page->Height(), 0);
     return;
   }
-  // Slices are placed top down, each one starting on the last row of the one above.
-  int32_t y = 0;
+  // Slices are placed top down, each one starting exactly where its first row (the last row of
+  // the slice above) lies in the whole image, so that the slices join without a seam. Rounding
+  // the offset to whole page units instead would let each slice cover several rows of the one
+  // above and shift the rest of the page up.
+  const long double width =
+      paintType == tptResizePage ? static_cast<long double>(image.width) : page->Width();
+  const long double scale = width / image.width;
+  int32_t first = 0;
   for (TiffSlice& slice : image.slices) {
     const int32_t rows = slice.rows;
     const int32_t index = add(slice);
-    if (paintType == tptResizePage) {
-      page->ShowImage(index, 0, y, image.width, rows, 0);
-      y += rows - 1;
-    } else {
-      const long double width = page->Width();
-      const long double height = width / image.width * rows;
-      page->ShowImage(index, 0, y, width, height, 0);
-      y += static_cast<int32_t>(std::trunc(height - 1));
-    }
+    page->ShowImage(index, 0, scale * first, width, scale * rows, 0);
+    first += rows - 1;
   }
 }
 

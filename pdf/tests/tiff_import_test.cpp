@@ -96,11 +96,12 @@ TEST_F(TiffImportTest, A4PageScaledToThePageWidthInThreeSlices) {
                                   test::FaxCoding::kGroup4),
               std::vector<uint8_t>(begin, begin + rows[i] * stride));
   }
-  // At y 0, 286 and 572 from the top, 595 wide and 287.9, 287.9 and 266.3 high.
+  // 595 wide and 287.9, 287.9 and 266.3 high, each slice where its first row lies in the whole
+  // image scaled to 595 units: y 0, 1199 and 2398 times 595 / 2480 (287.66 and 575.32).
   EXPECT_EQ(Placements(document),
             (std::vector<std::string>{"1 0 0 1 0 554.1 cm", "595 0 0 287.9 0 0 cm",
-                                      "1 0 0 1 0 268.1 cm", "595 0 0 287.9 0 0 cm",
-                                      "1 0 0 1 0 3.69 cm", "595 0 0 266.31 0 0 cm"}));
+                                      "1 0 0 1 0 266.43 cm", "595 0 0 287.9 0 0 cm",
+                                      "1 0 0 1 0 0.36 cm", "595 0 0 266.31 0 0 cm"}));
 }
 
 TEST_F(TiffImportTest, ResizePageGivesThePageTheImageSize) {

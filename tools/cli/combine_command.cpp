@@ -19,8 +19,8 @@ namespace {
 
 struct CombineOptions {
   std::string output;
-  PdfImageCompressionType compression = icCCITT42;
-  TiffPaintType fit = tptResizeImage;
+  std::string compression = "g4";
+  std::string fit = "width";
   std::vector<std::string> pages;
 };
 
@@ -55,11 +55,18 @@ void RunCombine(const CombineOptions& options) {
   document.SetAutoLaunch(false);
   document.SetFileName(options.output);
   document.BeginDoc(false);
+  const std::map<std::string, PdfImageCompressionType> codings = {{"g4", icCCITT42},
+                                                                  {"g3-1d", icCCITT31},
+                                                                  {"g3-2d", icCCITT32},
+                                                                  {"flate", icFlate},
+                                                                  {"jpeg", icJpeg}};
+  const PdfImageCompressionType compression = codings.at(options.compression);
+  const TiffPaintType fit = options.fit == "page" ? tptResizePage : tptResizeImage;
   std::size_t done = 0;
   try {
     ProgressBar bar(options.pages.size());
     bar.Update(0);
-    document.AddTiffFiles(options.pages, options.compression, options.fit, [&](std::size_t count) {
+    document.AddTiffFiles(options.pages, compression, fit, [&](std::size_t count) {
       done = count;
       bar.Update(count);
     });
@@ -81,22 +88,17 @@ void AddCombineCommand(CLI::App& app) {
   combine->add_option("-o,--output", options->output, "PDF file to write")
       ->type_name("OUT.pdf")
       ->required();
-  const std::map<std::string, PdfImageCompressionType> codings = {{"g4", icCCITT42},
-                                                                  {"g3-1d", icCCITT31},
-                                                                  {"g3-2d", icCCITT32},
-                                                                  {"flate", icFlate},
-                                                                  {"jpeg", icJpeg}};
   combine->add_option("--compression", options->compression, "Coding of the page images")
-      ->transform(CLI::CheckedTransformer(codings, CLI::ignore_case))
-      ->default_str("g4");
-  const std::map<std::string, TiffPaintType> fits = {{"width", tptResizeImage},
-                                                     {"page", tptResizePage}};
+      ->type_name("CODING")
+      ->check(CLI::IsMember({"g4", "g3-1d", "g3-2d", "flate", "jpeg"}))
+      ->capture_default_str();
   combine
       ->add_option("--fit", options->fit,
-                   "width: scale each image to an A4 page's width; page: size each page to its "
+                   "width: scale each image to the A4 page's width; page: size each page to its "
                    "image, one point per pixel")
-      ->transform(CLI::CheckedTransformer(fits, CLI::ignore_case))
-      ->default_str("width");
+      ->type_name("FIT")
+      ->check(CLI::IsMember({"width", "page"}))
+      ->capture_default_str();
   combine->add_option("PAGE", options->pages, "TIFF page files, in page order")
       ->type_name("PAGE.tif")
       ->required();
