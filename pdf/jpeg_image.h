@@ -19,10 +19,10 @@ class JpegImage {
   // Compresses the bitmap (any pixel format; indexed pixels through their palette) as a
   // three-component baseline JPEG at `quality` (1 to 100, clamped).
   static JpegImage FromBitmap(const Bitmap& bitmap, int quality);
-  // Reads a JPEG file. Data in one or four components (grey or CMYK) is decoded and compressed
-  // again in three components at `quality`, so that the data always matches DeviceRGB; three-
-  // component data is kept as it is. Throws "Cannot open file "<path>"." and "Invalid JPEG
-  // data.".
+  // Reads a JPEG file. Three-component data is kept as it is; grey data is decoded and compressed
+  // again in three components at `quality`, so that the data always matches DeviceRGB. Throws
+  // "Cannot open file "<path>"." and "Invalid JPEG data." (also for data libjpeg cannot turn
+  // into RGB, such as CMYK).
   static JpegImage LoadFromFile(const std::string& path, int quality);
   // The same for JPEG data held in memory.
   static JpegImage FromData(std::vector<uint8_t> data, int quality);
