@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
 #include "app/core/main_form_face.h"
+#include "app/core/pdf_combiner.h"
 #include "app/main_form.h"
 
 namespace brevis::gui {
@@ -76,9 +78,8 @@ class QtFace final : public MainFormFace {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// The PDF writer behind the combination. None is joined to this build yet: without one the core
-// reports every combination as failed and leaves the open-PDF picture covered.
-std::unique_ptr<Combiner> MakeCombiner() { return nullptr; }
+// The PDF writer behind the combination.
+std::unique_ptr<Combiner> MakeCombiner() { return std::make_unique<PdfCombiner>(); }
 
 MainFormSettings SettingsFor(const QString& rootDir) {
   MainFormSettings settings;

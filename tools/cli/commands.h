@@ -19,4 +19,7 @@ void AddLookupCommand(CLI::App& app);
 // Adds "fetch".
 void AddFetchCommand(CLI::App& app);
 
+// Adds "combine".
+void AddCombineCommand(CLI::App& app);
+
 }  // namespace brevis::cli

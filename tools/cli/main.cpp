@@ -14,9 +14,8 @@ int main(int argc, char** argv) {
   brevis::cli::AddCipherCommands(app);
   brevis::cli::AddGetCommand(app);
   brevis::cli::AddLookupCommand(app);
-#ifdef BREVISFETCH_HAVE_FETCH
   brevis::cli::AddFetchCommand(app);
-#endif
+  brevis::cli::AddCombineCommand(app);
 
   try {
     app.parse(argc, argv);
