@@ -683,6 +683,40 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
   }
 }
 
+TEST_F(MainFormTest, ClosingMidDownloadEndsTheWorkersAfterTheirPage) {
+  // Every page is held back until the form is being destroyed, so that the destructor meets five
+  // workers each in the middle of a fetch.
+  std::mutex lock;
+  std::condition_variable changed;
+  int fetching = 0;
+  bool released = false;
+  SetPageHook([&](int, test::Reply&) {
+    std::unique_lock<std::mutex> guard(lock);
+    ++fetching;
+    changed.notify_all();
+    changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
+  });
+  MirrorSays(u"50\t" + PageBase());
+  form_->edtApnChange(u"CN200710038426");
+  form_->btnDownloadClick();
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return fetching == 5; }));
+  }
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard<std::mutex> guard(lock);
+    released = true;
+    changed.notify_all();
+  });
+  form_.reset();
+  release.join();
+
+  // The calls the workers handed over belong to the destroyed form and are not run.
+  EXPECT_EQ(PageRequests(), 5u);
+  EXPECT_TRUE(log_->calls.empty());
+}
+
 TEST_F(MainFormTest, CombinationErrorIsReportedOnceWithoutFetchingAgain) {
   log_->failOn = "tiff gk_000002.tif";
   MirrorSays(u"3\t" + PageBase());
