@@ -336,6 +336,26 @@ TEST(MatcherTest, LoopStackHoldsTenLoops) {
   }
 }
 
+// Former bugs: an escaped NUL compiles to an empty literal, which never matches. It was
+// taken as the text every match must contain, and the scan for it read past the subject.
+TEST(MatcherTest, EmptyLiteralIsNeverRequiredText) {
+  const std::u16string kPatterns[] = {u".*\\x00", u"a*\\x{0}", u"\\S*()\\x{}"};
+  for (const std::u16string& pattern : kPatterns) {
+    SCOPED_TRACE(U8(pattern));
+    Pattern p;
+    p.SetExpression(pattern);
+    EXPECT_EQ(U8(p.Dump()).find("must have"), std::string::npos);
+    // Subjects of every length around the scan's block sizes; a fresh engine copies each into
+    // a buffer of its exact size, so that the sanitizer build catches a read past it.
+    for (size_t len = 0; len <= 40; ++len) {
+      Pattern fresh;
+      fresh.SetExpression(pattern);
+      const std::u16string subject = Repeated(u"abcdefghijklmnop", len).substr(0, len);
+      EXPECT_FALSE(fresh.Exec(subject)) << len;
+    }
+  }
+}
+
 TEST(MatcherTest, DefaultInvertCase) {
   struct InvertCase {
     char16_t in;
