@@ -215,8 +215,7 @@ void HttpClient::SendRequest() {
 }
 
 void HttpClient::EnsureConnected() {
-  if (!response_.KeepAlive || connectionSpoiled_) DropConnection();
-  connectionSpoiled_ = false;
+  if (!response_.KeepAlive) DropConnection();
   CheckForGracefulDisconnect(false);
   if (!Connected()) {
     SetIPVersion(url_.IPVersion);
@@ -458,11 +457,8 @@ std::int64_t HttpClient::ReadChunkSize() {
   size = size.substr(0, size.find(u' '));
   size = size.substr(0, size.find(u';'));
   const auto value = ascii::ParseHex64(ascii::Trim(size));
-  if (!value) {
-    // Not a size: the body ends here, but the connection no longer knows where it stands.
-    connectionSpoiled_ = true;
-    return 0;
-  }
+  // Anything else means the body is corrupted or cut: never take what came so far for all of it.
+  if (!value) throw HttpResponseError("Chunk size line is not a hexadecimal number.");
   return *value;
 }
 
@@ -490,7 +486,10 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
       } else {
         io.Discard(size);
       }
-      ReadHeaderLine();
+      // The chunk's data ends with an empty line; other text there means the size was wrong.
+      if (!ReadHeaderLine().empty()) {
+        throw HttpResponseError("Chunk data is not followed by a line end.");
+      }
       size = ReadChunkSize();
     }
     // Trailer lines, if any, up to the empty line that ends the body.
@@ -520,7 +519,6 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
 }
 
 bool HttpClient::ComputeKeepAlive() {
-  if (connectionSpoiled_) return false;
   if (!Connected()) return false;
   auto says = [](std::u16string_view value, std::u16string_view word) {
     return ascii::EqualsIgnoreCase(ascii::Trim(value), word);

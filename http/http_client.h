@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/stream.h"
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
 #include "http/http_date.h"
-#include "common/stream.h"
 #include "http/tcp_client.h"
 #include "http/uri.h"
 
@@ -147,8 +147,6 @@ class HttpClient : public TcpClientBase {
   std::unique_ptr<CookieManager> cookieManager_;
   // IP version of the open connection, to drop it when an address needs the other one.
   brevis::IPVersion connectedIPVersion_ = brevis::IPVersion::ivIPv4;
-  // Set when a body ended in a way that leaves the connection's position unknown.
-  bool connectionSpoiled_ = false;
 };
 
 }  // namespace brevis

@@ -135,10 +135,6 @@ const BodyCase kBodyCases[] = {
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n"
      "X-Trailer: 1\r\n\r\n",
      "ok"},
-    {"chunk size not hexadecimal",
-     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n"
-     "zz\r\n\r\n",
-     "ok"},
     // Interim answers and statuses without a body.
     {"100 continue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
      "ok"},
@@ -236,6 +232,20 @@ TEST(HttpClientTest, FailuresAndStatusDecisions) {
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       {"short chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nhello",
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
+      // A corrupted chunked body fails; what came before the damage is never the whole body.
+      {"chunk size not hexadecimal",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\n"
+       "world\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"negative chunk size",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"empty chunk size line",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"chunk longer than its size",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk data is not followed by a line end."},
       {"no last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n",
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       // Limits.
