@@ -111,11 +111,17 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
     do {
       ApplyRequestURL();
       SendRequest();
-      do {
+      for (int interim = 0;; ++interim) {
         response_.ResponseText = ReadHeaderLine();
         RetrieveHeaders();
         StoreResponseCookies();
-      } while (response_.ResponseCode() == 100);
+        if (response_.ResponseCode() != 100) break;
+        // A peer that never stops sending interim answers must not keep the fetch forever.
+        if (interim == kMaxInterimResponses) {
+          throw HttpResponseError("Response has more than " + std::to_string(kMaxInterimResponses) +
+                                  " interim answers.");
+        }
+      }
       step = ProcessResponse(ignore_replies);
     } while (step != HttpNextStep::nsDone);
   } catch (...) {

@@ -91,6 +91,8 @@ class HttpClient : public TcpClientBase {
   // Largest body (Content-Length, chunk size or sum of chunks) a fetch accepts: a page never
   // needs more, and a hostile length must not make the client allocate it.
   static constexpr std::int64_t kMaxBodySize = std::int64_t{256} << 20;
+  // Most interim ("100 Continue") answers a fetch reads before the final one.
+  static constexpr int kMaxInterimResponses = 32;
 
   HttpClient();
   ~HttpClient() override;

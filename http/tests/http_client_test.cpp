@@ -163,6 +163,19 @@ TEST(HttpClientTest, AcceptsExactlyMaxHeaderLines) {
   RunBodyCase({"255 header lines", response, "ok"}, false);
 }
 
+// `count` interim answers, each setting a cookie, then a final 200 with the body "ok".
+std::string InterimAnswers(int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    out += "HTTP/1.1 100 Continue\r\nSet-Cookie: c" + std::to_string(i) + "=1\r\n\r\n";
+  }
+  return out + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+}
+
+TEST(HttpClientTest, AcceptsThirtyTwoInterimAnswers) {
+  RunBodyCase({"32 interim answers", InterimAnswers(32), "ok"}, false);
+}
+
 TEST(HttpClientTest, Status204DropsLateBytes) {
   // Late bytes within 100 ms after the header block are read and dropped up to the close.
   ScriptedPeer peer({PeerStep::ExpectUntil(kHead),
@@ -251,6 +264,8 @@ TEST(HttpClientTest, FailuresAndStatusDecisions) {
       // Limits.
       {"status line too long", "HTTP/1.1 200 " + std::string(16400, 'x') + "\r\n\r\n",
        Is<NetReadLnMaxLineLengthExceeded>(), "Max line length exceeded."},
+      {"33 interim answers", InterimAnswers(33), Is<HttpResponseError>(),
+       "Response has more than 32 interim answers."},
       {"256 header lines", ManyHeaderLines(255), Is<HttpResponseError>(),
        "Response header has more than 255 lines."},
       {"length over 256 MiB", "HTTP/1.1 200 OK\r\nContent-Length: 268435457\r\n\r\nabc",
