@@ -113,6 +113,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
       SendRequest();
       for (int interim = 0;; ++interim) {
         response_.ResponseText = ReadHeaderLine();
+        CheckStatusLine();
         RetrieveHeaders();
         StoreResponseCookies();
         if (response_.ResponseCode() != 100) break;
@@ -310,6 +311,14 @@ std::u16string HttpClient::ReadHeaderLine() {
   std::string line = io.ReadLn("\n", -1, -1);
   if (io.ReadLnTimedOut()) throw NetReadTimeout();
   return Widen(line);
+}
+
+void HttpClient::CheckStatusLine() const {
+  const std::u16string& line = response_.ResponseText;
+  if (ascii::Trim(line).empty()) throw HttpResponseError("Response status line is empty.");
+  if (response_.ResponseCode() == -1 && !ascii::StartsWithIgnoreCase(line, u"HTTP/")) {
+    throw HttpResponseError("Response status line is not HTTP: " + Narrow(line));
+  }
 }
 
 void HttpClient::RetrieveHeaders() {

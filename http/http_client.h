@@ -128,6 +128,9 @@ class HttpClient : public TcpClientBase {
   void EnsureConnected();
   void BuildAndSendRequest();
   std::u16string ReadHeaderLine();
+  // Fails for a status line that is empty, or that has no status code and is not HTTP at all,
+  // so that the failure says what happened instead of quoting nothing.
+  void CheckStatusLine() const;
   void RetrieveHeaders();
   void StoreResponseCookies();
   void AddRequestCookies();

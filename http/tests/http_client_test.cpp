@@ -237,6 +237,12 @@ TEST(HttpClientTest, FailuresAndStatusDecisions) {
        Is<HttpProtocolError>(), "HTTP/1.1 401 Unauthorized", 401},
       {"status without number", "HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n", Is<HttpProtocolError>(),
        "HTTP/1.1 OK", -1},
+      // Status lines that say nothing are described rather than quoted.
+      {"empty status line", "\r\n\r\n", Is<HttpResponseError>(), "Response status line is empty."},
+      {"blank status line", " \t\r\nContent-Length: 0\r\n\r\n", Is<HttpResponseError>(),
+       "Response status line is empty."},
+      {"status line not HTTP", "\x1b[2J\r\n\r\n", Is<HttpResponseError>(),
+       "Response status line is not HTTP: \x1b[2J"},
       // The peer ends the stream too early.
       {"closed before status", "", Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       {"closed inside status", "HTTP/1.1 200 OK", Is<NetConnClosedGracefully>(),
