@@ -34,6 +34,7 @@ struct MatchContext {
   // max_stack_bytes below the search's frame.
   size_t walk_stack_reserve = 0;
   size_t max_stack_bytes = 0;
+  int64_t step_budget = 0;  // steps per search (see Pattern::SearchBudget); below 1: no limit
 };
 
 // A stack of plain entries whose storage is kept between searches. Growing is out of line, so
@@ -78,7 +79,8 @@ class Matcher {
   void SetSubject(const char16_t* start, const char16_t* end);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
-  // match. Throws MatchError.
+  // match. Throws MatchError, with kErrorSearchBudgetExceeded's code when the search takes
+  // more than the context's step budget.
   bool Search(const char16_t* start);
 
   std::array<const char16_t*, kMaxGroups> startp{};
@@ -106,6 +108,8 @@ class Matcher {
   };
 
   void SetStackLimit();
+  // Takes `steps` from the search's budget; throws MatchError when it is used up.
+  void Charge(int64_t steps);
   bool Attempt(const char16_t* p);
   bool MatchPrim(const char16_t* scan);
   bool Walk(const char16_t* scan);
@@ -140,6 +144,7 @@ class Matcher {
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
   int max_depth_ = 0;
+  int64_t steps_left_ = 0;     // of the current search's budget
   uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
   int loop_idx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loop_stack_{};

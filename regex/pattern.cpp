@@ -197,6 +197,11 @@ void Pattern::Compile() {
   matcher_stale_ = true;
 }
 
+void Pattern::SetSearchBudget(int64_t steps) {
+  search_budget_ = steps;
+  matcher_stale_ = true;
+}
+
 bool Pattern::EnsureCompiled() {
   if (program_ != nullptr && modifiers_ != prog_modifiers_) DiscardProgram();
   if (program_ == nullptr) Compile();
@@ -245,6 +250,7 @@ bool Pattern::ExecPrim(int offset) {
     ctx.max_depth = kMaxWalkDepth;
     ctx.walk_stack_reserve = kWalkStackReserve;
     ctx.max_stack_bytes = kMaxWalkStackBytes;
+    ctx.step_budget = search_budget_;
     matcher.Reset(ctx);
     matcher_stale_ = false;
   }
@@ -462,6 +468,11 @@ std::u16string Pattern::ErrorMsg(int error_id) const {
       break;
     case kErrorNestingTooDeep:
       msg = "Pattern(exec): Match Nesting Too Deep (subject too long for this pattern)";
+      break;
+    case kErrorSearchBudgetExceeded:
+      msg =
+          "Pattern(exec): Search Step Budget Exceeded (pattern backtracks too much on this "
+          "subject)";
       break;
     case 2000:
       msg = "Pattern(misc): Bad p-code imported";

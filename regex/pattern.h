@@ -39,6 +39,11 @@ class PatternError : public std::runtime_error {
 // (Pattern::kMaxWalkDepth levels, or the calling thread's stack).
 inline constexpr int kErrorNestingTooDeep = 1016;
 
+// Execution error raised when a search has used up its step budget (Pattern::SearchBudget):
+// the pattern backtracks too much on this subject. A caller reading text it does not control
+// treats it as "no match".
+inline constexpr int kErrorSearchBudgetExceeded = 1017;
+
 // One engine object holds one pattern, its compiled program, one subject and the last match.
 // Not for use by two threads at once. Errors are reported through Error(), which by default
 // raises PatternError.
@@ -55,6 +60,11 @@ class Pattern {
   static constexpr int kMaxWalkDepth = 250000;
   static constexpr size_t kWalkStackReserve = size_t{256} << 10;
   static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
+  // Steps one search may take before it ends with kErrorSearchBudgetExceeded. A step is a node
+  // the walk visits, a count a repetition tries, or a unit a repetition or a skip to its
+  // look-ahead unit examines, so that the budget bounds the search's time whatever the
+  // pattern: ordinary patterns take a few steps per subject unit.
+  static constexpr int64_t kDefaultSearchBudget = 10'000'000;
 
   using InvertCaseFn = std::function<char16_t(char16_t)>;
   using ReplaceFn = std::function<std::u16string(Pattern&)>;
@@ -108,6 +118,11 @@ class Pattern {
   // Units at or above U+20AC unchanged; below, the upper-case mapping when it differs from
   // the unit, else the lower-case mapping.
   static char16_t InvertCaseFunction(char16_t ch);
+
+  // The step budget of each search (Exec, ExecPos, ExecNext, and each search of Replace and
+  // Split); a value below 1 means no limit.
+  int64_t SearchBudget() const { return search_budget_; }
+  void SetSearchBudget(int64_t steps);
 
   // Compiles the expression now (error 1003 without one).
   void Compile();
@@ -194,6 +209,7 @@ class Pattern {
   // GroupStart and GroupEnd read them.
   bool has_match_ = false;
 
+  int64_t search_budget_ = kDefaultSearchBudget;
   bool compiling_ = false;
   int compiler_error_pos_ = 0;
   int last_error_ = 0;

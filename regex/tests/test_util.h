@@ -1,6 +1,7 @@
 // Helpers shared by the pattern engine's tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,16 @@
 namespace brevis::test {
 
 inline std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
+
+// The code of the PatternError that f raises; 0 when it raises none.
+inline int ErrorCodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const PatternError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
 
 // Opcode names and operands of a compiled pattern, positions and links left out:
 // "BRANCH BOL EXACTLY(ab) END".
