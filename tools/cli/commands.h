@@ -13,4 +13,7 @@ void AddCipherCommands(CLI::App& app);
 // Adds "get".
 void AddGetCommand(CLI::App& app);
 
+// Adds "lookup".
+void AddLookupCommand(CLI::App& app);
+
 }  // namespace brevis::cli

@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
 #ifdef BREVISFETCH_HAVE_HTTP
   brevis::cli::AddGetCommand(app);
 #endif
+#ifdef BREVISFETCH_HAVE_APP_CORE
+  brevis::cli::AddLookupCommand(app);
+#endif
 
   try {
     app.parse(argc, argv);

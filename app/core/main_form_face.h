@@ -1,0 +1,46 @@
+// MainFormFace: what the window's core needs of its face (the Qt window, the command line or a
+// test's recorder). The core calls it only on the window's thread, except RunOnWindowThread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace brevis {
+
+// Pictures whose visibility the core changes. imgDownload and imgGk are the greyed covers that
+// lie over the download and the open-PDF buttons: shown, they make the button unavailable.
+enum Picture { imgValid, imgNotValid, imgDownload, imgGk };
+enum ProgressBar { prbDownload, prbCombine };
+// Window state for the shell's "open".
+enum ShowState { swNormal, swMaximized };
+
+// Message box flags and the answer the core looks at.
+inline constexpr int kMbError = 16;        // OK, stop icon: the application's error report
+inline constexpr int kMbInformation = 64;  // OK, information icon
+inline constexpr int kMbYesNoQuestion = 36;
+inline constexpr int kIdYes = 6;
+
+class MainFormFace {
+ public:
+  virtual ~MainFormFace() = default;
+
+  virtual void SetPictureVisible(Picture picture, bool visible) = 0;
+  // The number entry field.
+  virtual void SetEntryEnabled(bool enabled) = 0;
+  // Minimum 0, maximum `maximum`, position 0; the bar is redrawn.
+  virtual void SetProgressRange(ProgressBar bar, int maximum) = 0;
+  // The bar is redrawn at once.
+  virtual void SetProgressPosition(ProgressBar bar, int position) = 0;
+  // Repaints the whole window now, before the window's thread blocks.
+  virtual void Repaint() = 0;
+  // A modal message box; returns the button pressed (kIdYes for Yes).
+  virtual int MessageBox(const std::u16string& text, const std::u16string& caption, int flags) = 0;
+  // Asks the shell to open a document or web address with the verb "open"; the result is not
+  // examined.
+  virtual void ShellOpen(const std::u16string& target, ShowState state) = 0;
+  // Runs `call` later on the window's thread, in the order of the requests. Callable from any
+  // thread; never blocks on the window's thread.
+  virtual void RunOnWindowThread(std::function<void()> call) = 0;
+};
+
+}  // namespace brevis

@@ -1,0 +1,119 @@
+// DownloadThread: the worker's queue, its thread body and one try of a page job.
+#include "download/download_thread.h"
+
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "common/stream.h"
+#include "common/text.h"
+#include "download/atomic_file.h"
+#include "download/tiff_check.h"
+#include "http/http_client.h"
+
+namespace brevis {
+
+DownloadThread::DownloadThread(bool suspend, RetryPolicy policy, FailedJobEvent on_failed)
+    : policy_(policy), onFailed_(std::move(on_failed)) {
+  if (!suspend) Resume();
+}
+
+DownloadThread::~DownloadThread() {
+  Terminate();
+  WaitFor();
+  ClearJobList();
+}
+
+void DownloadThread::AddToJobList(DownloadItem item) {
+  QueuedJob job;
+  job.item = std::move(item);
+  std::lock_guard<std::mutex> guard(jobListLock_);
+  jobList_.push_back(std::move(job));
+}
+
+void DownloadThread::Resume() {
+  std::lock_guard<std::mutex> guard(threadLock_);
+  if (!thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+}
+
+void DownloadThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> guard(jobListLock_);
+    terminated_ = true;
+  }
+  wake_.notify_all();
+}
+
+void DownloadThread::WaitFor() {
+  std::lock_guard<std::mutex> guard(threadLock_);
+  if (thread_.joinable()) thread_.join();
+}
+
+void DownloadThread::Execute() {
+  while (!terminated_) {
+    QueuedJob job;
+    {
+      std::unique_lock<std::mutex> lock(jobListLock_);
+      if (jobList_.empty()) {
+        terminated_ = true;
+        break;
+      }
+      // A job put back after a failed try waits out its pause; Terminate cuts the wait short.
+      const auto not_before = jobList_.front().notBefore;
+      wake_.wait_until(lock, not_before, [&] { return terminated_.load(); });
+      if (terminated_) break;
+      job = std::move(jobList_.front());
+      jobList_.pop_front();
+    }
+    DownloadJob(std::move(job));
+  }
+}
+
+void DownloadThread::DownloadJob(QueuedJob job) {
+  bool done = false;
+  try {
+    FetchToFile(job.item);
+    done = true;
+  } catch (const std::exception&) {
+    // Any failure of the fetch, the check or the write is one failed try.
+  }
+
+  if (done) {
+    // The page is in place; an error of the receiver does not make it fetched again.
+    try {
+      if (job.item.AfterDownloadEvent) job.item.AfterDownloadEvent(*this);
+    } catch (...) {
+    }
+    return;
+  }
+
+  ++job.failedTries;
+  if (job.failedTries >= policy_.MaxTries) {
+    try {
+      if (onFailed_) onFailed_(*this, job.item);
+    } catch (...) {
+    }
+    return;
+  }
+  job.notBefore = std::chrono::steady_clock::now() + policy_.PauseAfter(job.failedTries);
+  std::lock_guard<std::mutex> guard(jobListLock_);
+  jobList_.push_back(std::move(job));
+}
+
+void DownloadThread::FetchToFile(const DownloadItem& item) const {
+  MemoryStream body;
+  {
+    HttpClient client;
+    client.SetReadTimeout(kReadTimeout);
+    client.Get(item.RemoteUrl, body);
+  }
+  const std::vector<uint8_t>& bytes = body.Bytes();
+  if (!LooksLikeTiff(bytes.data(), bytes.size())) {
+    throw std::runtime_error("The body of " + Utf16ToUtf8(item.RemoteUrl) + " is not a TIFF.");
+  }
+  WriteFileAtomically(Utf16ToUtf8(item.LocalUrl), bytes.data(), bytes.size());
+}
+
+void DownloadThread::ClearJobList() { jobList_.clear(); }
+
+}  // namespace brevis

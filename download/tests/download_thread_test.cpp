@@ -1,0 +1,211 @@
+// Tests of DownloadThread against a loopback page server: queue order, retries, the TIFF check,
+// atomic page files, giving up a page and ending.
+#include "download/download_thread.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text.h"
+#include "download/tests/page_server.h"
+#include "download/tests/tiff_sample.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A fast schedule, so that a page that keeps failing is given up within milliseconds.
+RetryPolicy FastRetries() {
+  RetryPolicy policy;
+  policy.FirstPause = std::chrono::milliseconds(1);
+  policy.MaxPause = std::chrono::milliseconds(4);
+  return policy;
+}
+
+class DownloadThreadTest : public ::testing::Test {
+ protected:
+  DownloadThreadTest()
+      : dir_(fs::temp_directory_path() /
+             ("download_thread_test_" + std::to_string(::getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  ~DownloadThreadTest() override { fs::remove_all(dir_); }
+
+  // The job of page `page` ("/<page>.tif" to "<dir>/<page>.tif"), recording its completion.
+  DownloadItem Job(const test::PageServer& server, int page, bool with_callback = true) {
+    DownloadItem item;
+    const std::string name = std::to_string(page) + ".tif";
+    item.RemoteUrl = Utf8ToUtf16(server.Base() + "/" + name);
+    item.LocalUrl = Utf8ToUtf16((dir_ / name).string());
+    if (with_callback) {
+      item.AfterDownloadEvent = [this, page](DownloadThread&) {
+        std::lock_guard<std::mutex> guard(lock_);
+        completed_.push_back(page);
+      };
+    }
+    return item;
+  }
+
+  std::vector<int> Completed() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return completed_;
+  }
+
+  // Names of all files in the folder, so that stray temporary files show up.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+  std::mutex lock_;
+  std::vector<int> completed_;
+};
+
+// Serves "/<n>.tif" as TiffSample(n).
+test::Reply Page(const std::string& target) {
+  return {200, test::TiffSample(static_cast<uint32_t>(std::stoi(target.substr(1))))};
+}
+
+TEST_F(DownloadThreadTest, FetchesQueuedJobsInOrderThenEnds) {
+  test::PageServer server(Page);
+  DownloadThread worker(true);
+  for (int page : {1, 2, 3}) worker.AddToJobList(Job(server, page));
+  EXPECT_TRUE(server.Requests().empty());  // suspended: nothing happens before Resume
+  worker.Resume();
+  worker.WaitFor();
+
+  EXPECT_TRUE(worker.Terminated());
+  EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/1.tif", "/2.tif", "/3.tif"}));
+  EXPECT_EQ(Completed(), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"1.tif", "2.tif", "3.tif"}));
+  for (int page : {1, 2, 3}) {
+    EXPECT_EQ(ReadFile(dir_ / (std::to_string(page) + ".tif")),
+              test::TiffSample(static_cast<uint32_t>(page)));
+  }
+}
+
+TEST_F(DownloadThreadTest, FailedTryIsRetriedAfterTheOtherJobs) {
+  // Each kind of bad answer to the first request of page 1 counts as one failed try.
+  struct Case {
+    const char* name;
+    test::Reply firstReply;
+  };
+  const Case kCases[] = {
+      {"error status", {500, "busy"}},
+      {"html page with status 200", {200, "<html><body>Please wait</body></html>"}},
+      {"truncated tiff", {200, test::TiffSample(1).substr(0, 30)}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    completed_.clear();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::atomic<bool> failed_once{false};
+    test::PageServer server([&](const std::string& target) {
+      if (target == "/1.tif" && !failed_once.exchange(true)) return c.firstReply;
+      return Page(target);
+    });
+    DownloadThread worker(true, FastRetries());
+    for (int page : {1, 2, 3}) worker.AddToJobList(Job(server, page));
+    worker.Resume();
+    worker.WaitFor();
+
+    EXPECT_EQ(server.Requests(),
+              (std::vector<std::string>{"/1.tif", "/2.tif", "/3.tif", "/1.tif"}));
+    EXPECT_EQ(Completed(), (std::vector<int>{2, 3, 1}));
+    EXPECT_EQ(ReadFile(dir_ / "1.tif"), test::TiffSample(1));
+    EXPECT_EQ(Files(), (std::vector<std::string>{"1.tif", "2.tif", "3.tif"}));
+  }
+}
+
+TEST_F(DownloadThreadTest, ReplacesAnExistingFileWithoutCallback) {
+  std::ofstream(dir_ / "4.tif") << "an older page";
+  test::PageServer server(Page);
+  DownloadThread worker(true);
+  worker.AddToJobList(Job(server, 4, false));
+  worker.Resume();
+  worker.WaitFor();
+  EXPECT_EQ(ReadFile(dir_ / "4.tif"), test::TiffSample(4));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"4.tif"}));
+  EXPECT_TRUE(Completed().empty());
+}
+
+TEST_F(DownloadThreadTest, EmptyQueueEndsAtOnce) {
+  test::PageServer server(Page);
+  DownloadThread worker(true);
+  worker.Resume();
+  worker.WaitFor();
+  EXPECT_TRUE(worker.Terminated());
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(DownloadThreadTest, PageThatKeepsFailingIsGivenUpAfterEightTries) {
+  test::PageServer server([](const std::string& target) {
+    return target == "/2.tif" ? test::Reply{404, "gone"} : Page(target);
+  });
+  std::vector<std::u16string> given_up;
+  DownloadThread worker(true, FastRetries(), [&](DownloadThread&, const DownloadItem& job) {
+    given_up.push_back(job.RemoteUrl);
+  });
+  for (int page : {1, 2, 3}) worker.AddToJobList(Job(server, page));
+  worker.Resume();
+  worker.WaitFor();
+
+  EXPECT_EQ(server.Count("/2.tif"), 8u);
+  EXPECT_EQ(given_up, (std::vector<std::u16string>{Utf8ToUtf16(server.Base() + "/2.tif")}));
+  EXPECT_EQ(Completed(), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Files(), (std::vector<std::string>{"1.tif", "3.tif"}));
+}
+
+TEST_F(DownloadThreadTest, ReceiverErrorDoesNotFetchThePageAgain) {
+  test::PageServer server(Page);
+  DownloadThread worker(true);
+  DownloadItem job = Job(server, 5);
+  job.AfterDownloadEvent = [](DownloadThread&) { throw std::runtime_error("receiver failed"); };
+  worker.AddToJobList(job);
+  worker.Resume();
+  worker.WaitFor();
+  EXPECT_EQ(server.Count("/5.tif"), 1u);
+  EXPECT_EQ(ReadFile(dir_ / "5.tif"), test::TiffSample(5));
+}
+
+TEST_F(DownloadThreadTest, DestructorCutsARetryPauseShort) {
+  test::PageServer server([](const std::string&) { return test::Reply{503, "later"}; });
+  RetryPolicy slow;
+  slow.FirstPause = std::chrono::hours(1);
+  slow.MaxPause = std::chrono::hours(1);
+  {
+    DownloadThread worker(true, slow);
+    worker.AddToJobList(Job(server, 1));
+    worker.Resume();
+    while (server.Count("/1.tif") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The worker now waits an hour before its second try; ending it must not wait for that.
+  }
+  EXPECT_EQ(server.Count("/1.tif"), 1u);
+  EXPECT_TRUE(Files().empty());
+}
+
+}  // namespace
+}  // namespace brevis

@@ -1,0 +1,451 @@
+// The document component: object table, page tree, Info dictionary and the file writer.
+#include "pdf/pdf_document.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+#include "pdf/md5_digest.h"
+#include "pdf/object_writer.h"
+#include "pdf/pdf_error.h"
+
+extern char** environ;
+
+namespace brevis {
+namespace {
+
+constexpr char kCreator[] = "Folvane Lib https://folvane.example/";
+constexpr char kDefaultAuthor[] = "Folvane Lib User";
+constexpr char kDefaultTitle[] = "Created by Folvane Lib";
+constexpr char kDefaultKeywords[] = "Folvane Lib, PDF";
+constexpr char kInvalidPageNumber[] = "Invalid page number.";
+constexpr char kInvalidPagesObject[] = "Invalid pages object.";
+
+constexpr const char* kPageLayoutNames[] = {"SinglePage", "OneColumn", "TwoColumnLeft",
+                                            "TwoColumnRight"};
+constexpr const char* kPageModeNames[] = {"UseNone", "UseOutlines", "UseThumbs", "FullScreen",
+                                          "UseAttachments"};
+constexpr const char* kViewerPreferenceNames[] = {"HideToolbar", "HideMenubar", "HideWindowUI",
+                                                  "FitWindow", "CenterWindow"};
+
+struct LocalTime {
+  std::tm tm;
+  int milliseconds;
+};
+
+LocalTime Now() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  LocalTime local{};
+  localtime_r(&seconds, &local.tm);
+  local.milliseconds = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  return local;
+}
+
+// "ddd dd-mm-yyyy hh:nn:ss.zzz", for the document identifier.
+std::string DocIdTime(const LocalTime& t) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  char text[96];
+  std::snprintf(text, sizeof text, "%s %02d-%02d-%04d %02d:%02d:%02d.%03d", kDays[t.tm.tm_wday % 7],
+                t.tm.tm_mday, t.tm.tm_mon + 1, t.tm.tm_year + 1900, t.tm.tm_hour, t.tm.tm_min,
+                t.tm.tm_sec, t.milliseconds);
+  return text;
+}
+
+std::string SystemReason(const std::string& what, const std::string& path, int error) {
+  return what + " \"" + path + "\": " + std::strerror(error);
+}
+
+// Creates an empty file of a fresh name beside `path`, with the permissions a newly created
+// file gets, and returns its name.
+std::string CreateTemporaryBeside(const std::string& path) {
+  static std::atomic<unsigned> counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto stamp = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, ".%d-%u-%llx.tmp", static_cast<int>(getpid()), ++counter,
+                  stamp & 0xFFFFFFull);
+    const std::string name = path + suffix;
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) throw PdfError(SystemReason("Cannot create file", path, errno));
+  }
+  throw PdfError(SystemReason("Cannot create file", path, EEXIST));
+}
+
+// Asks the desktop to open the file, without waiting for the viewer; failures are ignored.
+void LaunchFile(const std::string& path) {
+  // The shell puts the opener in the background and ends at once; the path is an argument,
+  // never part of the command text.
+  const char* argv[] = {"sh", "-c",         "xdg-open \"$1\" >/dev/null 2>&1 &",
+                        "sh", path.c_str(), nullptr};
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+}
+
+}  // namespace
+
+PdfDocument::PdfDocument()
+    : title_(kDefaultTitle), author_(kDefaultAuthor), keywords_(kDefaultKeywords) {}
+
+PdfDocument::~PdfDocument() = default;
+
+void PdfDocument::RequireDocument() const {
+  if (objects_.empty()) throw std::logic_error("No document has been begun.");
+}
+
+PdfDictionaryObject& PdfDocument::Catalog() const {
+  return static_cast<PdfDictionaryObject&>(*objects_.at(rootIndex_));
+}
+
+PdfDictionaryObject& PdfDocument::Info() const {
+  return static_cast<PdfDictionaryObject&>(*objects_.at(infoIndex_));
+}
+
+PdfDictionaryObject& PdfDocument::PagesRoot() const {
+  return static_cast<PdfDictionaryObject&>(*objects_.at(pagesIndex_));
+}
+
+void PdfDocument::AppendIndirect(std::unique_ptr<PdfObject> object) {
+  if (object == nullptr) throw std::logic_error("No object to add.");
+  object->MakeIndirect({maxObjNum_ + 1, 0});
+  objects_.push_back(std::move(object));
+  ++maxObjNum_;
+}
+
+PdfDictionaryObject* PdfDocument::NewIndirectDictionary() {
+  return AddIndirectObject(std::make_unique<PdfDictionaryObject>());
+}
+
+PdfObject* PdfDocument::FindIndirectObject(const PdfLink& link) const {
+  return FindIndirectObject(link.Value());
+}
+
+PdfObject* PdfDocument::FindIndirectObject(const PdfObjectNumber& id) const {
+  for (const auto& object : objects_) {
+    if (object->ID() == id) return object.get();
+  }
+  return nullptr;
+}
+
+void PdfDocument::ReleaseCurrentPage() {
+  currentPage_.reset();
+  currentPageNum_ = -1;
+}
+
+void PdfDocument::BeginDoc(bool /*initial*/) {
+  docStarted_ = true;
+  docId_ = Md5Hex(fileName_ + DocIdTime(Now()));
+
+  // Start afresh; an unfinished page refers to objects about to go, so it is dropped unclosed.
+  ReleaseCurrentPage();
+  objects_.clear();
+  maxObjNum_ = 0;
+  pageArr_.clear();
+  xImages_.clear();
+  pagesCount_ = 0;
+
+  PdfDictionaryObject* catalog = NewIndirectDictionary();
+  rootIndex_ = static_cast<std::size_t>(maxObjNum_ - 1);
+  rootLink_ = catalog->ID();
+  catalog->AddNameValue("Type", "Catalog");
+
+  PdfDictionaryObject* info = NewIndirectDictionary();
+  infoIndex_ = static_cast<std::size_t>(maxObjNum_ - 1);
+  infoLink_ = info->ID();
+  for (const char* key :
+       {"CreationDate", "Creator", "Author", "Title", "Keywords", "Subject", "ModDate"}) {
+    info->AddStringValue(key, "");
+  }
+
+  PdfDictionaryObject* pages = NewIndirectDictionary();
+  pagesIndex_ = objects_.size() - 1;
+  catalog->AddValue("Pages", *pages);
+  pageLayout_ = plOneColumn;
+  pages->AddNameValue("Type", "Pages");
+  pages->AddValue("Kids", std::make_unique<PdfArrayObject>(pages));
+  pages->AddNumericValue("Count", 0);
+
+  AddPage();
+  currentImageIndex_ = 0;
+}
+
+int32_t PdfDocument::AddPage() {
+  RequireDocument();
+  PdfDictionaryObject& pages = PagesRoot();
+  ++pagesCount_;
+  pages.AddNumericValue("Count", static_cast<float>(pagesCount_));
+
+  PdfDictionaryObject* page = NewIndirectDictionary();
+  page->AddNameValue("Type", "Page");
+  page->AddValue("Parent", pages);
+  auto* box = page->AddValue("MediaBox", std::make_unique<PdfArrayObject>(page));
+  for (const float value : {0.0f, 0.0f, 595.0f, 842.0f}) box->AddNumericValue(value);
+  auto* resources = page->AddValue("Resources", std::make_unique<PdfDictionaryObject>(page));
+  auto* procSet = resources->AddValue("ProcSet", std::make_unique<PdfArrayObject>(resources));
+  for (const char* name : {"PDF", "Text", "ImageC"}) procSet->AddNameValue(name);
+  resources->AddValue("XObject", std::make_unique<PdfDictionaryObject>(resources));
+
+  auto* contents = AddIndirectObject(std::make_unique<PdfStreamObject>());
+  page->AddValue("Contents", *contents);
+  PdfDictionaryObject& streamDict = contents->Dictionary();
+  streamDict.AddNumericValue("Length", 0);
+  streamDict.AddValue("Filter", std::make_unique<PdfArrayObject>(&streamDict));
+  streamDict.AddValue("DecodeParms", std::make_unique<PdfArrayObject>(&streamDict));
+
+  pageArr_.push_back({page, page->ID()});
+  SetCurrentPageNumber(pagesCount_ - 1);
+  currentPage_->SetSize(psA4);
+  return pagesCount_ - 1;
+}
+
+void PdfDocument::SetCurrentPageNumber(int32_t n) {
+  if (n == currentPageNum_) return;
+  if (n < 0 || n >= pagesCount_) throw PdfError(kInvalidPageNumber);
+  if (currentPage_ != nullptr) {
+    currentPage_->ClosePage();
+    ReleaseCurrentPage();
+  }
+  auto page = std::make_unique<PdfPage>(*this, *pageArr_[static_cast<std::size_t>(n)].PageObj);
+  page->OpenPage();
+  currentPage_ = std::move(page);
+  currentPageNum_ = n;
+  currentPage_->SetRGBColor(kColorBlack);
+  currentPage_->SetTextRenderingMode(trFill);
+}
+
+void PdfDocument::DeletePage(int32_t pageIndex) {
+  if (pageIndex < 0 || pageIndex >= pagesCount_) throw PdfError("Invalid page number");
+  const auto index = static_cast<std::size_t>(pageIndex);
+  PdfDictionaryObject& page = *pageArr_[index].PageObj;
+  const auto resolve = [this](PdfObject* object) {
+    return object != nullptr && object->ObjectType() == otLink
+               ? FindIndirectObject(*static_cast<PdfLink*>(object))
+               : object;
+  };
+  // Every object behind a link in `holder` (a link itself, or an array or dictionary of links).
+  const auto linked = [&](PdfObject* holder, auto&& visit) {
+    if (holder == nullptr) return;
+    if (holder->ObjectType() == otLink) {
+      if (PdfObject* target = resolve(holder)) visit(*target);
+    } else if (holder->ObjectType() == otArray) {
+      auto& array = static_cast<PdfArrayObject&>(*holder);
+      for (std::size_t k = 0; k < array.ItemCount(); ++k) {
+        if (PdfObject* target = resolve(array.GetIndexedItem(k))) visit(*target);
+      }
+    } else if (holder->ObjectType() == otDictionary) {
+      auto& dictionary = static_cast<PdfDictionaryObject&>(*holder);
+      for (std::size_t k = 0; k < dictionary.ItemCount(); ++k) {
+        if (PdfObject* target = resolve(dictionary.GetIndexedItem(k))) visit(*target);
+      }
+    }
+  };
+  const auto xObjectOf = [&](PdfDictionaryObject& pageDict) -> PdfObject* {
+    PdfObject* resources = resolve(pageDict.ValueByName("Resources"));
+    if (resources == nullptr || resources->ObjectType() != otDictionary) return nullptr;
+    return resolve(static_cast<PdfDictionaryObject*>(resources)->ValueByName("XObject"));
+  };
+
+  page.SetDeleted(true);
+  const auto remove = [](PdfObject& target) { target.SetDeleted(true); };
+  linked(page.ValueByName("Contents"), remove);
+  linked(page.ValueByName("Annots"), remove);
+  // An image shown on another page as well stays; leaving it out would break that page.
+  linked(xObjectOf(page), [&](PdfObject& image) {
+    bool shared = false;
+    for (std::size_t k = 0; k < pageArr_.size() && !shared; ++k) {
+      if (k == index) continue;
+      linked(xObjectOf(*pageArr_[k].PageObj), [&](PdfObject& other) {
+        if (&other == &image) shared = true;
+      });
+    }
+    if (!shared) image.SetDeleted(true);
+  });
+
+  const bool wasOpen = pageIndex == currentPageNum_;
+  const int32_t open = currentPageNum_;
+  if (wasOpen) ReleaseCurrentPage();
+  pageArr_.erase(pageArr_.begin() + pageIndex);
+  --pagesCount_;
+  if (wasOpen) {
+    if (pagesCount_ > 0) SetCurrentPageNumber(pageIndex > 0 ? pageIndex - 1 : 0);
+  } else if (pageIndex < open) {
+    currentPageNum_ = open - 1;  // the same page stays open at its new position
+  }
+}
+
+std::string PdfDocument::NextImageName() {
+  const auto taken = [this](const std::string& name) {
+    for (const PdfImageObject& image : xImages_) {
+      if (SameKey(image.Name, name)) return true;
+    }
+    if (currentPage_ != nullptr) {
+      for (const std::string& key : currentPage_->XObjectNames()) {
+        if (SameKey(key, name)) return true;
+      }
+    }
+    return false;
+  };
+  std::string name = "Im" + std::to_string(currentImageIndex_);
+  while (taken(name)) name = "Im" + std::to_string(++currentImageIndex_);
+  return name;
+}
+
+int32_t PdfDocument::RegisterImage(std::unique_ptr<PdfStreamObject> image, std::string name,
+                                   int32_t width, int32_t height) {
+  RequireDocument();
+  PdfStreamObject* object = AddIndirectObject(std::move(image));
+  xImages_.push_back({currentImageIndex_, std::move(name), object, width, height});
+  return static_cast<int32_t>(xImages_.size() - 1);
+}
+
+void PdfDocument::EndDoc() {
+  RequireDocument();
+  PdfDictionaryObject& catalog = Catalog();
+  catalog.ReplaceValue("PageLayout",
+                       std::make_unique<PdfNameObject>(kPageLayoutNames[pageLayout_], &catalog));
+  catalog.ReplaceValue("PageMode",
+                       std::make_unique<PdfNameObject>(kPageModeNames[pageMode_], &catalog));
+  if (vpChanged_) {
+    auto preferences = std::make_unique<PdfDictionaryObject>(&catalog);
+    for (const PdfViewerPreference preference : viewerPreferences_) {
+      preferences->AddBooleanValue(kViewerPreferenceNames[preference], true);
+    }
+    catalog.ReplaceValue("ViewerPreferences", std::move(preferences));
+  }
+  if (catalog.FindValue("AA") < 0) {
+    catalog.AddValue("AA", std::make_unique<PdfDictionaryObject>(&catalog));
+  }
+
+  if (currentPage_ != nullptr) {
+    currentPage_->ClosePage();
+    ReleaseCurrentPage();
+  }
+
+  PdfDictionaryObject& pages = PagesRoot();
+  PdfObject* kids = pages.ValueByName("Kids");
+  if (kids == nullptr || kids->ObjectType() != otArray) throw PdfError(kInvalidPagesObject);
+  auto& kidsArray = static_cast<PdfArrayObject&>(*kids);
+  kidsArray.Clear();
+  for (const PdfDictArrItem& item : pageArr_) {
+    if (!item.PageObj->IsDeleted()) kidsArray.AddObject(*item.PageObj);
+  }
+  if (pages.FindValue("Count") < 0) throw PdfError(kInvalidPagesObject);
+  pages.AddNumericValue("Count", static_cast<float>(pageArr_.size()));
+
+  PdfDictionaryObject& info = Info();
+  info.AddStringValue("CreationDate", FormatPdfDate());
+  info.AddStringValue("Creator", kCreator);
+  info.AddStringValue("Author", author_);
+  info.AddStringValue("Title", title_);
+  info.AddStringValue("Keywords", keywords_);
+  info.AddStringValue("Subject", subject_);
+  info.AddStringValue("ModDate", FormatPdfDate());
+
+  if (memStream_) {
+    WriteDocument(*outputStream_);
+    outputStream_->SetPosition(0);
+  } else if (fileName_.empty()) {
+    throw PdfError("Invalid filename.");
+  } else {
+    SaveToFile(fileName_);
+  }
+}
+
+void PdfDocument::WriteDocument(Stream& stream) {
+  ObjectWriter writer(stream);
+  const int64_t start = stream.Position();
+  writer.Write("%PDF-1.4\n%tMwK\n");
+  const int32_t count = writer.Renumber(objects_);
+
+  std::vector<int64_t> offsets;
+  offsets.reserve(static_cast<std::size_t>(count));
+  for (const auto& object : objects_) {
+    if (object->IsDeleted()) continue;
+    offsets.push_back(stream.Position() - start);
+    writer.WriteObject(*object, false);
+  }
+
+  const int64_t xref = stream.Position() - start;
+  writer.Write("xref\r\n0 " + std::to_string(count + 1) + "\r\n0000000000 65535 f\r\n");
+  for (const int64_t offset : offsets) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%010lld 00000 n\r\n", static_cast<long long>(offset));
+    writer.Write(entry);
+  }
+  writer.Write("trailer\r\n<<\r\n/Size " + std::to_string(count + 1) + "\r\n");
+  writer.Write("/Root " + std::to_string(writer.NewNumber(rootLink_)) + " 0 R\r\n");
+  writer.Write("/Info " + std::to_string(writer.NewNumber(infoLink_)) + " 0 R\r\n");
+  writer.Write(">>\r\nstartxref\r\n" + std::to_string(xref) + "\r\n%%EOF\r\n");
+}
+
+void PdfDocument::SaveToFile(const std::string& path) {
+  const std::string temporary = CreateTemporaryBeside(path);
+  try {
+    {
+      FileStream file(temporary, FileStream::fmCreate);
+      WriteDocument(file);
+      file.Flush();
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+      throw PdfError(SystemReason("Cannot write file", path, errno));
+    }
+  } catch (const PdfError&) {
+    std::remove(temporary.c_str());
+    throw;
+  } catch (const std::runtime_error& error) {
+    std::remove(temporary.c_str());
+    // The file stream names the temporary file; report the file the caller asked for.
+    std::string message = error.what();
+    const std::size_t at = message.find(temporary);
+    if (at != std::string::npos) message.replace(at, temporary.size(), path);
+    throw PdfError(message);
+  } catch (...) {
+    std::remove(temporary.c_str());
+    throw;
+  }
+  if (autoLaunch_) LaunchFile(path);
+}
+
+std::string PdfDocument::FormatPdfDate() {
+  const LocalTime t = Now();
+  char text[80];
+  std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", t.tm.tm_year + 1900,
+                t.tm.tm_mon + 1, t.tm.tm_mday, t.tm.tm_hour, t.tm.tm_min, t.tm.tm_sec);
+  return text;
+}
+
+void PdfDocument::SetViewerPreferences(PdfViewerPreferences value) {
+  viewerPreferences_ = std::move(value);
+  vpChanged_ = true;
+}
+
+void PdfDocument::SetResolution(int32_t value) {
+  resolution_ = value;
+  docScale_ = static_cast<long double>(value) / 72.0L;
+}
+
+void PdfDocument::SetOutputStream(Stream* stream) {
+  if (docStarted_) throw PdfError("Cannot set OutputStream value - document in progress.");
+  outputStream_ = stream;
+  memStream_ = stream != nullptr;
+}
+
+}  // namespace brevis

@@ -1,0 +1,162 @@
+// libtiff as the tests' reference for fax data, on TIFF files held in memory.
+#include "pdf/tests/fax_oracle.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace brevis::test {
+
+namespace {
+
+// A TIFF file in memory, reached through libtiff's client procedures.
+struct MemoryFile {
+  std::vector<uint8_t> bytes;
+  std::size_t position = 0;
+};
+
+MemoryFile* FileOf(thandle_t handle) { return static_cast<MemoryFile*>(handle); }
+
+tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
+  MemoryFile* file = FileOf(handle);
+  const std::size_t available =
+      file->position < file->bytes.size() ? file->bytes.size() - file->position : 0;
+  const std::size_t n = std::min(available, static_cast<std::size_t>(size));
+  if (n != 0) std::memcpy(buffer, file->bytes.data() + file->position, n);
+  file->position += n;
+  return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
+  MemoryFile* file = FileOf(handle);
+  const auto n = static_cast<std::size_t>(size);
+  if (file->position + n > file->bytes.size()) file->bytes.resize(file->position + n);
+  std::memcpy(file->bytes.data() + file->position, buffer, n);
+  file->position += n;
+  return size;
+}
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
+  MemoryFile* file = FileOf(handle);
+  std::size_t base = 0;
+  if (whence == SEEK_CUR) base = file->position;
+  if (whence == SEEK_END) base = file->bytes.size();
+  file->position = base + static_cast<std::size_t>(offset);
+  return file->position;
+}
+
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t handle) { return FileOf(handle)->bytes.size(); }
+int MapProc(thandle_t, void**, toff_t*) { return 0; }
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+std::string g_message;
+
+void RecordMessage(const char* module, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  if (g_message.empty()) g_message = std::string(module ? module : "libtiff") + ": " + text;
+}
+
+// Opens a memory file with every libtiff error and warning recorded.
+TIFF* Open(MemoryFile& file, const char* mode) {
+  TIFFSetErrorHandler(RecordMessage);
+  TIFFSetWarningHandler(RecordMessage);
+  file.position = 0;
+  TIFF* tif = TIFFClientOpen("memory", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc,
+                             SizeProc, MapProc, UnmapProc);
+  if (tif == nullptr) throw std::runtime_error("TIFFClientOpen failed: " + g_message);
+  return tif;
+}
+
+void CheckMessages() {
+  if (!g_message.empty()) {
+    std::string message;
+    message.swap(g_message);
+    throw std::runtime_error(message);
+  }
+}
+
+void SetBilevelFields(TIFF* tif, int width, int height, uint16_t compression) {
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+  // With min-is-white a 1 bit is black, as in the rows the tests pass around.
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(height));
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+}
+
+std::vector<uint8_t> ReadRawStrip(MemoryFile& file) {
+  TIFF* tif = Open(file, "r");
+  const tmsize_t size = static_cast<tmsize_t>(TIFFRawStripSize(tif, 0));
+  std::vector<uint8_t> data(static_cast<std::size_t>(std::max<tmsize_t>(size, 0)));
+  const tmsize_t read = TIFFReadRawStrip(tif, 0, data.data(), size);
+  TIFFClose(tif);
+  CheckMessages();
+  if (read != size) throw std::runtime_error("TIFFReadRawStrip failed");
+  return data;
+}
+
+}  // namespace
+
+std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height) {
+  MemoryFile file;
+  file.bytes.reserve(rows.size() / 4 + 4096);
+  TIFF* tif = Open(file, "w");
+  SetBilevelFields(tif, width, height, COMPRESSION_CCITTFAX4);
+  std::vector<uint8_t> copy = rows;  // libtiff may work in the buffer it is given
+  const tmsize_t written =
+      TIFFWriteEncodedStrip(tif, 0, copy.data(), static_cast<tmsize_t>(copy.size()));
+  TIFFClose(tif);
+  CheckMessages();
+  if (written < 0) throw std::runtime_error("TIFFWriteEncodedStrip failed");
+  return std::move(file.bytes);
+}
+
+std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height) {
+  MemoryFile file;
+  file.bytes = LibtiffGroup4File(rows, width, height);
+  return ReadRawStrip(file);
+}
+
+std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
+                                   FaxCoding coding) {
+  MemoryFile file;
+  TIFF* tif = Open(file, "w");
+  // Rows coded one-dimensionally without EOL codes are what libtiff calls Modified Huffman
+  // (CCITTRLE), except that its rows start on byte boundaries; that is switched off below.
+  const uint16_t compression = coding == FaxCoding::kGroup4 ? COMPRESSION_CCITTFAX4
+                               : coding == FaxCoding::k2D   ? COMPRESSION_CCITTFAX3
+                                                            : COMPRESSION_CCITTRLE;
+  SetBilevelFields(tif, width, height, compression);
+  if (coding == FaxCoding::k2D) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
+  std::vector<uint8_t> copy = data;
+  TIFFWriteRawStrip(tif, 0, copy.data(), static_cast<tmsize_t>(copy.size()));
+  TIFFClose(tif);
+  CheckMessages();
+
+  tif = Open(file, "r");
+  if (coding == FaxCoding::k1D) TIFFSetField(tif, TIFFTAG_FAXMODE, FAXMODE_NOEOL | FAXMODE_NORTC);
+  const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
+  std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(height));
+  const tmsize_t read =
+      TIFFReadEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
+  TIFFClose(tif);
+  CheckMessages();
+  if (read != static_cast<tmsize_t>(rows.size())) {
+    throw std::runtime_error("TIFFReadEncodedStrip returned " + std::to_string(read) + " bytes");
+  }
+  return rows;
+}
+
+}  // namespace brevis::test

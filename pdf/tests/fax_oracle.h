@@ -1,0 +1,29 @@
+// libtiff as the tests' reference for fax data: its own Group 4 coder, and its decoders run on
+// our data wrapped in a TIFF file held in memory.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace brevis::test {
+
+// Rows are packed (width + 7) / 8 bytes each, most significant bit first, 1 = black.
+
+// What libtiff's Group 4 coder writes for the rows (one strip, black is 1, MSB first).
+std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height);
+// The whole TIFF file libtiff writes for the rows with Group 4 compression: the coding alone,
+// for timing against our coder.
+std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height);
+
+enum class FaxCoding {
+  k1D,      // Modified Huffman, rows back to back, no EOL, no fill bits
+  k2D,      // T.4 two-dimensional: EOL and tag bit before every row, no fill bits
+  kGroup4,  // T.6
+};
+
+// Decodes fax data with libtiff; the rows come back with their free bits 0. Throws
+// std::runtime_error with libtiff's message when it reports an error or a warning.
+std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
+                                   FaxCoding coding);
+
+}  // namespace brevis::test

@@ -1,0 +1,117 @@
+// Shared by the PDF writer's tests: a scratch folder, a small stand-in image object, and the
+// checks of qpdf, poppler and mupdf on a written file.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "pdf/pdf_document.h"
+
+namespace brevis::pdf_test {
+
+// A folder of its own under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brevis-pdf-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& Path() const { return path_; }
+  std::size_t Count() const {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_)) ++count;
+    return count;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// A stand-in for an image object: an 8 x 8 DeviceGray picture with eight bits per sample, made
+// indirect and entered into the document's image table like an added image. `seed` varies the
+// pattern. Returns the image's position in the table.
+inline int32_t AddTestImage(PdfDocument& document, int seed = 0) {
+  const std::string name = document.NextImageName();
+  auto image = std::make_unique<PdfStreamObject>();
+  PdfDictionaryObject& dictionary = image->Dictionary();
+  dictionary.AddNameValue("Type", "XObject");
+  dictionary.AddNameValue("Subtype", "Image");
+  dictionary.AddNameValue("ColorSpace", "DeviceGray");
+  dictionary.AddNumericValue("Width", 8);
+  dictionary.AddNumericValue("Height", 8);
+  dictionary.AddNumericValue("BitsPerComponent", 8);
+  dictionary.AddNameValue("Name", name);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const auto level =
+          static_cast<uint8_t>(((x + y + seed) % 2 == 0) ? 255 : 32 * ((y + seed) % 8));
+      image->Stream().Write(&level, 1);
+    }
+  }
+  return document.RegisterImage(std::move(image), name, 8, 8);
+}
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+inline ToolRun Run(const std::string& command, const ScratchFolder& scratch) {
+  const std::string out = scratch.File("tool.out");
+  const std::string err = scratch.File("tool.err");
+  const int status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
+  ToolRun run{status, ReadFile(out), ReadFile(err)};
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return run;
+}
+
+// The file passes qpdf's check without warnings, and poppler and mupdf open it without a
+// complaint and count `pages` pages.
+inline void ExpectValidPdf(const std::string& path, int pages) {
+  SCOPED_TRACE(path);
+  ScratchFolder logs;
+  const ToolRun qpdf = Run("qpdf --check '" + path + "'", logs);
+  EXPECT_EQ(qpdf.status, 0) << qpdf.out << qpdf.err;
+  EXPECT_NE(qpdf.out.find("No syntax or stream encoding errors found"), std::string::npos)
+      << qpdf.out;
+  const ToolRun poppler = Run("pdfinfo '" + path + "'", logs);
+  EXPECT_EQ(poppler.status, 0) << poppler.err;
+  EXPECT_EQ(poppler.err, "");
+  EXPECT_TRUE(
+      std::regex_search(poppler.out, std::regex("\nPages: +" + std::to_string(pages) + "\n")))
+      << poppler.out;
+  const ToolRun mupdf = Run("mutool info '" + path + "'", logs);
+  EXPECT_EQ(mupdf.status, 0) << mupdf.err;
+  EXPECT_EQ(mupdf.err, "");
+  EXPECT_NE(mupdf.out.find("Pages: " + std::to_string(pages) + "\n"), std::string::npos)
+      << mupdf.out;
+}
+
+}  // namespace brevis::pdf_test

@@ -1,0 +1,91 @@
+// brevisfetch-mirror: serves the mirror, update and patent-office services from a data folder on
+// one machine, or writes the sample data set.
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "tools/mirror/mirror_data.h"
+#include "tools/mirror/mirror_server.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "A local stand-in for BrevisFetch's mirror, update and patent-office services.\n"
+      "Clients find it through BREVISFETCH_SERVER and BREVISFETCH_PATENT_OFFICE "
+      "(both http://127.0.0.1:8642 by default)."};
+  app.name("brevisfetch-mirror");
+  brevis::MirrorOptions options;
+  std::string sampleDir;
+  uint64_t seed = 0;
+  auto* data = app.add_option("--data", options.dataDir, "Data folder with the patents")
+                   ->type_name("DIR")
+                   ->check(CLI::ExistingDirectory);
+  auto* sample =
+      app.add_option("--make-sample", sampleDir, "Write the sample data set into DIR and exit")
+          ->type_name("DIR");
+  data->excludes(sample);
+  app.add_option("--bind", options.bind, "Address to listen on (0.0.0.0: every interface)")
+      ->capture_default_str();
+  app.add_option("--port", options.port, "Port to listen on (0: any free port)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--update-url", options.updateUrl,
+                 "The update service's answer (default: empty, no update)")
+      ->type_name("URL");
+  app.add_option("--fail-rate", options.failRate,
+                 "Share of page requests that fail on purpose (500, dropped, cut short)")
+      ->type_name("P")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--delay-ms", options.delayMs, "Latency added to every answer")
+      ->type_name("N")
+      ->check(CLI::Range(0, 600000));
+  auto* seedOption =
+      app.add_option("--seed", seed, "Makes the injected failures repeatable")->type_name("N");
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    if (!sampleDir.empty()) {
+      brevis::MirrorData::MakeSample(sampleDir);
+      std::cout << "brevisfetch-mirror: sample data written to " << sampleDir << '\n';
+      return 0;
+    }
+    if (options.dataDir.empty()) {
+      std::cerr << "brevisfetch-mirror: --data DIR or --make-sample DIR is required\n"
+                << app.help();
+      return 1;
+    }
+    if (seedOption->count() > 0) options.seed = seed;
+
+    // SIGINT and SIGTERM end the server cleanly; a thread of its own waits for them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    brevis::MirrorServer server(options);
+    const int port = server.Bind();
+    std::cout << "brevisfetch-mirror: serving " << options.dataDir << " on http://"
+              << (options.bind.find(':') != std::string::npos ? "[" + options.bind + "]"
+                                                              : options.bind)
+              << ':' << port << '/' << std::endl;
+    std::thread waiter([&server, signals] {
+      int signal = 0;
+      sigwait(&signals, &signal);
+      server.Stop();
+    });
+    server.Run();
+    // Run also returns when serving fails; wake the waiter in case no signal came.
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+  } catch (const std::exception& e) {
+    std::cerr << "brevisfetch-mirror: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,186 @@
+// Reads the mirror's data folder: one folder per patent with a small manifest and the page files.
+#include "tools/mirror/mirror_data.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "bench/page_generator.h"
+
+namespace brevis {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kManifest[] = "manifest";
+constexpr std::size_t kMaxNumberDigits = 16;
+constexpr int kMaxPages = 100000;
+
+std::string_view Trim(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r");
+  return text.substr(first, last - first + 1);
+}
+
+// The page number of a file name "NNNNNN.tif" in its one canonical spelling, else 0.
+int PageOfFileName(const std::string& name) {
+  if (name.size() < 10 || name.size() > 13 || name.substr(name.size() - 4) != ".tif") return 0;
+  const std::string digits = name.substr(0, name.size() - 4);
+  if (!MirrorData::IsNumber(digits)) return 0;
+  const int page = std::stoi(digits);
+  return MirrorData::PageFileName(page) == name ? page : 0;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error("Cannot read " + path.string() + ".");
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+MirrorData::MirrorData(std::string dir) : dir_(std::move(dir)) {
+  std::error_code error;
+  if (!fs::is_directory(dir_, error)) {
+    throw std::runtime_error("The data folder " + dir_ + " does not exist.");
+  }
+}
+
+bool MirrorData::IsNumber(std::string_view text) {
+  return !text.empty() && text.size() <= kMaxNumberDigits &&
+         text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::string MirrorData::PageFileName(int page) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%.6d.tif", page);
+  return name;
+}
+
+PatentEntry MirrorData::ParseManifest(std::string_view text) {
+  PatentEntry entry;
+  bool haveKind = false;
+  bool haveSource = false;
+  std::size_t lineNumber = 0;
+  while (!text.empty()) {
+    ++lineNumber;
+    const auto end = text.find('\n');
+    const std::string_view line = Trim(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (line.empty() || line[0] == '#') continue;
+    const auto equals = line.find('=');
+    const std::string where = "line " + std::to_string(lineNumber) + ": ";
+    if (equals == std::string_view::npos) throw std::runtime_error(where + "expected key = value");
+    const std::string_view key = Trim(line.substr(0, equals));
+    const std::string_view value = Trim(line.substr(equals + 1));
+    if (key == "kind") {
+      if (value != "fmzl" && value != "syxx") {
+        throw std::runtime_error(where + "kind must be fmzl or syxx");
+      }
+      entry.kind = value;
+      haveKind = true;
+    } else if (key == "source") {
+      if (value != "mirror" && value != "office" && value != "both") {
+        throw std::runtime_error(where + "source must be mirror, office or both");
+      }
+      entry.mirror = value != "office";
+      entry.office = value != "mirror";
+      haveSource = true;
+    } else if (key == "pages") {
+      if (!IsNumber(value) || value.size() > 6 || std::stoi(std::string(value)) < 1 ||
+          std::stoi(std::string(value)) > kMaxPages) {
+        throw std::runtime_error(where + "pages must be a number from 1 to 100000");
+      }
+      entry.pages = std::stoi(std::string(value));
+    } else {
+      throw std::runtime_error(where + "unknown key '" + std::string(key) + "'");
+    }
+  }
+  if (!haveKind) throw std::runtime_error("kind is missing");
+  if (!haveSource) throw std::runtime_error("source is missing");
+  return entry;
+}
+
+std::optional<PatentEntry> MirrorData::Find(std::string_view number) const {
+  if (!IsNumber(number)) return std::nullopt;
+  const fs::path folder = fs::path(dir_) / std::string(number);
+  const fs::path manifest = folder / kManifest;
+  std::error_code error;
+  if (!fs::is_regular_file(manifest, error)) return std::nullopt;
+  PatentEntry entry;
+  try {
+    entry = ParseManifest(ReadFile(manifest));
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error(manifest.string() + ": " + e.what());
+  }
+  entry.number = number;
+  if (entry.pages == 0) {
+    for (const fs::directory_entry& file : fs::directory_iterator(folder, error)) {
+      entry.pages = std::max(entry.pages, PageOfFileName(file.path().filename().string()));
+    }
+  }
+  return entry;
+}
+
+std::optional<std::string> MirrorData::PagePath(std::string_view number, int page) const {
+  if (!IsNumber(number) || page < 1) return std::nullopt;
+  const fs::path path = fs::path(dir_) / std::string(number) / PageFileName(page);
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return std::nullopt;
+  return path.string();
+}
+
+std::vector<PatentEntry> MirrorData::List() const {
+  std::vector<PatentEntry> entries;
+  std::error_code error;
+  for (const fs::directory_entry& folder : fs::directory_iterator(dir_, error)) {
+    try {
+      if (auto entry = Find(folder.path().filename().string())) entries.push_back(*entry);
+    } catch (const std::runtime_error&) {
+      // A broken manifest is reported when its patent is asked for.
+    }
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const PatentEntry& a, const PatentEntry& b) { return a.number < b.number; });
+  return entries;
+}
+
+void MirrorData::MakeSample(const std::string& dir) {
+  struct Sample {
+    const char* number;
+    const char* kind;
+    const char* source;
+    int pages;
+  };
+  constexpr Sample kSamples[] = {
+      {"200710038426", "fmzl", "mirror", 12},
+      {"201910987654", "fmzl", "mirror", 50},
+      {"200820123456", "syxx", "office", 3},
+      {"98123456", "fmzl", "office", 1},
+  };
+  for (const Sample& sample : kSamples) {
+    // A fresh folder, so that no page file of an earlier run changes the page count.
+    const fs::path folder = fs::path(dir) / sample.number;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::ofstream manifest(folder / kManifest, std::ios::binary | std::ios::trunc);
+    manifest << "# Sample patent of brevisfetch-mirror.\nkind = " << sample.kind
+             << "\nsource = " << sample.source << '\n';
+    manifest.close();
+    if (!manifest) throw std::runtime_error("Cannot write " + (folder / kManifest).string() + ".");
+    const PageGenerator generator(sample.number, sample.pages);
+    for (int page = 1; page <= sample.pages; ++page) {
+      generator.WriteTiff(page, (folder / PageFileName(page)).string());
+    }
+  }
+}
+
+}  // namespace brevis

@@ -1,0 +1,174 @@
+// MirrorData: manifests, page counts from the page files, and the sample data set.
+#include "tools/mirror/mirror_data.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "bench/page_generator.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    path_ =
+        fs::temp_directory_path() /
+        ("mirror_data_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(MirrorDataTest, ParsesManifests) {
+  struct Case {
+    const char* text;
+    const char* kind;
+    bool mirror;
+    bool office;
+    int pages;
+  };
+  const Case kCases[] = {
+      {"kind = fmzl\nsource = mirror\n", "fmzl", true, false, 0},
+      {"# comment\n\n  kind=syxx  \r\nsource=office\r\n", "syxx", false, true, 0},
+      {"kind = fmzl\nsource = both\npages = 13\n", "fmzl", true, true, 13},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    const PatentEntry entry = MirrorData::ParseManifest(c.text);
+    EXPECT_EQ(entry.kind, c.kind);
+    EXPECT_EQ(entry.mirror, c.mirror);
+    EXPECT_EQ(entry.office, c.office);
+    EXPECT_EQ(entry.pages, c.pages);
+  }
+}
+
+TEST(MirrorDataTest, RefusesBrokenManifests) {
+  const char* kCases[] = {
+      "",                                // nothing
+      "kind = fmzl\n",                   // no source
+      "source = mirror\n",               // no kind
+      "kind = wgsj\nsource = mirror\n",  // unknown kind
+      "kind = fmzl\nsource = cloud\n",   // unknown source
+      "kind = fmzl\nsource = mirror\npages = 0\n",
+      "kind = fmzl\nsource = mirror\npages = -3\n",
+      "kind = fmzl\nsource = mirror\npages = 9999999\n",
+      "kind = fmzl\nsource = mirror\ncolour = red\n",
+      "kind fmzl\nsource = mirror\n",
+  };
+  for (const char* text : kCases) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(MirrorData::ParseManifest(text), std::runtime_error);
+  }
+}
+
+TEST(MirrorDataTest, FindsPatentsAndCountsTheirPageFiles) {
+  TempDir dir;
+  WriteFile(dir.Path() / "200710038426" / "manifest", "kind = fmzl\nsource = mirror\n");
+  for (const char* name : {"000001.tif", "000002.tif", "000004.tif", "7.tif", "000009.tiff"}) {
+    WriteFile(dir.Path() / "200710038426" / name, name);
+  }
+  WriteFile(dir.Path() / "98123456" / "manifest", "kind = fmzl\nsource = office\npages = 3\n");
+  WriteFile(dir.Path() / "200820123456" / "manifest", "kind = syxx\nsource = nowhere\n");
+  WriteFile(dir.Path() / "12345" / "000001.tif", "no manifest");
+
+  const MirrorData data(dir.Path().string());
+  const auto entry = data.Find("200710038426");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->number, "200710038426");
+  EXPECT_EQ(entry->pages, 4);  // the highest page file; page 3 is simply missing
+  EXPECT_EQ(data.Find("98123456")->pages, 3);
+  EXPECT_FALSE(data.Find("12345"));
+  EXPECT_FALSE(data.Find("55555"));
+  for (const char* bad : {"", "../98123456", "98123456/..", "9812345a", "12345678901234567"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(data.Find(bad));
+    EXPECT_FALSE(data.PagePath(bad, 1));
+  }
+  // A broken manifest is an error that names the file, not a missing patent.
+  try {
+    data.Find("200820123456");
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("200820123456/manifest"), std::string::npos) << e.what();
+  }
+
+  EXPECT_EQ(ReadFile(*data.PagePath("200710038426", 2)), "000002.tif");
+  EXPECT_FALSE(data.PagePath("200710038426", 3));
+  EXPECT_FALSE(data.PagePath("200710038426", 0));
+  EXPECT_FALSE(data.PagePath("200710038426", 7));
+
+  const auto list = data.List();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].number, "200710038426");
+  EXPECT_EQ(list[1].number, "98123456");
+
+  EXPECT_THROW(MirrorData((dir.Path() / "missing").string()), std::runtime_error);
+}
+
+TEST(MirrorDataTest, SampleDataSetIsTheTableAndRepeatsByteForByte) {
+  TempDir dir;
+  const fs::path first = dir.Path() / "first";
+  const fs::path second = dir.Path() / "second";
+  MirrorData::MakeSample(first.string());
+  // A stale page from an earlier, longer sample must not survive a new run.
+  WriteFile(second / "98123456" / "000002.tif", "stale");
+  MirrorData::MakeSample(second.string());
+
+  struct Case {
+    const char* number;
+    const char* kind;
+    bool mirror;
+    int pages;
+  };
+  const Case kCases[] = {
+      {"200710038426", "fmzl", true, 12},
+      {"201910987654", "fmzl", true, 50},
+      {"200820123456", "syxx", false, 3},
+      {"98123456", "fmzl", false, 1},
+  };
+  const MirrorData data(first.string());
+  ASSERT_EQ(data.List().size(), 4u);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.number);
+    const auto entry = data.Find(c.number);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->kind, c.kind);
+    EXPECT_EQ(entry->mirror, c.mirror);
+    EXPECT_EQ(entry->office, !c.mirror);
+    EXPECT_EQ(entry->pages, c.pages);
+    EXPECT_EQ(MirrorData(second.string()).Find(c.number)->pages, c.pages);
+    for (int page = 1; page <= c.pages; ++page) {
+      const std::string name = MirrorData::PageFileName(page);
+      EXPECT_EQ(ReadFile(first / c.number / name), ReadFile(second / c.number / name)) << name;
+    }
+  }
+  EXPECT_EQ(ReadFile(first / "98123456" / "000001.tif"), PageGenerator("98123456", 1).Tiff(1));
+}
+
+}  // namespace
+}  // namespace brevis

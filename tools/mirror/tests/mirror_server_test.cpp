@@ -1,0 +1,571 @@
+// MirrorServer on loopback with our own HttpClient (and raw sockets for requests it would never
+// send): every endpoint, the answers read with the application's own patterns, malformed requests,
+// injected faults, and the brevisfetch-mirror executable itself.
+#include "tools/mirror/mirror_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cipher/rsa.h"
+#include "common/stream.h"
+#include "common/text.h"
+#include "http/http_client.h"
+#include "http/http_errors.h"
+#include "regex/pattern.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The lookup's patterns, exactly as the application reads the answers.
+constexpr char16_t kMirrorPattern[] = u"(\\d+)\\t(.+)";
+constexpr char16_t kFmPattern[] = u"'fm','(\\d+)','(.*?)/\\d+\\.tif'";
+constexpr char16_t kXxPattern[] = u"'xx','(\\d+)','(.*?)/\\d+\\.tif'";
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string PageBytes(const std::string& number, int page) {
+  return "II*\0page " + std::to_string(page) + " of " + number + std::string(3000, 'x');
+}
+
+// A small data folder: one patent per way of being held, and one broken manifest.
+fs::path MakeData() {
+  const fs::path dir =
+      fs::temp_directory_path() / ("mirror_server_test_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  struct Patent {
+    const char* number;
+    const char* manifest;
+    int pages;
+  };
+  const Patent kPatents[] = {
+      {"200710038426", "kind = fmzl\nsource = mirror\n", 3},
+      {"200820123456", "kind = syxx\nsource = office\n", 2},
+      {"98123456", "kind = fmzl\nsource = office\n", 1},
+      {"201010000001", "kind = fmzl\nsource = both\n", 1},
+      {"200710000002", "kind = fmzl\nsource = attic\n", 1},
+  };
+  for (const Patent& p : kPatents) {
+    WriteFile(dir / p.number / "manifest", p.manifest);
+    for (int page = 1; page <= p.pages; ++page) {
+      char name[16];
+      std::snprintf(name, sizeof name, "%.6d.tif", page);
+      WriteFile(dir / p.number / name, PageBytes(p.number, page));
+    }
+  }
+  WriteFile(dir / "secret.txt", "outside every patent");
+  return dir;
+}
+
+// A server on an ephemeral loopback port, serving on its own thread, with its log captured.
+class RunningServer {
+ public:
+  explicit RunningServer(MirrorOptions options) {
+    options.port = 0;
+    options.log = [this](const std::string& line) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      log_.push_back(line);
+    };
+    server_ = std::make_unique<MirrorServer>(std::move(options));
+    port_ = server_->Bind();
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+  ~RunningServer() {
+    server_->Stop();
+    thread_.join();
+  }
+  int Port() const { return port_; }
+  std::string Url(const std::string& path, const std::string& host = "127.0.0.1") const {
+    return "http://" + host + ":" + std::to_string(port_) + path;
+  }
+  std::vector<std::string> Log() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return log_;
+  }
+
+ private:
+  std::unique_ptr<MirrorServer> server_;
+  int port_ = 0;
+  std::thread thread_;
+  mutable std::mutex lock_;
+  std::vector<std::string> log_;
+};
+
+struct Reply {
+  int status = 0;  // 0: no HTTP answer
+  std::string body;
+  std::string error;  // message of a failure other than an HTTP status
+};
+
+// One GET with a fresh client, as a download worker makes it.
+Reply Fetch(const std::string& url) {
+  Reply reply;
+  HttpClient client;
+  client.SetReadTimeout(5000);
+  MemoryStream body;
+  try {
+    client.Get(Utf8ToUtf16(url), body);
+    reply.status = client.ResponseCode();
+    reply.body = body.ToString();
+  } catch (const HttpProtocolError& e) {
+    reply.status = e.ErrorCode();
+    reply.body = Utf16ToUtf8(e.ErrorMessage());
+  } catch (const NetError& e) {
+    reply.error = e.what();
+  }
+  return reply;
+}
+
+// Sends raw bytes and returns everything the server sends back until it closes.
+std::string RawExchange(int port, const std::string& request) {
+  const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    timeval timeout{5, 0};
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    ::send(sock, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(sock, buffer, sizeof buffer, 0)) > 0;) {
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  ::close(sock);
+  return answer;
+}
+
+int StatusOf(const std::string& answer) {
+  if (answer.compare(0, 9, "HTTP/1.1 ") != 0 || answer.size() < 12) return 0;
+  return std::stoi(answer.substr(9, 3));
+}
+
+// Searches `text` with one of the application's patterns; returns groups 1 and 2 or nothing.
+std::optional<std::pair<std::string, std::string>> Scrape(const char16_t* pattern,
+                                                          const std::string& text) {
+  Pattern engine;
+  engine.SetExpression(pattern);
+  if (!engine.Exec(Latin1ToUtf16(text))) return std::nullopt;
+  return std::make_pair(Utf16ToUtf8(engine.Match(1)), Utf16ToUtf8(engine.Match(2)));
+}
+
+std::string Encipher(const std::string& number) {
+  return Utf16ToUtf8(RSA(kAppKeyN, kAppKeyE, kAppKeyD).Encrypt(Utf8ToUtf16(number)));
+}
+
+std::string Decipher(const std::string& digits) {
+  return Utf16ToUtf8(RSA(kAppKeyN, kAppKeyE, kAppKeyD).Decrypt(Latin1ToUtf16(digits)));
+}
+
+class MirrorServerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { data_ = new fs::path(MakeData()); }
+  static void TearDownTestSuite() {
+    fs::remove_all(*data_);
+    delete data_;
+  }
+  static MirrorOptions Options() {
+    MirrorOptions options;
+    options.dataDir = data_->string();
+    return options;
+  }
+  static fs::path* data_;
+};
+fs::path* MirrorServerTest::data_ = nullptr;
+
+// Mirror service.
+
+TEST_F(MirrorServerTest, MirrorAnswersThePagesAndTheBaseInCipherText) {
+  RunningServer server(Options());
+  const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher("200710038426")));
+  ASSERT_EQ(reply.status, 200) << reply.error;
+  EXPECT_EQ(reply.body.find_first_not_of("0123456789"), std::string::npos);
+  const auto answer = Scrape(kMirrorPattern, Decipher(reply.body));
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->first, "3");
+  EXPECT_EQ(answer->second, server.Url("/pages/200710038426"));
+  // The base address leads to the pages.
+  const Reply page = Fetch(answer->second + "/000003.tif");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body, PageBytes("200710038426", 3));
+}
+
+TEST_F(MirrorServerTest, MirrorBaseAddressUsesTheHostTheRequestCameTo) {
+  RunningServer server(Options());
+  const std::string cipher = Encipher("201010000001");
+  const Reply named = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + cipher, "localhost"));
+  ASSERT_EQ(named.status, 200) << named.error;
+  EXPECT_EQ(Decipher(named.body), "1\t" + server.Url("/pages/201010000001", "localhost"));
+
+  // Without a Host header: the address and port the connection came to.
+  const std::string answer =
+      RawExchange(server.Port(), "GET /cgi-bin/fturl.cgi?s=" + cipher + " HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(StatusOf(answer), 200) << answer;
+  EXPECT_EQ(Decipher(answer.substr(answer.find("\r\n\r\n") + 4)),
+            "1\t" + server.Url("/pages/201010000001"));
+}
+
+TEST_F(MirrorServerTest, MirrorAnswersEmptyForPatentsItDoesNotHold) {
+  RunningServer server(Options());
+  for (const char* number : {"98123456", "200820123456", "123456789012", "1"}) {
+    SCOPED_TRACE(number);
+    const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher(number)));
+    EXPECT_EQ(reply.status, 200) << reply.error;
+    EXPECT_EQ(reply.body, "");
+  }
+}
+
+// Patent office search page.
+
+TEST_F(MirrorServerTest, SearchPageCarriesTheFragmentTheLookupReads) {
+  RunningServer server(Options());
+  struct Case {
+    const char* number;
+    const char* leixin;
+    const char16_t* pattern;  // the pattern the application chooses for `leixin`
+    const char* pages;        // nullptr: no match
+  };
+  const Case kCases[] = {
+      {"98123456", "fmzl", kFmPattern, "1"},
+      {"200820123456", "syxx", kXxPattern, "2"},
+      {"201010000001", "fmzl", kFmPattern, "1"},
+      // Only the fragment of the patent's own kind is there.
+      {"98123456", "syxx", kXxPattern, nullptr},
+      {"200820123456", "fmzl", kFmPattern, nullptr},
+      // Held by the mirror alone, or by nobody.
+      {"200710038426", "fmzl", kFmPattern, nullptr},
+      {"200710038426", "fmzl", kXxPattern, nullptr},
+      {"200710038427", "fmzl", kFmPattern, nullptr},
+      {"200720038427", "syxx", kXxPattern, nullptr},
+      {"200720038427", "syxx", kFmPattern, nullptr},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(c.number) + " " + c.leixin);
+    const Reply reply = Fetch(server.Url(std::string("/sipo/zljs/hyjs-yx-new.jsp?recid=CN") +
+                                         c.number + "&leixin=" + c.leixin + "&title=&ipc="));
+    ASSERT_EQ(reply.status, 200) << reply.error;
+    EXPECT_NE(reply.body.find("<html"), std::string::npos);
+    const auto found = Scrape(c.pattern, reply.body);
+    if (c.pages == nullptr) {
+      EXPECT_FALSE(found);
+      continue;
+    }
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->first, c.pages);
+    EXPECT_EQ(found->second, server.Url(std::string("/pages/") + c.number));
+    EXPECT_EQ(Fetch(found->second + "/000001.tif").body, PageBytes(c.number, 1));
+  }
+}
+
+// Page files.
+
+TEST_F(MirrorServerTest, ServesPageFilesAndRefusesEverythingElseUnderPages) {
+  RunningServer server(Options());
+  EXPECT_EQ(Fetch(server.Url("/pages/200710038426/000002.tif")).body, PageBytes("200710038426", 2));
+  struct Case {
+    const char* path;
+    int status;
+  };
+  const Case kCases[] = {
+      {"/pages/200710038426/000004.tif", 404},  // past the last page
+      {"/pages/200710038426/000000.tif", 404},
+      {"/pages/200710038427/000001.tif", 404},   // no such patent
+      {"/pages/200710038426/0000001.tif", 404},  // not the page's own name
+      {"/pages/200710038426/1.tif", 404},
+      {"/pages/200710038426/manifest", 404},
+      {"/pages/200710038426/", 404},
+      {"/secret.txt", 404},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(Fetch(server.Url(c.path)).status, c.status);
+  }
+}
+
+// Update service, product and home pages.
+
+TEST_F(MirrorServerTest, UpdateAnswersEmptyOrTheConfiguredAddress) {
+  const std::string path = "/cgi-bin/update.cgi?pro=brevisfetch&ver=20100410";
+  {
+    RunningServer server(Options());
+    const Reply reply = Fetch(server.Url(path));
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "");
+  }
+  MirrorOptions options = Options();
+  options.updateUrl = "http://127.0.0.1:8642/brevisfetch.html";
+  RunningServer server(options);
+  EXPECT_EQ(Fetch(server.Url(path)).body, options.updateUrl);
+  EXPECT_EQ(Fetch(server.Url("/cgi-bin/update.cgi?pro=other&ver=20100410")).body, "");
+}
+
+TEST_F(MirrorServerTest, ProductAndHomePages) {
+  RunningServer server(Options());
+  const Reply product = Fetch(server.Url("/brevisfetch.html"));
+  EXPECT_EQ(product.status, 200);
+  EXPECT_NE(product.body.find("BrevisFetch"), std::string::npos);
+  const Reply home = Fetch(server.Url("/"));
+  EXPECT_EQ(home.status, 200);
+  EXPECT_NE(home.body.find("/brevisfetch.html"), std::string::npos);
+  // The home page lists the patents held, leaving out the broken one.
+  EXPECT_NE(home.body.find("CN200710038426"), std::string::npos);
+  EXPECT_NE(home.body.find("CN98123456"), std::string::npos);
+  EXPECT_EQ(home.body.find("CN200710000002"), std::string::npos);
+}
+
+// Malformed requests.
+
+TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
+  RunningServer server(Options());
+  const std::string mirror = "/cgi-bin/fturl.cgi?s=";
+  const std::string search = "/sipo/zljs/hyjs-yx-new.jsp?";
+  const std::string head = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  const std::string kCases[] = {
+      // Not HTTP at all.
+      "GARBAGE\r\n\r\n",
+      std::string("\x00\xff\xfe\x01\r\n\r\n", 8),
+      "GET\r\n\r\n",
+      "GET / HTTP/9.9\r\n\r\n",
+      // Cipher text with letters, cut groups, too long, or deciphering to no number.
+      "GET " + mirror + "12a4" + head,
+      "GET " + mirror + Encipher("200710038426").substr(0, 46) + head,
+      "GET " + mirror + head,
+      "GET /cgi-bin/fturl.cgi" + head,
+      "GET " + mirror + Encipher("200710038426") + "&s=0000" + head,
+      "GET " + mirror + std::string(68, '1') + head,
+      "GET " + mirror + Encipher("CN200710038426") + head,
+      "GET " + mirror + Encipher("../secret") + head,
+      // Search page without its parameters, or with ones that are no number or kind.
+      "GET " + search + "recid=200710038426&leixin=fmzl" + head,
+      "GET " + search + "recid=CN&leixin=fmzl" + head,
+      "GET " + search + "recid=CN98123456" + head,
+      "GET " + search + "recid=CN98123456&leixin=FM%20ZL" + head,
+      "GET " + search + "recid=CN..%2F98123456&leixin=fmzl" + head,
+      // Paths out of the data folder.
+      "GET /pages/../secret.txt" + head,
+      "GET /pages/200710038426/../../secret.txt" + head,
+      "GET /pages/%2e%2e/%2e%2e/etc/passwd" + head,
+      "GET /../../../etc/passwd" + head,
+      // A Host that cannot stand in an address.
+      "GET " + mirror + Encipher("200710038426") +
+          " HTTP/1.1\r\nHost: evil\"'<>\r\nConnection: close\r\n\r\n",
+      // Update check without a version date.
+      "GET /cgi-bin/update.cgi?pro=brevisfetch&ver=2010" + head,
+      "GET /cgi-bin/update.cgi" + head,
+  };
+  for (const std::string& request : kCases) {
+    SCOPED_TRACE(request);
+    const std::string answer = RawExchange(server.Port(), request);
+    const int status = StatusOf(answer);
+    EXPECT_GE(status, 400) << answer;
+    EXPECT_LT(status, 500) << answer;
+    EXPECT_EQ(answer.find("outside every patent"), std::string::npos);
+  }
+  EXPECT_EQ(Fetch(server.Url("/pages/98123456/000001.tif")).body, PageBytes("98123456", 1));
+}
+
+TEST_F(MirrorServerTest, BrokenManifestIsAServerErrorThatNamesIt) {
+  RunningServer server(Options());
+  const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher("200710000002")));
+  EXPECT_EQ(reply.status, 500);
+  EXPECT_NE(reply.body.find("200710000002/manifest"), std::string::npos) << reply.body;
+}
+
+// Log.
+
+TEST_F(MirrorServerTest, LogsOneLinePerRequest) {
+  MirrorOptions options = Options();
+  options.failRate = 1.0;  // every page request fails, in each of the three ways
+  options.seed = 5;
+  RunningServer server(options);
+  Fetch(server.Url("/"));
+  Fetch(server.Url("/nothing-here"));
+  RawExchange(server.Port(), "GARBAGE\r\n\r\n");
+  for (int i = 0; i < 12; ++i) Fetch(server.Url("/pages/200710038426/000001.tif"));
+  // A line is written once the answer has gone out, so the last one may trail the client.
+  std::vector<std::string> log = server.Log();
+  for (int i = 0; i < 200 && log.size() < 15; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    log = server.Log();
+  }
+  ASSERT_EQ(log.size(), 15u);
+  // Lines come in the order the answers finish, which need not be the order they were asked.
+  const auto logged = [&log](const std::string& text) {
+    return std::count_if(log.begin(), log.end(), [&text](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  };
+  EXPECT_EQ(logged("\"GET / HTTP/1.1\" 200 "), 1);
+  EXPECT_EQ(logged("\"GET /nothing-here HTTP/1.1\" 404 "), 1);
+  EXPECT_EQ(logged("\"GARBAGE - -\" 400 "), 1);
+  int faults = 0;
+  for (const std::string& line : log) faults += line.find(" fault=") != std::string::npos;
+  EXPECT_EQ(faults, 12);
+}
+
+// Injected faults.
+
+// Outcome of each of `rounds` fetches of every page of 200710038426: "ok", a status, or the
+// client's error.
+std::vector<std::string> FetchPages(const RunningServer& server, int rounds) {
+  std::vector<std::string> outcomes;
+  for (int round = 0; round < rounds; ++round) {
+    for (int page = 1; page <= 3; ++page) {
+      const Reply reply =
+          Fetch(server.Url("/pages/200710038426/00000" + std::to_string(page) + ".tif"));
+      if (reply.status == 200 && reply.body == PageBytes("200710038426", page)) {
+        outcomes.push_back("ok");
+      } else if (reply.status != 0) {
+        outcomes.push_back(std::to_string(reply.status));
+      } else {
+        outcomes.push_back(reply.error);
+      }
+    }
+  }
+  return outcomes;
+}
+
+TEST_F(MirrorServerTest, FailRateHoldsAndASeedRepeatsTheSameFailures) {
+  MirrorOptions options = Options();
+  options.failRate = 0.3;
+  options.seed = 11;
+  constexpr int kRounds = 100;  // 300 requests
+  std::vector<std::string> first;
+  {
+    RunningServer server(options);
+    first = FetchPages(server, kRounds);
+  }
+  int ok = 0, status500 = 0, broken = 0;
+  for (const std::string& outcome : first) {
+    if (outcome == "ok") {
+      ++ok;
+    } else if (outcome == "500") {
+      ++status500;
+    } else {
+      ++broken;  // dropped or cut short: no answer, or an incomplete one
+    }
+  }
+  // Expected 90 failures; five standard deviations either side.
+  EXPECT_NEAR(status500 + broken, 90, 40);
+  EXPECT_GT(status500, 10);
+  EXPECT_GT(broken, 20);
+  EXPECT_EQ(ok + status500 + broken, 300);
+
+  RunningServer again(options);
+  EXPECT_EQ(FetchPages(again, kRounds), first);
+  options.seed = 12;
+  RunningServer other(options);
+  EXPECT_NE(FetchPages(other, kRounds), first);
+}
+
+TEST_F(MirrorServerTest, DelayIsAddedToEveryAnswer) {
+  MirrorOptions options = Options();
+  options.delayMs = 150;
+  RunningServer server(options);
+  for (const char* path : {"/", "/pages/98123456/000001.tif", "/cgi-bin/fturl.cgi?s=1"}) {
+    SCOPED_TRACE(path);
+    const auto start = std::chrono::steady_clock::now();
+    Fetch(server.Url(path));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+  }
+}
+
+// Starting.
+
+TEST_F(MirrorServerTest, PortInUseIsAClearError) {
+  RunningServer first(Options());
+  MirrorOptions options = Options();
+  options.port = first.Port();
+  MirrorServer second(options);
+  try {
+    second.Bind();
+    ADD_FAILURE() << "the second server could bind";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) +
+                                         ": Address already in use");
+  }
+  options.dataDir = "/no/such/folder";
+  EXPECT_THROW(MirrorServer{options}, std::runtime_error);
+}
+
+// Runs the executable with `args`, stdout and stderr to files; returns the child's pid.
+pid_t Spawn(const std::vector<std::string>& args, const fs::path& out, const fs::path& err) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen(out.c_str(), "w", stdout);
+    std::freopen(err.c_str(), "w", stderr);
+    std::vector<char*> argv;
+    std::vector<std::string> owned = args;
+    owned.insert(owned.begin(), BREVISFETCH_MIRROR);
+    for (std::string& arg : owned) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(BREVISFETCH_MIRROR, argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream file(path);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+int WaitStatus(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(MirrorServerTest, ExecutableServesUntilSignalledAndRefusesABusyPort) {
+  const fs::path out = *data_ / "mirror.out";
+  const fs::path err = *data_ / "mirror.err";
+  const pid_t pid = Spawn({"--data", data_->string(), "--port", "0"}, out, err);
+  // The first line names the address it listens on.
+  std::string line;
+  for (int i = 0; i < 500 && line.find('\n') == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    line = ReadText(out);
+  }
+  const std::string prefix =
+      "brevisfetch-mirror: serving " + data_->string() + " on http://127.0.0.1:";
+  ASSERT_EQ(line.compare(0, prefix.size(), prefix), 0) << line;
+  const int port = std::stoi(line.substr(prefix.size()));
+  const std::string base = "http://127.0.0.1:" + std::to_string(port);
+  EXPECT_EQ(Fetch(base + "/pages/98123456/000001.tif").body, PageBytes("98123456", 1));
+
+  const pid_t busy = Spawn({"--data", data_->string(), "--port", std::to_string(port)},
+                           *data_ / "busy.out", *data_ / "busy.err");
+  EXPECT_EQ(WaitStatus(busy), 1);
+  EXPECT_EQ(ReadText(*data_ / "busy.err"), "brevisfetch-mirror: cannot listen on 127.0.0.1:" +
+                                               std::to_string(port) + ": Address already in use\n");
+
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(WaitStatus(pid), 0);
+  EXPECT_NE(ReadText(err).find("\"GET /pages/98123456/000001.tif HTTP/1.1\" 200 "),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace brevis
