@@ -122,7 +122,7 @@ std::string EscapeControls(std::string_view text) {
       ++i;
       continue;
     }
-    if (cp < 0x20 || cp == 0x7F) {
+    if ((cp < 0x20 && cp != '\n' && cp != '\t') || cp == 0x7F) {
       AppendHex(out, "\\x", cp, 2);
     } else if (cp >= 0x80 && cp <= 0x9F) {
       AppendHex(out, "\\u", cp, 4);
