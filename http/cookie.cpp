@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 #include "http/http_date.h"
 
 namespace brevis {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <mutex>
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 #include "http/http_date.h"
 
 namespace brevis {
@@ -49,7 +49,7 @@ int PortNumber(std::u16string_view port) {
 }  // namespace
 
 Cookies::CookieDomainList& Cookies::LockCookieListByDomain(CookieAccess access) {
-  if (access == CookieAccess::caRead) {
+  if (access == caRead) {
     lock_.lock_shared();
   } else {
     lock_.lock();
@@ -58,7 +58,7 @@ Cookies::CookieDomainList& Cookies::LockCookieListByDomain(CookieAccess access) 
 }
 
 void Cookies::UnlockCookieListByDomain(CookieAccess access) {
-  if (access == CookieAccess::caRead) {
+  if (access == caRead) {
     lock_.unlock_shared();
   } else {
     lock_.unlock();
@@ -219,7 +219,7 @@ std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure
   PurgeExpiredCookies();
   const std::u16string host = EffectiveHost(address.Host);
   std::vector<const NetscapeCookie*> taken;
-  auto& domains = cookieCollection_.LockCookieListByDomain(CookieAccess::caRead);
+  auto& domains = cookieCollection_.LockCookieListByDomain(caRead);
   for (const Cookies::DomainEntry& d : domains) {
     if (!DomainMatches(host, d.domain)) continue;
     for (auto e = d.cookies.rbegin(); e != d.cookies.rend(); ++e) {
@@ -237,7 +237,7 @@ std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure
     if (!list.empty()) list += u"; ";
     list += (*it)->Name + u"=" + (*it)->Value;
   }
-  cookieCollection_.UnlockCookieListByDomain(CookieAccess::caRead);
+  cookieCollection_.UnlockCookieListByDomain(caRead);
   return list;
 }
 

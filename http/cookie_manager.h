@@ -15,7 +15,7 @@
 
 namespace brevis {
 
-enum class CookieAccess { caRead, caReadWrite };
+enum CookieAccess { caRead, caReadWrite };
 
 // The cookies of one store, indexed by domain (in order of first use) and, per domain, by name
 // (in order of first use). Domains and names compare case-insensitively. Every access to the

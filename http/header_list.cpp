@@ -1,7 +1,7 @@
 // HeaderList: folding, unfolding and case-insensitive lookup of raw header lines.
 #include "http/header_list.h"
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 
 namespace brevis {
 

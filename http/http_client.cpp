@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
-#include "http/ascii_text.h"
 #include "http/http_errors.h"
 
 namespace brevis {
@@ -18,7 +18,6 @@ bool Contains(const std::vector<int>& list, int value) {
   return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-std::u16string Widen(std::string_view bytes) { return Latin1ToUtf16(bytes); }
 std::string Narrow(std::u16string_view text) { return ascii::ToAsciiBytes(text); }
 
 // Body text in the response's character set; without one the platform's default (UTF-8).
@@ -30,6 +29,11 @@ std::u16string DecodeBody(const std::vector<uint8_t>& bytes, std::u16string_view
     return Latin1ToUtf16(raw);
   }
   return Utf8ToUtf16(raw);
+}
+
+HttpResponseError BodyTooLarge(std::int64_t limit) {
+  return HttpResponseError("Response body is larger than the " + std::to_string(limit) +
+                           " bytes a fetch accepts.");
 }
 
 // Puts the caller's stream back as the response's destination when a scope ends.
@@ -60,10 +64,7 @@ class LimitedStream final : public Stream {
   std::size_t Read(uint8_t* data, std::size_t count) override { return target_.Read(data, count); }
   void Write(const uint8_t* data, std::size_t count) override {
     written_ += static_cast<std::int64_t>(count);
-    if (written_ > limit_) {
-      throw HttpResponseError("Response body is larger than the " + std::to_string(limit_) +
-                              " bytes a fetch accepts.");
-    }
+    if (written_ > limit_) throw BodyTooLarge(limit_);
     target_.Write(data, count);
   }
 
@@ -74,17 +75,6 @@ class LimitedStream final : public Stream {
 };
 
 }  // namespace
-
-int HttpResponse::ResponseCode() const {
-  std::u16string_view rest = ResponseText;
-  const std::size_t space = rest.find(u' ');
-  rest = space == std::u16string_view::npos ? std::u16string_view() : rest.substr(space + 1);
-  rest = ascii::Trim(rest);
-  rest = rest.substr(0, rest.find(u' '));
-  const auto code = ascii::ParseInt64(rest);
-  if (!code || *code < INT32_MIN || *code > INT32_MAX) return -1;
-  return static_cast<int>(*code);
-}
 
 HttpClient::HttpClient() = default;
 HttpClient::~HttpClient() = default;
@@ -124,7 +114,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
         }
       }
       step = ProcessResponse(ignore_replies);
-    } while (step != HttpNextStep::nsDone);
+    } while (step != nsDone);
   } catch (...) {
     // A failed fetch may leave the rest of a response on the wire: never reuse it.
     response_.KeepAlive = false;
@@ -187,7 +177,7 @@ void HttpClient::ApplyRequestURL() {
 
   // An IPv6 literal needs its brackets in the Host header, or the port would run into it.
   std::u16string host = url_.Host;
-  if (url_.IPVersion == brevis::IPVersion::ivIPv6) host = u"[" + host + u"]";
+  if (url_.IPVersion == ivIPv6) host = u"[" + host + u"]";
   request_.Host = url_.Port == u"80" ? host : host + u":" + url_.Port;
 }
 
@@ -197,19 +187,20 @@ HttpConnectionType HttpClient::SelectEndpoint() {
   const auto port_number = ascii::ParseInt64(url_.Port);
   const std::int64_t port = port_number ? *port_number : 80;
   const std::string host = Narrow(url_.Host);
-  if ((!ascii::EqualsIgnoreCase(Widen(Host()), url_.Host) || Port() != port) && Connected()) {
+  if ((!ascii::EqualsIgnoreCase(Latin1ToUtf16(Host()), url_.Host) || Port() != port) &&
+      Connected()) {
     DropConnection();
   }
   if (ascii::EqualsIgnoreCase(url_.Protocol, u"HTTPS")) throw NetIOHandlerPropInvalid();
   if (port < 0 || port > 65535) throw std::out_of_range("Range check error");
   SetHost(host);
   SetPort(static_cast<std::uint16_t>(port));
-  return HttpConnectionType::ctNormal;
+  return ctNormal;
 }
 
 void HttpClient::SendRequest() {
   request_.UseProxy = SelectEndpoint();
-  if (ProtocolVersion == HttpVersion::pv1_0 && request_.Connection.empty()) {
+  if (ProtocolVersion == pv1_0 && request_.Connection.empty()) {
     request_.Connection = u"keep-alive";
   }
   if (ascii::FindIgnoreCase(request_.AcceptEncoding, u"identity") == std::u16string::npos) {
@@ -225,7 +216,7 @@ void HttpClient::EnsureConnected() {
   if (!response_.KeepAlive) DropConnection();
   CheckForGracefulDisconnect(false);
   if (!Connected()) {
-    SetIPVersion(url_.IPVersion);
+    Local().ipVersion = url_.IPVersion;
     Connect();
     connectedIPVersion_ = url_.IPVersion;
   }
@@ -241,44 +232,7 @@ void HttpClient::AddRequestCookies() {
 }
 
 void HttpClient::BuildAndSendRequest() {
-  HeaderList& raw = request_.RawHeaders;
-  raw.Clear();
-  auto set = [&raw](std::u16string_view name, std::u16string_view value) {
-    if (!value.empty()) raw.SetValues(name, value);
-  };
-  auto set_date = [&set](std::u16string_view name, const std::optional<SysSeconds>& when) {
-    if (when) set(name, FormatCookieDate(*when));
-  };
-  set(u"Connection", request_.Connection);
-  set(u"Content-Version", request_.ContentVersion);
-  set(u"Content-Disposition", request_.ContentDisposition);
-  set(u"Content-Encoding", request_.ContentEncoding);
-  set(u"Content-Language", request_.ContentLanguage);
-  if (!request_.ContentType.empty()) {
-    set(u"Content-Type", request_.CharSet.empty()
-                             ? request_.ContentType
-                             : request_.ContentType + u"; charset=" + request_.CharSet);
-  }
-  if (request_.ContentLength >= 0) {
-    set(u"Content-Length", Widen(std::to_string(request_.ContentLength)));
-  }
-  set(u"Cache-control", request_.CacheControl);
-  set_date(u"Date", request_.Date);
-  set(u"ETag", request_.ETag);
-  set_date(u"Expires", request_.Expires);
-  set(u"Pragma", request_.Pragma);
-  for (const std::u16string& line : request_.CustomHeaders.Lines()) raw.Add(line);
-  set(u"Proxy-Connection", request_.ProxyConnection);
-  set(u"Host", request_.Host);
-  set(u"Accept", request_.Accept);
-  set(u"Accept-Charset", request_.AcceptCharSet);
-  set(u"Accept-Encoding", request_.AcceptEncoding);
-  set(u"Accept-Language", request_.AcceptLanguage);
-  set(u"From", request_.From);
-  set(u"Referer", request_.Referer);
-  set(u"User-Agent", request_.UserAgent);
-  if (!request_.Range.empty()) set(u"Range", u"bytes=" + request_.Range);
-  set_date(u"If-Modified-Since", request_.LastModified);
+  WriteRequestHeaders(request_);
   AddRequestCookies();
 
   std::string head;
@@ -286,8 +240,8 @@ void HttpClient::BuildAndSendRequest() {
   head += Narrow(request_.Method);
   head += ' ';
   head += Narrow(request_.URL);
-  head += ProtocolVersion == HttpVersion::pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
-  for (const std::u16string& line : raw.Lines()) {
+  head += ProtocolVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
+  for (const std::u16string& line : request_.RawHeaders.Lines()) {
     if (line.empty()) continue;
     head += Narrow(line);
     head += "\r\n";
@@ -310,7 +264,7 @@ std::u16string HttpClient::ReadHeaderLine() {
   IOHandler& io = IO();
   std::string line = io.ReadLn("\n", -1, -1);
   if (io.ReadLnTimedOut()) throw NetReadTimeout();
-  return Widen(line);
+  return Latin1ToUtf16(line);
 }
 
 void HttpClient::CheckStatusLine() const {
@@ -338,73 +292,7 @@ void HttpClient::RetrieveHeaders() {
     Disconnect();
   }
 
-  HttpResponse& r = response_;
-  r.CacheControl = raw.Values(u"Cache-control");
-  r.Connection = raw.Values(u"Connection");
-  r.ContentVersion = raw.Values(u"Content-Version");
-  r.ContentDisposition = raw.Values(u"Content-Disposition");
-  r.ContentEncoding = raw.Values(u"Content-Encoding");
-  r.ContentLanguage = raw.Values(u"Content-Language");
-  // "type; charset=x": the type without its charset parameter, and the charset.
-  const std::u16string content_type = raw.Values(u"Content-Type");
-  r.ContentType.clear();
-  r.CharSet.clear();
-  std::u16string_view params = content_type;
-  bool first = true;
-  while (!params.empty() || first) {
-    const std::size_t semi = params.find(u';');
-    const std::u16string_view item = params.substr(0, semi);
-    params = semi == std::u16string_view::npos ? std::u16string_view() : params.substr(semi + 1);
-    const std::u16string_view trimmed = ascii::Trim(item);
-    if (!first && ascii::StartsWithIgnoreCase(trimmed, u"charset=")) {
-      std::u16string_view cs = ascii::Trim(trimmed.substr(8));
-      if (cs.size() >= 2 && cs.front() == u'"' && cs.back() == u'"') {
-        cs = cs.substr(1, cs.size() - 2);
-      }
-      r.CharSet = std::u16string(cs);
-    } else if (first) {
-      r.ContentType = std::u16string(trimmed);
-    } else if (!trimmed.empty()) {
-      r.ContentType += u"; ";
-      r.ContentType += trimmed;
-    }
-    first = false;
-  }
-  const auto length = ascii::ParseInt64(raw.Values(u"Content-Length"));
-  r.ContentLength = length ? *length : -1;
-
-  // "bytes start-end/instance"; each part 0 when it is not a number.
-  const std::u16string range = raw.Values(u"Content-Range");
-  std::u16string_view span = range;
-  const std::size_t blank = span.find(u' ');
-  span = blank == std::u16string_view::npos ? std::u16string_view() : span.substr(blank + 1);
-  const std::size_t dash = span.find(u'-');
-  const std::size_t slash = span.find(u'/');
-  auto number = [](std::u16string_view s) { return ascii::ParseInt64(s).value_or(0); };
-  r.ContentRangeStart = number(span.substr(0, dash));
-  r.ContentRangeEnd =
-      dash == std::u16string_view::npos ? 0 : number(span.substr(dash + 1, slash - dash - 1));
-  r.ContentRangeInstanceLength =
-      slash == std::u16string_view::npos ? 0 : number(span.substr(slash + 1));
-
-  r.Date = ParseInternetDate(raw.Values(u"Date"));
-  r.LastModified = ParseInternetDate(raw.Values(u"Last-Modified"));
-  r.Expires = ParseInternetDate(raw.Values(u"Expires"));
-  r.ETag = raw.Values(u"ETag");
-  r.Pragma = raw.Values(u"Pragma");
-  r.Location = raw.Values(u"Location");
-  r.Server = raw.Values(u"Server");
-  r.ProxyConnection = raw.Values(u"Proxy-Connection");
-  r.WWWAuthenticate.clear();
-  raw.Extract(u"WWW-Authenticate", r.WWWAuthenticate);
-  r.ProxyAuthenticate.clear();
-  raw.Extract(u"Proxy-Authenticate", r.ProxyAuthenticate);
-  r.AcceptRanges = raw.Values(u"Accept-Ranges");
-  const std::u16string_view version =
-      std::u16string_view(r.ResponseText)
-          .substr(std::min<std::size_t>(5, r.ResponseText.size()), 3);
-  if (version == u"1.0") r.ResponseVersion = HttpVersion::pv1_0;
-  if (version == u"1.1") r.ResponseVersion = HttpVersion::pv1_1;
+  ReadResponseHeaders(response_);
 }
 
 void HttpClient::StoreResponseCookies() {
@@ -433,19 +321,19 @@ HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies)
   if ((status_class == 3 && code != 304) || (!response_.Location.empty() && code != 201)) {
     ++RedirectCount;
     RaiseProtocolError(code, -1, ignore_replies);
-    return HttpNextStep::nsDone;
+    return nsDone;
   }
   if (status_class != 2) {
     // No credentials are ever sent, so 401 and 407 fail like any other status.
     RaiseProtocolError(code, (status_class == 1 || code == 304) ? 100 : -1, ignore_replies);
-    return HttpNextStep::nsDone;
+    return nsDone;
   }
   if (request_.Method == u"HEAD" || code == 204) {
     DiscardBody(100);
   } else {
     ReadBody(-1);
   }
-  return HttpNextStep::nsDone;
+  return nsDone;
 }
 
 void HttpClient::RaiseProtocolError(int code, int unexpected_content_timeout,
@@ -466,12 +354,7 @@ void HttpClient::DiscardBody(int timeout) {
 }
 
 std::int64_t HttpClient::ReadChunkSize() {
-  const std::u16string line = ReadHeaderLine();
-  std::u16string_view size = line;
-  // Chunk extensions (";name=value") and anything after a blank are not part of the size.
-  size = size.substr(0, size.find(u' '));
-  size = size.substr(0, size.find(u';'));
-  const auto value = ascii::ParseHex64(ascii::Trim(size));
+  const auto value = ParseChunkSize(ReadHeaderLine());
   // Anything else means the body is corrupted or cut: never take what came so far for all of it.
   if (!value) throw HttpResponseError("Chunk size line is not a hexadecimal number.");
   return *value;
@@ -484,17 +367,13 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
     if (!io.CheckForDataOnSource(unexpected_content_timeout)) return;
   }
   Stream* destination = response_.ContentStream;
-  auto too_large = [] {
-    return HttpResponseError("Response body is larger than the " + std::to_string(kMaxBodySize) +
-                             " bytes a fetch accepts.");
-  };
 
   const std::u16string encoding = ascii::ToLower(response_.RawHeaders.Values(u"Transfer-Encoding"));
   if (encoding.find(u"chunked") != std::u16string::npos) {
     std::int64_t total = 0;
     std::int64_t size = ReadChunkSize();
     while (size > 0) {
-      if (size > kMaxBodySize - total) throw too_large();
+      if (size > kMaxBodySize - total) throw BodyTooLarge(kMaxBodySize);
       total += size;
       if (destination != nullptr) {
         io.ReadStream(*destination, size, false);
@@ -515,7 +394,7 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
       }
     }
   } else if (response_.ContentLength > 0) {
-    if (response_.ContentLength > kMaxBodySize) throw too_large();
+    if (response_.ContentLength > kMaxBodySize) throw BodyTooLarge(kMaxBodySize);
     // A peer that closes before every byte arrived fails the read: a short body is never
     // taken for a complete one.
     if (destination != nullptr) {
@@ -538,7 +417,7 @@ bool HttpClient::ComputeKeepAlive() {
   auto says = [](std::u16string_view value, std::u16string_view word) {
     return ascii::EqualsIgnoreCase(ascii::Trim(value), word);
   };
-  if (ProtocolVersion == HttpVersion::pv1_1) {
+  if (ProtocolVersion == pv1_1) {
     return !says(response_.Connection, u"CLOSE") && !says(response_.ProxyConnection, u"CLOSE");
   }
   return says(response_.Connection, u"KEEP-ALIVE") ||

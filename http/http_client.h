@@ -12,79 +12,13 @@
 
 #include "common/stream.h"
 #include "http/cookie_manager.h"
-#include "http/header_list.h"
-#include "http/http_date.h"
-#include "http/tcp_client.h"
+#include "http/http_message.h"
+#include "http/net/tcp_client.h"
 #include "http/uri.h"
 
 namespace brevis {
 
-enum class HttpVersion { pv1_0, pv1_1 };
-enum class HttpConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
-enum class HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
-
-// Header fields shared by requests and responses.
-struct EntityHeaderInfo {
-  HeaderList RawHeaders{1024};
-  std::u16string CacheControl;
-  std::u16string Connection;
-  std::u16string ContentDisposition;
-  std::u16string ContentEncoding;
-  std::u16string ContentLanguage;
-  std::u16string ContentType;
-  std::u16string CharSet;
-  std::u16string ContentVersion;
-  std::u16string ETag;
-  std::u16string Pragma;
-  std::int64_t ContentLength = -1;  // -1: none
-  std::optional<SysSeconds> Date;
-  std::optional<SysSeconds> Expires;
-  std::optional<SysSeconds> LastModified;
-  std::int64_t ContentRangeStart = 0;
-  std::int64_t ContentRangeEnd = 0;
-  std::int64_t ContentRangeInstanceLength = 0;
-
-  bool HasContentLength() const { return ContentLength >= 0; }
-};
-
-struct HttpRequest : EntityHeaderInfo {
-  std::u16string URL;  // the request target actually sent
-  std::u16string Method = u"GET";
-  Stream* Source = nullptr;  // sent after the head; none for GET
-  HttpConnectionType UseProxy = HttpConnectionType::ctNormal;
-  brevis::IPVersion IPVersion = brevis::IPVersion::ivIPv4;
-
-  std::u16string Accept = u"text/html, */*";
-  std::u16string UserAgent = u"Mozilla/3.0 (compatible; Tesvaro Fetch)";
-  std::u16string AcceptCharSet;
-  std::u16string AcceptEncoding;
-  std::u16string AcceptLanguage;
-  std::u16string From;
-  std::u16string Referer;
-  std::u16string Host;
-  std::u16string ProxyConnection;
-  std::u16string Range;
-  std::u16string Username;
-  std::u16string Password;
-  HeaderList CustomHeaders{1024};
-};
-
-struct HttpResponse : EntityHeaderInfo {
-  HttpResponse() { ContentType = u"text/html"; }
-
-  std::u16string ResponseText;  // the status line as received
-  // The number after the status line's first word; -1 when it is not one.
-  int ResponseCode() const;
-  HttpVersion ResponseVersion = HttpVersion::pv1_1;
-  bool KeepAlive = false;  // computed when a fetch ends
-  Stream* ContentStream = nullptr;
-  std::u16string Location;
-  std::u16string Server;
-  std::u16string ProxyConnection;
-  std::u16string AcceptRanges;
-  std::vector<std::u16string> WWWAuthenticate;
-  std::vector<std::u16string> ProxyAuthenticate;
-};
+enum HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
 
 class HttpClient : public TcpClientBase {
  public:
@@ -117,7 +51,7 @@ class HttpClient : public TcpClientBase {
   const Uri& CurrentURL() const { return url_; }
 
   bool AllowCookies = true;
-  HttpVersion ProtocolVersion = HttpVersion::pv1_1;
+  HttpVersion ProtocolVersion = pv1_1;
   int MaxHeaderLines = 255;
   int RedirectCount = 0;
 
@@ -151,7 +85,7 @@ class HttpClient : public TcpClientBase {
   Uri url_;
   std::unique_ptr<CookieManager> cookieManager_;
   // IP version of the open connection, to drop it when an address needs the other one.
-  brevis::IPVersion connectedIPVersion_ = brevis::IPVersion::ivIPv4;
+  brevis::IPVersion connectedIPVersion_ = ivIPv4;
 };
 
 }  // namespace brevis

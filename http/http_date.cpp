@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
-#include "http/ascii_text.h"
 
 namespace brevis {
 

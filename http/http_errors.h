@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "http/net_error.h"
+#include "http/net/net_error.h"
 
 namespace brevis {
 

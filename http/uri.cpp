@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "http/ascii_text.h"
+#include "common/ascii_text.h"
 #include "http/http_errors.h"
 
 namespace brevis {
@@ -17,10 +17,6 @@ bool IsDefaultPort(std::u16string_view protocol, std::u16string_view port) {
   if (ascii::EqualsIgnoreCase(protocol, u"HTTPS")) return port == u"443";
   if (ascii::EqualsIgnoreCase(protocol, u"FTP")) return port == u"21";
   return false;
-}
-
-bool EndsWith(std::u16string_view s, std::u16string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
 }  // namespace
@@ -81,7 +77,7 @@ void Uri::SetURI(std::u16string_view uri) {
       Host = std::u16string(authority.substr(open + 1, close - open - 1));
       const std::size_t colon = authority.find(u':', close + 1);
       if (colon != npos) Port = std::u16string(authority.substr(colon + 1));
-      IPVersion = brevis::IPVersion::ivIPv6;
+      IPVersion = ivIPv6;
     } else {
       const std::size_t colon = authority.find(u':');
       Host = std::u16string(authority.substr(0, colon));
@@ -149,9 +145,9 @@ std::u16string MergePath(std::u16string_view base_path, std::u16string_view path
   if (delimiter.empty()) return std::u16string(base_path) + std::u16string(path);
   if (path.substr(0, delimiter.size()) == delimiter) return std::u16string(path);
 
-  const bool keep_trailing = path.empty() || EndsWith(path, delimiter);
+  const bool keep_trailing = path.empty() || path.ends_with(delimiter);
   std::u16string work(base_path);
-  if (!work.empty() && !EndsWith(work, delimiter)) work += delimiter;
+  if (!work.empty() && !work.ends_with(delimiter)) work += delimiter;
   work += path;
 
   std::u16string result;
@@ -159,9 +155,9 @@ std::u16string MergePath(std::u16string_view base_path, std::u16string_view path
   while (i < work.size()) {
     if (work.compare(i, delimiter.size(), delimiter) == 0) {
       // Runs of delimiters collapse into one.
-      if (i == 0 || !EndsWith(result, delimiter)) result += delimiter;
+      if (i == 0 || !result.ends_with(delimiter)) result += delimiter;
       i += delimiter.size();
-    } else if (work[i] == u'.' && EndsWith(result, delimiter) && i + 1 < work.size() &&
+    } else if (work[i] == u'.' && result.ends_with(delimiter) && i + 1 < work.size() &&
                work[i + 1] == u'.') {
       // ".." removes the last segment: its trailing delimiter, then back to the one before.
       result.resize(result.size() - delimiter.size());
@@ -173,7 +169,7 @@ std::u16string MergePath(std::u16string_view base_path, std::u16string_view path
       ++i;
     }
   }
-  if (result != delimiter && EndsWith(result, delimiter) && !keep_trailing) {
+  if (result != delimiter && result.ends_with(delimiter) && !keep_trailing) {
     result.resize(result.size() - delimiter.size());
   }
   return result;

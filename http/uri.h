@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "http/socket_stack.h"
+#include "http/net/net_types.h"
 
 namespace brevis {
 
@@ -50,7 +50,7 @@ class Uri {
   std::u16string Username;
   std::u16string Password;
   std::u16string Params;
-  brevis::IPVersion IPVersion = brevis::IPVersion::ivIPv4;
+  brevis::IPVersion IPVersion = ivIPv4;
 };
 
 // Resolves `path` against `base_path`: an absolute path is returned as it is; otherwise the two

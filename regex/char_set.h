@@ -10,17 +10,24 @@
 
 namespace brevis {
 
+// One bit for each unit U+0000..U+00FF.
+struct Latin1Bitmap {
+  std::array<uint64_t, 4> bits{};
+  void Add(char16_t c) { bits[c >> 6] |= uint64_t{1} << (c & 63); }             // c < 256
+  bool Has(char16_t c) const { return ((bits[c >> 6] >> (c & 63)) & 1) != 0; }  // c < 256
+};
+
 class CharSet {
  public:
   CharSet() = default;
   explicit CharSet(std::u16string_view units) { Assign(units); }
 
   void Assign(std::u16string_view units) {
-    low_.fill(0);
+    low_ = {};
     high_.clear();
     for (char16_t c : units) {
       if (c < 256)
-        low_[c >> 6] |= uint64_t{1} << (c & 63);
+        low_.Add(c);
       else
         high_.push_back(c);
     }
@@ -28,12 +35,12 @@ class CharSet {
   }
 
   bool Contains(char16_t c) const {
-    if (c < 256) return ((low_[c >> 6] >> (c & 63)) & 1) != 0;
+    if (c < 256) return low_.Has(c);
     return !high_.empty() && std::binary_search(high_.begin(), high_.end(), c);
   }
 
  private:
-  std::array<uint64_t, 4> low_{};
+  Latin1Bitmap low_;
   std::vector<char16_t> high_;
 };
 

@@ -1,8 +1,11 @@
 // Pattern compiler: recursive descent over the pattern text, run twice (sizing, then emitting),
-// followed by the start-up facts that let a search skip impossible positions.
+// then the loop exits and start facts (start_facts.cpp) of the finished program.
 #include "regex/compiler.h"
 
 #include <cstring>
+
+#include "regex/error_codes.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 namespace {
@@ -29,12 +32,6 @@ int HexValue(char16_t c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-size_t LiteralLength(const char16_t* p) {
-  size_t n = 0;
-  while (p[n] != 0) ++n;
-  return n;
 }
 
 char16_t OpenOp(int n) { return static_cast<char16_t>(OPEN + n); }
@@ -73,7 +70,7 @@ class Compiler {
 
   // Guards the emitting pass against writing past the sized array.
   void Reserve(int units) const {
-    if (regcode_ + units > capacity_) throw Failure{114};
+    if (regcode_ + units > capacity_) throw Failure{kErrorInternalUrp};
   }
 
   int EmitNode(char16_t op) {
@@ -150,7 +147,7 @@ class Compiler {
     int ret = 0;
     int parno = 0;
     if (paren) {
-      if (regnpar_ >= kMaxGroups) throw Failure{102};
+      if (regnpar_ >= kMaxGroups) throw Failure{kErrorTooManyGroups};
       parno = regnpar_++;
       ret = EmitNode(OpenOp(parno));
     }
@@ -179,10 +176,10 @@ class Compiler {
       for (int b = ret; b != 0; b = NextIndex(b)) OpTail(b, ender);
     }
     if (paren) {
-      if (*regparse_ != ')') throw Failure{103};
+      if (*regparse_ != ')') throw Failure{kErrorUnmatchedOpen};
       ++regparse_;
     } else if (*regparse_ != 0) {
-      throw Failure{*regparse_ == ')' ? 104 : 105};
+      throw Failure{*regparse_ == ')' ? kErrorUnmatchedClose : kErrorJunkOnEnd};
     }
     mods_ = saved_mods;
     return ret;
@@ -212,7 +209,7 @@ class Compiler {
   int32_t ParseBraceNumber(const char16_t* b, const char16_t* e) {
     if (e - b > 8) {
       regparse_ = e;
-      throw Failure{122};
+      throw Failure{kErrorBracesArgumentTooBig};
     }
     int32_t v = 0;
     for (const char16_t* p = b; p < e; ++p) v = v * 10 + (*p - '0');
@@ -228,7 +225,7 @@ class Compiler {
       flags = atom_flags;
       return ret;
     }
-    if ((atom_flags & kHasWidth) == 0 && op != '?') throw Failure{106};
+    if ((atom_flags & kHasWidth) == 0 && op != '?') throw Failure{kErrorOperandCouldBeEmpty};
 
     int32_t bmin = 0;
     int32_t bmax = 0;
@@ -261,7 +258,7 @@ class Compiler {
       else
         bmax = ParseBraceNumber(max_begin, max_end);
       regparse_ = p + 1;
-      if (bmin > bmax) throw Failure{124};
+      if (bmin > bmax) throw Failure{kErrorBracesMinGreaterThanMax};
     } else {
       ++regparse_;
     }
@@ -315,7 +312,7 @@ class Compiler {
           EmitLoop(ret, bmin, bmax, nongreedy);
         break;
     }
-    if (IsQuantifier(*regparse_)) throw Failure{107};
+    if (IsQuantifier(*regparse_)) throw Failure{kErrorNestedQuantifier};
     return ret;
   }
 
@@ -377,19 +374,19 @@ class Compiler {
         if (*regparse_ == '{') {
           ++regparse_;
           while (*regparse_ != '}') {
-            if (*regparse_ == 0) throw Failure{111};
+            if (*regparse_ == 0) throw Failure{kErrorNoHexCode};
             const int h = HexValue(*regparse_);
-            if (h < 0) throw Failure{108};
+            if (h < 0) throw Failure{kErrorBadHexDigit};
             v = v * 16 + static_cast<uint32_t>(h);
-            if (v > 0xFFFF) throw Failure{112};
+            if (v > 0xFFFF) throw Failure{kErrorHexCodeTooBig};
             ++regparse_;
           }
           ++regparse_;
         } else {
           for (int i = 0; i < 2; ++i) {
-            if (*regparse_ == 0) throw Failure{111};
+            if (*regparse_ == 0) throw Failure{kErrorNoHexCode};
             const int h = HexValue(*regparse_);
-            if (h < 0) throw Failure{108};
+            if (h < 0) throw Failure{kErrorBadHexDigit};
             v = v * 16 + static_cast<uint32_t>(h);
             ++regparse_;
           }
@@ -446,11 +443,11 @@ class Compiler {
       case 0:
       case '|':
       case ')':
-        throw Failure{119};
+        throw Failure{kErrorParseAtomInternal};
       case '*':
       case '+':
       case '?':
-        throw Failure{115};
+        throw Failure{kErrorQuantifierFollowsNothing};
       case '\\':
         ++regparse_;
         return ParseEscape(flags, ci);
@@ -464,7 +461,7 @@ class Compiler {
     ++regparse_;
     if (*regparse_ == '#') {
       while (*regparse_ != 0 && *regparse_ != ')') ++regparse_;
-      if (*regparse_ == 0) throw Failure{125};
+      if (*regparse_ == 0) throw Failure{kErrorUnclosedComment};
       ++regparse_;
       return EmitNode(COMMENT);
     }
@@ -480,7 +477,7 @@ class Compiler {
         if (!ApplyModifierLetters(letters.substr(i, 1), probe)) break;
       }
       regparse_ = begin + i;
-      throw Failure{127};
+      throw Failure{kErrorUnrecognizedModifier};
     }
     ++regparse_;
     mods_ = mods;
@@ -489,7 +486,7 @@ class Compiler {
 
   int ParseEscape(int& flags, bool ci) {
     const char16_t c = *regparse_;
-    if (c == 0) throw Failure{116};
+    if (c == 0) throw Failure{kErrorTrailingBackslash};
     char16_t op = 0;
     switch (c) {
       case 'd':
@@ -598,7 +595,7 @@ class Compiler {
     bool first = true;
     for (;;) {
       const char16_t c = *regparse_;
-      if (c == 0) throw Failure{113};
+      if (c == 0) throw Failure{kErrorUnmatchedBracket};
       if (c == ']' && !first) {
         ++regparse_;
         break;
@@ -617,7 +614,7 @@ class Compiler {
         char16_t last = 0;
         if (*regparse_ == '\\') {
           ++regparse_;
-          if (*regparse_ == 0) throw Failure{110};
+          if (*regparse_ == 0) throw Failure{kErrorClassTrailingBackslash};
           last = UnquoteChar();
         } else {
           last = *regparse_++;
@@ -629,7 +626,7 @@ class Compiler {
       if (c == '\\') {
         ++regparse_;
         const char16_t e = *regparse_;
-        if (e == 0) throw Failure{110};
+        if (e == 0) throw Failure{kErrorClassTrailingBackslash};
         if (e == 'd' || e == 'w' || e == 's') {
           ++regparse_;
           if (e == 'd') AddRange(members, '0', '9');
@@ -683,7 +680,7 @@ class Compiler {
         return;
       }
     }
-    if (from > to) throw Failure{109};
+    if (from > to) throw Failure{kErrorInvalidRange};
     AddRange(members, static_cast<uint32_t>(from) + 1, to);
   }
 
@@ -696,44 +693,6 @@ class Compiler {
   int regcode_ = 0;
   int regsize_ = 0;
 };
-
-void ComputeStartFacts(Program& prog, int top_flags) {
-  const char16_t* code = prog.code.data();
-  prog.regstart = 0;
-  prog.reganch = false;
-  prog.regmust = -1;
-  prog.regmlen = 0;
-  prog.prefix = -1;
-  prog.prefix_len = 0;
-  const char16_t* first_branch = code + 1;
-  const char16_t* after = NextNode(first_branch);
-  if (after == nullptr || OpOf(after) != END) return;
-  const char16_t* f = Operand(first_branch);
-  if (OpOf(f) == EXACTLY) {
-    prog.regstart = Operand(f)[0];
-    if (prog.regstart != 0) {
-      prog.prefix = static_cast<int>(Operand(f) - code);
-      prog.prefix_len = static_cast<int>(LiteralLength(Operand(f)));
-    }
-  } else if (OpOf(f) == BOL) {
-    prog.reganch = true;
-  }
-  if ((top_flags & kSpStart) == 0) return;
-  const char16_t* longest = nullptr;
-  size_t len = 0;
-  for (const char16_t* s = f; s != nullptr; s = NextNode(s)) {
-    // An empty literal (from an escaped NUL) never matches, so it is never required text.
-    const size_t n = OpOf(s) == EXACTLY ? LiteralLength(Operand(s)) : 0;
-    if (n > 0 && n >= len) {
-      longest = Operand(s);
-      len = n;
-    }
-  }
-  if (longest != nullptr) {
-    prog.regmust = static_cast<int>(longest - code);
-    prog.regmlen = static_cast<int>(len);
-  }
-}
 
 // Marks every node a BACK jumps to, and for each BACK the node that leaves its loop (the
 // NOTHING after the loop's last BRANCH), so that the matcher can end an iteration that
@@ -769,83 +728,7 @@ void ComputeLoopExits(Program& prog) {
   }
 }
 
-// For every node, the first unit of the literal a walk from it must match before anything
-// else: group marks, no-ops and single alternatives consume and test nothing.
-void ComputeFirstUnits(Program& prog) {
-  const char16_t* code = prog.code.data();
-  const auto size = prog.code.size();
-  prog.first_unit.assign(size, 0);
-  for (size_t i = 1; i < size;) {
-    const char16_t* node = code + i;
-    const int len = NodeLength(node);
-    if (len <= 0) break;
-    const char16_t* ahead = node;
-    for (int guard = 0; ahead != nullptr && guard < 64; ++guard) {
-      const char16_t a = ahead[0];
-      const char16_t* next = NextNode(ahead);
-      if (IsOpen(a) || IsClose(a) || a == NOTHING || a == COMMENT) {
-        ahead = next;
-      } else if (a == BRANCH && (next == nullptr || OpOf(next) != BRANCH)) {
-        ahead = Operand(ahead);
-      } else {
-        break;
-      }
-    }
-    if (ahead != nullptr && OpOf(ahead) == EXACTLY) prog.first_unit[i] = Operand(ahead)[0];
-    i += static_cast<size_t>(len);
-  }
-}
-
 }  // namespace
-
-int NodeLength(const char16_t* node) {
-  const char16_t op = node[0];
-  switch (op) {
-    case ANYOF:
-    case ANYBUT:
-    case EXACTLY:
-    case EXACTLYCI:
-    case ANYOFCI:
-    case ANYBUTCI:
-      return kNodeSize + static_cast<int>(LiteralLength(Operand(node))) + 1;
-    case BRACES:
-    case BRACESNG:
-      return kNodeSize + 2 * kIntSize;
-    case LOOP:
-    case LOOPNG:
-      return kNodeSize + 3 * kIntSize;
-    case BSUBEXP:
-    case BSUBEXPCI:
-      return kNodeSize + 1;
-    case END:
-    case BOL:
-    case EOL:
-    case ANY:
-    case BRANCH:
-    case BACK:
-    case NOTHING:
-    case STAR:
-    case PLUS:
-    case ANYDIGIT:
-    case NOTDIGIT:
-    case ANYLETTER:
-    case NOTLETTER:
-    case ANYSPACE:
-    case NOTSPACE:
-    case COMMENT:
-    case LOOPENTRY:
-    case STARNG:
-    case PLUSNG:
-    case BOLML:
-    case EOLML:
-    case ANYML:
-    case BOUND:
-    case NOTBOUND:
-      return kNodeSize;
-    default:
-      return IsOpen(op) || IsClose(op) ? kNodeSize : 0;
-  }
-}
 
 bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
   uint32_t result = mods;
@@ -894,7 +777,7 @@ bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
 
 CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   out = Program{};
-  if (input.text == nullptr) return {100, 0};
+  if (input.text == nullptr) return {kErrorNullArgument, 0};
   Compiler sizing(input, nullptr, 0);
   try {
     sizing.Run();
@@ -907,8 +790,8 @@ CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   try {
     const int flags = emitting.Run();
     // Both passes parse the same text the same way, so the sizes agree.
-    if (emitting.Emitted() != sizing.Size()) throw Failure{114};
-    ComputeStartFacts(out, flags);
+    if (emitting.Emitted() != sizing.Size()) throw Failure{kErrorInternalUrp};
+    ComputeStartFacts(out, (flags & kSpStart) != 0);
     out.groups = emitting.Groups();
     ComputeLoopExits(out);
     ComputeFirstUnits(out);

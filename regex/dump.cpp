@@ -3,96 +3,10 @@
 
 #include <string>
 
+#include "common/text.h"
+#include "regex/error_codes.h"
+
 namespace brevis {
-namespace {
-
-void AppendAscii(std::u16string& out, const std::string& s) {
-  for (char c : s) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
-}
-
-}  // namespace
-
-const char* OpName(char16_t op) {
-  switch (op) {
-    case END:
-      return "END";
-    case BOL:
-      return "BOL";
-    case EOL:
-      return "EOL";
-    case ANY:
-      return "ANY";
-    case ANYOF:
-      return "ANYOF";
-    case ANYBUT:
-      return "ANYBUT";
-    case BRANCH:
-      return "BRANCH";
-    case BACK:
-      return "BACK";
-    case EXACTLY:
-      return "EXACTLY";
-    case NOTHING:
-      return "NOTHING";
-    case STAR:
-      return "STAR";
-    case PLUS:
-      return "PLUS";
-    case ANYDIGIT:
-      return "ANYDIGIT";
-    case NOTDIGIT:
-      return "NOTDIGIT";
-    case ANYLETTER:
-      return "ANYLETTER";
-    case NOTLETTER:
-      return "NOTLETTER";
-    case ANYSPACE:
-      return "ANYSPACE";
-    case NOTSPACE:
-      return "NOTSPACE";
-    case BRACES:
-      return "BRACES";
-    case COMMENT:
-      return "COMMENT";
-    case EXACTLYCI:
-      return "EXACTLY/CI";
-    case ANYOFCI:
-      return "ANYOF/CI";
-    case ANYBUTCI:
-      return "ANYBUT/CI";
-    case LOOPENTRY:
-      return "LOOPENTRY";
-    case LOOP:
-      return "LOOP";
-    case BSUBEXP:
-      return "BSUBEXP";
-    case BSUBEXPCI:
-      return "BSUBEXP/CI";
-    case STARNG:
-      return "STARNG";
-    case PLUSNG:
-      return "PLUSNG";
-    case BRACESNG:
-      return "BRACESNG";
-    case LOOPNG:
-      return "LOOPNG";
-    case BOLML:
-      return "BOLML";
-    case EOLML:
-      return "EOLML";
-    case ANYML:
-      return "ANYML";
-    case BOUND:
-      return "BOUND";
-    case NOTBOUND:
-      return "NOTBOUND";
-    default:
-      if (IsOpen(op)) return "OPEN";
-      if (IsClose(op)) return "CLOSE";
-      return nullptr;
-  }
-}
-
 std::u16string DumpProgram(const Program& prog, int& error) {
   error = 0;
   std::u16string out;
@@ -104,7 +18,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
     const int len = NodeLength(node);
     const char* name = OpName(op);
     if (len == 0 || name == nullptr) {
-      error = 1011;
+      error = kErrorDumpCorruptedOpcode;
       return out;
     }
     const char16_t* next = NextNode(node);
@@ -119,7 +33,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
     line += " (";
     line += std::to_string(next == nullptr ? 0 : next - code);
     line += ")";
-    AppendAscii(out, line);
+    out += Latin1ToUtf16(line);
     const char16_t* opnd = Operand(node);
     switch (op) {
       case EXACTLY:
@@ -135,7 +49,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
       case BSUBEXPCI:
         line = " \\";
         line += std::to_string(opnd[0]);
-        AppendAscii(out, line);
+        out += Latin1ToUtf16(line);
         break;
       case BRACES:
       case BRACESNG:
@@ -150,7 +64,7 @@ std::u16string DumpProgram(const Program& prog, int& error) {
           line += " body ";
           line += std::to_string(static_cast<long long>(i) + ReadInt(opnd + 2 * kIntSize));
         }
-        AppendAscii(out, line);
+        out += Latin1ToUtf16(line);
         break;
       default:
         break;

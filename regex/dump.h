@@ -7,7 +7,8 @@
 
 namespace brevis {
 
-// Sets error to 1011 and returns what was listed so far when an unknown opcode is met.
+// Sets error to kErrorDumpCorruptedOpcode and returns what was listed so far when an unknown opcode
+// is met.
 std::u16string DumpProgram(const Program& prog, int& error);
 
 }  // namespace brevis

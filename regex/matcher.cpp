@@ -1,90 +1,22 @@
 // Pattern matcher: the recursive walk over the node chain, the fast repeat of single-unit
-// nodes, counted loops, and the search over start positions.
+// nodes and counted loops, and the search that tries start positions in turn.
 #include "regex/matcher.h"
-
-#include <locale.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <climits>
-#include <cwctype>
 
-#include "regex/pattern.h"
+#include "regex/case_table.h"
+#include "regex/error_codes.h"
 #include "regex/scan.h"
+#include "regex/stack_bounds.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 namespace {
 
-constexpr char16_t kCaseLimit = 0x20AC;
-
 bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
 
-// The bounds of the calling thread's stack, [low, high), or {0, 0} when they are not known.
-struct StackBounds {
-  uintptr_t low = 0;
-  uintptr_t high = 0;
-};
-
-[[gnu::noinline]] StackBounds QueryStackBounds() {
-  StackBounds bounds;
-#if defined(__linux__)
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
-  void* addr = nullptr;
-  size_t size = 0;
-  if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr != nullptr && size != 0) {
-    bounds.low = reinterpret_cast<uintptr_t>(addr);
-    bounds.high = bounds.low + size;
-  }
-  pthread_attr_destroy(&attr);
-#endif
-  return bounds;
-}
-
-// Asked once per thread: for the main thread the query reads the process's memory map.
-// Constant-initialised, so that reading the cache needs no initialisation guard.
-thread_local StackBounds t_stack_bounds;
-thread_local bool t_stack_queried = false;
-
-const StackBounds& ThreadStackBounds() {
-  if (!t_stack_queried) {
-    t_stack_bounds = QueryStackBounds();
-    t_stack_queried = true;
-  }
-  return t_stack_bounds;
-}
-
-// Table of the platform's single-unit case inversion below kCaseLimit, taken from the
-// C.UTF-8 locale (ASCII only when that locale is missing).
-struct CaseTable {
-  char16_t inv[kCaseLimit];
-  CaseTable() {
-    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    for (unsigned c = 0; c < kCaseLimit; ++c) {
-      unsigned up = c;
-      unsigned low = c;
-      if (loc != static_cast<locale_t>(nullptr)) {
-        up = static_cast<unsigned>(towupper_l(static_cast<wint_t>(c), loc));
-        low = static_cast<unsigned>(towlower_l(static_cast<wint_t>(c), loc));
-      } else if (c >= 'a' && c <= 'z') {
-        up = c - 32;
-      } else if (c >= 'A' && c <= 'Z') {
-        low = c + 32;
-      }
-      if (up > 0xFFFF) up = c;
-      if (low > 0xFFFF) low = c;
-      inv[c] = static_cast<char16_t>(up != c ? up : low);
-    }
-    if (loc != static_cast<locale_t>(nullptr)) freelocale(loc);
-  }
-};
-
 }  // namespace
-
-char16_t DefaultInvertCase(char16_t c) {
-  static const CaseTable table;
-  return c >= kCaseLimit ? c : table.inv[c];
-}
 
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
@@ -92,27 +24,29 @@ void Matcher::Reset(const MatchContext& ctx) {
   context_ = ctx;
   const Program& prog = *ctx.program;
   code_ = prog.code.data();
-  first_unit_ = prog.first_unit.data();
-  has_loop_heads_ = !prog.loop_head.empty();
-  loop_head_ = prog.loop_head.data();
-  back_exit_ = prog.back_exit.data();
-  max_depth_ = ctx.max_depth;
-  start_set_state_ = StartSetState::unknown;
+  firstUnit_ = prog.first_unit.data();
+  hasLoopHeads_ = !prog.loop_head.empty();
+  loopHead_ = prog.loop_head.data();
+  backExit_ = prog.back_exit.data();
+  maxDepth_ = ctx.max_depth;
+  startSetState_ = StartSetState::unknown;
   SetSubject(nullptr, nullptr);
 }
 
 void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
-  input_start_ = start;
-  input_end_ = end;
+  inputStart_ = start;
+  inputEnd_ = end;
   startp = {};
   endp = {};
   marks_.clear();
   trail_.clear();
 }
 
-char16_t Matcher::Invert(char16_t c) const {
-  return context_.invert_case == nullptr ? DefaultInvertCase(c) : (*context_.invert_case)(c);
+char16_t InvertCase(const MatchContext& context, char16_t c) {
+  return context.invert_case == nullptr ? DefaultInvertCase(c) : (*context.invert_case)(c);
 }
+
+char16_t Matcher::Invert(char16_t c) const { return InvertCase(context_, c); }
 
 bool Matcher::InList(const char16_t* list, char16_t c) const {
   for (; *list != 0; ++list) {
@@ -129,39 +63,22 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
   return false;
 }
 
-#if defined(__GNUC__)
-#define BREVIS_ALWAYS_INLINE __attribute__((always_inline)) inline
-#else
-#define BREVIS_ALWAYS_INLINE inline
-#endif
-
-namespace {
-
-// An address in the current stack frame; the stack grows downwards on every target we build.
-// Unlike a local's address, the frame address stays on the thread's stack when an
-// instrumented build moves locals to a heap-allocated frame.
-BREVIS_ALWAYS_INLINE uintptr_t FramePosition() {
-  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-}
-
-}  // namespace
-
 BREVIS_ALWAYS_INLINE void Matcher::Charge(int64_t steps) {
-  steps_left_ -= steps;
-  if (steps_left_ < 0) throw MatchError{kErrorSearchBudgetExceeded};
+  stepsLeft_ -= steps;
+  if (stepsLeft_ < 0) throw MatchError{kErrorSearchBudgetExceeded};
 }
 
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
-  const char16_t first = first_unit_[scan - code_];
+  const char16_t first = firstUnit_[scan - code_];
   if (first != 0 && *reginput_ != first) return false;
   // Frames differ in size between builds (instrumented ones are several times larger), so
   // the stack is watched directly, besides the level count.
-  if (++depth_ > max_depth_ || FramePosition() < stack_limit_) throw MatchError{1016};
+  if (++depth_ > maxDepth_ || FramePosition() < stackLimit_) throw MatchError{kErrorNestingTooDeep};
   const size_t trail = trail_.size();
   bool result = false;
-  if (has_loop_heads_) {
+  if (hasLoopHeads_) {
     const size_t marks = marks_.size();
     result = Walk(scan);
     marks_.Truncate(marks);
@@ -186,10 +103,10 @@ bool Matcher::MatchNode(const char16_t* scan) {
   const char16_t op = scan[0];
   switch (op) {
     case BOLML: {
-      if (reginput_ == input_start_) break;
+      if (reginput_ == inputStart_) break;
       const char16_t prev = reginput_[-1];
       if (context_.paired_assigned) {
-        if (prev == context_.paired_tail && reginput_ - 1 > input_start_ &&
+        if (prev == context_.paired_tail && reginput_ - 1 > inputStart_ &&
             reginput_[-2] == context_.paired_head) {
           break;
         }
@@ -199,11 +116,11 @@ bool Matcher::MatchNode(const char16_t* scan) {
       break;
     }
     case EOLML: {
-      if (reginput_ == input_end_) break;
+      if (reginput_ == inputEnd_) break;
       const char16_t c = *reginput_;
       if (context_.paired_assigned) {
         if (c == context_.paired_head && reginput_[1] == context_.paired_tail) break;
-        if (c == context_.paired_tail && reginput_ > input_start_ &&
+        if (c == context_.paired_tail && reginput_ > inputStart_ &&
             reginput_[-1] == context_.paired_head) {
           return false;
         }
@@ -213,13 +130,13 @@ bool Matcher::MatchNode(const char16_t* scan) {
     }
     case BOUND:
     case NOTBOUND: {
-      const bool before = reginput_ != input_start_ && IsWord(reginput_[-1]);
-      const bool after = reginput_ != input_end_ && IsWord(*reginput_);
+      const bool before = reginput_ != inputStart_ && IsWord(reginput_[-1]);
+      const bool after = reginput_ != inputEnd_ && IsWord(*reginput_);
       if ((before != after) != (op == BOUND)) return false;
       break;
     }
     case ANYML: {
-      if (reginput_ == input_end_) return false;
+      if (reginput_ == inputEnd_) return false;
       const char16_t c = *reginput_;
       if (context_.paired_assigned && c == context_.paired_head &&
           reginput_[1] == context_.paired_tail) {
@@ -230,11 +147,11 @@ bool Matcher::MatchNode(const char16_t* scan) {
       break;
     }
     case ANYOFCI:
-      if (reginput_ == input_end_ || !InListCI(Operand(scan), *reginput_)) return false;
+      if (reginput_ == inputEnd_ || !InListCI(Operand(scan), *reginput_)) return false;
       ++reginput_;
       break;
     case ANYBUTCI:
-      if (reginput_ == input_end_ || InListCI(Operand(scan), *reginput_)) return false;
+      if (reginput_ == inputEnd_ || InListCI(Operand(scan), *reginput_)) return false;
       ++reginput_;
       break;
     case EXACTLYCI: {
@@ -242,7 +159,7 @@ bool Matcher::MatchNode(const char16_t* scan) {
       if (lit[0] == 0) return false;
       size_t i = 0;
       for (; lit[i] != 0; ++i) {
-        if (reginput_ + i == input_end_) return false;
+        if (reginput_ + i == inputEnd_) return false;
         const char16_t c = reginput_[i];
         if (c != lit[i] && c != Invert(lit[i])) return false;
       }
@@ -261,14 +178,14 @@ bool Matcher::MatchNode(const char16_t* scan) {
       if (g_end > g) Charge(g_end - g);
       const char16_t* p = reginput_;
       for (; g < g_end; ++g, ++p) {
-        if (p == input_end_) return false;
+        if (p == inputEnd_) return false;
         if (*p != *g && (op == BSUBEXP || *p != Invert(*g))) return false;
       }
       reginput_ = p;
       break;
     }
     default:
-      throw MatchError{1001};
+      throw MatchError{kErrorMatchPrimMemoryCorruption};
   }
   return true;
 }
@@ -276,7 +193,7 @@ bool Matcher::MatchNode(const char16_t* scan) {
 bool Matcher::Walk(const char16_t* scan) {
   while (scan != nullptr) {
     Charge(1);
-    if (has_loop_heads_ && loop_head_[scan - code_] != 0) {
+    if (hasLoopHeads_ && loopHead_[scan - code_] != 0) {
       marks_.Push({scan, reginput_});
     }
     const char16_t* next = NextNode(scan);
@@ -285,45 +202,45 @@ bool Matcher::Walk(const char16_t* scan) {
       case END:
         return true;
       case BOL:
-        if (reginput_ != input_start_) return false;
+        if (reginput_ != inputStart_) return false;
         break;
       case EOL:
-        if (reginput_ != input_end_) return false;
+        if (reginput_ != inputEnd_) return false;
         break;
       case ANY:
-        if (reginput_ == input_end_) return false;
+        if (reginput_ == inputEnd_) return false;
         ++reginput_;
         break;
       case ANYDIGIT:
-        if (reginput_ == input_end_ || !IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTDIGIT:
-        if (reginput_ == input_end_ || IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsDigitUnit(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYLETTER:
-        if (reginput_ == input_end_ || !IsWord(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTLETTER:
-        if (reginput_ == input_end_ || IsWord(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsWord(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYSPACE:
-        if (reginput_ == input_end_ || !IsSpace(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTSPACE:
-        if (reginput_ == input_end_ || IsSpace(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || IsSpace(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYOF:
-        if (reginput_ == input_end_ || !InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == inputEnd_ || !InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case ANYBUT:
-        if (reginput_ == input_end_ || InList(Operand(scan), *reginput_)) return false;
+        if (reginput_ == inputEnd_ || InList(Operand(scan), *reginput_)) return false;
         ++reginput_;
         break;
       case EXACTLY: {
@@ -354,13 +271,13 @@ bool Matcher::Walk(const char16_t* scan) {
       case COMMENT:
         break;
       case BACK:
-        if (has_loop_heads_) {
+        if (hasLoopHeads_) {
           // End an iteration that consumed nothing: leave the loop instead of repeating it.
           for (size_t i = marks_.size(); i > 0; --i) {
             const Mark& m = marks_[i - 1];
             if (m.node == next) {
               if (m.pos == reginput_) {
-                const int exit = back_exit_[scan - code_];
+                const int exit = backExit_[scan - code_];
                 if (exit != 0) next = code_ + exit;
               }
               break;
@@ -439,15 +356,15 @@ bool Matcher::Walk(const char16_t* scan) {
         break;
       }
       default:
-        throw MatchError{1001};
+        throw MatchError{kErrorMatchPrimMemoryCorruption};
     }
     scan = next;
   }
-  throw MatchError{1002};
+  throw MatchError{kErrorMatchPrimCorruptedPointers};
 }
 
 int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
-  const char16_t* const end = input_end_;
+  const char16_t* const end = inputEnd_;
   const char16_t* p = reginput_;
   const int64_t avail = end - p;
   const int64_t limit = std::min(max, avail);
@@ -523,7 +440,7 @@ int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
       return count;
     }
     default:
-      throw MatchError{1000};
+      throw MatchError{kErrorRepeatCalledInappropriately};
   }
   const int64_t count = p - reginput_;
   reginput_ = p;
@@ -543,13 +460,13 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
     opnd += 2 * kIntSize;
   }
   // The look-ahead unit: the first unit of the literal the walk from next must match first.
-  const char16_t lookahead = next == nullptr ? 0 : first_unit_[next - code_];
+  const char16_t lookahead = next == nullptr ? 0 : firstUnit_[next - code_];
   const bool has_lookahead = lookahead != 0;
   const char16_t* const save = reginput_;
   int64_t count = 0;
   if (OpOf(opnd) == ANYDIGIT && max == INT32_MAX) {
     // "\d+" and "\d*", the most common repeats here, without the general call.
-    reginput_ = SkipDigits(save, input_end_);
+    reginput_ = SkipDigits(save, inputEnd_);
     count = reginput_ - save;
   } else {
     count = FastRepeat(opnd, max);
@@ -596,55 +513,55 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
 }
 
 bool Matcher::LoopEntry(const char16_t* next) {
-  if (loop_idx_ >= kMaxLoops) throw MatchError{1014};
-  const int saved_idx = loop_idx_;
+  if (loopIdx_ >= kMaxLoops) throw MatchError{kErrorLoopStackExceeded};
+  const int saved_idx = loopIdx_;
   const char16_t* const save = reginput_;
-  const auto idx = static_cast<size_t>(++loop_idx_);
-  const int32_t saved_count = loop_stack_[idx];
-  const char16_t* const saved_start = loop_start_[idx];
-  loop_stack_[idx] = 0;
-  loop_start_[idx] = nullptr;
+  const auto idx = static_cast<size_t>(++loopIdx_);
+  const int32_t saved_count = loopStack_[idx];
+  const char16_t* const saved_start = loopStart_[idx];
+  loopStack_[idx] = 0;
+  loopStart_[idx] = nullptr;
   const bool result = MatchPrim(next);
-  loop_idx_ = saved_idx;
+  loopIdx_ = saved_idx;
   if (!result) {
     reginput_ = save;
-    loop_stack_[idx] = saved_count;
-    loop_start_[idx] = saved_start;
+    loopStack_[idx] = saved_count;
+    loopStart_[idx] = saved_start;
   }
   return result;
 }
 
 bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
-  if (loop_idx_ == 0) throw MatchError{1015};
+  if (loopIdx_ == 0) throw MatchError{kErrorLoopWithoutEntry};
   const char16_t* const opnd = Operand(scan);
   const int32_t min = ReadInt(opnd);
   const int32_t max = ReadInt(opnd + kIntSize);
   const char16_t* const body = scan + ReadInt(opnd + 2 * kIntSize);
   const char16_t* const save = reginput_;
-  const int idx = loop_idx_;
+  const int idx = loopIdx_;
   const auto i = static_cast<size_t>(idx);
-  const int32_t k = loop_stack_[i];
+  const int32_t k = loopStack_[i];
   // The first min iterations are always made. After them an iteration that consumed nothing
   // ends the loop, as more would only repeat it; the first optional iteration is always tried.
-  const bool progressed = k <= min || loop_start_[i] != reginput_;
+  const bool progressed = k <= min || loopStart_[i] != reginput_;
 
   auto iterate = [&]() {
-    const char16_t* const saved_start = loop_start_[i];
-    loop_stack_[i] = k + 1;
-    loop_start_[i] = save;
+    const char16_t* const saved_start = loopStart_[i];
+    loopStack_[i] = k + 1;
+    loopStart_[i] = save;
     const bool r = MatchPrim(body);
-    loop_idx_ = idx;
+    loopIdx_ = idx;
     if (!r) {
-      loop_stack_[i] = k;
-      loop_start_[i] = saved_start;
+      loopStack_[i] = k;
+      loopStart_[i] = saved_start;
       reginput_ = save;
     }
     return r;
   };
   auto leave = [&]() {
-    loop_idx_ = idx - 1;
+    loopIdx_ = idx - 1;
     const bool r = MatchPrim(next);
-    loop_idx_ = idx;
+    loopIdx_ = idx;
     if (!r) reginput_ = save;
     return r;
   };
@@ -662,7 +579,7 @@ bool Matcher::Loop(const char16_t* scan, const char16_t* next) {
 BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   reginput_ = p;
   depth_ = 0;
-  loop_idx_ = 0;
+  loopIdx_ = 0;
   marks_.clear();
   trail_.clear();
   if (!MatchPrim(code_ + 1)) return false;
@@ -671,123 +588,16 @@ BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
   return true;
 }
 
-bool Matcher::AddSimple(const char16_t* opnd, StartSet& set) const {
-  switch (opnd[0]) {
-    case EXACTLY:
-      if (Operand(opnd)[0] != 0) set.Add(Operand(opnd)[0]);
-      return true;
-    case EXACTLYCI:
-      if (Operand(opnd)[0] != 0) {
-        set.Add(Operand(opnd)[0]);
-        set.Add(Invert(Operand(opnd)[0]));
-      }
-      return true;
-    case ANYOF:
-      for (const char16_t* m = Operand(opnd); *m != 0; ++m) set.Add(*m);
-      return true;
-    case ANYDIGIT:
-      for (char16_t c = '0'; c <= '9'; ++c) set.Add(c);
-      return true;
-    case ANYLETTER:
-    case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *context_.word_chars : *context_.space_chars;
-      for (unsigned c = 1; c < 256; ++c) {
-        if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
-      }
-      // Conservative for the rest of the units.
-      set.high = true;
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-// Adds to set every unit a match walking from node can begin with. Returns false when that is
-// not known (the walk may match without consuming a unit, or may begin with any unit).
-bool Matcher::AddFirst(const char16_t* node, StartSet& set, int& budget) const {
-  while (node != nullptr) {
-    if (--budget < 0) return false;
-    const char16_t* next = NextNode(node);
-    const char16_t op = node[0];
-    switch (op) {
-      case BOL:
-      case EOL:
-      case BOLML:
-      case EOLML:
-      case BOUND:
-      case NOTBOUND:
-      case NOTHING:
-      case COMMENT:
-        break;
-      case EXACTLY:
-      case EXACTLYCI:
-      case ANYOF:
-      case ANYDIGIT:
-      case ANYLETTER:
-      case ANYSPACE:
-        return AddSimple(node, set);
-      case BRANCH:
-        if (next == nullptr || OpOf(next) != BRANCH) {
-          next = Operand(node);
-          break;
-        }
-        for (const char16_t* b = node; b != nullptr && OpOf(b) == BRANCH; b = NextNode(b)) {
-          if (!AddFirst(Operand(b), set, budget)) return false;
-        }
-        return true;
-      case STAR:
-      case STARNG:
-        if (!AddSimple(Operand(node), set)) return false;
-        break;
-      case PLUS:
-      case PLUSNG:
-        return AddSimple(Operand(node), set);
-      case BRACES:
-      case BRACESNG:
-        if (!AddSimple(Operand(node) + 2 * kIntSize, set)) return false;
-        if (ReadInt(Operand(node)) > 0) return true;
-        break;
-      case LOOPENTRY: {
-        if (next == nullptr) return false;
-        // next is the LOOP node; its body ends back at that node, which stops the analysis
-        // below if the body can be passed without consuming.
-        const char16_t* body = next + ReadInt(Operand(next) + 2 * kIntSize);
-        if (!AddFirst(body, set, budget)) return false;
-        if (ReadInt(Operand(next)) > 0) return true;
-        next = NextNode(next);
-        break;
-      }
-      default:
-        if (IsOpen(op) || IsClose(op)) break;
-        return false;
-    }
-    node = next;
-  }
-  return false;
-}
-
 BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
-  const uintptr_t here = FramePosition();
-  const StackBounds& stack = ThreadStackBounds();
-  if (stack.low != 0 && here > stack.low && here < stack.high) {
-    // Keep a reserve for what runs below the deepest level (the steps of a level, a case
-    // inversion function, raising the error): a quarter of a small stack, at most
-    // walk_stack_reserve.
-    const uintptr_t reserve =
-        std::min<uintptr_t>(context_.walk_stack_reserve, (stack.high - stack.low) / 4);
-    stack_limit_ = stack.low + reserve;
-  } else {
-    // Unknown stack (or running on one the thread does not own): a fixed budget.
-    stack_limit_ = here > context_.max_stack_bytes ? here - context_.max_stack_bytes : 0;
-  }
+  stackLimit_ =
+      WalkStackLimit(FramePosition(), context_.walk_stack_reserve, context_.max_stack_bytes);
 }
 
 bool Matcher::Search(const char16_t* start) {
   const Program& prog = *context_.program;
-  const char16_t* const end = input_end_;
+  const char16_t* const end = inputEnd_;
   SetStackLimit();
-  steps_left_ = context_.step_budget > 0 ? context_.step_budget : INT64_MAX;
+  stepsLeft_ = context_.step_budget > 0 ? context_.step_budget : INT64_MAX;
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
     return false;
@@ -802,14 +612,12 @@ bool Matcher::Search(const char16_t* start) {
       if (Attempt(p)) return true;
     }
   }
-  if (start_set_state_ == StartSetState::unknown) {
-    start_set_ = StartSet{};
-    int budget = 2000;
-    start_set_state_ =
-        AddFirst(code_ + 1, start_set_, budget) ? StartSetState::known : StartSetState::none;
+  if (startSetState_ == StartSetState::unknown) {
+    startSetState_ =
+        ComputeStartSet(context_, startSet_) ? StartSetState::known : StartSetState::none;
   }
-  if (start_set_state_ == StartSetState::known) {
-    const StartSet set = start_set_;  // a local copy the scan can keep in registers
+  if (startSetState_ == StartSetState::known) {
+    const StartSet set = startSet_;  // a local copy the scan can keep in registers
     for (const char16_t* p = start;; ++p) {
       while (p < end && !set.Has(*p)) ++p;
       if (p >= end) return false;

@@ -10,6 +10,7 @@
 
 #include "regex/char_set.h"
 #include "regex/program.h"
+#include "regex/start_facts.h"
 
 namespace brevis {
 
@@ -36,6 +37,9 @@ struct MatchContext {
   size_t max_stack_bytes = 0;
   int64_t step_budget = 0;  // steps per search (see Pattern::SearchBudget); below 1: no limit
 };
+
+// The context's case inversion of c.
+char16_t InvertCase(const MatchContext& context, char16_t c);
 
 // A stack of plain entries whose storage is kept between searches. Growing is out of line, so
 // that the walk, which pushes on every level, keeps a small frame.
@@ -95,17 +99,6 @@ class Matcher {
     const char16_t** slot;
     const char16_t* old;
   };
-  struct StartSet {
-    std::array<uint64_t, 4> low{};
-    bool high = false;  // every unit above U+00FF may start a match
-    void Add(char16_t c) {
-      if (c < 256)
-        low[c >> 6] |= uint64_t{1} << (c & 63);
-      else
-        high = true;
-    }
-    bool Has(char16_t c) const { return c < 256 ? ((low[c >> 6] >> (c & 63)) & 1) != 0 : high; }
-  };
 
   void SetStackLimit();
   // Takes `steps` from the search's budget; throws MatchError when it is used up.
@@ -119,9 +112,6 @@ class Matcher {
   bool Loop(const char16_t* scan, const char16_t* next);
   bool LoopEntry(const char16_t* next);
 
-  bool AddFirst(const char16_t* node, StartSet& set, int& budget) const;
-  bool AddSimple(const char16_t* opnd, StartSet& set) const;
-
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
   bool InListCI(const char16_t* list, char16_t c) const;
@@ -133,28 +123,25 @@ class Matcher {
   // Units a match can begin with, worked out by the first search after Reset and kept for the
   // following ones: it depends only on the program and the context.
   enum class StartSetState { unknown, known, none };
-  StartSetState start_set_state_ = StartSetState::unknown;
-  StartSet start_set_;
+  StartSetState startSetState_ = StartSetState::unknown;
+  StartSet startSet_;
   const char16_t* code_ = nullptr;
-  const char16_t* first_unit_ = nullptr;
-  const uint8_t* loop_head_ = nullptr;  // the program's loop_head, back_exit (or empty)
-  const int* back_exit_ = nullptr;
-  const char16_t* input_start_ = nullptr;  // the subject
-  const char16_t* input_end_ = nullptr;
+  const char16_t* firstUnit_ = nullptr;
+  const uint8_t* loopHead_ = nullptr;  // the program's loop_head, back_exit (or empty)
+  const int* backExit_ = nullptr;
+  const char16_t* inputStart_ = nullptr;  // the subject
+  const char16_t* inputEnd_ = nullptr;
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
-  int max_depth_ = 0;
-  int64_t steps_left_ = 0;     // of the current search's budget
-  uintptr_t stack_limit_ = 0;  // lowest frame address a level may have
-  int loop_idx_ = 0;
-  std::array<int32_t, kMaxLoops + 1> loop_stack_{};
-  std::array<const char16_t*, kMaxLoops + 1> loop_start_{};  // where the current iteration began
-  bool has_loop_heads_ = false;
+  int maxDepth_ = 0;
+  int64_t stepsLeft_ = 0;     // of the current search's budget
+  uintptr_t stackLimit_ = 0;  // lowest frame address a level may have
+  int loopIdx_ = 0;
+  std::array<int32_t, kMaxLoops + 1> loopStack_{};
+  std::array<const char16_t*, kMaxLoops + 1> loopStart_{};  // where the current iteration began
+  bool hasLoopHeads_ = false;
   EntryStack<Mark> marks_;
   EntryStack<TrailEntry> trail_;
 };
-
-// Case inversion of the default InvertCase.
-char16_t DefaultInvertCase(char16_t c);
 
 }  // namespace brevis

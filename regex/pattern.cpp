@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "regex/case_table.h"
 #include "regex/compiler.h"
 #include "regex/dump.h"
 #include "regex/matcher.h"
@@ -21,51 +22,45 @@ constexpr std::u16string_view kDefaultWordChars =
 constexpr std::u16string_view kDefaultLineSeparators = u"\r\n\v\f\u2028\u2029";
 constexpr char16_t kModifierLetters[] = u"irsgmx";
 
-std::u16string Ascii(const char* s) {
-  std::u16string out;
-  for (; *s != 0; ++s) out.push_back(static_cast<char16_t>(*s));
-  return out;
-}
-
 }  // namespace
 
 Pattern::Pattern()
     : modifiers_(kModR | kModS | kModG),
-      space_chars_(kDefaultSpaceChars),
-      word_chars_(kDefaultWordChars),
-      line_separators_(kDefaultLineSeparators),
-      paired_head_(u'\r'),
-      paired_tail_(u'\n'),
-      paired_assigned_(true),
-      space_set_(kDefaultSpaceChars),
-      word_set_(kDefaultWordChars),
-      line_set_(kDefaultLineSeparators) {
+      spaceChars_(kDefaultSpaceChars),
+      wordChars_(kDefaultWordChars),
+      lineSeparators_(kDefaultLineSeparators),
+      pairedHead_(u'\r'),
+      pairedTail_(u'\n'),
+      pairedAssigned_(true),
+      spaceSet_(kDefaultSpaceChars),
+      wordSet_(kDefaultWordChars),
+      lineSet_(kDefaultLineSeparators) {
   ClearMatches();
 }
 
 Pattern::~Pattern() = default;
 
 std::u16string Pattern::Expression() const {
-  return has_expression_ ? expression_ : std::u16string();
+  return hasExpression_ ? expression_ : std::u16string();
 }
 
 void Pattern::SetExpression(std::u16string_view expression) {
   if (expression.empty()) {
     expression_.clear();
-    has_expression_ = false;
+    hasExpression_ = false;
     DiscardProgram();
     return;
   }
-  if (!has_expression_ || !expr_is_compiled_ || expression != expression_) {
+  if (!hasExpression_ || !exprIsCompiled_ || expression != expression_) {
     expression_.assign(expression);
-    has_expression_ = true;
+    hasExpression_ = true;
     DiscardProgram();
   }
 }
 
 bool Pattern::Modifier(int index) const {
   if (index < 1 || index > 6) {
-    const_cast<Pattern*>(this)->Error(1013);
+    const_cast<Pattern*>(this)->Error(kErrorBadModifier);
     return false;
   }
   return (modifiers_ & (1u << (index - 1))) != 0;
@@ -73,7 +68,7 @@ bool Pattern::Modifier(int index) const {
 
 void Pattern::SetModifier(int index, bool on) {
   if (index < 1 || index > 6) {
-    Error(1013);
+    Error(kErrorBadModifier);
     return;
   }
   const uint32_t bit = 1u << (index - 1);
@@ -98,112 +93,112 @@ std::u16string Pattern::ModifierStr() const {
 void Pattern::SetModifierStr(std::u16string_view letters) {
   uint32_t mods = modifiers_;
   if (!ApplyModifierLetters(letters, mods)) {
-    Error(1013);
+    Error(kErrorBadModifier);
     return;
   }
   modifiers_ = mods;
 }
 
 void Pattern::SetSpaceChars(std::u16string_view chars) {
-  space_chars_.assign(chars);
-  space_set_.Assign(chars);
-  matcher_stale_ = true;  // the matcher's start set may count these units
+  spaceChars_.assign(chars);
+  spaceSet_.Assign(chars);
+  matcherStale_ = true;  // the matcher's start set may count these units
 }
 
 void Pattern::SetWordChars(std::u16string_view chars) {
-  word_chars_.assign(chars);
-  word_set_.Assign(chars);
-  matcher_stale_ = true;  // the matcher's start set may count these units
+  wordChars_.assign(chars);
+  wordSet_.Assign(chars);
+  matcherStale_ = true;  // the matcher's start set may count these units
 }
 
 void Pattern::SetLineSeparators(std::u16string_view chars) {
-  if (chars == line_separators_) return;
-  line_separators_.assign(chars);
-  line_set_.Assign(chars);
+  if (chars == lineSeparators_) return;
+  lineSeparators_.assign(chars);
+  lineSet_.Assign(chars);
   DiscardProgram();
 }
 
 std::u16string Pattern::LinePairedSeparator() const {
-  if (!paired_assigned_) return {};
-  return std::u16string{paired_head_, paired_tail_};
+  if (!pairedAssigned_) return {};
+  return std::u16string{pairedHead_, pairedTail_};
 }
 
 void Pattern::SetLinePairedSeparator(std::u16string_view pair) {
   if (pair.empty()) {
-    if (paired_assigned_) {
-      paired_assigned_ = false;
+    if (pairedAssigned_) {
+      pairedAssigned_ = false;
       DiscardProgram();
     }
     return;
   }
   if (pair.size() != 2 || pair[0] == pair[1]) {
-    Error(128);
+    Error(kErrorBadLinePairedSeparator);
     return;
   }
-  if (paired_assigned_ && paired_head_ == pair[0] && paired_tail_ == pair[1]) return;
-  paired_assigned_ = true;
-  paired_head_ = pair[0];
-  paired_tail_ = pair[1];
+  if (pairedAssigned_ && pairedHead_ == pair[0] && pairedTail_ == pair[1]) return;
+  pairedAssigned_ = true;
+  pairedHead_ = pair[0];
+  pairedTail_ = pair[1];
   DiscardProgram();
 }
 
 void Pattern::SetInvertCase(InvertCaseFn fn) {
-  default_invert_case_ = !fn;
-  invert_case_ = std::move(fn);
-  matcher_stale_ = true;
+  defaultInvertCase_ = !fn;
+  invertCase_ = std::move(fn);
+  matcherStale_ = true;
 }
 
 char16_t Pattern::InvertCaseFunction(char16_t ch) { return DefaultInvertCase(ch); }
 
 void Pattern::DiscardProgram() {
   program_.reset();
-  expr_is_compiled_ = false;
-  matcher_stale_ = true;
+  exprIsCompiled_ = false;
+  matcherStale_ = true;
 }
 
-void Pattern::ClearMatches() { has_match_ = false; }
+void Pattern::ClearMatches() { hasMatch_ = false; }
 
 void Pattern::Compile() {
-  if (!has_expression_) {
-    Error(1003);
+  if (!hasExpression_) {
+    Error(kErrorNoExpression);
     return;
   }
   DiscardProgram();
-  prog_modifiers_ = modifiers_;
+  progModifiers_ = modifiers_;
   CompilerInput in;
   in.text = expression_.c_str();
   in.modifiers = modifiers_;
-  in.space_chars = space_chars_;
-  in.word_chars = word_chars_;
-  in.line_mode_possible = !line_separators_.empty() || paired_assigned_;
+  in.space_chars = spaceChars_;
+  in.word_chars = wordChars_;
+  in.line_mode_possible = !lineSeparators_.empty() || pairedAssigned_;
   auto prog = std::make_unique<Program>();
   const CompileStatus status = CompileProgram(in, *prog);
   if (status.code != 0) {
     compiling_ = true;
-    compiler_error_pos_ = status.pos;
+    compilerErrorPos_ = status.pos;
     try {
       Error(status.code);
     } catch (...) {
       compiling_ = false;
-      compiler_error_pos_ = 0;
+      compilerErrorPos_ = 0;
       throw;
     }
     compiling_ = false;
-    compiler_error_pos_ = 0;
+    compilerErrorPos_ = 0;
     return;
   }
   program_ = std::move(prog);
-  expr_is_compiled_ = true;
-  matcher_stale_ = true;
+  exprIsCompiled_ = true;
+  matcherStale_ = true;
 }
 
 void Pattern::SetSearchBudget(int64_t steps) {
-  search_budget_ = steps;
-  matcher_stale_ = true;
+  searchBudget_ = steps;
+  matcherStale_ = true;
 }
 
 bool Pattern::EnsureCompiled() {
-  if (program_ != nullptr && modifiers_ != prog_modifiers_) DiscardProgram();
+  if (program_ != nullptr && modifiers_ != progModifiers_) DiscardProgram();
   if (program_ == nullptr) Compile();
   return program_ != nullptr;
 }
@@ -220,39 +215,39 @@ bool Pattern::ExecPrim(int offset) {
   ClearMatches();
   if (!EnsureCompiled()) return false;
   if (program_->code.empty() || program_->code[0] != kMagic) {
-    Error(1004);
+    Error(kErrorCorruptedProgram);
     return false;
   }
-  if (!has_input_) {
-    Error(1005);
+  if (!hasInput_) {
+    Error(kErrorNoInputString);
     return false;
   }
   const char16_t* const begin = input_.c_str();
-  const size_t len = input_len_;
+  const size_t len = inputLen_;
   if (offset < 1) {
-    Error(1006);
+    Error(kErrorOffsetNotPositive);
     return false;
   }
   if (static_cast<size_t>(offset) > len + 1) return false;
 
   if (matcher_ == nullptr) matcher_ = std::make_unique<Matcher>();
   Matcher& matcher = *matcher_;
-  if (matcher_stale_) {
+  if (matcherStale_) {
     MatchContext ctx;
     ctx.program = program_.get();
-    ctx.word_chars = &word_set_;
-    ctx.space_chars = &space_set_;
-    ctx.line_separators = &line_set_;
-    ctx.paired_assigned = paired_assigned_;
-    ctx.paired_head = paired_head_;
-    ctx.paired_tail = paired_tail_;
-    ctx.invert_case = default_invert_case_ ? nullptr : &invert_case_;
+    ctx.word_chars = &wordSet_;
+    ctx.space_chars = &spaceSet_;
+    ctx.line_separators = &lineSet_;
+    ctx.paired_assigned = pairedAssigned_;
+    ctx.paired_head = pairedHead_;
+    ctx.paired_tail = pairedTail_;
+    ctx.invert_case = defaultInvertCase_ ? nullptr : &invertCase_;
     ctx.max_depth = kMaxWalkDepth;
     ctx.walk_stack_reserve = kWalkStackReserve;
     ctx.max_stack_bytes = kMaxWalkStackBytes;
-    ctx.step_budget = search_budget_;
+    ctx.step_budget = searchBudget_;
     matcher.Reset(ctx);
-    matcher_stale_ = false;
+    matcherStale_ = false;
   }
   matcher.SetSubject(begin, begin + len);
   bool found = false;
@@ -266,7 +261,7 @@ bool Pattern::ExecPrim(int offset) {
   if (!found) return false;
   // The match stays in the matcher until the next search. Entries of groups the program does
   // not have were cleared by Reset and stay unset.
-  has_match_ = true;
+  hasMatch_ = true;
   return true;
 }
 
@@ -279,7 +274,7 @@ bool Pattern::ExecPos(int offset) { return ExecPrim(offset); }
 
 bool Pattern::ExecNext() {
   if (!GroupValid(0)) {
-    Error(1007);
+    Error(kErrorExecNextWithoutExec);
     return false;
   }
   int offset = Offset(GroupEnd(0));
@@ -288,8 +283,8 @@ bool Pattern::ExecNext() {
 }
 
 std::u16string Pattern::InputString() {
-  if (!has_input_) {
-    Error(1008);
+  if (!hasInput_) {
+    Error(kErrorInputStringNotSet);
     return {};
   }
   return input_;
@@ -303,19 +298,19 @@ void Pattern::SetInputString(std::u16string_view input) {
 void Pattern::AssignInput(std::u16string_view input) {
   const char16_t* const begin = input.data();
   const char16_t* const nul = FindUnit(begin, begin + input.size(), u'\0');
-  input_len_ = nul == nullptr ? input.size() : static_cast<size_t>(nul - begin);
+  inputLen_ = nul == nullptr ? input.size() : static_cast<size_t>(nul - begin);
   // Resizing keeps the storage (and does nothing for a subject of the same length); assign()
   // takes the general replacement path, which costs as much again for a short subject.
   input_.resize(input.size());
   std::char_traits<char16_t>::copy(input_.data(), input.data(), input.size());
-  has_input_ = true;
+  hasInput_ = true;
 }
 
 const char16_t* Pattern::GroupStart(size_t idx) const { return matcher_->startp[idx]; }
 const char16_t* Pattern::GroupEnd(size_t idx) const { return matcher_->endp[idx]; }
 
 bool Pattern::GroupValid(int idx) const {
-  if (!has_match_ || idx < 0 || idx >= kMaxGroups || !has_input_) {
+  if (!hasMatch_ || idx < 0 || idx >= kMaxGroups || !hasInput_) {
     return false;
   }
   const auto i = static_cast<size_t>(idx);
@@ -341,7 +336,7 @@ int Pattern::MatchLen(int idx) const {
 }
 
 int Pattern::SubExprMatchCount() const {
-  if (!has_input_) return -1;
+  if (!hasInput_) return -1;
   for (int i = 14; i >= 1; --i) {
     if (GroupValid(i)) return i;
   }
@@ -349,151 +344,27 @@ int Pattern::SubExprMatchCount() const {
 }
 
 int Pattern::LastError() {
-  const int code = last_error_;
-  last_error_ = 0;
+  const int code = lastError_;
+  lastError_ = 0;
   return code;
 }
 
 std::u16string Pattern::ErrorMsg(int error_id) const {
-  const char* msg = "Unknown error";
-  switch (error_id) {
-    case 0:
-      msg = "No errors";
-      break;
-    case 100:
-      msg = "Pattern(comp): Null Argument";
-      break;
-    case 101:
-      msg = "Pattern(comp): Regexp Too Big";
-      break;
-    case 102:
-      msg = "Pattern(comp): ParseReg Too Many ()";
-      break;
-    case 103:
-      msg = "Pattern(comp): ParseReg Unmatched ()";
-      break;
-    case 104:
-      msg = "Pattern(comp): ParseReg Unmatched ()";
-      break;
-    case 105:
-      msg = "Pattern(comp): ParseReg Junk On End";
-      break;
-    case 106:
-      msg = "Pattern(comp): *+ Operand Could Be Empty";
-      break;
-    case 107:
-      msg = "Pattern(comp): Nested *?+";
-      break;
-    case 108:
-      msg = "Pattern(comp): Bad Hex Digit";
-      break;
-    case 109:
-      msg = "Pattern(comp): Invalid [] Range";
-      break;
-    case 110:
-      msg = "Pattern(comp): Parse Atom Trailing \\";
-      break;
-    case 111:
-      msg = "Pattern(comp): No Hex Code After \\x";
-      break;
-    case 112:
-      msg = "Pattern(comp): Hex Code After \\x Is Too Big";
-      break;
-    case 113:
-      msg = "Pattern(comp): Unmatched []";
-      break;
-    case 114:
-      msg = "Pattern(comp): Internal Urp";
-      break;
-    case 115:
-      msg = "Pattern(comp): ?+*{ Follows Nothing";
-      break;
-    case 116:
-      msg = "Pattern(comp): Trailing \\";
-      break;
-    case 119:
-      msg = "Pattern(comp): ParseAtom Internal Disaster";
-      break;
-    case 122:
-      msg = "Pattern(comp): BRACES Argument Too Big";
-      break;
-    case 124:
-      msg = "Pattern(comp): BRACE Min Param Greater Than Max";
-      break;
-    case 125:
-      msg = "Pattern(comp): Unclosed (?#Comment)";
-      break;
-    case 127:
-      msg = "Pattern(comp): Unrecognized Modifier";
-      break;
-    case 128:
-      msg =
-          "Pattern(comp): LinePairedSeparator must contain two different chars or no chars at all";
-      break;
-    case 1000:
-      msg = "Pattern(exec): RegRepeat Called Inappropriately";
-      break;
-    case 1001:
-      msg = "Pattern(exec): MatchPrim Memory Corruption";
-      break;
-    case 1002:
-      msg = "Pattern(exec): MatchPrim Corrupted Pointers";
-      break;
-    case 1003:
-      msg = "Pattern(exec): Not Assigned Expression Property";
-      break;
-    case 1004:
-      msg = "Pattern(exec): Corrupted Program";
-      break;
-    case 1005:
-      msg = "Pattern(exec): No Input String Specified";
-      break;
-    case 1006:
-      msg = "Pattern(exec): Offset Must Be Greater Than 0";
-      break;
-    case 1007:
-      msg = "Pattern(exec): ExecNext Without Exec[Pos]";
-      break;
-    case 1008:
-      msg = "Pattern(exec): GetInputString Without InputString";
-      break;
-    case 1011:
-      msg = "Pattern(dump): Corrupted Opcode";
-      break;
-    case 1014:
-      msg = "Pattern(exec): Loop Stack Exceeded";
-      break;
-    case 1015:
-      msg = "Pattern(exec): Loop Without LoopEntry !";
-      break;
-    case kErrorNestingTooDeep:
-      msg = "Pattern(exec): Match Nesting Too Deep (subject too long for this pattern)";
-      break;
-    case kErrorSearchBudgetExceeded:
-      msg =
-          "Pattern(exec): Search Step Budget Exceeded (pattern backtracks too much on this "
-          "subject)";
-      break;
-    case 2000:
-      msg = "Pattern(misc): Bad p-code imported";
-      break;
-    default:
-      break;
-  }
-  return Ascii(msg);
+  return Latin1ToUtf16(PatternErrorText(error_id));
 }
 
 void Pattern::Error(int error_id) {
-  last_error_ = error_id;
+  lastError_ = error_id;
   std::u16string msg = ErrorMsg(error_id);
   const int pos = CompilerErrorPos();
-  if (error_id < 1000) msg += u" (pos " + Ascii(std::to_string(pos).c_str()) + u")";
+  if (error_id < kErrorRepeatCalledInappropriately)
+    msg += u" (pos " + Latin1ToUtf16(std::to_string(pos)) + u")";
   throw PatternError(Utf16ToUtf8(msg), error_id, pos);
 }
 
 std::u16string Pattern::Substitute(std::u16string_view templ) {
-  if (program_ == nullptr || !has_input_) {
-    Error(1005);
+  if (program_ == nullptr || !hasInput_) {
+    Error(kErrorNoInputString);
     return {};
   }
   std::u16string out;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "regex/char_set.h"
+#include "regex/error_codes.h"
 
 namespace brevis {
 
@@ -24,25 +25,16 @@ class PatternError : public std::runtime_error {
  public:
   PatternError(const std::string& message, int error_code, int compiler_error_pos)
       : std::runtime_error(message),
-        error_code_(error_code),
-        compiler_error_pos_(compiler_error_pos) {}
-  int ErrorCode() const { return error_code_; }
+        errorCode_(error_code),
+        compilerErrorPos_(compiler_error_pos) {}
+  int ErrorCode() const { return errorCode_; }
   // Pattern units before the parse position for a compile error; 0 for other errors.
-  int CompilerErrorPos() const { return compiler_error_pos_; }
+  int CompilerErrorPos() const { return compilerErrorPos_; }
 
  private:
-  int error_code_;
-  int compiler_error_pos_;
+  int errorCode_;
+  int compilerErrorPos_;
 };
-
-// Execution error raised when a search would nest deeper than the matcher's bounds
-// (Pattern::kMaxWalkDepth levels, or the calling thread's stack).
-inline constexpr int kErrorNestingTooDeep = 1016;
-
-// Execution error raised when a search has used up its step budget (Pattern::SearchBudget):
-// the pattern backtracks too much on this subject. A caller reading text it does not control
-// treats it as "no match".
-inline constexpr int kErrorSearchBudgetExceeded = 1017;
 
 // One engine object holds one pattern, its compiled program, one subject and the last match.
 // Not for use by two threads at once. Errors are reported through Error(), which by default
@@ -75,7 +67,7 @@ class Pattern {
   Pattern& operator=(const Pattern&) = delete;
 
   // The pattern text. Setting a different text (or any text while nothing is compiled)
-  // discards the compiled program; the empty text leaves no pattern (error 1003 on use).
+  // discards the compiled program; the empty text leaves no pattern (kErrorNoExpression on use).
   std::u16string Expression() const;
   void SetExpression(std::u16string_view expression);
 
@@ -92,42 +84,44 @@ class Pattern {
   void SetModifierG(bool on) { SetModifier(4, on); }
   void SetModifierM(bool on) { SetModifier(5, on); }
   void SetModifierX(bool on) { SetModifier(6, on); }
-  // Index 1..6 for i, r, s, g, m, x; another index reports error 1013.
+  // Index 1..6 for i, r, s, g, m, x; another index reports kErrorBadModifier.
   bool Modifier(int index) const;
   void SetModifier(int index, bool on);
   // "gsr-imx" for the defaults. Setting parses i r s g m x in either case, "-" turning the
-  // following letters off; another character reports error 1013 and changes nothing.
+  // following letters off; another character reports kErrorBadModifier and changes nothing.
   std::u16string ModifierStr() const;
   void SetModifierStr(std::u16string_view letters);
 
-  const std::u16string& SpaceChars() const { return space_chars_; }
+  const std::u16string& SpaceChars() const { return spaceChars_; }
   void SetSpaceChars(std::u16string_view chars);
-  const std::u16string& WordChars() const { return word_chars_; }
+  const std::u16string& WordChars() const { return wordChars_; }
   void SetWordChars(std::u16string_view chars);
   // A changed value discards the compiled program.
-  const std::u16string& LineSeparators() const { return line_separators_; }
+  const std::u16string& LineSeparators() const { return lineSeparators_; }
   void SetLineSeparators(std::u16string_view chars);
-  // Empty, or exactly two different units (else error 128). A change discards the program.
+  // Empty, or exactly two different units (else kErrorBadLinePairedSeparator). A change discards
+  // the program.
   std::u16string LinePairedSeparator() const;
   void SetLinePairedSeparator(std::u16string_view pair);
 
   // Case inversion used by the case-insensitive forms; InvertCaseFunction by default.
   // An empty function restores the default.
-  const InvertCaseFn& InvertCase() const { return invert_case_; }
+  const InvertCaseFn& InvertCase() const { return invertCase_; }
   void SetInvertCase(InvertCaseFn fn);
   // Units at or above U+20AC unchanged; below, the upper-case mapping when it differs from
   // the unit, else the lower-case mapping.
   static char16_t InvertCaseFunction(char16_t ch);
 
   // The step budget of each search (Exec, ExecPos, ExecNext, and each search of Replace and
-  // Split); a value below 1 means no limit.
-  int64_t SearchBudget() const { return search_budget_; }
+  // Split); a value below 1 means no limit. Past it the search reports
+  // kErrorSearchBudgetExceeded.
+  int64_t SearchBudget() const { return searchBudget_; }
   void SetSearchBudget(int64_t steps);
 
-  // Compiles the expression now (error 1003 without one).
+  // Compiles the expression now (kErrorNoExpression without one).
   void Compile();
   // Units before the parse position while compiling; 0 otherwise.
-  int CompilerErrorPos() const { return compiling_ ? compiler_error_pos_ : 0; }
+  int CompilerErrorPos() const { return compiling_ ? compilerErrorPos_ : 0; }
   // Listing of the compiled program (compiling first when needed).
   std::u16string Dump();
 
@@ -179,40 +173,40 @@ class Pattern {
   int Offset(const char16_t* p) const { return static_cast<int>(p - input_.data()); }
 
   std::u16string expression_;
-  bool has_expression_ = false;
-  bool expr_is_compiled_ = false;
+  bool hasExpression_ = false;
+  bool exprIsCompiled_ = false;
   std::unique_ptr<Program> program_;
   std::unique_ptr<Matcher> matcher_;  // kept between searches to save its set-up
   // The matcher's context no longer describes the program and properties: set whenever the
   // program or the case inversion changes. (The character sets are members, so the
   // context's pointers to them stay valid; the paired separator discards the program.)
-  bool matcher_stale_ = true;
+  bool matcherStale_ = true;
   uint32_t modifiers_;
-  uint32_t prog_modifiers_ = 0;
+  uint32_t progModifiers_ = 0;
 
-  std::u16string space_chars_;
-  std::u16string word_chars_;
-  std::u16string line_separators_;
-  char16_t paired_head_ = 0;
-  char16_t paired_tail_ = 0;
-  bool paired_assigned_ = false;
-  CharSet space_set_;
-  CharSet word_set_;
-  CharSet line_set_;
-  InvertCaseFn invert_case_;
-  bool default_invert_case_ = true;
+  std::u16string spaceChars_;
+  std::u16string wordChars_;
+  std::u16string lineSeparators_;
+  char16_t pairedHead_ = 0;
+  char16_t pairedTail_ = 0;
+  bool pairedAssigned_ = false;
+  CharSet spaceSet_;
+  CharSet wordSet_;
+  CharSet lineSet_;
+  InvertCaseFn invertCase_;
+  bool defaultInvertCase_ = true;
 
   std::u16string input_;
-  bool has_input_ = false;
-  size_t input_len_ = 0;  // units of input_ before its first NUL: the searched subject
-  // While has_match_, the matcher holds where the match's groups lie in input_ (or nullptr);
+  bool hasInput_ = false;
+  size_t inputLen_ = 0;  // units of input_ before its first NUL: the searched subject
+  // While hasMatch_, the matcher holds where the match's groups lie in input_ (or nullptr);
   // GroupStart and GroupEnd read them.
-  bool has_match_ = false;
+  bool hasMatch_ = false;
 
-  int64_t search_budget_ = kDefaultSearchBudget;
+  int64_t searchBudget_ = kDefaultSearchBudget;
   bool compiling_ = false;
-  int compiler_error_pos_ = 0;
-  int last_error_ = 0;
+  int compilerErrorPos_ = 0;
+  int lastError_ = 0;
 };
 
 }  // namespace brevis

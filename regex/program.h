@@ -1,7 +1,9 @@
 // Compiled form of a pattern: one array of 16-bit units holding a chain of nodes.
-// Written by the compiler (compiler.cpp), walked by the matcher (matcher.cpp) and Dump (dump.cpp).
+// Written by the compiler (compiler.cpp), walked by the matcher (matcher.cpp) and Dump (dump.cpp);
+// the layout helpers are in program.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -94,6 +96,9 @@ inline const char16_t* Operand(const char16_t* node) { return node + kNodeSize; 
 
 inline bool IsOpen(char16_t op) { return op > OPEN && op <= OPEN + 14; }
 inline bool IsClose(char16_t op) { return op > CLOSE && op <= CLOSE + 14; }
+
+// Units of a NUL-terminated operand (literal or member list) before its NUL.
+size_t LiteralLength(const char16_t* p);
 
 // Units a node occupies with its operands; 0 for an opcode that is not part of the program set.
 int NodeLength(const char16_t* node);

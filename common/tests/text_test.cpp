@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16 conversion: round trips and ill-formed input.
 #include "common/text.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +7,11 @@ namespace brevis {
 namespace {
 
 TEST(TextTest, RoundTripsEveryPlane) {
+  using namespace std::string_literals;
+  // The last sample holds a NUL inside: a string literal, not a pointer, keeps what follows it.
   const std::u16string samples[] = {u"", u"200710038426", u"\u4E2D\u56FD\u4E13\u5229",
-                                    u"a\U0001F600b", u"\u00E9\t\u0000x"};
+                                    u"a\U0001F600b", u"\u00E9\t\u0000x"s};
+  EXPECT_EQ(samples[4].size(), 4u);
   for (const auto& s : samples) EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(s)), s);
 }
 

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
-#include "http/ascii_text.h"
 #include "http/http_client.h"
 #include "http/http_errors.h"
 #include "http/tests/nginx_server.h"

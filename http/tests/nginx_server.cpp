@@ -17,10 +17,6 @@
 #include <thread>
 #include <vector>
 
-#ifndef BREVISFETCH_NGINX
-#define BREVISFETCH_NGINX "/usr/sbin/nginx"
-#endif
-
 extern char** environ;
 
 namespace brevis::testing {

@@ -22,7 +22,7 @@ struct SplitCase {
   const char* document;
   const char* params;
   const char* bookmark;
-  IPVersion ip = IPVersion::ivIPv4;
+  IPVersion ip = ivIPv4;
 };
 
 TEST(UriTest, SplitsAddresses) {
@@ -42,8 +42,8 @@ TEST(UriTest, SplitsAddresses) {
       {u"http://:pw@host/", "http", "", "", "host", "", "/", "", "", ""},
       {u"ftp://a:b:c@h/", "ftp", "a", "b:c", "h", "", "/", "", "", ""},
       // IPv6 literals.
-      {u"http://[::1]:8080/", "http", "", "", "::1", "8080", "/", "", "", "", IPVersion::ivIPv6},
-      {u"http://[fe80::1]/i", "http", "", "", "fe80::1", "", "/", "i", "", "", IPVersion::ivIPv6},
+      {u"http://[::1]:8080/", "http", "", "", "::1", "8080", "/", "", "", "", ivIPv6},
+      {u"http://[fe80::1]/i", "http", "", "", "fe80::1", "", "/", "i", "", "", ivIPv6},
       // Backslashes and relative addresses.
       {u"http:\\\\host\\a\\b.txt", "http", "", "", "host", "", "/a/", "b.txt", "", ""},
       {u"a\\b\\c.txt", "", "", "", "", "", "a/b/", "c.txt", "", ""},
@@ -73,7 +73,7 @@ TEST(UriTest, SettingAgainClearsEveryPart) {
   EXPECT_EQ(uri.GetPathAndParams(), u"x");
   EXPECT_TRUE(uri.Host.empty() && uri.Port.empty() && uri.Username.empty() &&
               uri.Password.empty() && uri.Params.empty() && uri.Protocol.empty());
-  EXPECT_EQ(uri.IPVersion, IPVersion::ivIPv4);
+  EXPECT_EQ(uri.IPVersion, ivIPv4);
 }
 
 TEST(UriTest, RebuildsAddresses) {

@@ -275,11 +275,8 @@ TEST(CompilerTest, RandomTextCompilesOrReportsAnError) {
   const std::u16string modifiers[] = {u"", u"i", u"x", u"-s", u"m", u"-g", u"ix-sr"};
   const int known[] = {102, 103, 104, 106, 107, 108, 109, 110, 111,
                        112, 113, 115, 116, 122, 124, 125, 127};
-  uint32_t state = 7;
-  auto next = [&](uint32_t n) {
-    state = state * 1664525u + 1013904223u;
-    return (state >> 8) % n;
-  };
+  test::TestRandom random(7);
+  auto next = [&](uint32_t n) { return random.Next(n); };
   int compiled = 0;
   for (int round = 0; round < 20000; ++round) {
     std::u16string text(1 + next(12), u' ');

@@ -115,20 +115,14 @@ int CountGroups(const std::u16string& pattern) {
 // compiles.
 class Generator {
  public:
-  explicit Generator(uint64_t seed) : state_(seed) {}
+  explicit Generator(uint64_t seed) : random_(seed) {}
 
-  uint32_t Next(uint32_t n) {
-    // xorshift64*: fixed across platforms, unlike the standard distributions.
-    state_ ^= state_ >> 12;
-    state_ ^= state_ << 25;
-    state_ ^= state_ >> 27;
-    return static_cast<uint32_t>((state_ * 2685821657736338717ull) >> 33) % n;
-  }
-  bool Chance(uint32_t percent) { return Next(100) < percent; }
+  uint32_t Next(uint32_t n) { return random_.Next(n); }
+  bool Chance(uint32_t percent) { return random_.Chance(percent); }
 
   std::u16string PatternText(bool lazy_allowed) {
     groups_ = 0;
-    lazy_allowed_ = lazy_allowed;
+    lazyAllowed_ = lazy_allowed;
     bool width = false;
     std::u16string text;
     // The empty text is no pattern for the engine; draw again.
@@ -216,7 +210,7 @@ class Generator {
         }
       }
     }
-    if (lazy_allowed_ && Chance(30)) q += u'?';
+    if (lazyAllowed_ && Chance(30)) q += u'?';
     return atom + q;
   }
 
@@ -284,9 +278,9 @@ class Generator {
     return out + u"]";
   }
 
-  uint64_t state_;
+  test::TestRandom random_;
   int groups_ = 0;
-  bool lazy_allowed_ = true;
+  bool lazyAllowed_ = true;
 };
 
 void ApplyModifiers(Pattern& p, const Modifiers& mods) {

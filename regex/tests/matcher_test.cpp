@@ -276,44 +276,40 @@ TEST(MatcherTest, LongSubjectsWithOrdinaryPatterns) {
 
   struct LongCase {
     const char16_t* pattern;
-    const char16_t* group1;  // expected text of group 1 (or of the match when no group)
+    bool found;
+    bool in_tail = false;            // the match begins in the tail, else at the subject's start
+    int group = 0;                   // the group whose text is checked (0: the match)
+    const char16_t* text = nullptr;  // its expected text; nullptr: the whole subject
   };
   const LongCase cases[] = {
-      {u"'fm','(\\d+)','(.*?)/\\d+\\.tif'", u"7"},
-      {u"(\\d+)\\t(.+)", u"12"},
-      {u"'xx','(\\d+)','(.*?)/\\d+\\.tif'", nullptr},
-      {u"<p>(.*)</p>", u"'fm','7','http://host/a/b/000001.tif'"},
-      {u"(\\w+)://(\\w+)/a", u"http"},
-      {u"(tr|td|p)>'fm'", u"p"},
-      {u"(<td>)?'fm'", u"<td>"},
-      {u"([a-z]+)\\t", nullptr},
-      {u"^(<tr>.*)$", nullptr},
-      {u"x$", u"x"},
-      {u"\\d\\t(.*)", u"http://host/x"},
+      {u"'fm','(\\d+)','(.*?)/\\d+\\.tif'", true, true, 1, u"7"},
+      {u"(\\d+)\\t(.+)", true, true, 1, u"12"},
+      {u"'xx','(\\d+)','(.*?)/\\d+\\.tif'", false},
+      {u"<p>(.*)</p>", true, true, 1, u"'fm','7','http://host/a/b/000001.tif'"},
+      {u"(\\w+)://(\\w+)/a", true, true, 1, u"http"},
+      {u"(tr|td|p)>'fm'", true, true, 1, u"p"},
+      {u"(<td>)?'fm'", true, true, 1, u""},  // group 1 takes no part
+      {u"([a-z]+)\\t", false},
+      {u"^(<tr>.*)$", true, false, 1, nullptr},  // "." also matches line breaks
+      {u"x$", true, true, 0, u"x"},
+      {u"\\d\\t(.*)", true, true, 1, u"http://host/x"},
   };
   Pattern p;
   for (const LongCase& c : cases) {
     SCOPED_TRACE(U8(c.pattern));
     p.SetExpression(c.pattern);
-    const bool found = p.Exec(text);
-    if (U8(c.pattern) == "(<td>)?'fm'") {
-      ASSERT_TRUE(found);
-      EXPECT_EQ(p.Match(1), u"");
-      continue;
+    ASSERT_EQ(p.Exec(text), c.found);
+    if (!c.found) continue;
+    if (c.in_tail) {
+      EXPECT_GE(p.MatchPos(0), static_cast<int>(tail));
+    } else {
+      EXPECT_EQ(p.MatchPos(0), 1);
     }
-    if (U8(c.pattern) == "^(<tr>.*)$") {
-      // "." also matches line breaks: the whole text.
-      ASSERT_TRUE(found);
-      EXPECT_EQ(p.MatchLen(1), static_cast<int>(text.size()));
-      continue;
+    if (c.text == nullptr) {
+      EXPECT_EQ(p.MatchLen(c.group), static_cast<int>(text.size()));
+    } else {
+      EXPECT_EQ(p.Match(c.group), c.text);
     }
-    if (c.group1 == nullptr) {
-      EXPECT_FALSE(found);
-      continue;
-    }
-    ASSERT_TRUE(found);
-    EXPECT_GE(p.MatchPos(0), static_cast<int>(tail));
-    EXPECT_EQ(p.Match(p.SubExprMatchCount() > 0 ? 1 : 0), c.group1);
   }
 }
 
@@ -411,20 +407,6 @@ TEST(MatcherTest, LongChoiceCompilesAndMatches) {
   EXPECT_EQ(p.MatchPos(1), 2);
   p.SetExpression(expression);
   EXPECT_TRUE(p.Exec(u"b"));
-}
-
-TEST(MatcherTest, DefaultInvertCase) {
-  struct InvertCase {
-    char16_t in;
-    char16_t out;
-  };
-  const InvertCase cases[] = {
-      {u'a', u'A'}, {u'Z', u'z'}, {u'1', u'1'}, {u'é', u'É'},           {u'Я', u'я'},
-      {u'ё', u'Ё'}, {u'σ', u'Σ'}, {u'ſ', u'S'}, {u'\u20AB', u'\u20AB'}, {u'\u24B6', u'\u24B6'},
-  };
-  for (const InvertCase& c : cases) {
-    EXPECT_EQ(Pattern::InvertCaseFunction(c.in), c.out) << static_cast<int>(c.in);
-  }
 }
 
 }  // namespace

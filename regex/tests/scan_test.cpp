@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "regex/tests/test_util.h"
+
 namespace brevis {
 namespace {
 
@@ -17,11 +19,8 @@ const char16_t* NaiveFind(const char16_t* b, const char16_t* e, const char16_t* 
 }
 
 TEST(ScanTest, AgreesWithPlainSearch) {
-  uint32_t state = 12345;
-  auto next = [&](uint32_t n) {
-    state = state * 1103515245u + 12345u;
-    return (state >> 16) % n;
-  };
+  test::TestRandom random(12345);
+  auto next = [&](uint32_t n) { return random.Next(n); };
   const std::u16string alphabet = u"aab'\u0100\u0161";
   for (int round = 0; round < 3000; ++round) {
     std::u16string text(next(70), u' ');
@@ -51,11 +50,8 @@ TEST(ScanTest, EmptyLiteralReadsNothing) {
 }
 
 TEST(ScanTest, SkipDigitsAgreesWithPlainLoop) {
-  uint32_t state = 777;
-  auto next = [&](uint32_t n) {
-    state = state * 1103515245u + 12345u;
-    return (state >> 16) % n;
-  };
+  test::TestRandom random(777);
+  auto next = [&](uint32_t n) { return random.Next(n); };
   // Mostly digits, with the units next to "0" and "9" and digits of other scripts, which are
   // not digits here.
   const std::u16string others = u"/: \u0660\uff10\u8030\u0039\u0130";

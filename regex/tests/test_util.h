@@ -1,6 +1,7 @@
 // Helpers shared by the pattern engine's tests.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,24 @@ inline int ErrorCodeOf(const std::function<void()>& f) {
   }
   return 0;
 }
+// Seeded pseudo-random numbers for generated cases: xorshift64*, the same on every platform,
+// unlike the standard distributions. The seed must not be 0.
+class TestRandom {
+ public:
+  explicit TestRandom(uint64_t seed) : state_(seed) {}
+  // A number in [0, n).
+  uint32_t Next(uint32_t n) {
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return static_cast<uint32_t>((state_ * 2685821657736338717ull) >> 33) % n;
+  }
+  // True in `percent` cases out of 100.
+  bool Chance(uint32_t percent) { return Next(100) < percent; }
+
+ private:
+  uint64_t state_;
+};
 
 // Opcode names and operands of a compiled pattern, positions and links left out:
 // "BRANCH BOL EXACTLY(ab) END".

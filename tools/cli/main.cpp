@@ -9,18 +9,12 @@
 int main(int argc, char** argv) {
   CLI::App app{"BrevisFetch: fetches the full text of a Chinese patent as one PDF."};
   app.name("brevisfetch-cli");
-  app.set_version_flag("--version", "BrevisFetch 20100410");
+  app.set_version_flag("--version", "BrevisFetch " BREVISFETCH_VERSION);
   app.require_subcommand(0, 1);
 
-#ifdef BREVISFETCH_HAVE_CIPHER
   brevis::cli::AddCipherCommands(app);
-#endif
-#ifdef BREVISFETCH_HAVE_HTTP
   brevis::cli::AddGetCommand(app);
-#endif
-#ifdef BREVISFETCH_HAVE_APP_CORE
   brevis::cli::AddLookupCommand(app);
-#endif
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,43 @@
+// Application: title, icon and the standard error report.
+#include "app/application.h"
+
+#include <QIcon>
+#include <QMessageBox>
+#include <QString>
+#include <stdexcept>
+
+namespace brevis::gui {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+  // The lower-case name names the data folder; the title is what the user sees.
+  setApplicationName(QStringLiteral("brevisfetch"));
+  setApplicationDisplayName(QStringLiteral("BREVISFETCH"));
+  setApplicationVersion(QStringLiteral("20100410"));
+  QIcon icon;
+  for (const char* size : {"32", "64", "256"}) {
+    icon.addFile(QStringLiteral(":/brevisfetch/icon_%1.png").arg(QLatin1String(size)));
+  }
+  setWindowIcon(icon);
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  bool result = false;
+  ReportErrors([&] { result = QApplication::notify(receiver, event); });
+  return result;
+}
+
+void Application::ReportErrors(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  } catch (...) {
+    ShowException(std::runtime_error("Unknown error."));
+  }
+}
+
+void Application::ShowException(const std::exception& error) {
+  QMessageBox::critical(activeWindow(), applicationDisplayName(), QString::fromUtf8(error.what()));
+}
+
+}  // namespace brevis::gui

@@ -1,0 +1,131 @@
+// FormWiring: the window's clicks and changes drive the application core, and the core shows
+// what it decides through the window.
+#include "app/form_wiring.h"
+
+#include <QApplication>
+#include <QObject>
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "app/application.h"
+#include "app/core/hosts.h"
+#include "app/core/main_form.h"
+#include "app/core/main_form_face.h"
+#include "app/main_form.h"
+
+namespace brevis::gui {
+namespace {
+
+QString ToQString(const std::u16string& text) { return QString::fromStdU16String(text); }
+
+MainForm::Indicator ToIndicator(brevis::Picture picture) {
+  switch (picture) {
+    case brevis::imgValid:
+      return MainForm::Indicator::imgValid;
+    case brevis::imgNotValid:
+      return MainForm::Indicator::imgNotValid;
+    case brevis::imgDownload:
+      return MainForm::Indicator::imgDownload;
+    case brevis::imgGk:
+      break;
+  }
+  return MainForm::Indicator::imgGk;
+}
+
+MainForm::Bar ToBar(brevis::ProgressBar bar) {
+  return bar == brevis::prbDownload ? MainForm::Bar::prbDownload : MainForm::Bar::prbCombine;
+}
+
+// The window as the core sees it.
+class QtFace final : public MainFormFace {
+ public:
+  explicit QtFace(MainForm& form) : form_(form) {}
+
+  void SetPictureVisible(brevis::Picture picture, bool visible) override {
+    form_.ShowPicture(ToIndicator(picture), visible);
+  }
+  void SetEntryEnabled(bool enabled) override { form_.SetEntryEnabled(enabled); }
+  void SetProgressRange(brevis::ProgressBar bar, int maximum) override {
+    form_.SetRange(ToBar(bar), 0, maximum);
+    form_.SetPosition(ToBar(bar), 0);
+  }
+  void SetProgressPosition(brevis::ProgressBar bar, int position) override {
+    form_.SetPosition(ToBar(bar), position);
+  }
+  void Repaint() override { form_.RepaintNow(); }
+  int MessageBox(const std::u16string& text, const std::u16string& caption, int flags) override {
+    return form_.MessageBox(ToQString(text), ToQString(caption), flags);
+  }
+  // The desktop decides the size of what it opens.
+  void ShellOpen(const std::u16string& target, ShowState /*state*/) override {
+    form_.ShellOpen(ToQString(target));
+  }
+  void RunOnWindowThread(std::function<void()> call) override {
+    form_.RunOnWindowThread([alive = alive_, call = std::move(call)] {
+      if (*alive) Application::ReportErrors(call);
+    });
+  }
+
+  // From now on, calls already handed over and those still to come are dropped. Window's
+  // thread only, like every read of the flag.
+  void Close() { *alive_ = false; }
+
+ private:
+  MainForm& form_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// The PDF writer behind the combination. None is joined to this build yet: without one the core
+// reports every combination as failed and leaves the open-PDF picture covered.
+std::unique_ptr<Combiner> MakeCombiner() { return nullptr; }
+
+MainFormSettings SettingsFor(const QString& rootDir) {
+  MainFormSettings settings;
+  settings.RootDir = rootDir.toStdU16String();
+  const Hosts hosts = HostsFromEnvironment();
+  settings.Server = hosts.Server;
+  settings.PatentOffice = hosts.PatentOffice;
+  return settings;
+}
+
+}  // namespace
+
+struct FormWiring::Core {
+  Core(MainForm& form, const QString& rootDir)
+      : face(form), logic(face, MakeCombiner(), SettingsFor(rootDir)) {}
+
+  // The face outlives the logic: the logic's destructor may still hand calls to it.
+  QtFace face;
+  brevis::MainForm logic;
+  // Owns the connections, so that none outlives the logic.
+  QObject context;
+};
+
+FormWiring::FormWiring(MainForm& form, QString rootDir)
+    : core_(std::make_unique<Core>(form, rootDir)) {
+  // The core's preset is the one the window shows.
+  form.SetEntryText(ToQString(std::u16string(brevis::MainForm::kPresetApn)));
+
+  brevis::MainForm& logic = core_->logic;
+  QObject* context = &core_->context;
+  // Each handler reports its own errors, so that none is thrown through Qt.
+  const auto handle = [&form, context](void (MainForm::*signal)(), std::function<void()> handler) {
+    QObject::connect(&form, signal, context,
+                     [handler = std::move(handler)] { Application::ReportErrors(handler); });
+  };
+  handle(&MainForm::ApnChanged,
+         [&form, &logic] { logic.edtApnChange(form.EntryText().toStdU16String()); });
+  handle(&MainForm::DownloadClicked, [&logic] { logic.btnDownloadClick(); });
+  handle(&MainForm::GkClicked, [&logic] { logic.btnGkClick(); });
+  handle(&MainForm::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
+  handle(&MainForm::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
+  // Exit only ends the event loop; a running download is stopped when the core goes.
+  QObject::connect(&form, &MainForm::ExitClicked, qApp, &QApplication::quit, Qt::QueuedConnection);
+}
+
+FormWiring::~FormWiring() { core_->face.Close(); }
+
+void FormWiring::Start() { core_->logic.FormCreate(); }
+
+}  // namespace brevis::gui

@@ -1,0 +1,33 @@
+// FormWiring: joins the window to the application core. The window only shows and reports;
+// this is the one place that decides what its reports do.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace brevis::gui {
+
+class MainForm;
+
+class FormWiring final {
+ public:
+  // Connects the window's reports. `rootDir` is the repository folder. The window must outlive
+  // this object.
+  FormWiring(MainForm& form, QString rootDir);
+  // Stops a running download and waits for it; calls it still hands to the window are dropped.
+  ~FormWiring();
+
+  FormWiring(const FormWiring&) = delete;
+  FormWiring& operator=(const FormWiring&) = delete;
+
+  // The start-up work before the window is first shown: the update check, the recognition of
+  // the preset number and the repository folder. Throws when the folder cannot be made; the
+  // window works all the same.
+  void Start();
+
+ private:
+  struct Core;
+  std::unique_ptr<Core> core_;
+};
+
+}  // namespace brevis::gui

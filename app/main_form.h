@@ -1,0 +1,96 @@
+// MainForm: the one borderless window of the program, with the number entry, two progress
+// bars and the clickable pictures. It only shows things and reports what the user does; what a
+// click or a change of the number means is decided by the application core wired to it.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+
+class QLineEdit;
+class QProgressBar;
+
+namespace brevis::gui {
+
+class BackgroundPicture;
+class Picture;
+
+class MainForm final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The pictures whose visibility the core switches: the two indicators and the two covers.
+  enum class Indicator { imgValid, imgNotValid, imgDownload, imgGk };
+  enum class Bar { prbDownload, prbCombine };
+
+  // Message box flags and answers, as the core passes and expects them.
+  static constexpr int kMbOkInformation = 64;
+  static constexpr int kMbYesNoQuestion = 36;
+  static constexpr int kIdOk = 1;
+  static constexpr int kIdYes = 6;
+  static constexpr int kIdNo = 7;
+
+  static constexpr int kClientWidth = 440;
+  static constexpr int kClientHeight = 295;
+
+  explicit MainForm(QWidget* parent = nullptr);
+  ~MainForm() override;
+
+  // --- what the core does to the window; every call belongs on the window's thread ---
+  void ShowPicture(Indicator picture, bool visible);
+  bool PictureVisible(Indicator picture) const;
+  void SetEntryEnabled(bool enabled);
+  QString EntryText() const;
+  void SetEntryText(const QString& text);
+  void SetRange(Bar bar, int minimum, int maximum);
+  void SetPosition(Bar bar, int position);
+  int Position(Bar bar) const;
+  // Paints the window at once, so that a busy state is seen before the thread blocks.
+  void RepaintNow();
+  // A modal box. `flags` holds the icon in 0xF0 (0x10 stop, 0x20 question, 0x30 warning, 0x40
+  // information) and the buttons in 0x0F (0 OK, 4 Yes and No): 64 is OK with the information
+  // icon, 36 Yes/No with the question icon. Returns kIdOk, kIdYes or kIdNo.
+  int MessageBox(const QString& text, const QString& caption, int flags);
+  // Hands a document path or web address to the desktop. The result is not reported.
+  void ShellOpen(const QString& target);
+  // Runs `call` on the window's thread; safe to call from any thread. The call is dropped when
+  // the window is gone by then.
+  void RunOnWindowThread(std::function<void()> call);
+
+  // Replaces the desktop hand-over, so that tests can see what would be opened.
+  void SetShellOpener(std::function<void(const QUrl&)> opener);
+
+ signals:
+  void ApnChanged();
+  void DownloadClicked();
+  void GkClicked();
+  void ExitClicked();
+  void UpdateClicked();
+  void WebsiteClicked();
+
+ private:
+  Picture* Cover(Indicator picture) const;
+  QProgressBar* ProgressBar(Bar bar) const;
+
+  // Children in creation order: later pictures lie above earlier ones, and the entry field and
+  // the progress bars above all pictures.
+  BackgroundPicture* imgBg_;
+  Picture* imgValid_;
+  Picture* imgNotValid_;
+  Picture* btnDownload_;
+  Picture* btnGk_;
+  Picture* imgGk_;
+  Picture* imgDownload_;
+  Picture* btnExit_;
+  Picture* btnUpdate_;
+  Picture* btnWebsite_;
+  Picture* btnDes_;
+  QLineEdit* edtApn_;
+  QProgressBar* prbDownload_;
+  QProgressBar* prbCombine_;
+
+  std::function<void(const QUrl&)> shellOpener_;
+};
+
+}  // namespace brevis::gui

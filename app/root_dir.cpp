@@ -1,0 +1,32 @@
+// ChooseRootDir: picks the repository folder, falling back for installed copies.
+#include "app/root_dir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+namespace brevis::gui {
+namespace {
+
+// True when a file can be made in `dir`. Asked by trying, since permission bits say nothing
+// about read-only mounts.
+bool Writable(const QString& dir) {
+  QTemporaryFile probe(dir + QStringLiteral("/.brevisfetch-XXXXXX"));
+  return probe.open();
+}
+
+}  // namespace
+
+QString ChooseRootDir(const QString& executableDir) {
+  const QString fromEnvironment = qEnvironmentVariable("BREVISFETCH_REPO");
+  if (!fromEnvironment.isEmpty()) return QDir::cleanPath(fromEnvironment);
+
+  const QString besideExecutable = QDir::cleanPath(executableDir + QStringLiteral("/repo"));
+  if (QDir().mkpath(besideExecutable) && Writable(besideExecutable)) return besideExecutable;
+
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  return QDir::cleanPath(data + QStringLiteral("/repo"));
+}
+
+}  // namespace brevis::gui

@@ -1,0 +1,16 @@
+// ChooseRootDir: where the window keeps its downloads. "repo" beside the executable; the user's
+// data folder when that cannot be used; BREVISFETCH_REPO overrides both.
+#pragma once
+
+#include <QString>
+
+namespace brevis::gui {
+
+// Returns the repository folder, without a trailing separator:
+// 1. the value of the environment variable BREVISFETCH_REPO, when it is set and not empty;
+// 2. `executableDir` + "/repo", when that folder exists or can be created, and is writable;
+// 3. otherwise the application's data folder (QStandardPaths::AppDataLocation) + "/repo".
+// Creates the folder of case 2 when it is missing; the others are left to the caller to make.
+QString ChooseRootDir(const QString& executableDir);
+
+}  // namespace brevis::gui

@@ -1,0 +1,326 @@
+// Tests for MainForm on the off-screen platform: layout and stacking, covers that swallow
+// clicks, dragging, the look of the entry and the bars, message boxes and cross-thread calls.
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QBitmap>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegion>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "app/application.h"
+
+namespace brevis::gui {
+namespace {
+
+using Indicator = MainForm::Indicator;
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
+  }
+
+  QWidget* Child(const char* name) const {
+    auto* child = form_.findChild<QWidget*>(QLatin1String(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+  QPoint CentreOf(const char* name) const { return Child(name)->geometry().center(); }
+  void Click(QPoint at) { QTest::mouseClick(form_.windowHandle(), Qt::LeftButton, {}, at); }
+  QRgb PixelAt(QPoint at) { return form_.grab().toImage().pixel(at); }
+
+  // Answers the next modal box with `button` after handing it to `inspect`.
+  static void AnswerNextBox(std::function<void(QMessageBox&)> inspect,
+                            QMessageBox::StandardButton button) {
+    QTimer::singleShot(0, [inspect = std::move(inspect), button] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      inspect(*box);
+      box->button(button)->click();
+    });
+  }
+
+  MainForm form_;
+};
+
+// --- Window and layout ---------------------------------------------------------------------
+
+TEST_F(MainFormTest, WindowIsBorderlessCentredAndCutToThePanel) {
+  EXPECT_EQ(form_.size(), QSize(440, 295));
+  EXPECT_TRUE(form_.windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(form_.windowTitle(), QStringLiteral("Tesvaro中国专利下载工具"));
+  EXPECT_EQ(QApplication::applicationDisplayName(), QStringLiteral("BREVISFETCH"));
+  EXPECT_FALSE(form_.windowIcon().isNull());
+  const QRect screen = form_.screen()->availableGeometry();
+  EXPECT_LE((form_.geometry().center() - screen.center()).manhattanLength(), 2);
+  // The light-grey surround is outside the window; the panel inside it.
+  const QRegion mask = form_.mask();
+  EXPECT_FALSE(mask.contains(QPoint(0, 0)));
+  EXPECT_FALSE(mask.contains(QPoint(439, 294)));
+  EXPECT_TRUE(mask.contains(QPoint(220, 147)));
+  EXPECT_TRUE(mask.contains(QPoint(20, 3)));
+}
+
+TEST_F(MainFormTest, ControlsSitAtTheirPlacesInStackingOrder) {
+  struct Case {
+    const char* name;
+    QRect geometry;
+  };
+  // Bottom to top.
+  const Case kCases[] = {
+      {"imgBg", {0, 0, 440, 295}},         {"imgValid", {313, 74, 25, 25}},
+      {"imgNotValid", {313, 74, 25, 25}},  {"btnDownload", {343, 75, 79, 22}},
+      {"btnGk", {138, 158, 133, 40}},      {"imgGk", {138, 158, 133, 40}},
+      {"imgDownload", {343, 75, 79, 22}},  {"btnExit", {379, 19, 35, 20}},
+      {"btnUpdate", {266, 41, 55, 18}},    {"btnWebsite", {278, 264, 150, 18}},
+      {"btnDes", {16, 224, 250, 50}},      {"edtApn", {141, 77, 165, 19}},
+      {"prbDownload", {140, 116, 165, 6}}, {"prbCombine", {140, 146, 165, 6}},
+  };
+  QStringList stacking;
+  for (const QObject* child : form_.children()) {
+    if (child->isWidgetType() && !child->objectName().isEmpty()) stacking << child->objectName();
+  }
+  QStringList expected;
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    expected << QLatin1String(c.name);
+    EXPECT_EQ(Child(c.name)->geometry(), c.geometry);
+  }
+  EXPECT_EQ(stacking, expected);
+  // A point inside a cover belongs to the cover, a point of the entry field to the field.
+  EXPECT_EQ(form_.childAt(CentreOf("btnGk")), Child("imgGk"));
+  EXPECT_EQ(form_.childAt(CentreOf("btnDownload")), Child("imgDownload"));
+  EXPECT_EQ(form_.childAt(CentreOf("edtApn")), Child("edtApn"));
+}
+
+TEST_F(MainFormTest, OpensWithTheTickTheCoversAndThePresetNumber) {
+  EXPECT_TRUE(form_.PictureVisible(Indicator::imgValid));
+  EXPECT_FALSE(form_.PictureVisible(Indicator::imgNotValid));
+  EXPECT_TRUE(form_.PictureVisible(Indicator::imgDownload));
+  EXPECT_TRUE(form_.PictureVisible(Indicator::imgGk));
+  EXPECT_EQ(form_.EntryText(), QStringLiteral("CN200710038426"));
+  auto* entry = qobject_cast<QLineEdit*>(Child("edtApn"));
+  EXPECT_FALSE(entry->hasFrame());
+  EXPECT_FALSE(entry->hasSelectedText());
+  EXPECT_TRUE(entry->font().bold());
+  EXPECT_EQ(entry->font().pixelSize(), 16);
+  EXPECT_EQ(entry->font().families().value(0), QStringLiteral("Tahoma"));
+  EXPECT_EQ(entry->font().families().value(1), QStringLiteral("DejaVu Sans"));
+}
+
+// --- Look ----------------------------------------------------------------------------------
+
+TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
+  form_.SetRange(MainForm::Bar::prbDownload, 0, 10);
+  form_.SetPosition(MainForm::Bar::prbDownload, 5);
+  form_.SetRange(MainForm::Bar::prbCombine, 0, 4);
+  form_.SetPosition(MainForm::Bar::prbCombine, 2);
+  const QImage shot = form_.grab().toImage();
+  struct Case {
+    const char* what;
+    QPoint at;
+    QRgb colour;
+  };
+  const Case kCases[] = {
+      {"entry background", {141 + 163, 77 + 1}, qRgb(128, 128, 0)},
+      {"download bar, done part", {141, 118}, qRgb(0, 255, 0)},
+      {"download bar, rest", {302, 118}, qRgb(255, 255, 255)},
+      {"combine bar, done part", {141, 148}, qRgb(255, 0, 0)},
+      {"combine bar, rest", {302, 148}, qRgb(255, 255, 255)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(shot.pixel(c.at) & 0xFFFFFF, c.colour & 0xFFFFFF);
+  }
+  EXPECT_EQ(form_.Position(MainForm::Bar::prbDownload), 5);
+}
+
+// --- Clicks --------------------------------------------------------------------------------
+
+TEST_F(MainFormTest, EveryClickablePictureReportsItsClick) {
+  struct Case {
+    const char* name;
+    void (MainForm::*signal)();
+  };
+  const Case kCases[] = {
+      {"btnExit", &MainForm::ExitClicked},
+      {"btnUpdate", &MainForm::UpdateClicked},
+      {"btnWebsite", &MainForm::WebsiteClicked},
+      {"btnDes", &MainForm::WebsiteClicked},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    QSignalSpy spy(&form_, c.signal);
+    EXPECT_EQ(Child(c.name)->cursor().shape(), Qt::PointingHandCursor);
+    Click(CentreOf(c.name));
+    EXPECT_EQ(spy.count(), 1);
+  }
+}
+
+TEST_F(MainFormTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
+  struct Case {
+    const char* button;
+    Indicator cover;
+    void (MainForm::*signal)();
+  };
+  const Case kCases[] = {
+      {"btnDownload", Indicator::imgDownload, &MainForm::DownloadClicked},
+      {"btnGk", Indicator::imgGk, &MainForm::GkClicked},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.button);
+    QSignalSpy spy(&form_, c.signal);
+    form_.ShowPicture(c.cover, true);
+    Click(CentreOf(c.button));
+    EXPECT_EQ(spy.count(), 0);
+    form_.ShowPicture(c.cover, false);
+    Click(CentreOf(c.button));
+    EXPECT_EQ(spy.count(), 1);
+    form_.ShowPicture(c.cover, true);
+  }
+}
+
+TEST_F(MainFormTest, AnyChangeOfTheEntryIsReported) {
+  QSignalSpy spy(&form_, &MainForm::ApnChanged);
+  auto* entry = Child("edtApn");
+  entry->setFocus();
+  QTest::keyClick(entry, Qt::Key_End);
+  QTest::keyClick(entry, Qt::Key_Backspace);
+  QTest::keyClicks(entry, "6");
+  EXPECT_EQ(form_.EntryText(), QStringLiteral("CN200710038426"));
+  EXPECT_EQ(spy.count(), 2);
+  form_.SetEntryEnabled(false);
+  QTest::keyClicks(entry, "7");
+  EXPECT_EQ(spy.count(), 2);
+  EXPECT_FALSE(entry->isEnabled());
+}
+
+// --- Dragging ------------------------------------------------------------------------------
+
+TEST_F(MainFormTest, DraggingTheBackgroundMovesTheWindow) {
+  QWindow* window = form_.windowHandle();
+  const QPoint start = form_.pos();
+  const QPoint grip(300, 240);  // bare panel
+  ASSERT_EQ(form_.childAt(grip), Child("imgBg"));
+
+  QTest::mouseMove(window, grip + QPoint(30, 20));
+  EXPECT_EQ(form_.pos(), start) << "movement without a button must not move the window";
+
+  QTest::mousePress(window, Qt::RightButton, {}, grip);
+  QTest::mouseMove(window, grip + QPoint(30, 20));
+  QTest::mouseRelease(window, Qt::RightButton, {}, grip + QPoint(30, 20));
+  EXPECT_EQ(form_.pos(), start) << "only the left button drags";
+
+  QTest::mousePress(window, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(window, grip + QPoint(30, 20));
+  // The window has moved with the mouse, so the mouse is over the grip again.
+  QTest::mouseRelease(window, Qt::LeftButton, {}, grip);
+  EXPECT_EQ(form_.pos(), start + QPoint(30, 20));
+}
+
+TEST_F(MainFormTest, TheEntryAndTheBarsDoNotDrag) {
+  QWindow* window = form_.windowHandle();
+  const QPoint start = form_.pos();
+  for (const char* name : {"edtApn", "prbDownload", "prbCombine"}) {
+    SCOPED_TRACE(name);
+    const QPoint at = CentreOf(name);
+    QTest::mousePress(window, Qt::LeftButton, {}, at);
+    QTest::mouseMove(window, at + QPoint(25, 15));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at + QPoint(25, 15));
+    EXPECT_EQ(form_.pos(), start);
+  }
+}
+
+// --- Message boxes, desktop and threads ----------------------------------------------------
+
+TEST_F(MainFormTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
+  struct Case {
+    int flags;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton press;
+    int answer;
+  };
+  const Case kCases[] = {
+      {64, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, MainForm::kIdOk},
+      {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
+       MainForm::kIdYes},
+      {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+       MainForm::kIdNo},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.flags);
+    AnswerNextBox(
+        [&c](QMessageBox& box) {
+          EXPECT_EQ(box.windowTitle(), QStringLiteral("下载问题"));
+          EXPECT_EQ(box.text(), QStringLiteral("可能的原因是: \n\n网络问题"));
+          EXPECT_EQ(box.icon(), c.icon);
+          EXPECT_EQ(box.standardButtons(), c.buttons);
+        },
+        c.press);
+    EXPECT_EQ(form_.MessageBox(QStringLiteral("可能的原因是: \r\r网络问题"),
+                               QStringLiteral("下载问题"), c.flags),
+              c.answer);
+  }
+}
+
+TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
+  QObject::connect(&form_, &MainForm::UpdateClicked, [] {
+    Application::ReportErrors([] { throw std::runtime_error("Cannot create directory."); });
+  });
+  int reports = 0;
+  for (int i = 0; i < 2; ++i) {
+    AnswerNextBox(
+        [&reports](QMessageBox& box) {
+          ++reports;
+          EXPECT_EQ(box.windowTitle(), QStringLiteral("BREVISFETCH"));
+          EXPECT_EQ(box.text(), QStringLiteral("Cannot create directory."));
+          EXPECT_EQ(box.icon(), QMessageBox::Critical);
+        },
+        QMessageBox::Ok);
+    Click(CentreOf("btnUpdate"));
+  }
+  EXPECT_EQ(reports, 2);
+}
+
+TEST_F(MainFormTest, ShellOpenHandsFilesAndAddressesToTheDesktop) {
+  QList<QUrl> opened;
+  form_.SetShellOpener([&opened](const QUrl& url) { opened << url; });
+  form_.ShellOpen(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
+  form_.ShellOpen(QStringLiteral("http://127.0.0.1:8080/brevisfetch.html"));
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf")));
+  EXPECT_EQ(opened[1], QUrl(QStringLiteral("http://127.0.0.1:8080/brevisfetch.html")));
+}
+
+TEST_F(MainFormTest, CallsFromAWorkerRunOnTheWindowsThread) {
+  QThread* ranOn = nullptr;
+  std::thread worker([this, &ranOn] {
+    form_.RunOnWindowThread([this, &ranOn] {
+      ranOn = QThread::currentThread();
+      form_.SetPosition(MainForm::Bar::prbDownload, 7);
+    });
+  });
+  worker.join();
+  EXPECT_EQ(ranOn, nullptr) << "the call must wait for the window's event loop";
+  EXPECT_TRUE(QTest::qWaitFor([&ranOn] { return ranOn != nullptr; }, 5000));
+  EXPECT_EQ(ranOn, form_.thread());
+  EXPECT_EQ(form_.Position(MainForm::Bar::prbDownload), 7);
+}
+
+}  // namespace
+}  // namespace brevis::gui

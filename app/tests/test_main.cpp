@@ -1,0 +1,16 @@
+// Test start for the window's tests: one application object for every test, on Qt's off-screen
+// platform unless another is asked for.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include "app/application.h"
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+  }
+  brevis::gui::Application application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,126 @@
+// Socket I/O handler over the process-wide socket layer.
+#include "http/net/io_handler_stack.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include "http/net/connect_thread.h"
+#include "http/net/net_error.h"
+
+namespace brevis {
+namespace {
+
+// The canonical text of an IPv6 literal, or "" when `host` is none.
+std::string CanonicalIPv6(const std::string& host) {
+  in6_addr address{};
+  if (inet_pton(AF_INET6, host.c_str(), &address) != 1) return std::string();
+  char text[INET6_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET6, &address, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+IOHandlerStack::IOHandlerStack() = default;
+
+IOHandlerStack::~IOHandlerStack() = default;
+
+void IOHandlerStack::CheckForDisconnect(bool raise_if_disconnected, bool ignore_buffer) {
+  bool disconnected;
+  if (closedGracefully_) {
+    if (binding_ != nullptr && binding_->HandleAllocated()) {
+      Close();
+      DoStatus(hsDisconnected);
+    }
+    disconnected = true;
+  } else {
+    disconnected = binding_ == nullptr || !binding_->HandleAllocated();
+  }
+  if (disconnected && (InputBufferIsEmpty() || ignore_buffer) && raise_if_disconnected) {
+    throw NetConnClosedGracefully();
+  }
+}
+
+bool IOHandlerStack::Connected() {
+  // Unread bytes already answer the question; polling then would only let the buffer grow.
+  if (InputBufferIsEmpty()) ReceiveIntoBuffer(false, 0, false);
+  const bool socket_there = binding_ != nullptr && binding_->HandleAllocated();
+  return (socket_there && IOHandler::Connected()) || !InputBufferIsEmpty();
+}
+
+bool IOHandlerStack::Readable(int milliseconds) {
+  if (binding_ == nullptr) throw NetConnClosedGracefully();
+  return binding_->Readable(milliseconds);
+}
+
+bool IOHandlerStack::SourceIsAvailable() const {
+  return binding_ != nullptr && binding_->HandleAllocated();
+}
+
+std::size_t IOHandlerStack::ReadDataFromSource(uint8_t* buffer, std::size_t size) {
+  return binding_->Receive(buffer, size);
+}
+
+std::size_t IOHandlerStack::WriteDataToTarget(const uint8_t* data, std::size_t size) {
+  if (binding_ == nullptr) throw NetConnClosedGracefully();
+  return binding_->Send(data, size);
+}
+
+void IOHandlerStack::ConnectSocket() {
+  DoBeforeBind();
+  const LocalBinding& local = Local();
+  binding_->SetLocal(local);
+  binding_->AllocateSocket();
+  DoSocketAllocated();
+
+  if (local.reuseSocket) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
+  if (local.NeedsBind()) binding_->Bind();
+  binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, UseNagle() ? 0 : 1);
+  DoAfterBind();
+
+  std::string address;
+  if (local.ipVersion == ivIPv4) {
+    if (SocketStack::IsIP(Host())) {
+      address = Host();
+    } else {
+      DoStatus(hsResolving, Host());
+      address = SocketStack::ResolveHost(Host(), local.ipVersion);
+    }
+  } else {
+    address = CanonicalIPv6(Host());
+    if (address.empty()) {
+      DoStatus(hsResolving, Host());
+      address = SocketStack::ResolveHost(Host(), local.ipVersion);
+    }
+  }
+  binding_->SetPeer(address, Port(), local.ipVersion);
+  DoStatus(hsConnecting, binding_->PeerIP());
+
+  if (ConnectTimeout() != 0) {
+    ConnectWithTimeout(ConnectTimeout());
+  } else {
+    binding_->Connect();
+  }
+}
+
+void IOHandlerStack::ConnectWithTimeout(int timeout) {
+  if (timeout == kTimeoutDefault) timeout = kTimeoutInfinite;
+  ConnectThread thread(*binding_);
+  if (!thread.WaitFor(timeout < 0 ? -1 : timeout)) {
+    thread.Stop();
+    thread.Join();
+    Close();
+    throw NetConnectTimeout();
+  }
+  thread.Join();
+  if (!thread.ExceptionMessage().empty()) {
+    if (thread.LastSocketError() != 0) {
+      throw NetSocketError(thread.LastSocketError(), thread.ExceptionMessage());
+    }
+    throw NetConnectException(thread.ExceptionMessage());
+  }
+}
+
+}  // namespace brevis
