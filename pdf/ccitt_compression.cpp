@@ -3,6 +3,7 @@
 #include "pdf/ccitt_compression.h"
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -52,6 +53,16 @@ int FindSpan(const uint8_t* row, int s, int width, int color) {
     ++p;
   }
   const uint8_t uniform = color ? 0xFF : 0x00;
+  // Long uniform stretches (the white margins and gaps of a page) go eight bytes at a step.
+  const uint64_t uniform_word = color ? ~uint64_t{0} : uint64_t{0};
+  while (bits >= 64) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if (word != uniform_word) break;
+    span += 64;
+    bits -= 64;
+    p += 8;
+  }
   while (bits >= 8 && *p == uniform) {
     span += 8;
     bits -= 8;

@@ -9,11 +9,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <future>
 #include <stdexcept>
 
+#include "pdf/bitmap.h"
+#include "pdf/bitmap_file.h"
+#include "pdf/jpeg_image.h"
 #include "pdf/md5_digest.h"
 #include "pdf/object_writer.h"
 #include "pdf/pdf_error.h"
@@ -446,6 +451,133 @@ void PdfDocument::SetOutputStream(Stream* stream) {
   if (docStarted_) throw PdfError("Cannot set OutputStream value - document in progress.");
   outputStream_ = stream;
   memStream_ = stream != nullptr;
+}
+
+int32_t PdfDocument::AddImageObject(const ImageFactory& create, int32_t maskIndex, int32_t width,
+                                    int32_t height) {
+  RequireDocument();
+  std::optional<PdfObjectNumber> mask;
+  if (maskIndex >= 0) {
+    if (maskIndex > currentImageIndex_) throw PdfError("Incorrect mask index.");
+    for (const PdfImageObject& image : xImages_) {
+      if (image.Index == maskIndex) {
+        mask = image.ImageObject->ID();
+        break;
+      }
+    }
+  }
+  std::string name = NextImageName();
+  std::unique_ptr<PdfImage> image = create(name, mask);
+  return RegisterImage(std::move(image), std::move(name), width, height);
+}
+
+int32_t PdfDocument::AddImage(const Bitmap& image, PdfImageCompressionType compression, bool isMask,
+                              int32_t maskIndex) {
+  const int code = PdfImage::CreateCode(compression);
+  return AddImageObject(
+      [&](const std::string& name, const std::optional<PdfObjectNumber>& mask) {
+        return std::make_unique<PdfImage>(image, code, isMask, mask, name, jpegQuality_);
+      },
+      maskIndex, image.Width(), image.Height());
+}
+
+int32_t PdfDocument::AddImage(const JpegImage& image, PdfImageCompressionType compression,
+                              bool isMask, int32_t maskIndex) {
+  const int code = PdfImage::CreateCode(compression);
+  return AddImageObject(
+      [&](const std::string& name, const std::optional<PdfObjectNumber>& mask) {
+        return std::make_unique<PdfImage>(image, code, isMask, mask, name, jpegQuality_);
+      },
+      maskIndex, image.Width(), image.Height());
+}
+
+int32_t PdfDocument::AddImage(const std::string& fileName, PdfImageCompressionType compression,
+                              bool isMask, int32_t maskIndex) {
+  const auto has_extension = [&fileName](const char* extension) {
+    const std::size_t n = std::strlen(extension);
+    return fileName.size() >= n && fileName.compare(fileName.size() - n, n, extension) == 0;
+  };
+  if (compression == icJpeg && !has_extension(".bmp")) {
+    return AddImage(JpegImage::LoadFromFile(fileName, jpegQuality_), compression, isMask,
+                    maskIndex);
+  }
+  if (compression == icFlate && has_extension(".jpg")) {
+    return AddImage(JpegImage::LoadFromFile(fileName, jpegQuality_).ToBitmap(), compression, isMask,
+                    maskIndex);
+  }
+  return AddImage(LoadBitmapFile(fileName), compression, isMask, maskIndex);
+}
+
+void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) {
+  PdfPage* page = currentPage_.get();
+  if (page == nullptr) throw std::logic_error("No page is open.");
+  if (paintType == tptResizePage) {
+    page->SetWidth(static_cast<float>(image.width));
+    page->SetHeight(static_cast<float>(image.height));
+  }
+  const auto add = [&](TiffSlice& slice) {
+    std::string name = NextImageName();
+    slice.image->AddName(name);
+    return RegisterImage(std::move(slice.image), std::move(name), image.width, slice.rows);
+  };
+  if (!image.sliced) {
+    const int32_t index = add(image.slices.front());
+    page->ShowImage(index, 0, 0, page->Width(), page->Height(), 0);
+    return;
+  }
+  // Slices are placed top down, each one starting exactly where its first row (the last row of
+  // the slice above) lies in the whole image, so that the slices join without a seam. Rounding
+  // the offset to whole page units instead would let each slice cover several rows of the one
+  // above and shift the rest of the page up.
+  const long double width =
+      paintType == tptResizePage ? static_cast<long double>(image.width) : page->Width();
+  const long double scale = width / image.width;
+  int32_t first = 0;
+  for (TiffSlice& slice : image.slices) {
+    const int32_t rows = slice.rows;
+    const int32_t index = add(slice);
+    page->ShowImage(index, 0, scale * first, width, scale * rows, 0);
+    first += rows - 1;
+  }
+}
+
+void PdfDocument::AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType) {
+  RequireDocument();
+  for (std::size_t i = 0; i < tiff.images.size(); ++i) {
+    if (i > 0) AddPage();
+    PlaceTiffImage(tiff.images[i], paintType);
+  }
+  if (tiff.error) {
+    // The image that failed would have had a page of its own.
+    if (!tiff.images.empty()) AddPage();
+    std::rethrow_exception(tiff.error);
+  }
+}
+
+void PdfDocument::AddTiffFromFile(const std::string& fileName, PdfImageCompressionType compression,
+                                  TiffPaintType paintType) {
+  RequireDocument();
+  AddPreparedTiff(PrepareTiff(fileName, compression, jpegQuality_), paintType);
+}
+
+void PdfDocument::AddTiffFiles(const std::vector<std::string>& fileNames,
+                               PdfImageCompressionType compression, TiffPaintType paintType,
+                               const std::function<void(std::size_t done)>& progress) {
+  RequireDocument();
+  const int quality = jpegQuality_;
+  const auto prepare = [&fileNames, compression, quality](std::size_t i) {
+    return std::async(std::launch::async, PrepareTiff, fileNames[i], compression, quality,
+                      TiffDecoding::kAuto);
+  };
+  std::future<PreparedTiff> next;
+  if (!fileNames.empty()) next = prepare(0);
+  for (std::size_t i = 0; i < fileNames.size(); ++i) {
+    std::future<PreparedTiff> current = std::move(next);
+    if (i + 1 < fileNames.size()) next = prepare(i + 1);
+    if (i > 0) AddPage();
+    AddPreparedTiff(current.get(), paintType);
+    if (progress) progress(i + 1);
+  }
 }
 
 }  // namespace brevis

@@ -4,16 +4,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "common/stream.h"
+#include "pdf/pdf_image.h"
 #include "pdf/pdf_objects.h"
 #include "pdf/pdf_page.h"
+#include "pdf/tiff_import.h"
 
 namespace brevis {
+
+class Bitmap;
+class JpegImage;
 
 enum PdfVersType { pdf10, pdf11, pdf12, pdf13, pdf14, pdf15, pdf16, pdf17, pdf18, pdf19, pdf110 };
 enum PdfPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -27,7 +34,6 @@ enum PdfViewerPreference {
 };
 using PdfViewerPreferences = std::set<PdfViewerPreference>;
 enum PdfCompressionMethod { cmNone, cmFlateDecode };
-enum PdfImageCompressionType { icFlate, icJpeg, icCCITT31, icCCITT32, icCCITT42 };
 
 // One page of the page table.
 struct PdfDictArrItem {
@@ -105,6 +111,45 @@ class PdfDocument {
   int32_t RegisterImage(std::unique_ptr<PdfStreamObject> image, std::string name, int32_t width,
                         int32_t height);
 
+  // Adds a bitmap or a JPEG picture as an image object (see PdfImage for the codings) under the
+  // next free name and returns its position in the image table, the index ShowImage takes. With
+  // isMask the image becomes a stencil mask coded as Group 4 (a one-bit bitmap is needed).
+  // maskIndex >= 0 names the Index of an earlier image to use as this image's mask; when no image
+  // has that Index the image gets no mask. Throws PdfError ("Incorrect mask index.") for a
+  // maskIndex past CurrentImageIndex(), and the errors of PdfImage; a failure adds nothing.
+  // Requires a begun document (std::logic_error otherwise).
+  int32_t AddImage(const Bitmap& image, PdfImageCompressionType compression, bool isMask = false,
+                   int32_t maskIndex = -1);
+  int32_t AddImage(const JpegImage& image, PdfImageCompressionType compression, bool isMask = false,
+                   int32_t maskIndex = -1);
+  // Loads the file and adds it as above. The extension, compared exactly, picks the loader:
+  // icJpeg reads a ".bmp" file as a bitmap and anything else as JPEG; icFlate reads a ".jpg" file
+  // as JPEG and anything else as a bitmap; the fax codings read a bitmap. Throws the loaders'
+  // PdfErrors ("Cannot open file ...", "Invalid bitmap file.", "Invalid JPEG data.", ...).
+  int32_t AddImage(const std::string& fileName, PdfImageCompressionType compression,
+                   bool isMask = false, int32_t maskIndex = -1);
+
+  // Puts every image of a TIFF file into the document: the first on the current page, each
+  // further one on a page added for it; the page of the last image stays current. Images of
+  // 1200 rows or more are placed as slices sharing a row. tptResizePage sizes each page to its
+  // image in page units; tptResizeImage scales the image to the page's width. Throws PdfError
+  // "Invalid tiff file name" (nothing added) for a file that cannot be opened or is no TIFF
+  // file; "Tiff image too large" and "Cannot decode tiff image" for an image that cannot be
+  // read, after the images before it have been placed. The document stays usable after any
+  // failure.
+  void AddTiffFromFile(const std::string& fileName, PdfImageCompressionType compression,
+                       TiffPaintType paintType);
+  // Places a file read by PrepareTiff as AddTiffFromFile does, then throws its error, if any.
+  void AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType);
+  // Imports page files in order, adding a page before every file after the first, as the same
+  // number of AddPage and AddTiffFromFile calls would, and with the same result byte for byte.
+  // The next file is read and coded on a second thread while the current one is placed.
+  // `progress`, if set, is called with the number of files done after each file. Stops at the
+  // first failure and throws it; the files before it stay in the document.
+  void AddTiffFiles(const std::vector<std::string>& fileNames, PdfImageCompressionType compression,
+                    TiffPaintType paintType,
+                    const std::function<void(std::size_t done)>& progress = nullptr);
+
   // Writes the whole file: header, objects renumbered 1, 2, ... without the deleted ones,
   // cross-reference table and trailer. Offsets count from the stream's position at the start.
   void WriteDocument(Stream& stream);
@@ -173,6 +218,11 @@ class PdfDocument {
   PdfDictionaryObject& Info() const;
   PdfDictionaryObject& PagesRoot() const;
   void ReleaseCurrentPage();
+  using ImageFactory = std::function<std::unique_ptr<PdfImage>(
+      const std::string& name, const std::optional<PdfObjectNumber>& mask)>;
+  int32_t AddImageObject(const ImageFactory& create, int32_t maskIndex, int32_t width,
+                         int32_t height);
+  void PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType);
 
   std::string docId_;
   long double docScale_ = 1.0L;

@@ -16,4 +16,7 @@ void AddGetCommand(CLI::App& app);
 // Adds "lookup".
 void AddLookupCommand(CLI::App& app);
 
+// Adds "combine".
+void AddCombineCommand(CLI::App& app);
+
 }  // namespace brevis::cli

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   brevis::cli::AddCipherCommands(app);
   brevis::cli::AddGetCommand(app);
   brevis::cli::AddLookupCommand(app);
+  brevis::cli::AddCombineCommand(app);
 
   try {
     app.parse(argc, argv);

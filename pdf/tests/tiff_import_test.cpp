@@ -1,0 +1,293 @@
+// TIFF page import: slicing, placement with both paint types, several images per file, colour
+// pages, failures that leave the document usable, and the one-bit decoding and the second thread
+// giving the very bytes of the plain path.
+#include "pdf/tiff_import.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "pdf/flate.h"
+#include "pdf/object_writer.h"
+#include "pdf/pdf_document.h"
+#include "pdf/pdf_error.h"
+#include "pdf/tests/fax_oracle.h"
+#include "pdf/tests/pdf_test_support.h"
+#include "pdf/tests/tiff_files.h"
+
+namespace brevis {
+namespace {
+
+using pdf_test::ScratchFolder;
+using test::TiffCoding;
+using test::TiffPicture;
+
+const PdfStreamObject& ImageAt(PdfDocument& document, std::size_t index) {
+  return static_cast<const PdfStreamObject&>(*document.XImages().at(index).ImageObject);
+}
+
+// The "cm" lines of the open page: translation, then scale, per placed image.
+std::vector<std::string> Placements(PdfDocument& document) {
+  std::vector<std::string> lines;
+  for (const std::string& line : document.CurrentPage()->PageContent()) {
+    if (line.ends_with(" cm")) lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string ExpectThrows(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const PdfError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(TiffSliceRangesTest, SliceRowCounts) {
+  struct Case {
+    int32_t height;
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+  };
+  const Case kCases[] = {
+      {1, {{0, 1}}},
+      {1199, {{0, 1199}}},
+      {1200, {{0, 1200}}},
+      {1201, {{0, 1201}}},
+      {2400, {{0, 1200}, {1199, 1201}}},
+      {2401, {{0, 1200}, {1199, 1200}, {2398, 3}}},
+      {3508, {{0, 1200}, {1199, 1200}, {2398, 1110}}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.height);
+    EXPECT_EQ(TiffSliceRanges(c.height), c.ranges);
+  }
+}
+
+class TiffImportTest : public ::testing::Test {
+ protected:
+  TiffImportTest() { document.BeginDoc(); }
+
+  std::string Write(const std::string& name, const std::vector<TiffPicture>& pictures) {
+    const std::string path = scratch.File(name);
+    test::WriteTiffFile(path, pictures);
+    return path;
+  }
+
+  ScratchFolder scratch;
+  PdfDocument document;
+};
+
+TEST_F(TiffImportTest, A4PageScaledToThePageWidthInThreeSlices) {
+  const TiffPicture page = test::TextPicture(2480, 3508, 11);
+  document.AddTiffFromFile(Write("a4.tif", {page}), icCCITT42, tptResizeImage);
+  ASSERT_EQ(document.XImages().size(), 3u);
+  const int32_t first[] = {0, 1199, 2398};
+  const int32_t rows[] = {1200, 1200, 1110};
+  const std::ptrdiff_t stride = 310;
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(document.XImages()[i].Width, 2480);
+    EXPECT_EQ(document.XImages()[i].Height, rows[i]);
+    const auto begin = page.pixels.begin() + first[i] * stride;
+    EXPECT_EQ(test::LibtiffDecode(ImageAt(document, i).Stream().Bytes(), 2480, rows[i],
+                                  test::FaxCoding::kGroup4),
+              std::vector<uint8_t>(begin, begin + rows[i] * stride));
+  }
+  // 595 wide and 287.9, 287.9 and 266.3 high, each slice where its first row lies in the whole
+  // image scaled to 595 units: y 0, 1199 and 2398 times 595 / 2480 (287.66 and 575.32).
+  EXPECT_EQ(Placements(document),
+            (std::vector<std::string>{"1 0 0 1 0 554.1 cm", "595 0 0 287.9 0 0 cm",
+                                      "1 0 0 1 0 266.43 cm", "595 0 0 287.9 0 0 cm",
+                                      "1 0 0 1 0 0.36 cm", "595 0 0 266.31 0 0 cm"}));
+}
+
+TEST_F(TiffImportTest, ResizePageGivesThePageTheImageSize) {
+  document.AddTiffFromFile(Write("small.tif", {test::TextPicture(1000, 800, 1)}), icCCITT42,
+                           tptResizePage);
+  EXPECT_EQ(document.CurrentPage()->Width(), 1000);
+  EXPECT_EQ(document.CurrentPage()->Height(), 800);
+  EXPECT_EQ(Placements(document),
+            (std::vector<std::string>{"1 0 0 1 0 0 cm", "1000 0 0 800 0 0 cm"}));
+
+  document.AddPage();
+  document.AddTiffFromFile(Write("a4.tif", {test::TextPicture(2480, 3508, 2)}), icCCITT42,
+                           tptResizePage);
+  EXPECT_EQ(document.CurrentPage()->Height(), 3508);
+  // Slices at y 0, 1199 and 2398.
+  EXPECT_EQ(
+      Placements(document),
+      (std::vector<std::string>{"1 0 0 1 0 2308 cm", "2480 0 0 1200 0 0 cm", "1 0 0 1 0 1109 cm",
+                                "2480 0 0 1200 0 0 cm", "1 0 0 1 0 0 cm", "2480 0 0 1110 0 0 cm"}));
+}
+
+TEST_F(TiffImportTest, EveryImageOfAFileGetsItsPage) {
+  const std::string path =
+      Write("three.tif", {test::TextPicture(300, 200, 1), test::TextPicture(301, 1300, 2),
+                          test::TextPicture(302, 100, 3)});
+  document.AddTiffFromFile(path, icCCITT42, tptResizePage);
+  EXPECT_EQ(document.PagesCount(), 3);
+  EXPECT_EQ(document.CurrentPageNumber(), 2);
+  EXPECT_EQ(document.CurrentPage()->Width(), 302);
+  ASSERT_EQ(document.XImages().size(), 4u);  // the second image in two slices
+  EXPECT_EQ(document.XImages()[3].Name, "Im3");
+  document.SetFileName(scratch.File("three.pdf"));
+  document.SetAutoLaunch(false);
+  document.EndDoc();
+  pdf_test::ExpectValidPdf(scratch.File("three.pdf"), 3);
+}
+
+TEST_F(TiffImportTest, ColourPagesKeepTheirColoursWithFlate) {
+  for (const int height : {50, 1300}) {
+    SCOPED_TRACE(height);
+    document.BeginDoc();
+    const TiffPicture picture = test::ColourPicture(60, height);
+    document.AddTiffFromFile(Write("colour.tif", {picture}), icFlate, tptResizeImage);
+    std::vector<uint8_t> rgb;
+    for (std::size_t i = 0; i < document.XImages().size(); ++i) {
+      const std::vector<uint8_t> slice = FlateDecompress(ImageAt(document, i).Stream().Bytes());
+      // Slices after the first repeat the row they share with the slice above.
+      const std::size_t skip = i == 0 ? 0 : 180;
+      rgb.insert(rgb.end(), slice.begin() + static_cast<std::ptrdiff_t>(skip), slice.end());
+    }
+    EXPECT_EQ(rgb, picture.pixels);
+  }
+}
+
+TEST_F(TiffImportTest, FailuresNameTheirCauseAndLeaveTheDocumentUsable) {
+  const std::string good = Write("good.tif", {test::TextPicture(500, 300, 5)});
+  const std::string text = pdf_test::ReadFile(good);
+  pdf_test::WriteFile(scratch.File("empty.tif"), "");
+  pdf_test::WriteFile(scratch.File("text.tif"), "not a picture\n");
+  // Cut inside the fax data, which lies before the directory libtiff writes at the end.
+  std::string cut = text;
+  for (std::size_t i = 8; i < 208; ++i) cut[i] = '\0';
+  pdf_test::WriteFile(scratch.File("damaged.tif"), cut);
+  TiffPicture wide = test::TextPicture(30000, 2, 1);
+  TiffPicture huge{12000, 12000, false, std::vector<uint8_t>(1500 * 12000, 0)};
+
+  struct Case {
+    std::string path;
+    const char* message;
+    int images;  // images added before the failure
+  };
+  const Case kCases[] = {
+      {scratch.File("missing.tif"), "Invalid tiff file name", 0},
+      {scratch.File("empty.tif"), "Invalid tiff file name", 0},
+      {scratch.File("text.tif"), "Invalid tiff file name", 0},
+      {scratch.File("damaged.tif"), "Cannot decode tiff image", 0},
+      {Write("wide.tif", {wide}), "Tiff image too large", 0},
+      {Write("huge.tif", {huge}), "Tiff image too large", 0},
+      {Write("second.tif", {test::TextPicture(40, 40, 1), wide}), "Tiff image too large", 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path);
+    document.BeginDoc();
+    EXPECT_EQ(ExpectThrows([&] { document.AddTiffFromFile(c.path, icCCITT42, tptResizeImage); }),
+              c.message);
+    EXPECT_EQ(document.XImages().size(), static_cast<std::size_t>(c.images));
+    document.AddPage();
+    document.AddTiffFromFile(good, icCCITT42, tptResizeImage);
+    document.SetFileName(scratch.File("after.pdf"));
+    document.SetAutoLaunch(false);
+    document.EndDoc();
+    pdf_test::ExpectValidPdf(scratch.File("after.pdf"), c.images == 0 ? 2 : 3);
+  }
+}
+
+// One-bit decoding and the second thread change nothing in the file.
+
+std::string DictionaryText(const PdfStreamObject& image) {
+  MemoryStream out;
+  ObjectWriter(out).WriteObject(const_cast<PdfStreamObject&>(image).Dictionary(), true);
+  return out.ToString();
+}
+
+TEST_F(TiffImportTest, OneBitDecodingGivesTheImagesOfColourDecoding) {
+  TiffPicture black_is_zero = test::TextPicture(1001, 1201, 3, TiffCoding::kNone);
+  black_is_zero.minIsBlack = true;
+  black_is_zero.rowsPerStrip = 100;
+  TiffPicture packbits = test::TextPicture(17, 2401, 4, TiffCoding::kPackBits);
+  packbits.minIsBlack = true;
+  TiffPicture striped = test::TextPicture(1728, 2400, 5, TiffCoding::kGroup3);
+  striped.rowsPerStrip = 7;
+  const std::vector<std::vector<TiffPicture>> files = {
+      {test::TextPicture(2480, 3508, 1)},
+      {black_is_zero},
+      {packbits, test::TextPicture(333, 57, 6, TiffCoding::kLzw)},
+      {striped},
+      {test::ColourPicture(40, 1250)},
+  };
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    const std::string path = Write("page.tif", files[f]);
+    for (const PdfImageCompressionType type : {icCCITT31, icCCITT32, icCCITT42}) {
+      SCOPED_TRACE(std::to_string(f) + " " + std::to_string(type));
+      const PreparedTiff fast = PrepareTiff(path, type, 100, TiffDecoding::kAuto);
+      const PreparedTiff plain = PrepareTiff(path, type, 100, TiffDecoding::kRgba);
+      ASSERT_FALSE(fast.error);
+      ASSERT_FALSE(plain.error);
+      ASSERT_EQ(fast.images.size(), plain.images.size());
+      for (std::size_t i = 0; i < fast.images.size(); ++i) {
+        ASSERT_EQ(fast.images[i].slices.size(), plain.images[i].slices.size());
+        for (std::size_t s = 0; s < fast.images[i].slices.size(); ++s) {
+          const TiffSlice& a = fast.images[i].slices[s];
+          const TiffSlice& b = plain.images[i].slices[s];
+          EXPECT_EQ(a.rows, b.rows);
+          EXPECT_EQ(DictionaryText(*a.image), DictionaryText(*b.image));
+          EXPECT_EQ(a.image->Stream().Bytes(), b.image->Stream().Bytes());
+        }
+      }
+    }
+  }
+}
+
+std::string WithoutDates(const std::string& pdf) {
+  return std::regex_replace(pdf, std::regex("D:[0-9]{14}"), "D:");
+}
+
+TEST_F(TiffImportTest, AddTiffFilesWritesWhatOneCallPerFileWrites) {
+  std::vector<std::string> pages;
+  for (int i = 0; i < 5; ++i) {
+    pages.push_back(
+        Write(std::to_string(i) + ".tif",
+              {test::TextPicture(2480, i == 2 ? 1000 : 3508, static_cast<uint32_t>(i))}));
+  }
+  pages.push_back(Write("two.tif", {test::TextPicture(100, 100, 9), test::TextPicture(90, 80, 8)}));
+  for (const TiffPaintType paint : {tptResizeImage, tptResizePage}) {
+    SCOPED_TRACE(paint);
+    MemoryStream plain_out, fast_out;
+    PdfDocument plain, fast;
+    plain.SetOutputStream(&plain_out);
+    fast.SetOutputStream(&fast_out);
+    plain.BeginDoc();
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      if (i > 0) plain.AddPage();
+      plain.AddPreparedTiff(PrepareTiff(pages[i], icCCITT42, 100, TiffDecoding::kRgba), paint);
+    }
+    plain.EndDoc();
+    std::vector<std::size_t> progress;
+    fast.BeginDoc();
+    fast.AddTiffFiles(pages, icCCITT42, paint, [&](std::size_t done) { progress.push_back(done); });
+    fast.EndDoc();
+    EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(WithoutDates(fast_out.ToString()), WithoutDates(plain_out.ToString()));
+  }
+
+  // A failing file stops the run with its error; the files before it stay.
+  std::vector<std::string> with_missing = {pages[0], scratch.File("missing.tif")};
+  with_missing.insert(with_missing.end(), pages.begin() + 1, pages.end());
+  document.BeginDoc();
+  std::size_t done = 0;
+  EXPECT_EQ(ExpectThrows([&] {
+              document.AddTiffFiles(with_missing, icCCITT42, tptResizeImage,
+                                    [&](std::size_t count) { done = count; });
+            }),
+            "Invalid tiff file name");
+  EXPECT_EQ(done, 1u);
+  EXPECT_EQ(document.XImages().size(), 3u);
+}
+
+}  // namespace
+}  // namespace brevis

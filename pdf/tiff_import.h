@@ -1,0 +1,65 @@
+// Reading TIFF page files for the PDF writer: every image of a file decoded with libtiff, brought
+// to the pixel format of the chosen coding, cut into slices of at most 1201 rows and coded as
+// image objects. PdfDocument::AddTiffFromFile places the result on pages; libtiff stays behind
+// this file.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pdf/pdf_image.h"
+
+namespace brevis {
+
+// How the image of a TIFF file meets its page: tptResizePage gives the page the image's size, one
+// page unit per pixel; tptResizeImage keeps the page's size and scales the image to its width.
+enum TiffPaintType { tptResizePage, tptResizeImage };
+
+// Images of 1200 rows or more are cut into slices of this many rows; the last may hold one more,
+// and consecutive slices share a row.
+inline constexpr int32_t kTiffSliceRows = 1200;
+// Images beyond these sizes are refused before any pixel memory is taken.
+inline constexpr int64_t kTiffMaxSide = 20000;
+inline constexpr int64_t kTiffMaxRasterBytes = int64_t{512} << 20;
+
+// One slice: an image object without a name yet, and the number of image rows it holds.
+struct TiffSlice {
+  std::unique_ptr<PdfImage> image;
+  int32_t rows = 0;
+};
+
+// One image of a TIFF file.
+struct TiffPageImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  bool sliced = false;  // 1200 rows or more: placed slice by slice
+  std::vector<TiffSlice> slices;
+};
+
+// A TIFF file turned into image objects, in the file's order. `error` holds the failure that
+// ended reading after `images` (a page that cannot be decoded, an image too large), or null.
+struct PreparedTiff {
+  std::vector<TiffPageImage> images;
+  std::exception_ptr error;
+};
+
+// The row ranges (first row, row count) of the slices of an image `height` rows tall; one range
+// for images under 1200 rows.
+std::vector<std::pair<int32_t, int32_t>> TiffSliceRanges(int32_t height);
+
+// How pixels are taken from libtiff. kRgba decodes every image to 32-bit colour and reduces it;
+// kAuto decodes one-bit pages straight to one bit per pixel when the coding is a fax coding,
+// which gives the same image objects with less work.
+enum class TiffDecoding { kAuto, kRgba };
+
+// Reads every image of the file. Touches no document, so it may run on any thread. Throws
+// PdfError ("Invalid tiff file name") when the file cannot be opened or is no TIFF file; later
+// failures are returned in `error`: "Tiff image too large" beyond the limits above and "Cannot
+// decode tiff image" when libtiff reports an error while reading an image or a directory.
+PreparedTiff PrepareTiff(const std::string& fileName, PdfImageCompressionType compression,
+                         int jpegQuality, TiffDecoding decoding = TiffDecoding::kAuto);
+
+}  // namespace brevis

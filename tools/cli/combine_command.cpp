@@ -1,0 +1,108 @@
+// brevisfetch-cli combine: turns TIFF page files into one PDF the way the application combines a
+// downloaded patent (Group 4, scaled to the page's width), with a choice of coding and fit.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "pdf/pdf_document.h"
+#include "tools/cli/commands.h"
+
+namespace brevis::cli {
+
+namespace {
+
+struct CombineOptions {
+  std::string output;
+  std::string compression = "g4";
+  std::string fit = "width";
+  std::vector<std::string> pages;
+};
+
+// A one-line bar on standard error, redrawn in place; shown only when that is a terminal.
+class ProgressBar {
+ public:
+  explicit ProgressBar(std::size_t total) : total_(total), shown_(total > 1 && isatty(2) == 1) {}
+  ~ProgressBar() {
+    if (drawn_) std::fputs("\r\033[K", stderr);
+  }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  void Update(std::size_t done) {
+    if (!shown_) return;
+    constexpr std::size_t kWidth = 40;
+    const std::size_t filled = done * kWidth / total_;
+    std::fprintf(stderr, "\r[%s%s] %zu/%zu pages", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, '.').c_str(), done, total_);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  std::size_t total_;
+  bool shown_;
+  bool drawn_ = false;
+};
+
+void RunCombine(const CombineOptions& options) {
+  PdfDocument document;
+  document.SetAutoLaunch(false);
+  document.SetFileName(options.output);
+  document.BeginDoc(false);
+  const std::map<std::string, PdfImageCompressionType> codings = {{"g4", icCCITT42},
+                                                                  {"g3-1d", icCCITT31},
+                                                                  {"g3-2d", icCCITT32},
+                                                                  {"flate", icFlate},
+                                                                  {"jpeg", icJpeg}};
+  const PdfImageCompressionType compression = codings.at(options.compression);
+  const TiffPaintType fit = options.fit == "page" ? tptResizePage : tptResizeImage;
+  std::size_t done = 0;
+  try {
+    ProgressBar bar(options.pages.size());
+    bar.Update(0);
+    document.AddTiffFiles(options.pages, compression, fit, [&](std::size_t count) {
+      done = count;
+      bar.Update(count);
+    });
+  } catch (const std::exception& e) {
+    // The writer's message, with the page file it concerns.
+    throw std::runtime_error(options.pages[done] + ": " + e.what());
+  }
+  // Written under a temporary name and renamed into place: a failure leaves no file behind and
+  // an existing one as it was.
+  document.EndDoc();
+}
+
+}  // namespace
+
+void AddCombineCommand(CLI::App& app) {
+  auto options = std::make_shared<CombineOptions>();
+  CLI::App* combine = app.add_subcommand(
+      "combine", "Combine TIFF page images into one PDF, one page per image, in the given order.");
+  combine->add_option("-o,--output", options->output, "PDF file to write")
+      ->type_name("OUT.pdf")
+      ->required();
+  combine->add_option("--compression", options->compression, "Coding of the page images")
+      ->type_name("CODING")
+      ->check(CLI::IsMember({"g4", "g3-1d", "g3-2d", "flate", "jpeg"}))
+      ->capture_default_str();
+  combine
+      ->add_option("--fit", options->fit,
+                   "width: scale each image to the A4 page's width; page: size each page to its "
+                   "image, one point per pixel")
+      ->type_name("FIT")
+      ->check(CLI::IsMember({"width", "page"}))
+      ->capture_default_str();
+  combine->add_option("PAGE", options->pages, "TIFF page files, in page order")
+      ->type_name("PAGE.tif")
+      ->required();
+  combine->callback([options] { RunCombine(*options); });
+}
+
+}  // namespace brevis::cli
