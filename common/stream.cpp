@@ -27,9 +27,22 @@ void MemoryStream::SetSize(int64_t size) {
 void MemoryStream::Write(const uint8_t* data, std::size_t count) {
   if (count == 0) return;
   const auto start = static_cast<std::size_t>(position_);
-  if (start + count > data_.size()) data_.resize(start + count);
+  const std::size_t end = start + count;
+  if (end > data_.capacity()) {
+    // At least double, whatever the sizes of the writes: filling a stream piece by piece moves
+    // its bytes once per doubling, and never asks for more than twice what it holds.
+    data_.reserve(std::max(end, 2 * data_.capacity()));
+  }
+  if (end > data_.size()) data_.resize(end);
   std::memcpy(data_.data() + start, data, count);
   position_ += static_cast<int64_t>(count);
+}
+
+void MemoryStream::Reserve(int64_t size) {
+  if (size <= 0 || static_cast<uint64_t>(size) <= data_.capacity()) return;
+  // Exactly the size asked for, unless that is less than doubling: a run of hints that each
+  // ask for a little more (pieces of a chunked body) must not move the bytes every time.
+  data_.reserve(std::max(static_cast<std::size_t>(size), 2 * data_.capacity()));
 }
 
 std::size_t MemoryStream::Read(uint8_t* data, std::size_t count) {

@@ -23,6 +23,10 @@ class Stream {
   virtual void Write(const uint8_t* data, std::size_t count) = 0;
   // Reads up to `count` bytes from the position; returns how many were read.
   virtual std::size_t Read(uint8_t* data, std::size_t count) = 0;
+  // A hint that the stream will grow to `size` bytes: a stream that keeps its bytes in memory
+  // makes room for them at once (or, when that is less, for twice what it has room for), so
+  // that growing there does not move what it holds. Changes neither size nor position.
+  virtual void Reserve(int64_t /*size*/) {}
 };
 
 class MemoryStream final : public Stream {
@@ -36,6 +40,7 @@ class MemoryStream final : public Stream {
   void SetSize(int64_t size) override;
   void Write(const uint8_t* data, std::size_t count) override;
   std::size_t Read(uint8_t* data, std::size_t count) override;
+  void Reserve(int64_t size) override;
 
   const std::vector<uint8_t>& Bytes() const { return data_; }
   // The whole content as byte text.

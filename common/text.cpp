@@ -26,6 +26,41 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+// Decodes the well-formed sequence at utf8[i] into cp and returns its length in bytes, or 0
+// when the bytes there are not one (truncated, overlong, a surrogate or beyond U+10FFFF).
+size_t DecodeUtf8(std::string_view utf8, size_t i, uint32_t& cp) {
+  const auto b0 = static_cast<uint8_t>(utf8[i]);
+  int extra;
+  uint32_t min;
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    extra = 1, cp = b0 & 0x1Fu, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2, cp = b0 & 0x0Fu, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3, cp = b0 & 0x07u, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + static_cast<size_t>(extra) >= utf8.size()) return 0;
+  for (int k = 1; k <= extra; ++k) {
+    const auto b = static_cast<uint8_t>(utf8[i + static_cast<size_t>(k)]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return static_cast<size_t>(extra) + 1;
+}
+
+void AppendHex(std::string& out, const char* prefix, uint32_t value, int digits) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += prefix;
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out.push_back(kHex[(value >> shift) & 0xF]);
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
@@ -33,35 +68,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   out.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
-    const auto b0 = static_cast<uint8_t>(utf8[i]);
-    int extra;
-    uint32_t cp;
-    uint32_t min;
-    if (b0 < 0x80) {
-      out.push_back(b0);
-      ++i;
-      continue;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      extra = 1, cp = b0 & 0x1Fu, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      extra = 2, cp = b0 & 0x0Fu, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      extra = 3, cp = b0 & 0x07u, min = 0x10000;
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    bool ok = i + static_cast<size_t>(extra) < utf8.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      const auto b = static_cast<uint8_t>(utf8[i + static_cast<size_t>(k)]);
-      if ((b & 0xC0) != 0x80) {
-        ok = false;
-      } else {
-        cp = (cp << 6) | (b & 0x3Fu);
-      }
-    }
-    if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    uint32_t cp = 0;
+    const size_t len = DecodeUtf8(utf8, i, cp);
+    if (len == 0) {
       out.push_back(kReplacement);
       ++i;
       continue;
@@ -73,7 +82,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i += static_cast<size_t>(extra) + 1;
+    i += len;
   }
   return out;
 }
@@ -98,6 +107,30 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
 std::u16string Latin1ToUtf16(std::string_view bytes) {
   std::u16string out(bytes.size(), u'\0');
   for (size_t i = 0; i < bytes.size(); ++i) out[i] = static_cast<uint8_t>(bytes[i]);
+  return out;
+}
+
+std::string EscapeControls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    uint32_t cp = 0;
+    const size_t len = DecodeUtf8(text, i, cp);
+    if (len == 0) {
+      AppendHex(out, "\\x", static_cast<uint8_t>(text[i]), 2);
+      ++i;
+      continue;
+    }
+    if ((cp < 0x20 && cp != '\n' && cp != '\t') || cp == 0x7F) {
+      AppendHex(out, "\\x", cp, 2);
+    } else if (cp >= 0x80 && cp <= 0x9F) {
+      AppendHex(out, "\\u", cp, 4);
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
   return out;
 }
 

@@ -67,27 +67,57 @@ void Cookies::UnlockCookieListByDomain(CookieAccess access) {
 
 void Cookies::AddCookie(std::unique_ptr<NetscapeCookie> cookie) {
   std::unique_lock guard(lock_);
-  auto domain = std::find_if(
-      cookieListByDomain_.begin(), cookieListByDomain_.end(),
-      [&](const DomainEntry& d) { return ascii::EqualsIgnoreCase(d.domain, cookie->Domain); });
-  if (domain == cookieListByDomain_.end()) {
+  const std::u16string key = ascii::ToLower(cookie->Domain);
+  auto found = domainIndex_.find(key);
+  if (found == domainIndex_.end()) {
     cookieListByDomain_.push_back({cookie->Domain, {}});
-    domain = cookieListByDomain_.end() - 1;
+    found = domainIndex_.emplace(key, cookieListByDomain_.size() - 1).first;
   }
-  for (Entry& entry : domain->cookies) {
+  std::vector<Entry>& cookies = cookieListByDomain_[found->second].cookies;
+  for (Entry& entry : cookies) {
     if (ascii::EqualsIgnoreCase(entry.name, cookie->Name)) {
       entry.cookie = std::move(cookie);
       return;
     }
   }
-  domain->cookies.push_back({cookie->Name, std::move(cookie)});
+  if (cookies.size() >= kMaxCookiesPerDomain) {
+    cookies.erase(cookies.begin());
+    --count_;
+  } else if (count_ >= kMaxCookies) {
+    // The first domain is the oldest in use; its first cookie the oldest stored there.
+    auto oldest = std::find_if(cookieListByDomain_.begin(), cookieListByDomain_.end(),
+                               [](const DomainEntry& d) { return !d.cookies.empty(); });
+    oldest->cookies.erase(oldest->cookies.begin());
+    --count_;
+  }
+  cookies.push_back({cookie->Name, std::move(cookie)});
+  ++count_;
+  if (cookieListByDomain_.front().cookies.empty()) RemoveEmptyDomains();
+}
+
+void Cookies::RemoveIf(const std::function<bool(const NetscapeCookie&)>& expired) {
+  std::unique_lock guard(lock_);
+  bool emptied = false;
+  for (DomainEntry& d : cookieListByDomain_) {
+    const std::size_t before = d.cookies.size();
+    std::erase_if(d.cookies, [&](const Entry& e) { return expired(*e.cookie); });
+    count_ -= before - d.cookies.size();
+    emptied = emptied || d.cookies.empty();
+  }
+  if (emptied) RemoveEmptyDomains();
+}
+
+void Cookies::RemoveEmptyDomains() {
+  std::erase_if(cookieListByDomain_, [](const DomainEntry& d) { return d.cookies.empty(); });
+  domainIndex_.clear();
+  for (std::size_t i = 0; i < cookieListByDomain_.size(); ++i) {
+    domainIndex_.emplace(ascii::ToLower(cookieListByDomain_[i].domain), i);
+  }
 }
 
 std::size_t Cookies::Count() {
   std::shared_lock guard(lock_);
-  std::size_t count = 0;
-  for (const DomainEntry& d : cookieListByDomain_) count += d.cookies.size();
-  return count;
+  return count_;
 }
 
 std::u16string CookieManager::EffectiveHost(std::u16string_view host) {
@@ -150,6 +180,7 @@ void CookieManager::Store(std::unique_ptr<NetscapeCookie> cookie, const Uri& add
     if (!path.empty() && path.back() == u'/') path.pop_back();
     cookie->Path = path;
   }
+  if (cookie->Name.size() + cookie->Value.size() > kMaxCookieSize) return;
   if (IsCookieRejected(*cookie, address)) return;
   if (OnNewCookie && !OnNewCookie(*cookie)) return;
   cookieCollection_.AddCookie(std::move(cookie));
@@ -176,20 +207,12 @@ void CookieManager::AddCookie2(std::u16string_view cookie_text, const Uri& addre
 
 void CookieManager::PurgeExpiredCookies() {
   const auto now = std::chrono::system_clock::now();
-  auto& domains = cookieCollection_.LockCookieListByDomain(caReadWrite);
-  for (auto d = domains.rbegin(); d != domains.rend(); ++d) {
-    auto& cookies = d->cookies;
-    for (std::size_t i = cookies.size(); i-- > 0;) {
-      const std::u16string& expires = cookies[i].cookie->Expires;
-      if (expires.empty()) continue;
-      // A text that does not read as a date counts as the earliest date: expired.
-      const auto when = ParseInternetDate(expires);
-      if (!when || now > *when) {
-        cookies.erase(cookies.begin() + static_cast<std::ptrdiff_t>(i));
-      }
-    }
-  }
-  cookieCollection_.UnlockCookieListByDomain(caReadWrite);
+  cookieCollection_.RemoveIf([now](const NetscapeCookie& cookie) {
+    if (cookie.Expires.empty()) return false;
+    // A text that does not read as a date counts as the earliest date: expired.
+    const auto when = ParseInternetDate(cookie.Expires);
+    return !when || now > *when;
+  });
 }
 
 std::u16string CookieManager::GenerateCookieList(const Uri& address, bool secure_connection) {

@@ -7,6 +7,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "http/cookie.h"
@@ -18,9 +19,14 @@ enum CookieAccess { caRead, caReadWrite };
 
 // The cookies of one store, indexed by domain (in order of first use) and, per domain, by name
 // (in order of first use). Domains and names compare case-insensitively. Every access to the
-// index goes through LockCookieListByDomain.
+// index goes through LockCookieListByDomain. The store is bounded as browsers bound theirs: a
+// new cookie beyond kMaxCookiesPerDomain or kMaxCookies pushes out the oldest one of its domain,
+// or of the oldest domain.
 class Cookies {
  public:
+  static constexpr std::size_t kMaxCookiesPerDomain = 50;
+  static constexpr std::size_t kMaxCookies = 3000;
+
   struct Entry {
     std::u16string name;
     std::unique_ptr<NetscapeCookie> cookie;
@@ -35,17 +41,29 @@ class Cookies {
   CookieDomainList& LockCookieListByDomain(CookieAccess access);
   void UnlockCookieListByDomain(CookieAccess access);
 
-  // Under the write lock: replaces a cookie of the same domain and name in place, else appends.
+  // Under the write lock: replaces a cookie of the same domain and name in place, else appends
+  // (evicting as above). Looks only at the cookie's own domain.
   void AddCookie(std::unique_ptr<NetscapeCookie> cookie);
+  // Under the write lock: removes every cookie for which `expired` holds.
+  void RemoveIf(const std::function<bool(const NetscapeCookie&)>& expired);
   std::size_t Count();
 
  private:
+  // Drops the domain entries left empty and renumbers the index.
+  void RemoveEmptyDomains();
+
   std::shared_mutex lock_;
   CookieDomainList cookieListByDomain_;
+  // Lower-case domain -> its position in cookieListByDomain_.
+  std::unordered_map<std::u16string, std::size_t> domainIndex_;
+  std::size_t count_ = 0;
 };
 
 class CookieManager {
  public:
+  // Longest name plus value a cookie may have; longer ones are refused, as browsers do.
+  static constexpr std::size_t kMaxCookieSize = 4096;
+
   // Asked for each acceptable new cookie; false drops it. Unset: every cookie is taken.
   std::function<bool(const NetscapeCookie&)> OnNewCookie;
 

@@ -9,7 +9,13 @@ namespace {
 
 constexpr std::u16string_view kSeparator = u": ";
 
-bool IsBreakChar(char16_t c) { return c == u' ' || c == u'\t' || c == u','; }
+// A line may be broken at a single space between two units the reader keeps: it reads a
+// break as one space and trims around it, so such a break, and no other, reads back as the
+// text it replaced.
+bool IsBreakAt(std::u16string_view text, std::size_t i) {
+  return text[i] == u' ' && i > 0 && text[i - 1] > u' ' && i + 1 < text.size() &&
+         text[i + 1] > u' ';
+}
 
 }  // namespace
 
@@ -112,56 +118,57 @@ void HeaderList::AddValue(std::u16string_view name, std::u16string_view value) {
 
 std::vector<std::u16string> HeaderList::FoldLine(std::u16string_view text) const {
   std::vector<std::u16string> pieces;
-  std::size_t start = 0;    // first character of the current piece in `text`
-  bool lead_blank = false;  // the piece starts with a blank that is not in `text`
+  // An existing fold (CR LF and a blank) ends a segment; the next one keeps its blank.
+  std::size_t from = 0;
+  while (true) {
+    std::size_t fold = from;
+    while (fold + 2 < text.size() && !(text[fold] == u'\r' && text[fold + 1] == u'\n' &&
+                                       (text[fold + 2] == u' ' || text[fold + 2] == u'\t'))) {
+      ++fold;
+    }
+    if (fold + 2 >= text.size()) fold = text.size();
+    WrapSegment(text.substr(from, fold - from), pieces);
+    if (fold == text.size()) break;
+    from = fold + 2;
+  }
+  return pieces;
+}
+
+void HeaderList::WrapSegment(std::u16string_view segment,
+                             std::vector<std::u16string>& pieces) const {
+  std::size_t start = 0;    // first unit of the current piece in `segment`
+  bool lead_blank = false;  // the piece starts with the blank it was broken at
   std::ptrdiff_t brk = -1;  // last break position of the current piece
   bool quoted = false;
-  bool quoted_at_break = false;
   auto emit = [&](std::size_t end) {
     std::u16string piece = lead_blank ? u" " : u"";
-    piece += text.substr(start, end - start);
-    pieces.emplace_back(ascii::TrimRight(piece));
+    piece += segment.substr(start, end - start);
+    piece.resize(ascii::TrimRight(piece).size());
+    // A continuation with nothing the reader keeps would be an empty line, which ends the
+    // header; the reader joins around it just the same when it is left out.
+    if (!pieces.empty() && ascii::Trim(piece).empty()) return;
+    pieces.push_back(std::move(piece));
   };
-
-  std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == u'\r' && i + 2 < text.size() && text[i + 1] == u'\n' &&
-        (text[i + 2] == u' ' || text[i + 2] == u'\t')) {
-      // An existing fold: the next piece starts with the blank already there.
-      emit(i);
-      start = i + 2;
-      i = start;
-      lead_blank = false;
-      brk = -1;
-      continue;
-    }
-    const char16_t c = text[i];
+  for (std::size_t i = 0; i < segment.size(); ++i) {
+    const char16_t c = segment[i];
     if (c == u'"') {
       quoted = !quoted;
-    } else if (!quoted && IsBreakChar(c) && i > start) {
+    } else if (!quoted && IsBreakAt(segment, i) && i > start) {
       brk = static_cast<std::ptrdiff_t>(i);
-      quoted_at_break = quoted;
     }
     const std::size_t columns = (lead_blank ? 1 : 0) + (i - start + 1);
     if (columns > foldLength_ && brk >= 0) {
-      const auto break_at = static_cast<std::size_t>(brk);
-      emit(break_at + 1);
-      std::size_t next = break_at + 1;
-      while (next < text.size() &&
-             (IsBreakChar(text[next]) || text[next] == u'\r' || text[next] == u'\n')) {
-        ++next;
-      }
-      start = next;
-      i = next;
+      // The blank at brk becomes the line break and the next piece's leading blank. Breaks lie
+      // outside quotes, so the scan goes on from there unquoted.
+      emit(static_cast<std::size_t>(brk));
+      start = static_cast<std::size_t>(brk) + 1;
+      i = start - 1;
       lead_blank = true;
       brk = -1;
-      quoted = quoted_at_break;
-      continue;
+      quoted = false;
     }
-    ++i;
   }
-  if (start < text.size() || !lead_blank) emit(text.size());
-  return pieces;
+  emit(segment.size());
 }
 
 void HeaderList::ConvertToStdValues(std::vector<std::u16string>& destination) const {

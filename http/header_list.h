@@ -39,8 +39,10 @@ class HeaderList {
   // trimmed. Empty for an index outside the list.
   std::u16string ValueFromLine(std::size_t index) const;
 
-  // Word-wraps `text` at FoldLength columns after blanks or commas outside double quotes;
-  // later pieces start with one blank. An existing CR LF + blank stays a break.
+  // Word-wraps `text` at FoldLength columns at single spaces outside double quotes; later
+  // pieces start with one blank. An existing CR LF + blank stays a break. Unfolding the pieces
+  // (ValueFromLine) reads back exactly what the unwrapped text reads as, and no piece but the
+  // first is ever empty.
   std::vector<std::u16string> FoldLine(std::u16string_view text) const;
 
   // Appends every line to `destination` with its first ": " turned into "=".
@@ -57,6 +59,8 @@ class HeaderList {
   static bool IsContinuation(std::u16string_view line) {
     return !line.empty() && (line[0] == u' ' || line[0] == u'\t');
   }
+  // Appends the wrapped pieces of one segment of FoldLine's text (no existing folds inside).
+  void WrapSegment(std::u16string_view segment, std::vector<std::u16string>& pieces) const;
   void DeleteContinuationLines(std::size_t index);
   // Replaces line `index` with the folded pieces of `text`.
   void InsertFolded(std::u16string_view text, std::size_t index);

@@ -101,11 +101,18 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
     do {
       ApplyRequestURL();
       SendRequest();
-      do {
+      for (int interim = 0;; ++interim) {
         response_.ResponseText = ReadHeaderLine();
+        CheckStatusLine();
         RetrieveHeaders();
         StoreResponseCookies();
-      } while (response_.ResponseCode() == 100);
+        if (response_.ResponseCode() != 100) break;
+        // A peer that never stops sending interim answers must not keep the fetch forever.
+        if (interim == kMaxInterimResponses) {
+          throw HttpResponseError("Response has more than " + std::to_string(kMaxInterimResponses) +
+                                  " interim answers.");
+        }
+      }
       step = ProcessResponse(ignore_replies);
     } while (step != nsDone);
   } catch (...) {
@@ -206,8 +213,7 @@ void HttpClient::SendRequest() {
 }
 
 void HttpClient::EnsureConnected() {
-  if (!response_.KeepAlive || connectionSpoiled_) DropConnection();
-  connectionSpoiled_ = false;
+  if (!response_.KeepAlive) DropConnection();
   CheckForGracefulDisconnect(false);
   if (!Connected()) {
     Local().ipVersion = url_.IPVersion;
@@ -259,6 +265,14 @@ std::u16string HttpClient::ReadHeaderLine() {
   std::string line = io.ReadLn("\n", -1, -1);
   if (io.ReadLnTimedOut()) throw NetReadTimeout();
   return Latin1ToUtf16(line);
+}
+
+void HttpClient::CheckStatusLine() const {
+  const std::u16string& line = response_.ResponseText;
+  if (ascii::Trim(line).empty()) throw HttpResponseError("Response status line is empty.");
+  if (response_.ResponseCode() == -1 && !ascii::StartsWithIgnoreCase(line, u"HTTP/")) {
+    throw HttpResponseError("Response status line is not HTTP: " + Narrow(line));
+  }
 }
 
 void HttpClient::RetrieveHeaders() {
@@ -341,11 +355,8 @@ void HttpClient::DiscardBody(int timeout) {
 
 std::int64_t HttpClient::ReadChunkSize() {
   const auto value = ParseChunkSize(ReadHeaderLine());
-  if (!value) {
-    // Not a size: the body ends here, but the connection no longer knows where it stands.
-    connectionSpoiled_ = true;
-    return 0;
-  }
+  // Anything else means the body is corrupted or cut: never take what came so far for all of it.
+  if (!value) throw HttpResponseError("Chunk size line is not a hexadecimal number.");
   return *value;
 }
 
@@ -369,7 +380,10 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
       } else {
         io.Discard(size);
       }
-      ReadHeaderLine();
+      // The chunk's data ends with an empty line; other text there means the size was wrong.
+      if (!ReadHeaderLine().empty()) {
+        throw HttpResponseError("Chunk data is not followed by a line end.");
+      }
       size = ReadChunkSize();
     }
     // Trailer lines, if any, up to the empty line that ends the body.
@@ -399,7 +413,6 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
 }
 
 bool HttpClient::ComputeKeepAlive() {
-  if (connectionSpoiled_) return false;
   if (!Connected()) return false;
   auto says = [](std::u16string_view value, std::u16string_view word) {
     return ascii::EqualsIgnoreCase(ascii::Trim(value), word);

@@ -25,6 +25,8 @@ class HttpClient : public TcpClientBase {
   // Largest body (Content-Length, chunk size or sum of chunks) a fetch accepts: a page never
   // needs more, and a hostile length must not make the client allocate it.
   static constexpr std::int64_t kMaxBodySize = std::int64_t{256} << 20;
+  // Most interim ("100 Continue") answers a fetch reads before the final one.
+  static constexpr int kMaxInterimResponses = 32;
 
   HttpClient();
   ~HttpClient() override;
@@ -60,6 +62,9 @@ class HttpClient : public TcpClientBase {
   void EnsureConnected();
   void BuildAndSendRequest();
   std::u16string ReadHeaderLine();
+  // Fails for a status line that is empty, or that has no status code and is not HTTP at all,
+  // so that the failure says what happened instead of quoting nothing.
+  void CheckStatusLine() const;
   void RetrieveHeaders();
   void StoreResponseCookies();
   void AddRequestCookies();
@@ -81,8 +86,6 @@ class HttpClient : public TcpClientBase {
   std::unique_ptr<CookieManager> cookieManager_;
   // IP version of the open connection, to drop it when an address needs the other one.
   brevis::IPVersion connectedIPVersion_ = ivIPv4;
-  // Set when a body ended in a way that leaves the connection's position unknown.
-  bool connectionSpoiled_ = false;
 };
 
 }  // namespace brevis

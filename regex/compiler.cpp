@@ -157,17 +157,21 @@ class Compiler {
       Tail(ret, br);
     else
       ret = br;
+    // The chain's last BRANCH, kept so that linking the next one does not walk the chain:
+    // compiling stays linear in the number of alternatives.
+    int last = br;
     if ((branch_flags & kHasWidth) == 0) flags &= ~kHasWidth;
     flags |= branch_flags & kSpStart;
     while (*regparse_ == '|') {
       ++regparse_;
       const int next_br = ParseBranch(branch_flags);
-      Tail(ret, next_br);
+      Tail(last, next_br);
+      last = next_br;
       if ((branch_flags & kHasWidth) == 0) flags &= ~kHasWidth;
       flags |= branch_flags & kSpStart;
     }
     const int ender = EmitNode(paren ? CloseOp(parno) : static_cast<char16_t>(END));
-    Tail(ret, ender);
+    Tail(last, ender);
     if (Emitting()) {
       for (int b = ret; b != 0; b = NextIndex(b)) OpTail(b, ender);
     }

@@ -49,6 +49,8 @@ constexpr ErrorText kErrorTexts[] = {
     {kErrorLoopWithoutEntry, "Pattern(exec): Loop Without LoopEntry !"},
     {kErrorNestingTooDeep,
      "Pattern(exec): Match Nesting Too Deep (subject too long for this pattern)"},
+    {kErrorSearchBudgetExceeded,
+     "Pattern(exec): Search Step Budget Exceeded (pattern backtracks too much on this subject)"},
     {kErrorBadPCode, "Pattern(misc): Bad p-code imported"},
 };
 

@@ -47,6 +47,9 @@ enum PatternErrorCode : int {
   // A search would nest deeper than the matcher's bounds (Pattern::kMaxWalkDepth levels, or
   // the calling thread's stack).
   kErrorNestingTooDeep = 1016,
+  // A search used up its step budget (Pattern::SearchBudget): the pattern backtracks too much
+  // on this subject. A caller reading text it does not control treats it as "no match".
+  kErrorSearchBudgetExceeded = 1017,
   kErrorBadPCode = 2000,
 };
 

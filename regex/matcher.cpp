@@ -63,6 +63,11 @@ bool Matcher::InListCI(const char16_t* list, char16_t c) const {
   return false;
 }
 
+BREVIS_ALWAYS_INLINE void Matcher::Charge(int64_t steps) {
+  stepsLeft_ -= steps;
+  if (stepsLeft_ < 0) throw MatchError{kErrorSearchBudgetExceeded};
+}
+
 // One nesting level of the walk: bounded, and forgetting the loop marks it left behind.
 BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   // A walk that must begin with a literal cannot succeed where its first unit is missing.
@@ -170,6 +175,7 @@ bool Matcher::MatchNode(const char16_t* scan) {
       }
       const char16_t* g = startp[static_cast<size_t>(n)];
       const char16_t* const g_end = endp[static_cast<size_t>(n)];
+      if (g_end > g) Charge(g_end - g);
       const char16_t* p = reginput_;
       for (; g < g_end; ++g, ++p) {
         if (p == inputEnd_) return false;
@@ -186,6 +192,7 @@ bool Matcher::MatchNode(const char16_t* scan) {
 
 bool Matcher::Walk(const char16_t* scan) {
   while (scan != nullptr) {
+    Charge(1);
     if (hasLoopHeads_ && loopHead_[scan - code_] != 0) {
       marks_.Push({scan, reginput_});
     }
@@ -473,10 +480,13 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
     step = set ? std::max<int64_t>(endp[n] - startp[n], 0) : 1;
     if (set && step == 0) count = min;
   }
+  // The units the count looked at (counting "." needs no look).
+  Charge(OpOf(opnd) == ANY ? 1 : (reginput_ - save) + 1);
   if (count < min) return false;
   const bool greedy = op == STAR || op == PLUS || op == BRACES;
   if (greedy) {
     for (int64_t n = count; n >= min; --n) {
+      Charge(1);
       reginput_ = save + n * step;
       if (!has_lookahead || *reginput_ == lookahead) {
         if (MatchPrim(next)) return true;
@@ -485,12 +495,14 @@ bool Matcher::Repeat(const char16_t* scan, const char16_t* next) {
     return false;
   }
   for (int64_t n = min; n <= count; ++n) {
+    Charge(1);
     reginput_ = save + n * step;
     if (has_lookahead && *reginput_ != lookahead) {
       if (step != 1) continue;
       // Jump to the next place holding the look-ahead unit.
       // save + count <= input_end, whose NUL is readable, so the range may include it.
       const char16_t* hit = FindUnit(reginput_, save + count + 1, lookahead);
+      Charge((hit == nullptr ? save + count + 1 : hit) - reginput_);
       if (hit == nullptr) break;
       n = hit - save;
       reginput_ = hit;
@@ -585,6 +597,7 @@ bool Matcher::Search(const char16_t* start) {
   const Program& prog = *context_.program;
   const char16_t* const end = inputEnd_;
   SetStackLimit();
+  stepsLeft_ = context_.step_budget > 0 ? context_.step_budget : INT64_MAX;
   if (prog.regmust >= 0 &&
       FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
     return false;

@@ -35,6 +35,7 @@ struct MatchContext {
   // max_stack_bytes below the search's frame.
   size_t walk_stack_reserve = 0;
   size_t max_stack_bytes = 0;
+  int64_t step_budget = 0;  // steps per search (see Pattern::SearchBudget); below 1: no limit
 };
 
 // The context's case inversion of c.
@@ -82,7 +83,8 @@ class Matcher {
   void SetSubject(const char16_t* start, const char16_t* end);
 
   // Searches from start (input_start <= start <= input_end). On success the captures hold the
-  // match. Throws MatchError.
+  // match. Throws MatchError, with kErrorSearchBudgetExceeded's code when the search takes
+  // more than the context's step budget.
   bool Search(const char16_t* start);
 
   std::array<const char16_t*, kMaxGroups> startp{};
@@ -99,6 +101,8 @@ class Matcher {
   };
 
   void SetStackLimit();
+  // Takes `steps` from the search's budget; throws MatchError when it is used up.
+  void Charge(int64_t steps);
   bool Attempt(const char16_t* p);
   bool MatchPrim(const char16_t* scan);
   bool Walk(const char16_t* scan);
@@ -130,6 +134,7 @@ class Matcher {
   const char16_t* reginput_ = nullptr;
   int depth_ = 0;
   int maxDepth_ = 0;
+  int64_t stepsLeft_ = 0;     // of the current search's budget
   uintptr_t stackLimit_ = 0;  // lowest frame address a level may have
   int loopIdx_ = 0;
   std::array<int32_t, kMaxLoops + 1> loopStack_{};

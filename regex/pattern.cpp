@@ -192,6 +192,11 @@ void Pattern::Compile() {
   matcherStale_ = true;
 }
 
+void Pattern::SetSearchBudget(int64_t steps) {
+  searchBudget_ = steps;
+  matcherStale_ = true;
+}
+
 bool Pattern::EnsureCompiled() {
   if (program_ != nullptr && modifiers_ != progModifiers_) DiscardProgram();
   if (program_ == nullptr) Compile();
@@ -240,6 +245,7 @@ bool Pattern::ExecPrim(int offset) {
     ctx.max_depth = kMaxWalkDepth;
     ctx.walk_stack_reserve = kWalkStackReserve;
     ctx.max_stack_bytes = kMaxWalkStackBytes;
+    ctx.step_budget = searchBudget_;
     matcher.Reset(ctx);
     matcherStale_ = false;
   }

@@ -52,6 +52,11 @@ class Pattern {
   static constexpr int kMaxWalkDepth = 250000;
   static constexpr size_t kWalkStackReserve = size_t{256} << 10;
   static constexpr size_t kMaxWalkStackBytes = size_t{1} << 20;
+  // Steps one search may take before it ends with kErrorSearchBudgetExceeded. A step is a node
+  // the walk visits, a count a repetition tries, or a unit a repetition or a skip to its
+  // look-ahead unit examines, so that the budget bounds the search's time whatever the
+  // pattern: ordinary patterns take a few steps per subject unit.
+  static constexpr int64_t kDefaultSearchBudget = 10'000'000;
 
   using InvertCaseFn = std::function<char16_t(char16_t)>;
   using ReplaceFn = std::function<std::u16string(Pattern&)>;
@@ -106,6 +111,12 @@ class Pattern {
   // Units at or above U+20AC unchanged; below, the upper-case mapping when it differs from
   // the unit, else the lower-case mapping.
   static char16_t InvertCaseFunction(char16_t ch);
+
+  // The step budget of each search (Exec, ExecPos, ExecNext, and each search of Replace and
+  // Split); a value below 1 means no limit. Past it the search reports
+  // kErrorSearchBudgetExceeded.
+  int64_t SearchBudget() const { return searchBudget_; }
+  void SetSearchBudget(int64_t steps);
 
   // Compiles the expression now (kErrorNoExpression without one).
   void Compile();
@@ -192,6 +203,7 @@ class Pattern {
   // GroupStart and GroupEnd read them.
   bool hasMatch_ = false;
 
+  int64_t searchBudget_ = kDefaultSearchBudget;
   bool compiling_ = false;
   int compilerErrorPos_ = 0;
   int lastError_ = 0;

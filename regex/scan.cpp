@@ -83,6 +83,7 @@ const char16_t* SkipDigits(const char16_t* begin, const char16_t* end) {
 
 const char16_t* FindLiteral(const char16_t* begin, const char16_t* end, const char16_t* lit,
                             size_t len) {
+  if (len == 0) return begin <= end ? begin : nullptr;  // the empty literal is everywhere
   if (len == 1) return FindUnit(begin, end, lit[0]);
   if (end - begin < static_cast<std::ptrdiff_t>(len)) return nullptr;
   const char16_t* const last_start = end - len;  // last position where lit fits

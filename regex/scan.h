@@ -12,8 +12,8 @@ const char16_t* FindUnit(const char16_t* begin, const char16_t* end, char16_t c)
 // First position in [begin, end) that does not hold a digit "0"-"9", or end.
 const char16_t* SkipDigits(const char16_t* begin, const char16_t* end);
 
-// First position p in [begin, end) where the len units of lit (len >= 1) lie wholly before
-// end, or nullptr.
+// First position p in [begin, end) where the len units of lit lie wholly before end, or
+// nullptr. Reads nothing outside [begin, end) and lit[0, len); an empty lit is found at begin.
 const char16_t* FindLiteral(const char16_t* begin, const char16_t* end, const char16_t* lit,
                             size_t len);
 

@@ -130,9 +130,11 @@ void ComputeStartFacts(Program& prog, bool starts_with_repeat) {
   const char16_t* longest = nullptr;
   size_t len = 0;
   for (const char16_t* s = f; s != nullptr; s = NextNode(s)) {
-    if (OpOf(s) == EXACTLY && LiteralLength(Operand(s)) >= len) {
+    // An empty literal (from an escaped NUL) never matches, so it is never required text.
+    const size_t n = OpOf(s) == EXACTLY ? LiteralLength(Operand(s)) : 0;
+    if (n > 0 && n >= len) {
       longest = Operand(s);
-      len = LiteralLength(longest);
+      len = n;
     }
   }
   if (longest != nullptr) {

@@ -46,6 +46,36 @@ TEST(StreamTest, MemoryAndFileStreamsAgree) {
   std::filesystem::remove(path);
 }
 
+TEST(StreamTest, MemoryStreamGrowsByDoubling) {
+  // Pieces of varying sizes: each move of the bytes at least doubles the room, so a stream
+  // filled piece by piece moves its bytes once per doubling and never holds twice its size.
+  MemoryStream s;
+  const std::string piece(5000, 'p');
+  std::size_t capacity = s.Bytes().capacity();
+  for (int i = 0; i < 2000; ++i) {
+    s.Write(reinterpret_cast<const uint8_t*>(piece.data()),
+            static_cast<std::size_t>(1 + (i * 7919) % 5000));
+    const std::size_t now = s.Bytes().capacity();
+    if (now != capacity) {
+      EXPECT_GE(now, 2 * capacity) << i;
+      capacity = now;
+    }
+    EXPECT_LE(now, 2 * s.Bytes().size()) << i;
+  }
+  // Reserved room is used as it is.
+  MemoryStream reserved;
+  reserved.Reserve(10 * 5000);
+  const uint8_t* const data = reserved.Bytes().data();
+  for (int i = 0; i < 10; ++i) {
+    reserved.Write(reinterpret_cast<const uint8_t*>(piece.data()), piece.size());
+  }
+  EXPECT_EQ(reserved.Bytes().data(), data);
+  EXPECT_EQ(reserved.Bytes().capacity(), 10u * 5000);
+  // Hints that each ask for a little more still double the room.
+  for (int i = 1; i <= 100; ++i) reserved.Reserve(10 * 5000 + i);
+  EXPECT_EQ(reserved.Bytes().capacity(), 20u * 5000);
+}
+
 TEST(StreamTest, FileStreamFailuresNameTheFile) {
   try {
     FileStream s("/nonexistent-dir/x.pdf", FileStream::fmCreate);

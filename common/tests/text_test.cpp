@@ -36,5 +36,29 @@ TEST(TextTest, IllFormedInputBecomesReplacementCharacters) {
   EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
 }
 
+TEST(TextTest, EscapeControlsKeepsTextAndEscapesWhatATerminalWouldObey) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"HTTP/1.1 404 Not Found", "HTTP/1.1 404 Not Found"},
+      {"\u4E2D\u56FD \u00E9", "\u4E2D\u56FD \u00E9"},  // UTF-8 text stays
+      {"HTTP/1.1 404 \x1b]0;pwned\x07\x1b[2J", "HTTP/1.1 404 \\x1b]0;pwned\\x07\\x1b[2J"},
+      {std::string("a\0b\rc\n\t\x7f", 8), "a\\x00b\\x0dc\n\t\\x7f"},
+      {"\xC2\x9B"
+       "1m",
+       "\\u009b1m"},  // C1 control (CSI) in UTF-8
+      {"\x9B"
+       "1m\xFF\xC3",
+       "\\x9b1m\\xff\\xc3"},  // bytes that are not UTF-8
+      {"back\\slash", "back\\slash"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(EscapeControls(c.in), c.out);
+  }
+}
+
 }  // namespace
 }  // namespace brevis

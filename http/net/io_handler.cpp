@@ -267,14 +267,10 @@ void IOHandler::ReadStream(Stream& stream, int64_t count, bool read_until_discon
     if (count > std::numeric_limits<int64_t>::max() - position) {
       throw NetIOHandlerStreamDataTooLarge();
     }
-    const int64_t presize = position + std::min(count, kMaxPresize);
-    if (stream.Size() < presize) {
-      stream.SetSize(presize);
-      stream.SetPosition(position);
-    }
+    if (count <= kMaxPresize) stream.Reserve(position + count);
   }
 
-  // Cuts off the presized part that never arrived, also when the read fails.
+  // Cuts the stream where the bytes that arrived end, also when the read fails.
   struct CutAtPosition {
     Stream& stream;
     ~CutAtPosition() {

@@ -93,9 +93,10 @@ class IOHandler : public NetComponent {
   static constexpr int kDefaultRecvBufferSize = 32768;
   static constexpr int kDefaultSendBufferSize = 32768;
   static constexpr int kDefaultMaxLineLength = 16384;
-  // Largest part of a known length that ReadStream sizes a stream for in advance; the rest
-  // grows as bytes arrive, so that an announced length cannot make this side allocate it.
-  static constexpr int64_t kMaxPresize = int64_t{8} << 20;
+  // Largest known length that ReadStream reserves room for in advance (Stream::Reserve), so
+  // that a large body is never moved while it arrives. Longer ones grow as bytes arrive, so
+  // that an announced length cannot make this side allocate it.
+  static constexpr int64_t kMaxPresize = int64_t{256} << 20;
 
   IOHandler();
   ~IOHandler() override;

@@ -248,5 +248,47 @@ TEST(CookieManagerTest, StoredCookiesSurviveRejectedOnesAndSecureNeedsSecureRequ
   EXPECT_EQ(U8(store.GenerateCookieList(address, false)), "A=1; C=1");
 }
 
+TEST(CookieManagerTest, StoreIsBounded) {
+  CookieManager store;
+  const Uri address(u"http://h.ex/");
+  auto add = [&](const std::string& text, const Uri& where) {
+    store.AddCookie(Utf8ToUtf16(text), where);
+  };
+  // "<prefix><i>=<value>"
+  auto pair = [](const char* prefix, int i, const std::string& value) {
+    std::string text = prefix;
+    text += std::to_string(i);
+    text += '=';
+    text += value;
+    return text;
+  };
+  // A domain keeps its newest 50 cookies; replacing one does not push another out.
+  for (int i = 0; i < 60; ++i) add(pair("n", i, std::to_string(i)), address);
+  add("n30=new", address);
+  EXPECT_EQ(store.CookieCollection().Count(), Cookies::kMaxCookiesPerDomain);
+  std::string expected;
+  for (int i = 10; i < 60; ++i) {
+    if (!expected.empty()) expected += "; ";
+    expected += pair("n", i, i == 30 ? std::string("new") : std::to_string(i));
+  }
+  EXPECT_EQ(U8(store.GenerateCookieList(address, false)), expected);
+
+  // The whole store keeps 3000: the oldest domains' cookies go first.
+  for (int host = 0; host < 70; ++host) {
+    const Uri other(Utf8ToUtf16("http://h" + std::to_string(host) + ".ex/"));
+    for (int i = 0; i < 50; ++i) add(pair("c", i, "1"), other);
+  }
+  EXPECT_EQ(store.CookieCollection().Count(), Cookies::kMaxCookies);
+  EXPECT_EQ(U8(store.GenerateCookieList(address, false)), "");
+  EXPECT_EQ(U8(store.GenerateCookieList(Uri(u"http://h9.ex/"), false)), "");
+  EXPECT_NE(U8(store.GenerateCookieList(Uri(u"http://h10.ex/"), false)), "");
+
+  // A cookie longer than browsers keep is refused.
+  const Uri fresh(u"http://big.ex/");
+  add("big=" + std::string(CookieManager::kMaxCookieSize - 2, 'v'), fresh);
+  add("ok=" + std::string(CookieManager::kMaxCookieSize - 2, 'v'), fresh);
+  EXPECT_EQ(U8(store.GenerateCookieList(fresh, false)).substr(0, 3), "ok=");
+}
+
 }  // namespace
 }  // namespace brevis

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "common/text.h"
 
 namespace brevis {
@@ -111,22 +113,50 @@ TEST(HeaderListTest, FoldLineRules) {
   const Case kCases[] = {
       // Fits.
       {u"A: b c", 10, {u"A: b c"}},
-      // Breaks after a blank; the following break characters are skipped.
+      // Breaks at a single space between kept units; the reader reads the break as that space.
       {u"A: bbb ccc ddd", 10, {u"A: bbb ccc", u" ddd"}},
-      {u"A: bbbbbb, ,  cc", 10, {u"A: bbbbbb,", u" cc"}},
+      {u"A: bbbbbb, ,  cc", 10, {u"A: bbbbbb,", u" ,  cc"}},
+      {u"X-A: ab ,,c", 10, {u"X-A: ab", u" ,,c"}},
+      // Not at commas, tabs or runs of blanks, which the reader would not read back as they were.
+      {u"A: b,c,d,e,f,g", 8, {u"A:", u" b,c,d,e,f,g"}},
+      {u"A: bbb\tccc  ddd", 5, {u"A:", u" bbb\tccc  ddd"}},
       // No break position: one piece.
       {u"A:bbbbbbbbbbbbbbbb", 10, {u"A:bbbbbbbbbbbbbbbb"}},
       // Blanks inside double quotes are no break positions.
       {u"A: \"b c d e f\" g", 10, {u"A:", u" \"b c d e f\"", u" g"}},
       // An existing fold stays.
       {u"A: b\r\n c", 78, {u"A: b", u" c"}},
-      // Trailing blanks go.
+      // Trailing blanks go; a piece left with nothing readable is no line at all.
       {u"A: b   ", 78, {u"A: b"}},
+      {u"A: b\r\n \x01\r\n\t\r\n c", 78, {u"A: b", u" c"}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(U8(c.text));
     HeaderList list(c.fold);
     EXPECT_EQ(list.FoldLine(c.text), c.pieces);
+  }
+}
+
+TEST(HeaderListTest, FoldingNeverChangesWhatIsReadBack) {
+  // Random values over the units that matter to folding, at many fold lengths: the value
+  // read back equals the one read from the same line left unwrapped.
+  uint32_t state = 2024;
+  auto next = [&](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  const std::u16string alphabet = u"ab  ,,\t\"\x01\r\n";
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string value(1 + next(40), u' ');
+    for (char16_t& c : value) c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    const std::size_t fold = 1 + next(20);
+    SCOPED_TRACE(U8(value) + " at " + std::to_string(fold));
+    HeaderList folded(fold);
+    folded.SetValues(u"X", value);
+    HeaderList unwrapped(std::numeric_limits<std::size_t>::max());
+    unwrapped.SetValues(u"X", value);
+    EXPECT_EQ(folded.Values(u"X"), unwrapped.Values(u"X"));
+    for (std::size_t i = 1; i < folded.Count(); ++i) EXPECT_FALSE(folded[i].empty());
   }
 }
 

@@ -135,10 +135,6 @@ const BodyCase kBodyCases[] = {
      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n"
      "X-Trailer: 1\r\n\r\n",
      "ok"},
-    {"chunk size not hexadecimal",
-     "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n"
-     "zz\r\n\r\n",
-     "ok"},
     // Interim answers and statuses without a body.
     {"100 continue", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
      "ok"},
@@ -165,6 +161,19 @@ TEST(HttpClientTest, AcceptsExactlyMaxHeaderLines) {
   for (int i = 0; i < 254; ++i) response += "X-" + std::to_string(i) + ": v\r\n";
   response += "Content-Length: 2\r\n\r\nok";
   RunBodyCase({"255 header lines", response, "ok"}, false);
+}
+
+// `count` interim answers, each setting a cookie, then a final 200 with the body "ok".
+std::string InterimAnswers(int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    out += "HTTP/1.1 100 Continue\r\nSet-Cookie: c" + std::to_string(i) + "=1\r\n\r\n";
+  }
+  return out + "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+}
+
+TEST(HttpClientTest, AcceptsThirtyTwoInterimAnswers) {
+  RunBodyCase({"32 interim answers", InterimAnswers(32), "ok"}, false);
 }
 
 TEST(HttpClientTest, Status204DropsLateBytes) {
@@ -231,6 +240,12 @@ TEST(HttpClientTest, FailuresAndStatusDecisions) {
        Is<HttpProtocolError>(), "HTTP/1.1 401 Unauthorized", 401},
       {"status without number", "HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n", Is<HttpProtocolError>(),
        "HTTP/1.1 OK", -1},
+      // Status lines that say nothing are described rather than quoted.
+      {"empty status line", "\r\n\r\n", Is<HttpResponseError>(), "Response status line is empty."},
+      {"blank status line", " \t\r\nContent-Length: 0\r\n\r\n", Is<HttpResponseError>(),
+       "Response status line is empty."},
+      {"status line not HTTP", "\x1b[2J\r\n\r\n", Is<HttpResponseError>(),
+       "Response status line is not HTTP: \x1b[2J"},
       // The peer ends the stream too early.
       {"closed before status", "", Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       {"closed inside status", "HTTP/1.1 200 OK", Is<NetConnClosedGracefully>(),
@@ -239,11 +254,27 @@ TEST(HttpClientTest, FailuresAndStatusDecisions) {
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       {"short chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nhello",
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
+      // A corrupted chunked body fails; what came before the damage is never the whole body.
+      {"chunk size not hexadecimal",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\n"
+       "world\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"negative chunk size",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n-5\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"empty chunk size line",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk size line is not a hexadecimal number."},
+      {"chunk longer than its size",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nhello\r\n0\r\n\r\n",
+       Is<HttpResponseError>(), "Chunk data is not followed by a line end."},
       {"no last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n",
        Is<NetConnClosedGracefully>(), "Connection Closed Gracefully."},
       // Limits.
       {"status line too long", "HTTP/1.1 200 " + std::string(16400, 'x') + "\r\n\r\n",
        Is<NetReadLnMaxLineLengthExceeded>(), "Max line length exceeded."},
+      {"33 interim answers", InterimAnswers(33), Is<HttpResponseError>(),
+       "Response has more than 32 interim answers."},
       {"256 header lines", ManyHeaderLines(255), Is<HttpResponseError>(),
        "Response header has more than 255 lines."},
       {"length over 256 MiB", "HTTP/1.1 200 OK\r\nContent-Length: 268435457\r\n\r\nabc",

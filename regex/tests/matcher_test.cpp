@@ -13,6 +13,7 @@
 namespace brevis {
 namespace {
 
+using test::ErrorCodeOf;
 using test::U8;
 
 // "pos:len" of every group up to SubExprMatchCount, "-" for an unset group; "no" without match.
@@ -330,6 +331,82 @@ TEST(MatcherTest, LoopStackHoldsTenLoops) {
     EXPECT_EQ(e.ErrorCode(), 1014);
     EXPECT_STREQ(e.what(), "Pattern(exec): Loop Stack Exceeded");
   }
+}
+
+// Former bugs: an escaped NUL compiles to an empty literal, which never matches. It was
+// taken as the text every match must contain, and the scan for it read past the subject.
+TEST(MatcherTest, EmptyLiteralIsNeverRequiredText) {
+  const std::u16string kPatterns[] = {u".*\\x00", u"a*\\x{0}", u"\\S*()\\x{}"};
+  for (const std::u16string& pattern : kPatterns) {
+    SCOPED_TRACE(U8(pattern));
+    Pattern p;
+    p.SetExpression(pattern);
+    EXPECT_EQ(U8(p.Dump()).find("must have"), std::string::npos);
+    // Subjects of every length around the scan's block sizes; a fresh engine copies each into
+    // a buffer of its exact size, so that the sanitizer build catches a read past it.
+    for (size_t len = 0; len <= 40; ++len) {
+      Pattern fresh;
+      fresh.SetExpression(pattern);
+      const std::u16string subject = Repeated(u"abcdefghijklmnop", len).substr(0, len);
+      EXPECT_FALSE(fresh.Exec(subject)) << len;
+    }
+  }
+}
+
+// A search ends with its own error once it has used up its step budget, whatever the pattern
+// does: exponential backtracking, or a quadratic search over a hostile page.
+TEST(MatcherTest, SearchBudgetEndsRunawaySearches) {
+  std::u16string page;
+  while (page.size() < 208000) page += u"'fm','1','abc";
+  struct Runaway {
+    const char16_t* pattern;
+    std::u16string subject;
+  };
+  const Runaway kRunaways[] = {
+      {u"(\\w+)+$", u"he" + std::u16string(32, u'g') + u"l."},
+      {u"'fm','(\\d+)','(.*?)/\\d+\\.tif'", page},
+      {u"(a|aa)*$", std::u16string(40, u'a') + u"!"},
+  };
+  for (const Runaway& c : kRunaways) {
+    SCOPED_TRACE(U8(c.pattern));
+    Pattern p;
+    EXPECT_EQ(p.SearchBudget(), Pattern::kDefaultSearchBudget);
+    p.SetExpression(c.pattern);
+    try {
+      p.Exec(c.subject);
+      FAIL() << "expected an error";
+    } catch (const PatternError& e) {
+      EXPECT_EQ(e.ErrorCode(), kErrorSearchBudgetExceeded);
+      EXPECT_STREQ(e.what(),
+                   "Pattern(exec): Search Step Budget Exceeded (pattern backtracks too much on "
+                   "this subject)");
+    }
+    EXPECT_EQ(p.Match(0), u"");
+  }
+
+  // The budget is per search and settable; below 1 it is no limit.
+  Pattern p;
+  p.SetExpression(u"'fm','(\\d+)','(.*?)/\\d+\\.tif'");
+  const std::u16string found = page.substr(0, 20000) + u"'fm','7','a/b/1.tif'";
+  EXPECT_TRUE(p.Exec(found));
+  p.SetSearchBudget(1000);
+  EXPECT_EQ(ErrorCodeOf([&] { p.Exec(found); }), kErrorSearchBudgetExceeded);
+  p.SetSearchBudget(0);
+  EXPECT_FALSE(p.Exec(page.substr(0, 20000)));
+  EXPECT_TRUE(p.Exec(found));
+}
+
+// Compiling a long choice links each alternative to the previous one directly.
+TEST(MatcherTest, LongChoiceCompilesAndMatches) {
+  std::u16string expression;
+  for (int i = 0; i < 40000; ++i) expression += u"a|";
+  expression += u"b";
+  Pattern p;
+  p.SetExpression(u"(" + expression + u")c");
+  EXPECT_TRUE(p.Exec(u"xbc"));
+  EXPECT_EQ(p.MatchPos(1), 2);
+  p.SetExpression(expression);
+  EXPECT_TRUE(p.Exec(u"b"));
 }
 
 }  // namespace

@@ -11,16 +11,8 @@
 namespace brevis {
 namespace {
 
+using test::ErrorCodeOf;
 using test::U8;
-
-int ErrorCodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const PatternError& e) {
-    return e.ErrorCode();
-  }
-  return 0;
-}
 
 TEST(PatternTest, Defaults) {
   Pattern p;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "regex/tests/test_util.h"
@@ -32,6 +33,19 @@ TEST(ScanTest, AgreesWithPlainSearch) {
     SCOPED_TRACE(round);
     EXPECT_EQ(FindLiteral(b, e, lit.data(), lit.size()), NaiveFind(b, e, lit.data(), lit.size()));
     EXPECT_EQ(FindUnit(b, e, lit[0]), NaiveFind(b, e, lit.data(), 1));
+  }
+}
+
+TEST(ScanTest, EmptyLiteralReadsNothing) {
+  // Exact-size heap copies, so that a read past either end is caught by the sanitizer build.
+  for (size_t n = 0; n <= 40; ++n) {
+    SCOPED_TRACE(n);
+    const auto text = std::make_unique<char16_t[]>(n + 1);
+    for (size_t i = 0; i < n; ++i) text[i] = u'a';
+    const auto lit = std::make_unique<char16_t[]>(1);
+    lit[0] = u'a';
+    EXPECT_EQ(FindLiteral(text.get(), text.get() + n, lit.get(), 0), text.get());
+    EXPECT_EQ(FindLiteral(text.get() + n, text.get() + n, lit.get(), 0), text.get() + n);
   }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,15 @@ namespace brevis::test {
 
 inline std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
 
+// The code of the PatternError that f raises; 0 when it raises none.
+inline int ErrorCodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const PatternError& e) {
+    return e.ErrorCode();
+  }
+  return 0;
+}
 // Seeded pseudo-random numbers for generated cases: xorshift64*, the same on every platform,
 // unlike the standard distributions. The seed must not be 0.
 class TestRandom {

@@ -45,7 +45,7 @@ void RunLookup(const std::string& number) {
             << "kind: " << Utf16ToUtf8(r.LeiXin) << '\n'
             << "kind name: " << Utf16ToUtf8(form.patent_display_type()) << '\n'
             << "pages: " << r.GkPages << '\n'
-            << "base: " << Utf16ToUtf8(r.GkUrl) << '\n';
+            << "base: " << EscapeControls(Utf16ToUtf8(r.GkUrl)) << '\n';
 }
 
 }  // namespace

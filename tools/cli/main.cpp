@@ -3,6 +3,7 @@
 #include <exception>
 #include <iostream>
 
+#include "common/text.h"
 #include "tools/cli/commands.h"
 
 int main(int argc, char** argv) {
@@ -22,8 +23,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
   } catch (const std::exception& e) {
-    // Subcommands run from their parse callbacks; any failure ends up here.
-    std::cerr << e.what() << '\n';
+    // Subcommands run from their parse callbacks; any failure ends up here. Messages may
+    // quote a peer (a server's status line): its control bytes must not reach the terminal.
+    std::cerr << brevis::EscapeControls(e.what()) << '\n';
     return 1;
   }
   if (argc == 1) std::cout << app.help();

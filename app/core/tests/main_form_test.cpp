@@ -357,6 +357,8 @@ TEST_F(MainFormTest, LookupAsksTheMirrorThenTheSearchPage) {
   const std::string fragment =
       "<script>show('fm','7','http://img.test/abc/def/000001.tif');"
       "show('xx','3','http://img.test/x/000001.tif')</script>";
+  std::string hostile;
+  while (hostile.size() < 208000) hostile += "'fm','1','abc";
   struct Case {
     const char* name;
     std::u16string mirrorPlain;  // enciphered by the mirror; empty: empty body
@@ -405,6 +407,8 @@ TEST_F(MainFormTest, LookupAsksTheMirrorThenTheSearchPage) {
        u"",
        {kNothingFound},
        true},
+      // A page on which the search runs out of its step budget is one without the fragment.
+      {"hostile search page", u"", 200, {200, hostile}, u"fmzl", 0, u"", {kNothingFound}, true},
       {"search page with page count 0",
        u"",
        200,

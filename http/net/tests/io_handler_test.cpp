@@ -206,6 +206,19 @@ TEST(IOHandlerTest, ReadStreamKnownLength) {
   EXPECT_EQ(io.ReadLn(), "tail");
 }
 
+TEST(IOHandlerTest, ReadStreamReservesAKnownLengthOnce) {
+  // Longer than a receive and than any fixed first guess: room for all of it is made at once,
+  // so the bytes are never moved while they arrive and no room is left over.
+  const std::string body((9 << 20) + 12345, 'b');
+  ScriptedPeer peer({PeerStep::Send(body)});
+  auto client = ConnectTo(peer);
+  MemoryStream stream("ab");
+  stream.SetPosition(2);
+  client->GetIOHandler()->ReadStream(stream, static_cast<int64_t>(body.size()));
+  EXPECT_EQ(stream.Size(), static_cast<int64_t>(body.size() + 2));
+  EXPECT_EQ(stream.Bytes().capacity(), body.size() + 2);
+}
+
 TEST(IOHandlerTest, PeerClosesMidBlock) {
   // Known length: the bytes that came are kept, the stream is cut there, and the read fails.
   {
