@@ -267,7 +267,10 @@ TEST_F(FetchCommandTest, PageThatAlwaysFailsEndsWithTheMessageAndNoPdf) {
   EXPECT_NE(run.err.find(expected_errors), std::string::npos) << run.err;
   const fs::path folder = dir_ / "repo" / "CN200710038426";
   EXPECT_FALSE(fs::exists(folder / "CN200710038426_gk.pdf"));
-  EXPECT_EQ(PageFiles(folder), 12u);
+  // The failed page stops the workers, so how many of the other pages arrived before that
+  // depends on timing; those that did stay.
+  EXPECT_GE(PageFiles(folder), 1u);
+  EXPECT_LE(PageFiles(folder), 12u);
   EXPECT_EQ(PageRequests(dir_ / "log", "200710038426/000013.tif"), 3u);
 }
 
