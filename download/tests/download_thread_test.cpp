@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/tests/test_files.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
 #include "download/tests/tiff_sample.h"
@@ -22,12 +23,9 @@
 namespace brevis {
 namespace {
 
-namespace fs = std::filesystem;
+using test::ReadFile;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+namespace fs = std::filesystem;
 
 // A fast schedule, so that a page that keeps failing is given up within milliseconds.
 RetryPolicy FastRetries() {
@@ -39,13 +37,7 @@ RetryPolicy FastRetries() {
 
 class DownloadThreadTest : public ::testing::Test {
  protected:
-  DownloadThreadTest()
-      : dir_(fs::temp_directory_path() /
-             ("download_thread_test_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  DownloadThreadTest() : dir_(test::FreshTestDir("download_thread_test")) {}
   ~DownloadThreadTest() override { fs::remove_all(dir_); }
 
   // The job of page `page` ("/<page>.tif" to "<dir>/<page>.tif"), recording its completion.

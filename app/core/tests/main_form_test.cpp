@@ -23,12 +23,15 @@
 
 #include "app/core/call_queue.h"
 #include "cipher/rsa.h"
+#include "common/tests/test_files.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
 #include "download/tests/tiff_sample.h"
 
 namespace brevis {
 namespace {
+
+using test::ReadFile;
 
 namespace fs = std::filesystem;
 
@@ -202,20 +205,12 @@ class RefusingPort {
   uint16_t port_ = 0;
 };
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class MainFormTest : public ::testing::Test {
  protected:
   MainFormTest()
-      : dir_(fs::temp_directory_path() /
-             ("main_form_test_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+      : dir_(test::FreshTestDir("main_form_test")),
         server_([this](const std::string& target) { return Answer(target); }),
         cipher_(kAppKeyN, kAppKeyE, kAppKeyD) {
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "repo");
     form_ = MakeForm(Utf8ToUtf16(server_.Base()));
   }

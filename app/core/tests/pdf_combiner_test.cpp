@@ -15,41 +15,21 @@
 #include <vector>
 
 #include "bench/page_generator.h"
+#include "common/tests/test_files.h"
 #include "common/text.h"
 
 namespace brevis {
 namespace {
 
+using test::MaskedPdf;
+using test::ReadFile;
+using test::ShellOutput;
+
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string MaskedPdf(const fs::path& path) {
-  return std::regex_replace(ReadFile(path), std::regex(R"(\(D:[0-9]{14}\))"), "(D:)");
-}
-
-std::string ShellOutput(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[512];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
-  ::pclose(pipe);
-  return out;
-}
 
 class PdfCombinerTest : public ::testing::Test {
  protected:
-  PdfCombinerTest()
-      : dir_(fs::temp_directory_path() /
-             ("pdf_combiner_test_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+  PdfCombinerTest() : dir_(test::FreshTestDir("pdf_combiner_test")) {
     const PageGenerator pages("200710038426", 3);
     for (int p = 1; p <= 3; ++p) pages.WriteTiff(p, Page(p));
   }

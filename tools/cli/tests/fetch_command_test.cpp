@@ -17,15 +17,16 @@
 #include <thread>
 #include <vector>
 
+#include "common/tests/test_files.h"
+
 namespace brevis {
 namespace {
 
-namespace fs = std::filesystem;
+using test::MaskedPdf;
+using test::ReadFile;
+using test::ShellOutput;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+namespace fs = std::filesystem;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -34,26 +35,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// The PDF with its dates masked: two runs over the same pages differ only there.
-std::string MaskedPdf(const fs::path& path) {
-  return std::regex_replace(ReadFile(path), std::regex(R"(\(D:[0-9]{14}\))"), "(D:)");
-}
-
 // Runs a shell command; its exit status, or -1 when it did not exit.
 int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ShellOutput(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[512];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
-  ::pclose(pipe);
-  return out;
 }
 
 // brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
@@ -121,13 +106,7 @@ class FetchCommandTest : public ::testing::Test {
     delete sample_;
   }
 
-  FetchCommandTest()
-      : dir_(fs::temp_directory_path() /
-             ("fetch_command_test_" + std::to_string(::getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
+  FetchCommandTest() : dir_(test::FreshTestDir("fetch_command_test")) {}
   ~FetchCommandTest() override { fs::remove_all(dir_); }
 
   // The shell command that runs "fetch" with `args` against `mirror`, into `repo`.
