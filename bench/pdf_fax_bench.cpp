@@ -8,22 +8,23 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/page_generator.h"
 #include "common/stream.h"
 #include "pdf/bitmap.h"
 #include "pdf/ccitt_compression.h"
 #include "pdf/tests/fax_oracle.h"
-#include "pdf/tests/text_page.h"
 
 namespace {
 
 using brevis::Bitmap;
 using brevis::PixelFormat;
 
-constexpr int kWidth = 2480;
-constexpr int kHeight = 3508;
+constexpr int kWidth = brevis::PageGenerator::kWidth;
+constexpr int kHeight = brevis::PageGenerator::kHeight;
 
+// A text page of the sample patents' generator: packed rows, 1 = black.
 const std::vector<uint8_t>& PageRows() {
-  static const std::vector<uint8_t> rows = brevis::test::TextPageRows(kWidth, kHeight, 1);
+  static const std::vector<uint8_t> rows = brevis::PageGenerator("200710038426", 12).Render(2).bits;
   return rows;
 }
 
