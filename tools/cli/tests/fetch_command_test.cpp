@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -103,11 +104,12 @@ class CliProcess {
  public:
   CliProcess(const std::vector<std::string>& args, const std::string& base, const fs::path& out,
              const fs::path& err) {
+    // Emptied before the start, so that nothing of an earlier run is read as this one's.
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     pid_ = ::fork();
     if (pid_ == 0) {
       ::setpgid(0, 0);
-      const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       ::dup2(out_fd, STDOUT_FILENO);
       ::dup2(err_fd, STDERR_FILENO);
       ::setenv("BREVISFETCH_SERVER", base.c_str(), 1);
@@ -116,6 +118,8 @@ class CliProcess {
       all.insert(all.end(), args.begin(), args.end());
       Exec(all);
     }
+    ::close(out_fd);
+    ::close(err_fd);
     // Also from here, so that the group exists before anything is sent to it.
     ::setpgid(pid_, pid_);
     start_ = std::chrono::steady_clock::now();
@@ -232,7 +236,8 @@ class FetchCommandTest : public ::testing::Test {
 
   static std::size_t PageFiles(const fs::path& folder) {
     std::size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
       const std::string name = entry.path().filename().string();
       n += name.size() == 13 && name.rfind("gk_", 0) == 0;
     }
@@ -250,10 +255,15 @@ class FetchCommandTest : public ::testing::Test {
     }
     return names;
   }
-  // True when `folder` holds a temporary file of its PDF, whose name begins with `pdf_name`.
-  static bool WritingPdf(const fs::path& folder, const std::string& pdf_name) {
+  // True when `folder` holds a temporary file of its PDF (a name that begins with `pdf_name`)
+  // other than those in `stale`, which earlier runs left.
+  static bool WritingPdf(const fs::path& folder, const std::string& pdf_name,
+                         const std::vector<std::string>& stale = {}) {
     for (const std::string& name : OtherFiles(folder, pdf_name)) {
-      if (name.rfind(pdf_name + ".", 0) == 0) return true;
+      if (name.rfind(pdf_name + ".", 0) == 0 &&
+          std::find(stale.begin(), stale.end(), name) == stale.end()) {
+        return true;
+      }
     }
     return false;
   }
@@ -437,6 +447,7 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
   // An undisturbed run: its PDF, and how long the download and the combination take.
   const fs::path calm_folder = dir_ / "calm" / ("CN" + number);
   std::chrono::duration<double> download_time{};
+  std::chrono::duration<double> combine_time{};
   {
     auto run = start(dir_ / "calm", false);
     ASSERT_TRUE(run->WaitUntil(downloaded, std::chrono::seconds(60)));
@@ -444,7 +455,10 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
     ASSERT_TRUE(run->WaitForEnd(std::chrono::seconds(60)));
     ASSERT_TRUE(WIFEXITED(run->Status()) && WEXITSTATUS(run->Status()) == 0)
         << ReadFile(dir_ / "err");
+    combine_time = run->Elapsed() - download_time;
   }
+  std::cout << "undisturbed: pages in after " << download_time.count() << " s, combined in "
+            << combine_time.count() << " s" << std::endl;
   const std::string calm_pdf = MaskedPdf(calm_folder / pdf_name);
   ASSERT_FALSE(calm_pdf.empty());
 
@@ -468,32 +482,28 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
   std::uniform_real_distribution<double> share(0.0, 1.0);
   for (const Round& round : kRounds) {
     SCOPED_TRACE(round.what);
+    const std::vector<std::string> stale = OtherFiles(folder, pdf_name);
     auto run = start(repo, round.resume);
-    bool in_time = true;
+    // Each wait ends early when the run does; the kill then finds it ended.
     switch (round.moment) {
       case kWhileFetching: {
         const auto at = download_time * share(random);
-        in_time = !run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
+        run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
         break;
       }
       case kWhileCombining: {
-        // The combination is the last quarter or less of a run: a kill at most that far in.
-        in_time = run->WaitUntil(downloaded, std::chrono::seconds(60));
-        const auto at = run->Elapsed() + download_time / 4 * share(random);
-        in_time = in_time &&
-                  !run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
+        run->WaitUntil(downloaded, std::chrono::seconds(60));
+        const auto at = run->Elapsed() + combine_time * share(random);
+        run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
         break;
       }
       case kWhileWritingThePdf:
-        in_time =
-            run->WaitUntil([&] { return WritingPdf(folder, pdf_name); }, std::chrono::seconds(60));
+        run->WaitUntil([&] { return WritingPdf(folder, pdf_name, stale); },
+                       std::chrono::seconds(60));
         break;
     }
     const int status = run->Signal(SIGKILL);
-    std::cout << round.what << ": "
-              << (WIFSIGNALED(status) ? "killed"
-                  : in_time           ? "ended first"
-                                      : "ended before")
+    std::cout << round.what << ": " << (WIFSIGNALED(status) ? "killed" : "ended before the kill")
               << ", " << PageFiles(folder) << " pages, left " << OtherFiles(folder, pdf_name).size()
               << " temporary files" << (fs::exists(folder / pdf_name) ? ", a PDF" : "")
               << std::endl;
@@ -503,7 +513,8 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
     }
 
     // Only whole pages carry a page's name, and a PDF there is a whole one.
-    for (const auto& entry : fs::directory_iterator(folder)) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
       const std::string name = entry.path().filename().string();
       if (name.size() != 13 || name.rfind("gk_", 0) != 0) continue;
       EXPECT_EQ(ReadFile(entry.path()), ReadFile(*sample_ / number / name.substr(3))) << name;
