@@ -195,6 +195,7 @@ struct CliRun {
 class FetchCommandTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    CliProcess::AdoptOrphans();
     sample_ = new fs::path(fs::temp_directory_path() /
                            ("fetch_command_test_sample_" + std::to_string(::getpid())));
     ASSERT_EQ(Shell(std::string(BREVISFETCH_MIRROR) + " --make-sample " + sample_->string() +
@@ -384,20 +385,10 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   {
     // A slow mirror, so that the batch is cut off in its first number.
     Mirror slow(*sample_, dir_ / "slow.log", {"--delay-ms", "40"});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c",
-              ("exec " + FetchCommand(slow, "CN201910987654 CN200710038426", repo)).c_str(),
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((!fs::exists(folder) || PageFiles(folder) < 10) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    CliProcess run({"fetch", "CN201910987654", "CN200710038426", "--repo", repo.string()},
+                   slow.Base(), dir_ / "out", dir_ / "err");
+    run.WaitUntil([&] { return PageFiles(folder) >= 10; }, std::chrono::seconds(60));
+    run.Signal(SIGKILL);
   }
   ASSERT_TRUE(fs::exists(folder));
   const std::size_t kept = PageFiles(folder);
@@ -423,7 +414,6 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
 // Kills "fetch" with SIGKILL at random moments (seeded; the seed is printed, and
 // BREVISFETCH_KILL_SEED replays it), resumed runs too, then resumes until it succeeds.
 TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
-  CliProcess::AdoptOrphans();
   const char* seed_text = std::getenv("BREVISFETCH_KILL_SEED");
   const unsigned seed =
       seed_text != nullptr ? static_cast<unsigned>(std::stoul(seed_text)) : std::random_device{}();
@@ -543,7 +533,6 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
 // Ctrl-C or SIGTERM ends "fetch" at once, by that signal, with no temporary file left: also
 // when it comes while the pages arrive or the PDF is being written.
 TEST_F(FetchCommandTest, InterruptedRunEndsAtOnceAndLeavesNoTemporaryFiles) {
-  CliProcess::AdoptOrphans();
   const std::string number = "201910987654";
   const std::string pdf_name = "CN" + number + "_gk.pdf";
   Mirror mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
