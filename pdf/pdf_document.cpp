@@ -15,6 +15,7 @@
 #include <ctime>
 #include <future>
 #include <stdexcept>
+#include <string_view>
 
 #include "pdf/bitmap.h"
 #include "pdf/bitmap_file.h"
@@ -399,6 +400,26 @@ void PdfDocument::WriteDocument(Stream& stream) {
   writer.Write("/Root " + std::to_string(writer.NewNumber(rootLink_)) + " 0 R\r\n");
   writer.Write("/Info " + std::to_string(writer.NewNumber(infoLink_)) + " 0 R\r\n");
   writer.Write(">>\r\nstartxref\r\n" + std::to_string(xref) + "\r\n%%EOF\r\n");
+}
+
+bool PdfDocument::IsTemporaryName(const std::string& name, const std::string& target, int pid) {
+  if (!name.starts_with(target + ".") || !name.ends_with(".tmp")) return false;
+  // The middle part: "<pid>-<n>-<hex>".
+  const std::string middle = name.substr(target.size() + 1, name.size() - target.size() - 5);
+  const std::size_t dash1 = middle.find('-');
+  const std::size_t dash2 = dash1 == std::string::npos ? dash1 : middle.find('-', dash1 + 1);
+  if (dash2 == std::string::npos || middle.find('-', dash2 + 1) != std::string::npos) return false;
+  const auto all_of = [](std::string_view text, const char* set) {
+    return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
+  };
+  const std::string_view view(middle);
+  const std::string_view process = view.substr(0, dash1);
+  if (!all_of(process, "0123456789") ||
+      !all_of(view.substr(dash1 + 1, dash2 - dash1 - 1), "0123456789") ||
+      !all_of(view.substr(dash2 + 1), "0123456789abcdef")) {
+    return false;
+  }
+  return pid == 0 || process == std::to_string(pid);
 }
 
 void PdfDocument::SaveToFile(const std::string& path) {

@@ -158,6 +158,11 @@ class PdfDocument {
   // ("Cannot create file "<path>": <reason>", "Cannot write file ...") naming `path`. Then asks
   // the desktop to open the file when AutoLaunch is set.
   void SaveToFile(const std::string& path);
+  // True when the file name `name` is one SaveToFile gives its temporary file while it writes
+  // the file named `target` (both without folders): `target` + ".<pid>-<n>-<hex>.tmp". With a
+  // `pid` other than 0, only the names that process gives. A process killed while it writes
+  // leaves such a file; nothing else has these names.
+  static bool IsTemporaryName(const std::string& name, const std::string& target, int pid = 0);
 
   // The document identifier: MD5 of FileName and the time of BeginDoc, 32 hexadecimal digits.
   const std::string& DocID() const { return docId_; }

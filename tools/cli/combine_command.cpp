@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 
 #include "pdf/pdf_document.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/supervised_child.h"
 
 namespace brevis::cli {
 
@@ -50,7 +52,23 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
+// Removes the temporary file that process `pid` was writing `output` under.
+void RemoveTemporaryFile(const std::string& output, pid_t pid) {
+  const std::filesystem::path target(output);
+  const std::filesystem::path folder =
+      target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (PdfDocument::IsTemporaryName(entry.path().filename().string(), target.filename().string(),
+                                     pid)) {
+      std::filesystem::remove(entry.path(), error);
+    }
+  }
+}
+
 void RunCombine(const CombineOptions& options) {
+  // Interrupted, the command stops the work and removes the PDF it was writing.
+  SuperviseChild([&options](pid_t child) { RemoveTemporaryFile(options.output, child); });
   PdfDocument document;
   document.SetAutoLaunch(false);
   document.SetFileName(options.output);

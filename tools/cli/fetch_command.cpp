@@ -15,11 +15,14 @@
 
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
+#include "app/core/page_jobs.h"
 #include "app/core/pdf_combiner.h"
 #include "common/text.h"
+#include "pdf/pdf_document.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_face.h"
 #include "tools/cli/progress_line.h"
+#include "tools/cli/supervised_child.h"
 
 namespace brevis::cli {
 
@@ -60,6 +63,23 @@ std::vector<std::string> ReadNumbers(const std::string& file_name) {
     numbers.push_back(line.substr(first, last - first + 1));
   }
   return numbers;
+}
+
+// Removes from the folder of patent `apn` under `root_dir` the temporary files that a run killed
+// while it wrote leaves behind: those of page files, and those of the PDF files written by
+// process `pid` (by any process when 0).
+void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& apn, pid_t pid) {
+  const std::string pdf_base = "CN" + Utf16ToUtf8(apn);
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Utf16ToUtf8(PatentFolder(root_dir, apn)), error)) {
+    const std::string name = entry.path().filename().string();
+    const bool page_part = (name.starts_with("gk_") || name.starts_with("sd_")) &&
+                           name.find(".tif.part-") != std::string::npos;
+    const bool pdf_part = PdfDocument::IsTemporaryName(name, pdf_base + "_gk.pdf", pid) ||
+                          PdfDocument::IsTemporaryName(name, pdf_base + "_sd.pdf", pid);
+    if (page_part || pdf_part) std::filesystem::remove(entry.path(), error);
+  }
 }
 
 // Fetches the recognised number of `form`; true when its PDF was made. The window's thread is
@@ -107,6 +127,17 @@ void RunFetch(const FetchOptions& options) {
   settings.Resume = options.resume;
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
 
+  // The work runs in a child process: interrupted, the command stops it and removes what it was
+  // writing from the folders of the batch's patents.
+  std::vector<std::u16string> apns;
+  for (const std::string& number : numbers) {
+    form.edtApnChange(Utf8ToUtf16(number));
+    if (form.valid()) apns.push_back(form.apn());
+  }
+  SuperviseChild([&form, &apns](pid_t child) {
+    for (const std::u16string& apn : apns) RemoveTemporaryFiles(form.RootDir(), apn, child);
+  });
+
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   std::size_t failed = 0;
   for (const std::string& number : numbers) {
@@ -116,6 +147,8 @@ void RunFetch(const FetchOptions& options) {
       ++failed;
       continue;
     }
+    // What a run killed while it wrote the PDF leaves; the page files' are removed by the form.
+    if (options.resume) RemoveTemporaryFiles(form.RootDir(), form.apn(), 0);
     if (!FetchOne(form, face, terminal)) ++failed;
   }
   if (failed > 0) {

@@ -1,16 +1,23 @@
 // End-to-end tests of "brevisfetch-cli fetch": the program fetches from brevisfetch-mirror, run
 // as a separate process on a free loopback port with the sample data, and qpdf checks the PDFs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <iterator>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -41,6 +48,15 @@ int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs the program args[0] with `args` in place of this process (a child just forked).
+[[noreturn]] void Exec(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
 // brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
 class Mirror {
  public:
@@ -56,11 +72,7 @@ class Mirror {
       ::close(out[1]);
       std::vector<std::string> args = {BREVISFETCH_MIRROR, "--data", data.string(), "--port", "0"};
       args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
+      Exec(args);
     }
     ::close(out[1]);
     // The first line names the address: "... on http://127.0.0.1:PORT/".
@@ -86,6 +98,94 @@ class Mirror {
   std::string base_;
 };
 
+// A run of brevisfetch-cli started in a process group of its own, so that the processes it
+// starts can be waited for too; the test process adopts them when their parent dies.
+class CliProcess {
+ public:
+  CliProcess(const std::vector<std::string>& args, const std::string& base, const fs::path& out,
+             const fs::path& err) {
+    // Emptied before the start, so that nothing of an earlier run is read as this one's.
+    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::setpgid(0, 0);
+      ::dup2(out_fd, STDOUT_FILENO);
+      ::dup2(err_fd, STDERR_FILENO);
+      ::setenv("BREVISFETCH_SERVER", base.c_str(), 1);
+      ::setenv("BREVISFETCH_PATENT_OFFICE", base.c_str(), 1);
+      std::vector<std::string> all = {BREVISFETCH_CLI};
+      all.insert(all.end(), args.begin(), args.end());
+      Exec(all);
+    }
+    ::close(out_fd);
+    ::close(err_fd);
+    // Also from here, so that the group exists before anything is sent to it.
+    ::setpgid(pid_, pid_);
+    start_ = std::chrono::steady_clock::now();
+  }
+  ~CliProcess() {
+    if (!reaped_) Signal(SIGKILL);
+  }
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  // Makes the test process adopt the orphans of the processes it starts.
+  static void AdoptOrphans() { ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+
+  std::chrono::duration<double> Elapsed() const {
+    return std::chrono::steady_clock::now() - start_;
+  }
+
+  // Polls every half millisecond until `ready` holds or the program has ended; true when `ready`
+  // held while it still ran.
+  bool WaitUntil(const std::function<bool()>& ready, std::chrono::duration<double> limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (ready()) return true;
+      if (Ended()) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+  }
+  // Waits at most `limit` for the program's end; true when it ended.
+  bool WaitForEnd(std::chrono::duration<double> limit) {
+    return !WaitUntil([] { return false; }, limit) && Ended();
+  }
+  // Sends `signal_number` to the program alone, then waits for it and for every process it
+  // started. The program's wait status.
+  int Signal(int signal_number) {
+    if (!reaped_) ::kill(pid_, signal_number);
+    Reap();
+    return status_;
+  }
+  int Status() const { return status_; }
+  pid_t Pid() const { return pid_; }
+  bool Ended() {
+    if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+    if (reaped_) ReapGroup();
+    return reaped_;
+  }
+
+ private:
+  void Reap() {
+    while (!reaped_) {
+      if (::waitpid(pid_, &status_, 0) == pid_ || errno != EINTR) reaped_ = true;
+    }
+    ReapGroup();
+  }
+  // Its children outlive it only until its death reaches them; they are adopted by now.
+  void ReapGroup() {
+    while (::waitpid(-pid_, nullptr, 0) > 0 || errno == EINTR) {
+    }
+  }
+
+  pid_t pid_ = -1;
+  int status_ = -1;
+  bool reaped_ = false;
+  std::chrono::steady_clock::time_point start_;
+};
+
 struct CliRun {
   int status = -1;
   std::string out;  // stdout
@@ -95,6 +195,7 @@ struct CliRun {
 class FetchCommandTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    CliProcess::AdoptOrphans();
     sample_ = new fs::path(fs::temp_directory_path() /
                            ("fetch_command_test_sample_" + std::to_string(::getpid())));
     ASSERT_EQ(Shell(std::string(BREVISFETCH_MIRROR) + " --make-sample " + sample_->string() +
@@ -136,11 +237,36 @@ class FetchCommandTest : public ::testing::Test {
 
   static std::size_t PageFiles(const fs::path& folder) {
     std::size_t n = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
       const std::string name = entry.path().filename().string();
       n += name.size() == 13 && name.rfind("gk_", 0) == 0;
     }
     return n;
+  }
+
+  // The files in `folder` other than page files and `pdf_name`: temporary files.
+  static std::vector<std::string> OtherFiles(const fs::path& folder, const std::string& pdf_name) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+      const std::string name = entry.path().filename().string();
+      const bool page = name.size() == 13 && name.rfind("gk_", 0) == 0 && name.ends_with(".tif");
+      if (!page && name != pdf_name) names.push_back(name);
+    }
+    return names;
+  }
+  // True when `folder` holds a temporary file of its PDF (a name that begins with `pdf_name`)
+  // other than those in `stale`, which earlier runs left.
+  static bool WritingPdf(const fs::path& folder, const std::string& pdf_name,
+                         const std::vector<std::string>& stale = {}) {
+    for (const std::string& name : OtherFiles(folder, pdf_name)) {
+      if (name.rfind(pdf_name + ".", 0) == 0 &&
+          std::find(stale.begin(), stale.end(), name) == stale.end()) {
+        return true;
+      }
+    }
+    return false;
   }
 
   static fs::path* sample_;
@@ -259,20 +385,10 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   {
     // A slow mirror, so that the batch is cut off in its first number.
     Mirror slow(*sample_, dir_ / "slow.log", {"--delay-ms", "40"});
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::execl("/bin/sh", "sh", "-c",
-              ("exec " + FetchCommand(slow, "CN201910987654 CN200710038426", repo)).c_str(),
-              static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((!fs::exists(folder) || PageFiles(folder) < 10) &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    CliProcess run({"fetch", "CN201910987654", "CN200710038426", "--repo", repo.string()},
+                   slow.Base(), dir_ / "out", dir_ / "err");
+    run.WaitUntil([&] { return PageFiles(folder) >= 10; }, std::chrono::seconds(60));
+    run.Signal(SIGKILL);
   }
   ASSERT_TRUE(fs::exists(folder));
   const std::size_t kept = PageFiles(folder);
@@ -293,6 +409,167 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   const fs::path pdf = folder / "CN201910987654_gk.pdf";
   EXPECT_EQ(Shell("qpdf --check " + pdf.string() + " >/dev/null 2>&1"), 0);
   EXPECT_EQ(ShellOutput("qpdf --show-npages " + pdf.string()), "50\n");
+}
+
+// Kills "fetch" with SIGKILL at random moments (seeded; the seed is printed, and
+// BREVISFETCH_KILL_SEED replays it), resumed runs too, then resumes until it succeeds.
+TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
+  const char* seed_text = std::getenv("BREVISFETCH_KILL_SEED");
+  const unsigned seed =
+      seed_text != nullptr ? static_cast<unsigned>(std::stoul(seed_text)) : std::random_device{}();
+  std::cout << "kill seed: " << seed << std::endl;
+  RecordProperty("kill_seed", std::to_string(seed));
+  std::mt19937 random(seed);
+
+  const std::string number = "201910987654";
+  const std::string pdf_name = "CN" + number + "_gk.pdf";
+  // A little delay on every answer, so that the download takes a while.
+  Mirror mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
+  const auto start = [&](const fs::path& repo, bool resume) {
+    std::vector<std::string> args = {"fetch", number, "--repo", repo.string()};
+    if (resume) args.push_back("--resume");
+    return std::make_unique<CliProcess>(args, mirror.Base(), dir_ / "out", dir_ / "err");
+  };
+  const auto downloaded = [&] {
+    return ReadFile(dir_ / "err").find("50 pages downloaded\n") != std::string::npos;
+  };
+
+  // An undisturbed run: its PDF, and how long the download and the combination take.
+  const fs::path calm_folder = dir_ / "calm" / ("CN" + number);
+  std::chrono::duration<double> download_time{};
+  std::chrono::duration<double> combine_time{};
+  {
+    auto run = start(dir_ / "calm", false);
+    ASSERT_TRUE(run->WaitUntil(downloaded, std::chrono::seconds(60)));
+    download_time = run->Elapsed();
+    ASSERT_TRUE(run->WaitForEnd(std::chrono::seconds(60)));
+    ASSERT_TRUE(WIFEXITED(run->Status()) && WEXITSTATUS(run->Status()) == 0)
+        << ReadFile(dir_ / "err");
+    combine_time = run->Elapsed() - download_time;
+  }
+  std::cout << "undisturbed: pages in after " << download_time.count() << " s, combined in "
+            << combine_time.count() << " s" << std::endl;
+  const std::string calm_pdf = MaskedPdf(calm_folder / pdf_name);
+  ASSERT_FALSE(calm_pdf.empty());
+
+  enum Moment { kWhileFetching, kWhileCombining, kWhileWritingThePdf };
+  struct Round {
+    const char* what;
+    bool resume;
+    Moment moment;
+  };
+  const Round kRounds[] = {
+      {"first run, while pages arrive", false, kWhileFetching},
+      {"resumed, while pages arrive", true, kWhileFetching},
+      {"resumed again, while pages arrive", true, kWhileFetching},
+      {"resumed, while combining", true, kWhileCombining},
+      {"resumed, while writing the PDF", true, kWhileWritingThePdf},
+      {"run again without --resume, while combining", false, kWhileCombining},
+      {"resumed, while writing the PDF", true, kWhileWritingThePdf},
+  };
+  const fs::path repo = dir_ / "repo";
+  const fs::path folder = repo / ("CN" + number);
+  std::uniform_real_distribution<double> share(0.0, 1.0);
+  for (const Round& round : kRounds) {
+    SCOPED_TRACE(round.what);
+    const std::vector<std::string> stale = OtherFiles(folder, pdf_name);
+    auto run = start(repo, round.resume);
+    // Each wait ends early when the run does; the kill then finds it ended.
+    switch (round.moment) {
+      case kWhileFetching: {
+        const auto at = download_time * share(random);
+        run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
+        break;
+      }
+      case kWhileCombining: {
+        run->WaitUntil(downloaded, std::chrono::seconds(60));
+        const auto at = run->Elapsed() + combine_time * share(random);
+        run->WaitUntil([&] { return run->Elapsed() >= at; }, std::chrono::seconds(60));
+        break;
+      }
+      case kWhileWritingThePdf:
+        run->WaitUntil([&] { return WritingPdf(folder, pdf_name, stale); },
+                       std::chrono::seconds(60));
+        break;
+    }
+    const int status = run->Signal(SIGKILL);
+    std::cout << round.what << ": " << (WIFSIGNALED(status) ? "killed" : "ended before the kill")
+              << ", " << PageFiles(folder) << " pages, left " << OtherFiles(folder, pdf_name).size()
+              << " temporary files" << (fs::exists(folder / pdf_name) ? ", a PDF" : "")
+              << std::endl;
+    // A run the kill missed has ended well.
+    if (!WIFSIGNALED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << ReadFile(dir_ / "err");
+    }
+
+    // Only whole pages carry a page's name, and a PDF there is a whole one.
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() != 13 || name.rfind("gk_", 0) != 0) continue;
+      EXPECT_EQ(ReadFile(entry.path()), ReadFile(*sample_ / number / name.substr(3))) << name;
+    }
+    if (fs::exists(folder / pdf_name)) {
+      EXPECT_EQ(MaskedPdf(folder / pdf_name), calm_pdf);
+    }
+  }
+
+  // Resumed until it succeeds: the same PDF, and nothing else left but the pages.
+  int status = -1;
+  for (int k = 0; k < 3; ++k) {
+    auto run = start(repo, true);
+    ASSERT_TRUE(run->WaitForEnd(std::chrono::seconds(60)));
+    status = run->Status();
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;
+  }
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(dir_ / "err");
+  EXPECT_EQ(ReadFile(dir_ / "out"), (folder / pdf_name).string() + "\n");
+  EXPECT_EQ(MaskedPdf(folder / pdf_name), calm_pdf);
+  EXPECT_EQ(Shell("qpdf --check " + (folder / pdf_name).string() + " >/dev/null 2>&1"), 0);
+  EXPECT_EQ(PageFiles(folder), 50u);
+  EXPECT_EQ(OtherFiles(folder, pdf_name), std::vector<std::string>{});
+}
+
+// Ctrl-C or SIGTERM ends "fetch" at once, by that signal, with no temporary file left: also
+// when it comes while the pages arrive or the PDF is being written.
+TEST_F(FetchCommandTest, InterruptedRunEndsAtOnceAndLeavesNoTemporaryFiles) {
+  const std::string number = "201910987654";
+  const std::string pdf_name = "CN" + number + "_gk.pdf";
+  Mirror mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
+  struct Case {
+    int signal_number;
+    bool while_writing;  // else once 20 pages are in
+  };
+  const Case kCases[] = {{SIGINT, false}, {SIGTERM, false}, {SIGINT, true}, {SIGTERM, true}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal_number)) +
+                 (c.while_writing ? " while writing the PDF" : " while pages arrive"));
+    const fs::path repo = dir_ / "repo";
+    const fs::path folder = repo / ("CN" + number);
+    fs::remove_all(repo);
+    CliProcess run({"fetch", number, "--repo", repo.string()}, mirror.Base(), dir_ / "out",
+                   dir_ / "err");
+    const bool in_time =
+        c.while_writing
+            ? run.WaitUntil([&] { return WritingPdf(folder, pdf_name); }, std::chrono::seconds(60))
+            : run.WaitUntil([&] { return fs::exists(folder) && PageFiles(folder) >= 20; },
+                            std::chrono::seconds(60));
+    if (!in_time) {
+      // The run ended before the moment came; nothing to interrupt.
+      std::cout << "missed the moment\n";
+      continue;
+    }
+    ::kill(run.Pid(), c.signal_number);
+    ASSERT_TRUE(run.WaitForEnd(std::chrono::seconds(10)));
+    EXPECT_TRUE(WIFSIGNALED(run.Status()));
+    if (WIFSIGNALED(run.Status())) {
+      EXPECT_EQ(WTERMSIG(run.Status()), c.signal_number);
+    }
+    EXPECT_EQ(OtherFiles(folder, pdf_name), std::vector<std::string>{});
+    if (fs::exists(folder / pdf_name)) {
+      EXPECT_EQ(Shell("qpdf --check " + (folder / pdf_name).string() + " >/dev/null 2>&1"), 0);
+    }
+  }
 }
 
 }  // namespace
