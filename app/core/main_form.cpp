@@ -402,7 +402,8 @@ void MainForm::FinishDownload() {
     std::lock_guard<std::mutex> guard(countLock_);
     failed = !givenUp_.empty();
   }
-  // A page was given up: the download ends now; pages being fetched are still written.
+  // A page was given up: the download ends now; fetches under way are cut short, the pages
+  // already written stay.
   if (failed) {
     for (const auto& worker : downloadTrdList_) worker->Terminate();
   }

@@ -51,7 +51,7 @@ class MainForm final {
   // `face` must outlive this object. `combiner` builds the PDF files; without one, every
   // combination fails with an error message.
   MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner, MainFormSettings settings);
-  // Stops a running download (its workers end after their current page) and waits for it.
+  // Stops a running download (fetches under way are cut short) and waits for it.
   // Calls this object handed to RunOnWindowThread must not run after it is destroyed.
   ~MainForm();
   MainForm(const MainForm&) = delete;
