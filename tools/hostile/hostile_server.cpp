@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -318,6 +320,22 @@ struct HostileServer::Impl {
     }
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);
+    // Its last step: Run may join this thread from now on.
+    const std::lock_guard<std::mutex> guard(connectionLock);
+    finished.push_back(std::this_thread::get_id());
+  }
+
+  // With connectionLock held: joins the connection threads that have ended, so that a long run
+  // does not keep one ended thread per request.
+  void ReapLocked() {
+    for (const std::thread::id id : finished) {
+      const auto thread = std::find_if(threads.begin(), threads.end(),
+                                       [id](const std::thread& t) { return t.get_id() == id; });
+      if (thread == threads.end()) continue;
+      thread->join();
+      threads.erase(thread);
+    }
+    finished.clear();
   }
 
   HostileOptions options;
@@ -329,9 +347,10 @@ struct HostileServer::Impl {
   std::mutex logLock;
   std::mutex pageLock;  // guards pageCache
   std::map<std::pair<std::string, int>, std::string> pageCache;
-  std::mutex connectionLock;  // guards open and threads
+  std::mutex connectionLock;  // guards open, threads and finished
   std::set<int> open;
-  std::vector<std::thread> threads;
+  std::list<std::thread> threads;
+  std::vector<std::thread::id> finished;  // threads whose Serve has returned
 };
 
 HostileServer::HostileServer(HostileOptions options)
@@ -370,11 +389,12 @@ void HostileServer::Run() {
     const int fd = ::accept4(impl_->listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const std::lock_guard<std::mutex> guard(impl_->connectionLock);
+    impl_->ReapLocked();
     impl_->open.insert(fd);
     impl_->threads.emplace_back([this, fd] { impl_->Serve(fd); });
   }
   // Stopping: wake every connection still sending or waiting, then wait for their threads.
-  std::vector<std::thread> threads;
+  std::list<std::thread> threads;
   {
     const std::lock_guard<std::mutex> guard(impl_->connectionLock);
     for (const int fd : impl_->open) ::shutdown(fd, SHUT_RDWR);
