@@ -13,8 +13,9 @@
 
 namespace brevis {
 
-DownloadThread::DownloadThread(bool suspend, RetryPolicy policy, FailedJobEvent on_failed)
-    : policy_(policy), onFailed_(std::move(on_failed)) {
+DownloadThread::DownloadThread(bool suspend, RetryPolicy policy, FailedJobEvent on_failed,
+                               FetchLimits limits)
+    : policy_(policy), onFailed_(std::move(on_failed)), limits_(limits) {
   if (!suspend) Resume();
 }
 
@@ -87,6 +88,9 @@ void DownloadThread::DownloadJob(QueuedJob job) {
     return;
   }
 
+  // A fetch cut short by Terminate says nothing about the page: it is neither retried nor
+  // reported as given up.
+  if (terminated_) return;
   ++job.failedTries;
   if (job.failedTries >= policy_.MaxTries) {
     try {
@@ -104,7 +108,10 @@ void DownloadThread::FetchToFile(const DownloadItem& item) const {
   MemoryStream body;
   {
     HttpClient client;
-    client.SetReadTimeout(kReadTimeout);
+    client.SetReadTimeout(limits_.ReadTimeout);
+    client.FetchDeadline = limits_.Deadline;
+    client.MaxBodySize = limits_.MaxBodySize;
+    client.CancelFlag = &terminated_;
     client.Get(item.RemoteUrl, body);
   }
   const std::vector<uint8_t>& bytes = body.Bytes();

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "download/download_item.h"
+#include "download/fetch_limits.h"
 #include "download/retry_policy.h"
 
 namespace brevis {
@@ -23,12 +24,14 @@ class DownloadThread final {
   using FailedJobEvent = std::function<void(DownloadThread& sender, const DownloadItem& job)>;
 
   // Read time-out of the client that fetches a page, in milliseconds.
-  static constexpr int kReadTimeout = 15000;
+  static constexpr int kReadTimeout = FetchLimits{}.ReadTimeout;
 
   // With `suspend` the thread does not run until Resume; otherwise it starts at once.
-  explicit DownloadThread(bool suspend, RetryPolicy policy = {}, FailedJobEvent on_failed = {});
-  // Asks the thread to end, waits until it has ended and drops the jobs left in the queue. A job
-  // being fetched is finished first (a fetch waits at most kReadTimeout per read).
+  explicit DownloadThread(bool suspend, RetryPolicy policy = {}, FailedJobEvent on_failed = {},
+                          FetchLimits limits = {});
+  // Asks the thread to end, waits until it has ended and drops the jobs left in the queue. A
+  // fetch under way is cut short (within IOHandler::kCancelPollMs of a wait); its page is not
+  // written and does not count as a failed try.
   ~DownloadThread();
   DownloadThread(const DownloadThread&) = delete;
   DownloadThread& operator=(const DownloadThread&) = delete;
@@ -37,7 +40,8 @@ class DownloadThread final {
   void AddToJobList(DownloadItem item);
   // Starts a suspended worker; does nothing when it was started already.
   void Resume();
-  // Sets the terminated flag: the worker takes no further job and cuts a retry pause short.
+  // Sets the terminated flag: the worker takes no further job, cuts a retry pause short and
+  // stops a fetch under way (pages already written stay). Callable from any thread.
   void Terminate();
   bool Terminated() const { return terminated_.load(); }
   // Waits until the thread has ended; returns at once for a worker never started.
@@ -64,11 +68,12 @@ class DownloadThread final {
 
   const RetryPolicy policy_;
   const FailedJobEvent onFailed_;
+  const FetchLimits limits_;
   std::deque<QueuedJob> jobList_;
-  std::mutex jobListLock_;        // guards jobList_
-  std::condition_variable wake_;  // signalled with jobListLock_ when Terminate is called
-  std::atomic<bool> terminated_{false};
-  std::mutex threadLock_;  // guards thread_ between Resume and WaitFor
+  std::mutex jobListLock_;               // guards jobList_
+  std::condition_variable wake_;         // signalled with jobListLock_ when Terminate is called
+  std::atomic<bool> terminated_{false};  // also the page client's cancel flag
+  std::mutex threadLock_;                // guards thread_ between Resume and WaitFor
   std::thread thread_;
 };
 

@@ -31,6 +31,15 @@ std::u16string DecodeBody(const std::vector<uint8_t>& bytes, std::u16string_view
   return Utf8ToUtf16(raw);
 }
 
+// True when `text` holds CR, LF, NUL or another control byte that a peer may take for the end
+// of a line; a tab is allowed inside header lines.
+bool HasLineBreakingControl(std::string_view text, bool allow_tab) {
+  return std::any_of(text.begin(), text.end(), [allow_tab](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte < 0x20 && !(allow_tab && c == '\t')) || byte == 0x7F;
+  });
+}
+
 HttpResponseError BodyTooLarge(std::int64_t limit) {
   return HttpResponseError("Response body is larger than the " + std::to_string(limit) +
                            " bytes a fetch accepts.");
@@ -96,6 +105,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
   request_.Method = std::u16string(method);
   request_.Source = source;
   response_.ContentStream = response_stream;
+  ApplyLimits();
   try {
     HttpNextStep step;
     do {
@@ -116,6 +126,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
       step = ProcessResponse(ignore_replies);
     } while (step != nsDone);
   } catch (...) {
+    LiftLimits();
     // A failed fetch may leave the rest of a response on the wire: never reuse it.
     response_.KeepAlive = false;
     response_.ContentStream = nullptr;
@@ -126,6 +137,7 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
     }
     throw;
   }
+  LiftLimits();
   response_.ContentStream = nullptr;
   if (response_stream != nullptr && response_stream->Size() > response_stream->Position()) {
     response_stream->SetSize(response_stream->Position());
@@ -133,6 +145,18 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
   response_.KeepAlive = ComputeKeepAlive();
   if (!response_.KeepAlive) DropConnection();
 }
+
+void HttpClient::ApplyLimits() {
+  WaitLimits limits;
+  if (FetchDeadline > 0) {
+    limits.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FetchDeadline);
+    limits.budgetMs = FetchDeadline;
+  }
+  limits.cancel = CancelFlag;
+  SetLimits(limits);
+}
+
+void HttpClient::LiftLimits() { SetLimits(WaitLimits{}); }
 
 void HttpClient::DropConnection() {
   Disconnect();
@@ -240,10 +264,19 @@ void HttpClient::BuildAndSendRequest() {
   head += Narrow(request_.Method);
   head += ' ';
   head += Narrow(request_.URL);
+  if (HasLineBreakingControl(head, false)) {
+    throw HttpRequestError("Request line contains a control character.");
+  }
   head += ProtocolVersion == pv1_0 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n";
   for (const std::u16string& line : request_.RawHeaders.Lines()) {
     if (line.empty()) continue;
-    head += Narrow(line);
+    const std::string bytes = Narrow(line);
+    // Stripping would send a header the caller never wrote; refusing says what went wrong.
+    if (HasLineBreakingControl(bytes, true)) {
+      throw HttpRequestError(
+          "Request header contains a control character: " + bytes.substr(0, bytes.find(':')) + ".");
+    }
+    head += bytes;
     head += "\r\n";
   }
   head += "\r\n";
@@ -271,7 +304,11 @@ void HttpClient::CheckStatusLine() const {
   const std::u16string& line = response_.ResponseText;
   if (ascii::Trim(line).empty()) throw HttpResponseError("Response status line is empty.");
   if (response_.ResponseCode() == -1 && !ascii::StartsWithIgnoreCase(line, u"HTTP/")) {
-    throw HttpResponseError("Response status line is not HTTP: " + Narrow(line));
+    // Quoted only in part: a hostile line may be as long as a line may be.
+    constexpr std::size_t kQuoted = 80;
+    const std::string quoted = Narrow(line.substr(0, kQuoted));
+    throw HttpResponseError("Response status line is not HTTP: " + quoted +
+                            (line.size() > kQuoted ? "..." : ""));
   }
 }
 
@@ -373,7 +410,7 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
     std::int64_t total = 0;
     std::int64_t size = ReadChunkSize();
     while (size > 0) {
-      if (size > kMaxBodySize - total) throw BodyTooLarge(kMaxBodySize);
+      if (size > MaxBodySize - total) throw BodyTooLarge(MaxBodySize);
       total += size;
       if (destination != nullptr) {
         io.ReadStream(*destination, size, false);
@@ -394,7 +431,7 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
       }
     }
   } else if (response_.ContentLength > 0) {
-    if (response_.ContentLength > kMaxBodySize) throw BodyTooLarge(kMaxBodySize);
+    if (response_.ContentLength > MaxBodySize) throw BodyTooLarge(MaxBodySize);
     // A peer that closes before every byte arrived fails the read: a short body is never
     // taken for a complete one.
     if (destination != nullptr) {
@@ -404,7 +441,7 @@ void HttpClient::ReadBody(int unexpected_content_timeout) {
     }
   } else if (!response_.HasContentLength()) {
     if (destination != nullptr) {
-      LimitedStream limited(*destination, kMaxBodySize);
+      LimitedStream limited(*destination, MaxBodySize);
       io.ReadStream(limited, -1, true);
     } else {
       io.DiscardAll();
@@ -417,7 +454,9 @@ bool HttpClient::ComputeKeepAlive() {
   auto says = [](std::u16string_view value, std::u16string_view word) {
     return ascii::EqualsIgnoreCase(ascii::Trim(value), word);
   };
-  if (ProtocolVersion == pv1_1) {
+  // An HTTP/1.0 answer means close unless the server announced keep-alive, whatever this side
+  // asked for.
+  if (ProtocolVersion == pv1_1 && response_.ResponseVersion == pv1_1) {
     return !says(response_.Connection, u"CLOSE") && !says(response_.ProxyConnection, u"CLOSE");
   }
   return says(response_.Connection, u"KEEP-ALIVE") ||

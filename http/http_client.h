@@ -2,6 +2,7 @@
 // caller's stream over a kept connection, with the chunked coding and a per-client cookie store.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -22,8 +23,8 @@ enum HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
 
 class HttpClient : public TcpClientBase {
  public:
-  // Largest body (Content-Length, chunk size or sum of chunks) a fetch accepts: a page never
-  // needs more, and a hostile length must not make the client allocate it.
+  // Default of MaxBodySize: the largest body (Content-Length, chunk size or sum of chunks) a
+  // fetch accepts, so that a hostile length cannot make the client allocate it.
   static constexpr std::int64_t kMaxBodySize = std::int64_t{256} << 20;
   // Most interim ("100 Continue") answers a fetch reads before the final one.
   static constexpr int kMaxInterimResponses = 32;
@@ -35,8 +36,10 @@ class HttpClient : public TcpClientBase {
   // of a 2xx response (chunked coding removed), positioned just past it and cut there. Every
   // other outcome throws: HttpProtocolError for a status outside 2xx or a redirect, a NetError
   // for transport failures, HttpResponseError when the response breaks this client's limits
-  // (more than MaxHeaderLines header lines, a body over kMaxBodySize). After any failure the
-  // connection is closed.
+  // (more than MaxHeaderLines header lines, a body over MaxBodySize), NetFetchTimeout when the
+  // whole exchange takes longer than FetchDeadline, NetFetchCancelled when *CancelFlag turns
+  // true while it waits, HttpRequestError for a request header that would break the request's
+  // framing. After any failure the connection is closed.
   void Get(std::u16string_view url, Stream& stream);
   // Runs one exchange; a status code in `ignore_replies` ends it without an exception.
   void DoRequest(std::u16string_view method, std::u16string_view url, Stream* source,
@@ -54,6 +57,14 @@ class HttpClient : public TcpClientBase {
   HttpVersion ProtocolVersion = pv1_1;
   int MaxHeaderLines = 255;
   int RedirectCount = 0;
+  // Allowance in milliseconds for one whole exchange (connect, request, head, body), on top of
+  // the read time-out of each wait; 0 or less: none.
+  int FetchDeadline = 0;
+  // Largest body a fetch accepts (see kMaxBodySize).
+  std::int64_t MaxBodySize = kMaxBodySize;
+  // Owned by the caller, who may set it from another thread to stop the exchange under way;
+  // null: none.
+  const std::atomic<bool>* CancelFlag = nullptr;
 
  private:
   void ApplyRequestURL();
@@ -61,6 +72,9 @@ class HttpClient : public TcpClientBase {
   void SendRequest();
   void EnsureConnected();
   void BuildAndSendRequest();
+  // The exchange's deadline and cancel flag on the connection, or none.
+  void ApplyLimits();
+  void LiftLimits();
   std::u16string ReadHeaderLine();
   // Fails for a status line that is empty, or that has no status code and is not HTTP at all,
   // so that the failure says what happened instead of quoting nothing.

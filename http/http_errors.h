@@ -53,6 +53,14 @@ class HttpProtocolError : public NetReplyRFCError {
   std::u16string errorMessage_;
 };
 
+// A request that cannot be sent as asked: a header line (a caller's own header, a cookie) with
+// a control character that would end the line early and let the rest pass for headers of its
+// own. Nothing of the request has been sent.
+class HttpRequestError : public NetError {
+ public:
+  using NetError::NetError;
+};
+
 // A response violated a limit this client sets for safety (too many header lines, a body or
 // chunk larger than a page can need, a body cut short).
 class HttpResponseError : public NetReplyError {

@@ -204,8 +204,8 @@ void ReadResponseHeaders(HttpResponse& response) {
   const std::u16string_view version =
       std::u16string_view(response.ResponseText)
           .substr(std::min<std::size_t>(5, response.ResponseText.size()), 3);
-  if (version == u"1.0") response.ResponseVersion = pv1_0;
-  if (version == u"1.1") response.ResponseVersion = pv1_1;
+  // Set for every answer, so that one never inherits the version of the answer before it.
+  response.ResponseVersion = version == u"1.0" ? pv1_0 : pv1_1;
 }
 
 }  // namespace brevis

@@ -35,6 +35,8 @@ constexpr std::u16string_view kProductPage = u"/brevisfetch.html";
 
 constexpr int kLookupReadTimeout = 30000;
 constexpr int kUpdateReadTimeout = 20000;
+// Largest lookup or update answer accepted: a few lines of cipher text or a search page.
+constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
 
 // Decimal digits to a 32-bit signed integer; ConvertError when the text is not such a number.
 int32_t StrToInt(const std::u16string& text) {
@@ -96,7 +98,12 @@ MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
       combiner_(std::move(combiner)),
       settings_(std::move(settings)),
       rootDir_(settings_.RootDir),
-      cipher_(kAppKeyN, kAppKeyE, kAppKeyD) {}
+      cipher_(kAppKeyN, kAppKeyE, kAppKeyD) {
+  for (HttpClient* client : {&httpPage_, &httpUpdate_}) {
+    client->FetchDeadline = settings_.FetchDeadline;
+    client->MaxBodySize = kAnswerBodyLimit;
+  }
+}
 
 MainForm::~MainForm() {
   {
@@ -298,9 +305,12 @@ void MainForm::btnDownloadClick() {
       face_.SetProgressPosition(prbDownload, kept);
     }
     for (int i = 0; i < kWorkerCount; ++i) {
+      FetchLimits limits;
+      limits.Deadline = settings_.FetchDeadline;
       downloadTrdList_.push_back(std::make_unique<DownloadThread>(
           true, settings_.Retries,
-          [this](DownloadThread& sender, const DownloadItem& job) { PageGivenUp(sender, job); }));
+          [this](DownloadThread& sender, const DownloadItem& job) { PageGivenUp(sender, job); },
+          limits));
     }
     for (std::size_t i = 0; i < queues.size(); ++i) {
       for (const DownloadItem& job : queues[i]) downloadTrdList_[i]->AddToJobList(job);
@@ -392,7 +402,8 @@ void MainForm::FinishDownload() {
     std::lock_guard<std::mutex> guard(countLock_);
     failed = !givenUp_.empty();
   }
-  // A page was given up: the download ends now; pages being fetched are still written.
+  // A page was given up: the download ends now; fetches under way are cut short, the pages
+  // already written stay.
   if (failed) {
     for (const auto& worker : downloadTrdList_) worker->Terminate();
   }

@@ -31,6 +31,10 @@ struct MainFormSettings {
   std::u16string PatentOffice;
   // Tries and pauses of the page downloads.
   RetryPolicy Retries;
+  // Allowance for each whole fetch (a page, a lookup answer, the update answer) in milliseconds;
+  // 0: none. Five minutes carry a 100 KiB page over a link of a few hundred bytes a second, yet
+  // a server that trickles for ever frees the worker, or the window's lookup, in the end.
+  int FetchDeadline = 5 * 60 * 1000;
   // Resuming an interrupted download: page files already in the patent's folder that pass the
   // TIFF check are kept and only the other pages are fetched; temporary files left by an
   // interrupted page write are removed. Off for the window, which always fetches every page.
@@ -47,7 +51,7 @@ class MainForm final {
   // `face` must outlive this object. `combiner` builds the PDF files; without one, every
   // combination fails with an error message.
   MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner, MainFormSettings settings);
-  // Stops a running download (its workers end after their current page) and waits for it.
+  // Stops a running download (fetches under way are cut short) and waits for it.
   // Calls this object handed to RunOnWindowThread must not run after it is destroyed.
   ~MainForm();
   MainForm(const MainForm&) = delete;

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -197,6 +199,89 @@ TEST_F(DownloadThreadTest, DestructorCutsARetryPauseShort) {
   }
   EXPECT_EQ(server.Count("/1.tif"), 1u);
   EXPECT_TRUE(Files().empty());
+}
+
+// Holds every answer back until opened (or 20 s have passed), like a server that never answers.
+class Gate {
+ public:
+  ~Gate() { Open(); }
+  void Wait() {
+    std::unique_lock<std::mutex> guard(lock_);
+    opened_.wait_for(guard, std::chrono::seconds(20), [this] { return open_; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> guard(lock_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
+TEST_F(DownloadThreadTest, LimitsGiveUpAPageThatTakesTooLongOrIsTooLarge) {
+  struct Case {
+    const char* title;
+    bool silent;  // the server never answers
+    FetchLimits limits;
+  };
+  const Case kCases[] = {
+      {"deadline", true, {0, 200, FetchLimits{}.MaxBodySize}},
+      {"body cap", false, {15000, 0, 100}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    Gate gate;
+    test::PageServer server([&gate, &c](const std::string& target) {
+      if (c.silent) gate.Wait();
+      return Page(target);
+    });
+    RetryPolicy two = FastRetries();
+    two.MaxTries = 2;
+    std::atomic<int> given_up{0};
+    {
+      DownloadThread worker(
+          true, two, [&given_up](DownloadThread&, const DownloadItem&) { ++given_up; }, c.limits);
+      worker.AddToJobList(Job(server, 1));
+      worker.Resume();
+      worker.WaitFor();
+    }
+    gate.Open();
+    EXPECT_EQ(given_up, 1);
+    EXPECT_EQ(server.Count("/1.tif"), 2u);
+    EXPECT_TRUE(Completed().empty());
+    EXPECT_TRUE(Files().empty());
+  }
+}
+
+TEST_F(DownloadThreadTest, TerminateCutsAFetchUnderWayShort) {
+  Gate gate;
+  test::PageServer server([&gate](const std::string& target) {
+    if (target != "/1.tif") gate.Wait();
+    return Page(target);
+  });
+  std::atomic<int> given_up{0};
+  const auto start = std::chrono::steady_clock::now();
+  {
+    // No deadline and the default read time-out: only Terminate can end the second fetch soon.
+    DownloadThread worker(true, FastRetries(),
+                          [&given_up](DownloadThread&, const DownloadItem&) { ++given_up; });
+    worker.AddToJobList(Job(server, 1));
+    worker.AddToJobList(Job(server, 2));
+    worker.Resume();
+    while (server.Count("/2.tif") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    worker.Terminate();
+    worker.WaitFor();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  gate.Open();
+  // The page written before stays; the page cut short is neither written nor given up.
+  EXPECT_EQ(Completed(), std::vector<int>{1});
+  EXPECT_EQ(Files(), std::vector<std::string>{"1.tif"});
+  EXPECT_EQ(given_up, 0);
+  EXPECT_EQ(server.Count("/2.tif"), 1u);
 }
 
 }  // namespace

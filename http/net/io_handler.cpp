@@ -164,7 +164,7 @@ int IOHandler::ReceiveIntoBuffer(bool raise_if_disconnected, int timeout, bool r
   std::size_t count = 0;
   do {
     count = 0;
-    if (!Readable(timeout)) {
+    if (!WaitReadable(timeout)) {
       if (raise_on_timeout) throw NetReadTimeout();
       return -1;
     }
@@ -184,6 +184,42 @@ int IOHandler::ReceiveIntoBuffer(bool raise_if_disconnected, int timeout, bool r
     CheckForDisconnect(raise_if_disconnected, false);
   } while (count == 0 && opened_ && SourceIsAvailable());
   return static_cast<int>(count);
+}
+
+void IOHandler::CheckLimits() const {
+  if (limits_.cancel != nullptr && limits_.cancel->load()) throw NetFetchCancelled();
+  if (limits_.deadline && std::chrono::steady_clock::now() >= *limits_.deadline) {
+    throw NetFetchTimeout(limits_.budgetMs);
+  }
+}
+
+int IOHandler::LimitSlice(int milliseconds) const {
+  int64_t slice = milliseconds;
+  const auto cap = [&slice](int64_t most) {
+    if (slice < 0 || slice > most) slice = most;
+  };
+  if (limits_.deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          *limits_.deadline - std::chrono::steady_clock::now())
+                          .count();
+    // Rounded up, so that the wait ends past the deadline and the check after it fires.
+    cap(std::clamp<int64_t>(left + 1, 1, std::numeric_limits<int>::max()));
+  }
+  if (limits_.cancel != nullptr) cap(kCancelPollMs);
+  return static_cast<int>(slice);
+}
+
+bool IOHandler::WaitReadable(int timeout) {
+  if (timeout == 0 || !HasLimits()) return Readable(timeout);
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    CheckLimits();
+    const int left = timeout < 0
+                         ? kTimeoutInfinite
+                         : static_cast<int>(std::max<int64_t>(timeout - ElapsedMs(start), 0));
+    if (Readable(LimitSlice(left))) return true;
+    if (timeout >= 0 && ElapsedMs(start) >= timeout) return false;
+  }
 }
 
 std::string IOHandler::ReadLn(std::string_view terminator, int timeout, int max_line_length,

@@ -3,10 +3,13 @@
 // socket layer).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +83,17 @@ class NetComponent {
 
 enum MaxLineAction { maException, maSplit };
 
+// Bounds on every wait of one exchange, set by the client that runs it. Without a deadline and a
+// cancel flag the waits are bounded only by their own time-outs.
+struct WaitLimits {
+  // Once this moment has passed, every wait fails with NetFetchTimeout(budgetMs).
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  int budgetMs = 0;  // the whole allowance the deadline was set from, for the message
+  // Owned by the caller; once it is true (set from any thread), the wait under way fails with
+  // NetFetchCancelled within kCancelPollMs.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
 // Buffered I/O over a source. Bytes received go to the input buffer and stay readable after
 // the peer has closed; reads take from it and wait for more, each wait bounded by the read
 // time-out. Failures are NetError exceptions; a read failure leaves the connection and the unread
@@ -97,6 +111,8 @@ class IOHandler : public NetComponent {
   // that a large body is never moved while it arrives. Longer ones grow as bytes arrive, so
   // that an announced length cannot make this side allocate it.
   static constexpr int64_t kMaxPresize = int64_t{256} << 20;
+  // Longest single wait while a cancel flag is set: how late a cancel may be noticed.
+  static constexpr int kCancelPollMs = 50;
 
   IOHandler();
   ~IOHandler() override;
@@ -120,6 +136,13 @@ class IOHandler : public NetComponent {
   void SetLargeStream(bool large) { largeStream_ = large; }
   TextEncoding DefStringEncoding() const { return defStringEncoding_; }
   void SetDefStringEncoding(TextEncoding encoding);
+  // Deadline and cancel flag for every wait from now on (a poll that does not wait is never
+  // refused); the default WaitLimits lifts them. Connecting counts as a wait too.
+  const brevis::WaitLimits& Limits() const { return limits_; }
+  void SetLimits(const brevis::WaitLimits& limits) { limits_ = limits; }
+  // Throws NetFetchCancelled when the cancel flag is set, NetFetchTimeout when the deadline has
+  // passed; else does nothing.
+  void CheckLimits() const;
 
   const std::string& Host() const { return host_; }
   void SetHost(const std::string& host) { host_ = host; }
@@ -204,6 +227,13 @@ class IOHandler : public NetComponent {
                         bool raise_on_timeout = true);
   // Waits until the input buffer holds `count` bytes (see ReadBytes).
   void FillInputBuffer(std::size_t count);
+  // Readable(timeout) within the limits: waits in slices that end by the deadline and poll the
+  // cancel flag, and throws as CheckLimits does once a limit is reached. `timeout` 0 polls.
+  bool WaitReadable(int timeout);
+  // The longest wait allowed now for one that would take `milliseconds` (negative: no limit):
+  // at most until the deadline (at least 1 ms), and at most kCancelPollMs with a cancel flag.
+  int LimitSlice(int milliseconds) const;
+  bool HasLimits() const { return limits_.deadline.has_value() || limits_.cancel != nullptr; }
 
   virtual bool SourceIsAvailable() const = 0;
   virtual std::size_t ReadDataFromSource(uint8_t* buffer, std::size_t size) = 0;
@@ -230,6 +260,7 @@ class IOHandler : public NetComponent {
   bool readLnTimedOut_ = false;
   bool readLnSplit_ = false;
   std::vector<uint8_t> receiveBlock_;
+  brevis::WaitLimits limits_;
 };
 
 }  // namespace brevis

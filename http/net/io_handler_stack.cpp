@@ -6,6 +6,9 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include "http/net/connect_thread.h"
 #include "http/net/net_error.h"
 
@@ -100,6 +103,9 @@ void IOHandlerStack::ConnectSocket() {
 
   if (ConnectTimeout() != 0) {
     ConnectWithTimeout(ConnectTimeout());
+  } else if (HasLimits()) {
+    // A direct connect could not be cut short by the deadline or the cancel flag.
+    ConnectWithTimeout(kTimeoutInfinite);
   } else {
     binding_->Connect();
   }
@@ -108,11 +114,29 @@ void IOHandlerStack::ConnectSocket() {
 void IOHandlerStack::ConnectWithTimeout(int timeout) {
   if (timeout == kTimeoutDefault) timeout = kTimeoutInfinite;
   ConnectThread thread(*binding_);
-  if (!thread.WaitFor(timeout < 0 ? -1 : timeout)) {
+  const auto give_up = [&] {
     thread.Stop();
     thread.Join();
     Close();
-    throw NetConnectTimeout();
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+    const int left = timeout < 0 ? -1 : static_cast<int>(std::max<int64_t>(timeout - elapsed, 0));
+    if (thread.WaitFor(LimitSlice(left))) break;
+    try {
+      CheckLimits();
+    } catch (...) {
+      give_up();
+      throw;
+    }
+    if (left >= 0 &&
+        std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeout)) {
+      give_up();
+      throw NetConnectTimeout();
+    }
   }
   thread.Join();
   if (!thread.ExceptionMessage().empty()) {

@@ -64,4 +64,15 @@ std::string WSTranslateSocketErrorMsg(int error_number) {
   return message;
 }
 
+std::string SecondsText(int milliseconds) {
+  std::string text = std::to_string(milliseconds / 1000);
+  int fraction = milliseconds % 1000;
+  if (fraction != 0) {
+    std::string digits = std::to_string(1000 + fraction).substr(1);
+    while (digits.back() == '0') digits.pop_back();
+    text += "." + digits;
+  }
+  return text + " s";
+}
+
 }  // namespace brevis

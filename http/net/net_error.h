@@ -172,6 +172,23 @@ class NetConnectTimeout : public NetError {
   NetConnectTimeout() : NetError("Connect timed out.") {}
 };
 
+// "300 s" for 300000 ms, "1.5 s" for 1500 ms: a whole allowance as a person reads it.
+std::string SecondsText(int milliseconds);
+
+// An exchange was still under way when the deadline its client set for the whole of it (connect,
+// request, answer) had passed. `budget_ms` is that allowance.
+class NetFetchTimeout : public NetError {
+ public:
+  explicit NetFetchTimeout(int budget_ms)
+      : NetError("Fetch took longer than " + SecondsText(budget_ms) + ".") {}
+};
+
+// An exchange was stopped on its client's request (the cancel flag was set) while it waited.
+class NetFetchCancelled : public NetSilentException {
+ public:
+  NetFetchCancelled() : NetSilentException("Fetch cancelled.") {}
+};
+
 // A connect with a time-out failed without a socket error; the message is the failure's text.
 class NetConnectException : public NetError {
  public:

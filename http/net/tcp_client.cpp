@@ -106,6 +106,11 @@ void TcpClientBase::SetReadTimeout(int milliseconds) {
   if (GetIOHandler() != nullptr) GetIOHandler()->SetReadTimeout(milliseconds);
 }
 
+void TcpClientBase::SetLimits(const WaitLimits& limits) {
+  limits_ = limits;
+  if (GetIOHandler() != nullptr) GetIOHandler()->SetLimits(limits);
+}
+
 void TcpClientBase::Connect(const std::string& host, uint16_t port) {
   host_ = host;
   port_ = port;
@@ -124,6 +129,7 @@ void TcpClientBase::Connect() {
     handler->SetHost(host_);
     handler->SetConnectTimeout(connectTimeout_);
     handler->SetReadTimeout(readTimeout_);
+    handler->SetLimits(limits_);
     if (IOHandlerSocket* socket = Socket()) {
       socket->SetLocal(local_);
       socket->SetOnBeforeBind(onBeforeBind_);

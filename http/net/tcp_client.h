@@ -79,6 +79,11 @@ class TcpClientBase : public TcpConnection {
   int ReadTimeout() const;
   void SetReadTimeout(int milliseconds);
 
+  // Deadline and cancel flag of every wait (connect included); applies to the current handler at
+  // once and to every handler a later Connect makes. See IOHandler::SetLimits.
+  const WaitLimits& Limits() const { return limits_; }
+  void SetLimits(const WaitLimits& limits);
+
   // The local binding handed to the socket handler at every Connect.
   const LocalBinding& Local() const { return local_; }
   LocalBinding& Local() { return local_; }
@@ -100,6 +105,7 @@ class TcpClientBase : public TcpConnection {
   std::string destination_;
   int connectTimeout_ = 0;
   int readTimeout_ = kTimeoutDefault;
+  WaitLimits limits_;
   LocalBinding local_;
   Event onConnected_;
   Event onBeforeBind_;

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <typeinfo>
 
 #include "common/text.h"
@@ -461,6 +464,189 @@ TEST(HttpClientTest, SendsStoredCookiesBack) {
   EXPECT_EQ(peer.Received(0), ExpectedHead("/a/x", host) +
                                   ExpectedHead("/a/y", host, "Cookie: N=1; M=2\r\n" + cookie2) +
                                   ExpectedHead("/b/z", host, "Cookie: N=1; C=3\r\n" + cookie2));
+}
+
+// The deadline bounds the whole exchange however the peer spreads its bytes: each byte in time
+// for the read time-out, or none at all with no read time-out.
+TEST(HttpClientTest, FetchDeadlineEndsATricklingExchange) {
+  const std::string endless_status = "HTTP/1.1 200 " + std::string(2000, 'x');
+  const std::string endless_headers = ManyHeaderLines(200);
+  const std::string endless_body =
+      "HTTP/1.1 200 OK\r\nContent-Length: 2000\r\n\r\n" + std::string(2000, 'b');
+  struct Case {
+    const char* title;
+    PeerStep answer;
+  };
+  const Case kCases[] = {
+      {"status line", PeerStep::SendByteByByte(endless_status, 20)},
+      {"header lines", PeerStep::SendByteByByte(endless_headers, 20)},
+      {"body", PeerStep::Send(endless_body, 1, 20)},
+      {"silence", PeerStep::WaitForClose()},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    ScriptedPeer peer({PeerStep::ExpectUntil(kHead), c.answer});
+    HttpClient client;
+    client.SetReadTimeout(0);
+    client.FetchDeadline = 400;
+    MemoryStream body;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      client.Get(Url(peer, "/p"), body);
+      ADD_FAILURE() << "no exception";
+    } catch (const NetFetchTimeout& e) {
+      EXPECT_STREQ(e.what(), "Fetch took longer than 0.4 s.");
+    }
+    // Without the deadline the peer would take 40 s or for ever.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_FALSE(client.Connected());
+  }
+}
+
+TEST(HttpClientTest, FetchDeadlineIsPerExchangeAndLeavesAKeptConnection) {
+  ScriptedPeer peer({PeerStep::ExpectUntil(kHead), PeerStep::Send(kOk), PeerStep::Delay(300),
+                     PeerStep::ExpectUntil(kHead), PeerStep::Send(kOk)});
+  HttpClient client;
+  client.FetchDeadline = 200;
+  MemoryStream first, second;
+  client.Get(Url(peer, "/1"), first);
+  // Longer than the deadline between the fetches: the next one has an allowance of its own.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(client.Connected());
+  client.Get(Url(peer, "/2"), second);
+  EXPECT_EQ(Body(first) + Body(second), "okok");
+  EXPECT_EQ(peer.Connections(), 1u);
+}
+
+TEST(HttpClientTest, FetchDeadlineBoundsAConnectThatHangs) {
+  test::StalledListener stalled;
+  if (!stalled.Stalled()) GTEST_SKIP() << "the accept queue could not be filled";
+  HttpClient client;
+  client.FetchDeadline = 300;
+  MemoryStream body;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(
+      client.Get(Utf8ToUtf16("http://127.0.0.1:" + std::to_string(stalled.Port()) + "/"), body),
+      NetFetchTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+TEST(HttpClientTest, CancelFlagStopsAFetchInFlight) {
+  ScriptedPeer peer({PeerStep::ExpectUntil(kHead),
+                     PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\npart"),
+                     PeerStep::WaitForClose()});
+  std::atomic<bool> cancel{false};
+  HttpClient client;
+  client.SetReadTimeout(0);
+  client.CancelFlag = &cancel;
+  MemoryStream body;
+  std::thread canceller([&cancel] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cancel = true;
+  });
+  try {
+    client.Get(Url(peer, "/p"), body);
+    ADD_FAILURE() << "no exception";
+  } catch (const NetFetchCancelled& e) {
+    EXPECT_STREQ(e.what(), "Fetch cancelled.");
+  }
+  canceller.join();
+  EXPECT_FALSE(client.Connected());
+  EXPECT_TRUE(peer.WaitDone());
+}
+
+TEST(HttpClientTest, MaxBodySizeIsTheCallersLimit) {
+  const std::string message = "Response body is larger than the 10 bytes a fetch accepts.";
+  struct Case {
+    const char* title;
+    std::string response;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"length at the limit", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789", ""},
+      {"length over it", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n0123456789a",
+       message.c_str()},
+      {"chunks over it",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n6\r\n012345\r\n5\r\n6789a\r\n0\r\n\r\n",
+       message.c_str()},
+      {"until close over it", "HTTP/1.1 200 OK\r\n\r\n0123456789a", message.c_str()},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    ScriptedPeer peer(
+        {PeerStep::ExpectUntil(kHead), PeerStep::Send(c.response), PeerStep::Close()});
+    HttpClient client;
+    client.MaxBodySize = 10;
+    MemoryStream body;
+    try {
+      client.Get(Url(peer, "/p"), body);
+      EXPECT_STREQ(c.message, "");
+    } catch (const HttpResponseError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_TRUE(peer.WaitDone());
+  }
+}
+
+// A control byte in a header would end the line early on the wire; the request is refused
+// before any of it is sent.
+TEST(HttpClientTest, RefusesHeadersThatWouldBreakTheRequest) {
+  struct Case {
+    const char* title;
+    std::u16string line;
+  };
+  const Case kCases[] = {
+      {"LF", u"X-Note: a\nX-Injected: 1"},
+      {"CR LF", u"X-Note: a\r\n\r\nGET /other HTTP/1.1"},
+      {"lone CR", u"X-Note: a\rb"},
+      {"NUL", std::u16string(u"X-Note: a\0b", 11)},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    ScriptedPeer peer(PeerScript{PeerStep::WaitForClose()}, 2000);
+    HttpClient client;
+    client.Request().CustomHeaders.Add(c.line);
+    MemoryStream body;
+    try {
+      client.Get(Url(peer, "/p"), body);
+      ADD_FAILURE() << "no exception";
+    } catch (const HttpRequestError& e) {
+      EXPECT_STREQ(e.what(), "Request header contains a control character: X-Note.");
+    }
+    EXPECT_TRUE(peer.WaitDone());
+    EXPECT_EQ(peer.Received(0), "");
+  }
+  // A tab inside a value is fine.
+  ScriptedPeer peer({PeerStep::ExpectUntil(kHead), PeerStep::Send(kOk)});
+  HttpClient client;
+  client.Request().CustomHeaders.Add(u"X-Note: a\tb");
+  MemoryStream body;
+  client.Get(Url(peer, "/p"), body);
+  EXPECT_EQ(Body(body), "ok");
+}
+
+// An HTTP/1.0 answer closes the connection unless it announced keep-alive.
+TEST(HttpClientTest, Http10AnswerKeepsTheConnectionOnlyWhenItSaysSo) {
+  const std::string plain = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  const std::string kept =
+      "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  ScriptedPeer peer(std::vector<PeerScript>{
+      {PeerStep::ExpectUntil(kHead), PeerStep::Send(plain), PeerStep::WaitForClose()},
+      {PeerStep::ExpectUntil(kHead), PeerStep::Send(kept), PeerStep::ExpectUntil(kHead),
+       PeerStep::Send(kOk)}});
+  {
+    HttpClient client;
+    MemoryStream body;
+    client.Get(Url(peer, "/1"), body);
+    EXPECT_FALSE(client.Connected());
+    client.Get(Url(peer, "/2"), body);
+    EXPECT_TRUE(client.Connected());
+    client.Get(Url(peer, "/3"), body);
+  }  // the client closes the kept connection
+  EXPECT_TRUE(peer.WaitDone());
+  EXPECT_EQ(peer.Connections(), 2u);
+  EXPECT_EQ(peer.Error(), "");
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ struct FetchOptions {
   bool resume = false;
   int maxTries = RetryPolicy{}.MaxTries;
   int firstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
+  double deadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
 };
 
 // "repo" beside the executable, as the window keeps it.
@@ -125,6 +126,7 @@ void RunFetch(const FetchOptions& options) {
   settings.Retries.MaxTries = options.maxTries;
   settings.Retries.FirstPause = std::chrono::milliseconds(options.firstPauseMs);
   settings.Resume = options.resume;
+  settings.FetchDeadline = static_cast<int>(options.deadlineSeconds * 1000.0 + 0.5);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
 
   // The work runs in a child process: interrupted, the command stops it and removes what it was
@@ -183,6 +185,13 @@ void AddFetchCommand(CLI::App& app) {
                    "Pause after a page's first failed try, doubling up to 8 s, in milliseconds")
       ->type_name("MS")
       ->check(CLI::Range(0, 8000))
+      ->capture_default_str();
+  fetch
+      ->add_option("--deadline", options->deadlineSeconds,
+                   "Longest time one fetch (a page, a lookup answer) may take, in seconds; "
+                   "0: no limit")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 86400.0))
       ->capture_default_str();
   fetch->callback([options] { RunFetch(*options); });
 }

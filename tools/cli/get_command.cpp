@@ -19,12 +19,14 @@ struct GetOptions {
   std::string url;
   std::string output;
   int readTimeout = 30000;
+  double deadlineSeconds = 300;
 };
 
 void RunGet(const GetOptions& options) {
   // Default settings, as every client of the application has them.
   HttpClient client;
   client.SetReadTimeout(options.readTimeout);
+  client.FetchDeadline = static_cast<int>(options.deadlineSeconds * 1000.0 + 0.5);
   MemoryStream body;
   // Failures (HttpProtocolError with its status line, NetError texts) reach main, which prints
   // their message and exits with status 1.
@@ -57,6 +59,11 @@ void AddGetCommand(CLI::App& app) {
   get->add_option("--read-timeout", options->readTimeout,
                   "Longest wait for data in milliseconds (-1 or 0: no limit)")
       ->type_name("MS")
+      ->capture_default_str();
+  get->add_option("--deadline", options->deadlineSeconds,
+                  "Longest time the whole fetch may take, in seconds; 0: no limit")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.0, 86400.0))
       ->capture_default_str();
   get->callback([options] { RunGet(*options); });
 }

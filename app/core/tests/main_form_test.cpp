@@ -27,6 +27,7 @@
 #include "common/text.h"
 #include "download/tests/page_server.h"
 #include "download/tests/tiff_sample.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {
@@ -219,7 +220,8 @@ class MainFormTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  std::unique_ptr<MainForm> MakeForm(const std::u16string& server, bool resume = false) {
+  std::unique_ptr<MainForm> MakeForm(const std::u16string& server, bool resume = false,
+                                     const std::function<void(MainFormSettings&)>& adjust = {}) {
     MainFormSettings settings;
     settings.RootDir = Utf8ToUtf16((dir_ / "repo").string());
     settings.Server = server;
@@ -227,6 +229,7 @@ class MainFormTest : public ::testing::Test {
     settings.Retries.FirstPause = std::chrono::milliseconds(1);
     settings.Retries.MaxPause = std::chrono::milliseconds(4);
     settings.Resume = resume;
+    if (adjust) adjust(settings);
     log_->windowThread = std::this_thread::get_id();
     return std::make_unique<MainForm>(face_, std::make_unique<RecordingCombiner>(log_), settings);
   }
@@ -682,38 +685,73 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
   }
 }
 
-TEST_F(MainFormTest, ClosingMidDownloadEndsTheWorkersAfterTheirPage) {
-  // Every page is held back until the form is being destroyed, so that the destructor meets five
-  // workers each in the middle of a fetch.
-  std::mutex lock;
-  std::condition_variable changed;
-  int fetching = 0;
-  bool released = false;
-  SetPageHook([&](int, test::Reply&) {
-    std::unique_lock<std::mutex> guard(lock);
-    ++fetching;
-    changed.notify_all();
-    changed.wait_for(guard, std::chrono::seconds(10), [&] { return released; });
+TEST_F(MainFormTest, ClosingMidDownloadCutsTheFetchesUnderWayShort) {
+  // Every page is held back (for up to 20 s), so that the destructor meets five workers each in
+  // the middle of a fetch. The hold outlives this test's body: the server's threads may still be
+  // leaving it when the body ends.
+  struct Hold {
+    std::mutex lock;
+    std::condition_variable changed;
+    int fetching = 0;
+    bool released = false;
+  };
+  const auto hold = std::make_shared<Hold>();
+  SetPageHook([hold](int, test::Reply&) {
+    std::unique_lock<std::mutex> guard(hold->lock);
+    ++hold->fetching;
+    hold->changed.notify_all();
+    hold->changed.wait_for(guard, std::chrono::seconds(20), [&] { return hold->released; });
   });
   MirrorSays(u"50\t" + PageBase());
   form_->edtApnChange(u"CN200710038426");
   form_->btnDownloadClick();
   {
-    std::unique_lock<std::mutex> guard(lock);
-    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return fetching == 5; }));
+    std::unique_lock<std::mutex> guard(hold->lock);
+    ASSERT_TRUE(hold->changed.wait_for(guard, std::chrono::seconds(10),
+                                       [&] { return hold->fetching == 5; }));
   }
-  std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::lock_guard<std::mutex> guard(lock);
-    released = true;
-    changed.notify_all();
-  });
+  const auto start = std::chrono::steady_clock::now();
   form_.reset();
-  release.join();
+  // The fetches were cut short, not waited for: the pages are still held.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  {
+    std::lock_guard<std::mutex> guard(hold->lock);
+    hold->released = true;
+    hold->changed.notify_all();
+  }
 
   // The calls the workers handed over belong to the destroyed form and are not run.
   EXPECT_EQ(PageRequests(), 5u);
   EXPECT_TRUE(log_->calls.empty());
+  EXPECT_TRUE(fs::is_empty(Folder("200710038426")));
+}
+
+TEST_F(MainFormTest, TricklingPageServerEndsInTheMessageAndIdleWithinTheDeadline) {
+  // A page server that sends one byte every 50 ms, each in time for the read time-out: without
+  // the deadline a single try would take 40 minutes.
+  const std::string answer =
+      "HTTP/1.1 200 OK\r\nContent-Length: 50000\r\n\r\n" + test::TiffSample(1);
+  const test::PeerScript trickle = {test::PeerStep::ExpectUntil("\r\n\r\n"),
+                                    test::PeerStep::SendByteByByte(answer, 50)};
+  test::ScriptedPeer pages(std::vector<test::PeerScript>{trickle, trickle}, 2000);
+  form_ = MakeForm(Utf8ToUtf16(server_.Base()), false, [](MainFormSettings& settings) {
+    settings.FetchDeadline = 300;
+    settings.Retries.MaxTries = 2;
+  });
+  MirrorSays(u"1\thttp://127.0.0.1:" + Utf8ToUtf16(std::to_string(pages.Port())) + u"/p");
+  const auto start = std::chrono::steady_clock::now();
+  Download(u"CN200710038426");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+
+  ASSERT_EQ(face_.boxes.size(), 1u);
+  EXPECT_EQ(face_.boxes[0].text,
+            u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\rgk_000001.tif\r\r"
+            u"已下载的页面保留在文件夹中，请稍后再次下载。");
+  EXPECT_GE(pages.Connections(), 1u);
+  EXPECT_TRUE(fs::is_empty(Folder("200710038426")));
+  EXPECT_TRUE(log_->calls.empty());
+  EXPECT_TRUE(face_.entryEnabled);
+  EXPECT_EQ(form_->WorkerCount(), 0u);
 }
 
 TEST_F(MainFormTest, CombinationErrorIsReportedOnceWithoutFetchingAgain) {

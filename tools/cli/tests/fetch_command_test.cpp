@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "common/tests/test_files.h"
+#include "tools/cli/tests/server_process.h"
 
 namespace brevis {
 namespace {
@@ -58,44 +59,18 @@ int Shell(const std::string& command) {
 }
 
 // brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
-class Mirror {
+class Mirror : public test::ServerProcess {
  public:
-  Mirror(const fs::path& data, const fs::path& log, const std::vector<std::string>& extra = {}) {
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      FILE* err = std::fopen(log.c_str(), "a");
-      if (err != nullptr) ::dup2(::fileno(err), STDERR_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<std::string> args = {BREVISFETCH_MIRROR, "--data", data.string(), "--port", "0"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      Exec(args);
-    }
-    ::close(out[1]);
-    // The first line names the address: "... on http://127.0.0.1:PORT/".
-    std::string line;
-    char c;
-    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    ::close(out[0]);
-    const std::size_t at = line.rfind("http://");
-    if (at == std::string::npos) throw std::runtime_error("mirror did not start: " + line);
-    base_ = line.substr(at, line.size() - at - 1);
-  }
-  ~Mirror() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  Mirror(const Mirror&) = delete;
-  Mirror& operator=(const Mirror&) = delete;
-
-  const std::string& Base() const { return base_; }
+  Mirror(const fs::path& data, const fs::path& log, const std::vector<std::string>& extra = {})
+      : ServerProcess(Arguments(data, extra), log) {}
 
  private:
-  pid_t pid_ = -1;
-  std::string base_;
+  static std::vector<std::string> Arguments(const fs::path& data,
+                                            const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {BREVISFETCH_MIRROR, "--data", data.string(), "--port", "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
 };
 
 // A run of brevisfetch-cli started in a process group of its own, so that the processes it

@@ -1,0 +1,186 @@
+// End-to-end fault runs of "brevisfetch-cli fetch": against brevisfetch-hostile in each of its
+// modes (pages and lookup answer) and against a failing or slow brevisfetch-mirror, each in a
+// process of its own. Every run must end with a correct PDF or with a clear message and status
+// 1, leave no partial or non-TIFF page file behind, and keep its memory bounded.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/tests/test_files.h"
+#include "tools/cli/tests/server_process.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::ServerProcess;
+using test::ShellOutput;
+
+struct CliRun {
+  bool exited = false;  // ended by exit, not by a signal
+  int status = -1;
+  long peakKiB = 0;  // peak resident set size
+  std::string err;
+};
+
+// Runs "brevisfetch-cli fetch <args> --repo <repo>" against `base`, measuring its peak memory.
+CliRun Fetch(const std::string& base, const std::vector<std::string>& args, const fs::path& repo,
+             const fs::path& dir) {
+  const fs::path err = dir / "err";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("BREVISFETCH_SERVER", base.c_str(), 1);
+    ::setenv("BREVISFETCH_PATENT_OFFICE", base.c_str(), 1);
+    FILE* out = std::fopen("/dev/null", "w");
+    FILE* log = std::fopen(err.c_str(), "w");
+    if (out == nullptr || log == nullptr) ::_exit(127);
+    ::dup2(::fileno(out), STDOUT_FILENO);
+    ::dup2(::fileno(log), STDERR_FILENO);
+    std::vector<std::string> all = {BREVISFETCH_CLI, "fetch"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.insert(all.end(), {"--repo", repo.string()});
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  CliRun run;
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  run.exited = WIFEXITED(status);
+  run.status = run.exited ? WEXITSTATUS(status) : -1;
+  run.peakKiB = usage.ru_maxrss;
+  run.err = ReadFile(err);
+  return run;
+}
+
+// The outcome every run must have: the PDF with every page, or a message, status 1 and no PDF;
+// in both cases only whole TIFF page files in the patent's folder.
+void CheckOutcome(const CliRun& run, const fs::path& folder, const std::string& number, int pages,
+                  const char* message) {
+  ASSERT_TRUE(run.exited) << "killed by a signal: " << run.err;
+  const fs::path pdf = folder / ("CN" + number + "_gk.pdf");
+  if (message == nullptr) {
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ShellOutput("qpdf --check " + pdf.string() + " >/dev/null 2>&1; echo $?"), "0\n");
+    EXPECT_EQ(ShellOutput("qpdf --show-npages " + pdf.string()), std::to_string(pages) + "\n");
+  } else {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(pdf));
+  }
+  if (!fs::exists(folder)) return;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".pdf")) continue;
+    EXPECT_EQ(name.find(".part-"), std::string::npos) << name;
+    const std::string head = ReadFile(entry.path()).substr(0, 4);
+    EXPECT_TRUE(head == std::string("II*\0", 4) || head == std::string("MM\0*", 4)) << name;
+  }
+}
+
+// Five workers each filling a body up to the 32 MiB page cap, while its buffer doubles, measure
+// some 300 to 470 MiB; with only the library's 256 MiB cap they would need over 1.25 GiB. The
+// sanitizer's own memory comes on top.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kPeakLimitKiB = 2048L * 1024;
+#else
+constexpr long kPeakLimitKiB = 768L * 1024;
+#endif
+
+// What the command says when a page was given up, and when the mirror could not be asked.
+constexpr char kGivenUp[] = "以下页面多次尝试后仍未能下载";
+constexpr char kMirrorFailed[] = "网络问题，请检查您是否已经正常连接到互联网。";
+
+struct Case {
+  const char* title;
+  std::vector<std::string> server;  // brevisfetch-hostile's or brevisfetch-mirror's options
+  std::vector<std::string> fetch;   // the command's own options
+  const char* message;              // null: the PDF is made
+};
+
+class FetchFaultsTest : public ::testing::Test {
+ protected:
+  FetchFaultsTest() : dir_(test::FreshTestDir("fetch_faults_test")) {}
+  ~FetchFaultsTest() override { fs::remove_all(dir_); }
+
+  void RunCases(const char* program, const std::vector<std::string>& common,
+                const std::vector<Case>& cases, const std::string& number, int pages) {
+    int index = 0;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.title);
+      std::vector<std::string> args = {program, "--port", "0"};
+      args.insert(args.end(), common.begin(), common.end());
+      args.insert(args.end(), c.server.begin(), c.server.end());
+      const fs::path repo = dir_ / ("repo" + std::to_string(index++));
+      ServerProcess server(args, dir_ / "server.log");
+      std::vector<std::string> fetch = {"CN" + number};
+      fetch.insert(fetch.end(), c.fetch.begin(), c.fetch.end());
+      const CliRun run = Fetch(server.Base(), fetch, repo, dir_);
+      CheckOutcome(run, repo / ("CN" + number), number, pages, c.message);
+      EXPECT_LT(run.peakKiB, kPeakLimitKiB);
+    }
+  }
+
+  fs::path dir_;
+};
+
+// Small allowances, so that each bad case ends within seconds.
+const std::vector<std::string> kQuick = {"--deadline",    "1", "--max-tries", "2",
+                                         "--retry-pause", "1"};
+
+TEST_F(FetchFaultsTest, HostilePageServers) {
+  // The pages are drawn on request, slowly in a sanitizer's build: no small deadline here.
+  std::vector<Case> cases = {{"good", {"--mode", "good"}, {"--deadline", "60"}, nullptr}};
+  for (const char* mode : {"garbage-status", "endless-headers", "endless-chunks", "endless-body",
+                           "endless-continue", "cut-short", "trickle", "silent", "not-tiff"}) {
+    cases.push_back({mode, {"--mode", mode}, kQuick, kGivenUp});
+  }
+  RunCases(BREVISFETCH_HOSTILE, {"--pages", "5"}, cases, "200710038426", 5);
+}
+
+TEST_F(FetchFaultsTest, HostileLookupAnswers) {
+  std::vector<Case> cases;
+  for (const char* mode : {"garbage-status", "endless-headers", "endless-chunks", "endless-body",
+                           "endless-continue", "cut-short", "trickle", "silent"}) {
+    cases.push_back({mode, {"--lookup-mode", mode}, kQuick, kMirrorFailed});
+  }
+  // An answer that is not cipher text fails in reading it, with the error's own text.
+  cases.push_back(
+      {"not cipher text", {"--lookup-mode", "not-tiff"}, kQuick, "not a valid integer"});
+  RunCases(BREVISFETCH_HOSTILE, {"--trickle-ms", "100"}, cases, "200710038426", 3);
+}
+
+TEST_F(FetchFaultsTest, FailingAndSlowMirror) {
+  const fs::path sample = dir_ / "sample";
+  ASSERT_EQ(std::system((std::string(BREVISFETCH_MIRROR) + " --make-sample " + sample.string() +
+                         " >/dev/null")
+                            .c_str()),
+            0);
+  const std::vector<std::string> patient = {"--deadline",    "5", "--max-tries", "30",
+                                            "--retry-pause", "1"};
+  const std::vector<Case> cases = {
+      {"fail 30%", {"--fail-rate", "0.3", "--seed", "7"}, patient, nullptr},
+      {"fail 60%, delay 50 ms",
+       {"--fail-rate", "0.6", "--delay-ms", "50", "--seed", "8"},
+       patient,
+       nullptr},
+      {"delay 300 ms", {"--delay-ms", "300"}, patient, nullptr},
+      {"fail always", {"--fail-rate", "1", "--seed", "9"}, kQuick, kGivenUp},
+      {"delay past the deadline", {"--delay-ms", "1500"}, kQuick, kMirrorFailed},
+  };
+  RunCases(BREVISFETCH_MIRROR, {"--data", sample.string()}, cases, "200710038426", 12);
+}
+
+}  // namespace
+}  // namespace brevis

@@ -1,0 +1,51 @@
+// HostileServer: a loopback HTTP peer on plain POSIX sockets that answers BrevisFetch's lookup
+// properly, pointing the pages at itself, and then serves the pages (or the lookup answer) in
+// one of the HostileMode ways, so that clients can be tried against every misbehaviour.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tools/hostile/hostile_mode.h"
+
+namespace brevis {
+
+struct HostileOptions {
+  std::string bind = "127.0.0.1";
+  int port = 8643;  // 0: any free port
+  HostileMode pageMode = HostileMode::kGood;
+  HostileMode lookupMode = HostileMode::kGood;  // how the mirror's answer is sent
+  int pages = 3;  // page count of every number, when no data folder is given
+  // A mirror data folder (brevisfetch-mirror --make-sample): page counts and page files from
+  // there. Empty: pages are drawn by the page generator.
+  std::string dataDir;
+  int trickleMs = 1000;  // pause between two bytes in kTrickle
+  // Receives one line per request; stderr when empty. Called from the connection threads, one
+  // call at a time.
+  std::function<void(const std::string&)> log;
+};
+
+class HostileServer {
+ public:
+  // Throws std::invalid_argument for a page count below 1 or a trickle pause below 1 ms, and
+  // std::runtime_error for a data folder that does not exist.
+  explicit HostileServer(HostileOptions options);
+  // Stops serving and waits for every connection's thread.
+  ~HostileServer();
+  HostileServer(const HostileServer&) = delete;
+  HostileServer& operator=(const HostileServer&) = delete;
+
+  // Binds and listens; returns the port. Throws std::runtime_error with the reason.
+  int Bind();
+  // Accepts connections, one thread each, until Stop; then ends every connection and returns.
+  void Run();
+  // Ends Run; callable from any thread (not from a signal handler), also before Run.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace brevis

@@ -1,0 +1,74 @@
+// brevisfetch-hostile: a misbehaving stand-in for the mirror and the page servers, on loopback,
+// for trying BrevisFetch against hostile peers.
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <exception>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "tools/hostile/hostile_server.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "A hostile stand-in for BrevisFetch's mirror and page servers: answers the lookup "
+      "properly, pointing the pages at itself, and serves pages (or the lookup answer) badly.\n"
+      "Clients find it through BREVISFETCH_SERVER."};
+  app.name("brevisfetch-hostile");
+  brevis::HostileOptions options;
+  std::map<std::string, brevis::HostileMode> modes;
+  for (const brevis::HostileMode mode : brevis::AllModes()) {
+    modes.emplace(std::string(brevis::ModeName(mode)), mode);
+  }
+  app.add_option("--mode", options.pageMode, "How the pages are served")
+      ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case))
+      ->default_str("good");
+  app.add_option("--lookup-mode", options.lookupMode, "How the mirror's answer is served")
+      ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case))
+      ->default_str("good");
+  app.add_option("--bind", options.bind, "IPv4 address to listen on")->capture_default_str();
+  app.add_option("--port", options.port, "Port to listen on (0: any free port)")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--pages", options.pages, "Page count of every number (without --data)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 10000));
+  app.add_option("--data", options.dataDir,
+                 "Mirror data folder (brevisfetch-mirror --make-sample) for page counts and pages")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory);
+  app.add_option("--trickle-ms", options.trickleMs, "Pause between two bytes in mode trickle")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 600000));
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    // SIGINT and SIGTERM end the server cleanly; a thread of its own waits for them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    brevis::HostileServer server(options);
+    const int port = server.Bind();
+    std::cout << "brevisfetch-hostile: pages " << brevis::ModeName(options.pageMode) << ", lookup "
+              << brevis::ModeName(options.lookupMode) << " on http://" << options.bind << ':'
+              << port << '/' << std::endl;
+    std::thread waiter([&server, signals] {
+      int signal = 0;
+      sigwait(&signals, &signal);
+      server.Stop();
+    });
+    server.Run();
+    pthread_kill(waiter.native_handle(), SIGTERM);
+    waiter.join();
+  } catch (const std::exception& e) {
+    std::cerr << "brevisfetch-hostile: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
