@@ -35,6 +35,9 @@ constexpr std::u16string_view kProductPage = u"/brevisfetch.html";
 
 constexpr int kLookupReadTimeout = 30000;
 constexpr int kUpdateReadTimeout = 20000;
+// The update check runs while the window opens and may fail without harm, so a server that
+// trickles its answer holds the start for at most a minute, however long page fetches may take.
+constexpr int kUpdateDeadline = 60000;
 // Largest lookup or update answer accepted: a few lines of cipher text or a search page.
 constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
 
@@ -102,6 +105,9 @@ MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
   for (HttpClient* client : {&httpPage_, &httpUpdate_}) {
     client->FetchDeadline = settings_.FetchDeadline;
     client->MaxBodySize = kAnswerBodyLimit;
+  }
+  if (httpUpdate_.FetchDeadline <= 0 || httpUpdate_.FetchDeadline > kUpdateDeadline) {
+    httpUpdate_.FetchDeadline = kUpdateDeadline;
   }
 }
 
