@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -81,6 +82,7 @@ std::string Exchange(std::string_view request, int wait_ms, bool& closed) {
   while (sent < request.size()) {
     // The server may answer and close before it has read everything; that is its right.
     const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     sent += static_cast<size_t>(n);
   }
@@ -90,10 +92,15 @@ std::string Exchange(std::string_view request, int wait_ms, bool& closed) {
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    // libFuzzer's time-out alarm interrupts waits now and then.
     pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) break;
+    const int ready = poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready != 1) break;
     char buf[8192];
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       closed = true;
       break;
