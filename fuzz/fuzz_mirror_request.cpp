@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -29,7 +30,9 @@ namespace {
 using brevis::fuzz::Check;
 namespace fs = std::filesystem;
 
-constexpr int kAnswerWaitMs = 8000;
+// Answers take milliseconds; a connection still open after this is wedged. Short enough that the
+// first wedged connection is reported before libFuzzer's time-out.
+constexpr int kAnswerWaitMs = 3000;
 
 // The server, serving the sample data from a folder made for this process, on its own thread.
 // Never destroyed: its threads may still run while the process ends.
@@ -66,6 +69,23 @@ class Mirror {
   uint16_t port_ = 0;
 };
 
+// Connects `fd` to `addr`. A connect interrupted by a signal goes on in the background; it is
+// waited for then.
+bool Connect(int fd, const sockaddr_in& addr) {
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+  if (errno != EINTR) return false;
+  pollfd p{fd, POLLOUT, 0};
+  int ready;
+  do {
+    ready = poll(&p, 1, kAnswerWaitMs);
+  } while (ready < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (ready != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  errno = error;
+  return error == 0;
+}
+
 // Sends `request`, ends the sending side and reads until the server closes the connection or
 // `wait_ms` pass. Returns what arrived; `closed` tells whether the server closed.
 std::string Exchange(std::string_view request, int wait_ms, bool& closed) {
@@ -75,8 +95,9 @@ std::string Exchange(std::string_view request, int wait_ms, bool& closed) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(Mirror::Get().Port());
-  if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    brevis::fuzz::Fail("the server takes connections");
+  if (fd < 0 || !Connect(fd, addr)) {
+    const std::string what = std::string("the server takes connections: ") + std::strerror(errno);
+    brevis::fuzz::Fail(what.c_str());
   }
   size_t sent = 0;
   while (sent < request.size()) {
