@@ -6,14 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
+#include "app/core/lookup_answers.h"
 #include "app/core/messages.h"
 #include "app/core/page_jobs.h"
-#include "cipher/big_int.h"
 #include "common/stream.h"
 #include "common/text.h"
 #include "download/tiff_check.h"
@@ -24,9 +23,6 @@ namespace brevis {
 namespace {
 
 constexpr std::u16string_view kNumberPattern = u"^(ZL|CN)?(\\d+)(\\.[\\dX])?$";
-constexpr std::u16string_view kMirrorPattern = u"(\\d+)\\t(.+)";
-constexpr std::u16string_view kSearchPatternFm = u"'fm','(\\d+)','(.*?)/\\d+\\.tif'";
-constexpr std::u16string_view kSearchPatternXx = u"'xx','(\\d+)','(.*?)/\\d+\\.tif'";
 
 constexpr std::u16string_view kMirrorPath = u"/cgi-bin/fturl.cgi?s=";
 constexpr std::u16string_view kSearchPath = u"/sipo/zljs/hyjs-yx-new.jsp?recid=CN";
@@ -40,26 +36,6 @@ constexpr int kUpdateReadTimeout = 20000;
 constexpr int kUpdateDeadline = 60000;
 // Largest lookup or update answer accepted: a few lines of cipher text or a search page.
 constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
-
-// Decimal digits to a 32-bit signed integer; ConvertError when the text is not such a number.
-int32_t StrToInt(const std::u16string& text) {
-  int64_t value = 0;
-  bool valid = !text.empty();
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') {
-      valid = false;
-      break;
-    }
-    // value stays at most 2^31 - 1 here, so value * 10 + 9 cannot overflow 64 bits.
-    value = value * 10 + (c - u'0');
-    if (value > std::numeric_limits<int32_t>::max()) {
-      valid = false;
-      break;
-    }
-  }
-  if (!valid) throw ConvertError("'" + Utf16ToUtf8(text) + "' is not a valid integer value");
-  return static_cast<int32_t>(value);
-}
 
 // Upper-cases a to z only and trims characters up to U+0020 at both ends.
 std::u16string NormaliseEntry(std::u16string_view text) {
@@ -76,17 +52,6 @@ std::u16string NormaliseEntry(std::u16string_view text) {
 std::u16string FileName(const std::u16string& path) {
   const std::size_t slash = path.find_last_of(u'/');
   return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
-// Searches `subject` for `expression` with `pattern`. A subject that exhausts the engine's
-// bounds (its nesting or step budget) counts as one without a match.
-bool Search(Pattern& pattern, std::u16string_view expression, const std::u16string& subject) {
-  pattern.SetExpression(expression);
-  try {
-    return pattern.Exec(subject);
-  } catch (const PatternError&) {
-    return false;
-  }
 }
 
 std::filesystem::path FsPath(const std::u16string& path) {
@@ -154,7 +119,7 @@ void MainForm::checkApn() {
   valid_ = false;
   apn_ = NormaliseEntry(entryText_);
   Pattern pattern;
-  if (Search(pattern, kNumberPattern, apn_)) {
+  if (SearchWithinBounds(pattern, kNumberPattern, apn_)) {
     apn_ = pattern.Match(2);
     char16_t kind = 0;
     if (apn_.size() == 8) kind = apn_[2];
@@ -182,23 +147,12 @@ std::u16string MainForm::FetchText(HttpClient& client, const std::u16string& add
   return Utf8ToUtf16(body.ToString());
 }
 
-void MainForm::ReadPages(std::u16string_view pattern_text, const std::u16string& text,
-                         ReRazavu& result) {
-  Pattern pattern;
-  if (Search(pattern, pattern_text, text)) {
-    result.GkPages = StrToInt(pattern.Match(1));
-    result.GkUrl = pattern.Match(2);
-  }
-}
-
 void MainForm::CheckPageCount(ReRazavu& result) {
-  if (result.GkPages <= kMaxPages && result.SdPages <= kMaxPages) return;
-  const int32_t pages = std::max(result.GkPages, result.SdPages);
+  const int32_t pages = CapPageCounts(result);
+  if (pages == 0) return;
   face_.MessageBox(u"下载遇到问题，查询到的页数不合理（" + Utf8ToUtf16(std::to_string(pages)) +
                        u" 页），可能是服务器的回答有误，请稍后再次下载。",
                    std::u16string(kDownloadProblem), kMbInformation);
-  result.GkPages = 0;
-  result.SdPages = 0;
 }
 
 ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& leixin) {
@@ -218,7 +172,7 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
   }
   if (!text.empty()) {
     // Without the expected form the result stays empty, and no message is shown.
-    ReadPages(kMirrorPattern, cipher_.Decrypt(text), result);
+    ReadMirrorAnswer(cipher_, text, result);
     CheckPageCount(result);
     return result;
   }
@@ -233,7 +187,7 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
                      kMbInformation);
     return result;
   }
-  ReadPages(leixin == u"fmzl" ? kSearchPatternFm : kSearchPatternXx, text, result);
+  ReadSearchPage(text, leixin, result);
   if (result.SdPages == 0 && result.GkPages == 0) {
     face_.MessageBox(std::u16string(kNothingFound), std::u16string(kNothingFoundCaption),
                      kMbInformation);

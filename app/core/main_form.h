@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/core/combiner.h"
+#include "app/core/lookup_answers.h"
 #include "app/core/main_form_face.h"
 #include "app/core/page_jobs.h"
 #include "app/core/re_razavu.h"
@@ -46,7 +47,7 @@ class MainForm final {
   // The entry field's text when the window opens.
   static constexpr std::u16string_view kPresetApn = u"CN200710038426";
   // A larger page count is taken as a broken lookup answer.
-  static constexpr int32_t kMaxPages = 10000;
+  static constexpr int32_t kMaxPages = kMaxLookupPages;
 
   // `face` must outlive this object. `combiner` builds the PDF files; without one, every
   // combination fails with an error message.
@@ -127,9 +128,7 @@ class MainForm final {
   // Fetches `address` with `client`; the body as text.
   static std::u16string FetchText(HttpClient& client, const std::u16string& address,
                                   int read_timeout);
-  // Searches `text` for `pattern`; on a match sets GkPages (group 1) and GkUrl (group 2).
-  static void ReadPages(std::u16string_view pattern, const std::u16string& text, ReRazavu& result);
-  // The count cap, after either service answered.
+  // The count cap, after either service answered: a count above it becomes 0, with a message.
   void CheckPageCount(ReRazavu& result);
 
   MainFormFace& face_;
