@@ -23,9 +23,6 @@ class DownloadThread final {
   // Like AfterDownloadEvent it should not throw (an exception from it is dropped).
   using FailedJobEvent = std::function<void(DownloadThread& sender, const DownloadItem& job)>;
 
-  // Read time-out of the client that fetches a page, in milliseconds.
-  static constexpr int kReadTimeout = FetchLimits{}.ReadTimeout;
-
   // With `suspend` the thread does not run until Resume; otherwise it starts at once.
   explicit DownloadThread(bool suspend, RetryPolicy policy = {}, FailedJobEvent on_failed = {},
                           FetchLimits limits = {});

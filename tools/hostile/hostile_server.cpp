@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -31,6 +30,7 @@
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "tools/mirror/mirror_data.h"
+#include "tools/mirror/serving.h"
 
 namespace brevis {
 
@@ -42,22 +42,6 @@ constexpr char kPagesPath[] = "/pages/";
 constexpr std::size_t kMaxHead = 16384;
 constexpr int kHeadWaitMs = 10000;
 constexpr std::size_t kBlock = 65536;
-
-// The request target with control bytes as \xNN, for the log.
-std::string LogSafe(std::string_view text) {
-  std::string safe;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      safe += escaped;
-    } else {
-      safe += c;
-    }
-  }
-  return safe;
-}
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;

@@ -1,16 +1,13 @@
 // brevisfetch-hostile: a misbehaving stand-in for the mirror and the page servers, on loopback,
 // for trying BrevisFetch against hostile peers.
-#include <pthread.h>
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
 #include <map>
 #include <string>
-#include <thread>
 
 #include "tools/hostile/hostile_server.h"
+#include "tools/mirror/serving.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -46,26 +43,15 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   try {
-    // SIGINT and SIGTERM end the server cleanly; a thread of its own waits for them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+    // SIGINT and SIGTERM end the server cleanly.
+    const sigset_t signals = brevis::BlockStopSignals();
     brevis::HostileServer server(options);
     const int port = server.Bind();
     std::cout << "brevisfetch-hostile: pages " << brevis::ModeName(options.pageMode) << ", lookup "
               << brevis::ModeName(options.lookupMode) << " on http://" << options.bind << ':'
               << port << '/' << std::endl;
-    std::thread waiter([&server, signals] {
-      int signal = 0;
-      sigwait(&signals, &signal);
-      server.Stop();
-    });
-    server.Run();
-    pthread_kill(waiter.native_handle(), SIGTERM);
-    waiter.join();
+    brevis::ServeUntilStopSignal(
+        signals, [&server] { server.Run(); }, [&server] { server.Stop(); });
   } catch (const std::exception& e) {
     std::cerr << "brevisfetch-hostile: " << e.what() << '\n';
     return 1;

@@ -1,17 +1,14 @@
 // brevisfetch-mirror: serves the mirror, update and patent-office services from a data folder on
 // one machine, or writes the sample data set.
-#include <pthread.h>
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <exception>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "tools/mirror/mirror_data.h"
 #include "tools/mirror/mirror_server.h"
+#include "tools/mirror/serving.h"
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -61,28 +58,16 @@ int main(int argc, char** argv) {
     }
     if (seedOption->count() > 0) options.seed = seed;
 
-    // SIGINT and SIGTERM end the server cleanly; a thread of its own waits for them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+    // SIGINT and SIGTERM end the server cleanly.
+    const sigset_t signals = brevis::BlockStopSignals();
     brevis::MirrorServer server(options);
     const int port = server.Bind();
     std::cout << "brevisfetch-mirror: serving " << options.dataDir << " on http://"
               << (options.bind.find(':') != std::string::npos ? "[" + options.bind + "]"
                                                               : options.bind)
               << ':' << port << '/' << std::endl;
-    std::thread waiter([&server, signals] {
-      int signal = 0;
-      sigwait(&signals, &signal);
-      server.Stop();
-    });
-    server.Run();
-    // Run also returns when serving fails; wake the waiter in case no signal came.
-    pthread_kill(waiter.native_handle(), SIGTERM);
-    waiter.join();
+    brevis::ServeUntilStopSignal(
+        signals, [&server] { server.Run(); }, [&server] { server.Stop(); });
   } catch (const std::exception& e) {
     std::cerr << "brevisfetch-mirror: " << e.what() << '\n';
     return 1;

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -28,6 +27,7 @@
 #include "common/text.h"
 #include "tools/mirror/fault_plan.h"
 #include "tools/mirror/mirror_data.h"
+#include "tools/mirror/serving.h"
 
 namespace brevis {
 
@@ -131,24 +131,6 @@ class ConnectionStream final : public httplib::Stream {
 
 thread_local ConnectionStream* tlsStream = nullptr;
 thread_local RequestState* tlsRequest = nullptr;
-
-// Request text as it may stand in a log line: control bytes, quotes and backslashes as \xNN, so
-// that a hostile request cannot forge lines or move the terminal's cursor.
-std::string LogSafe(const std::string& text) {
-  if (text.empty()) return "-";
-  std::string safe;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      safe += escaped;
-    } else {
-      safe += c;
-    }
-  }
-  return safe;
-}
 
 std::string FormatLogLine(const httplib::Request& req, int status, std::size_t bytes, Fault fault) {
   const std::time_t now = std::time(nullptr);
