@@ -1,9 +1,7 @@
 // End-to-end tests of "brevisfetch-cli fetch": the program fetches from brevisfetch-mirror, run
 // as a separate process on a free loopback port with the sample data, and qpdf checks the PDFs.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,11 +23,13 @@
 #include <vector>
 
 #include "common/tests/test_files.h"
+#include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
 
 namespace brevis {
 namespace {
 
+using test::CliProcess;
 using test::MaskedPdf;
 using test::ReadFile;
 using test::ShellOutput;
@@ -49,15 +49,6 @@ int Shell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs the program args[0] with `args` in place of this process (a child just forked).
-[[noreturn]] void Exec(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  ::execv(argv[0], argv.data());
-  ::_exit(127);
-}
-
 // brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
 class Mirror : public test::ServerProcess {
  public:
@@ -71,94 +62,6 @@ class Mirror : public test::ServerProcess {
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
-};
-
-// A run of brevisfetch-cli started in a process group of its own, so that the processes it
-// starts can be waited for too; the test process adopts them when their parent dies.
-class CliProcess {
- public:
-  CliProcess(const std::vector<std::string>& args, const std::string& base, const fs::path& out,
-             const fs::path& err) {
-    // Emptied before the start, so that nothing of an earlier run is read as this one's.
-    const int out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::setpgid(0, 0);
-      ::dup2(out_fd, STDOUT_FILENO);
-      ::dup2(err_fd, STDERR_FILENO);
-      ::setenv("BREVISFETCH_SERVER", base.c_str(), 1);
-      ::setenv("BREVISFETCH_PATENT_OFFICE", base.c_str(), 1);
-      std::vector<std::string> all = {BREVISFETCH_CLI};
-      all.insert(all.end(), args.begin(), args.end());
-      Exec(all);
-    }
-    ::close(out_fd);
-    ::close(err_fd);
-    // Also from here, so that the group exists before anything is sent to it.
-    ::setpgid(pid_, pid_);
-    start_ = std::chrono::steady_clock::now();
-  }
-  ~CliProcess() {
-    if (!reaped_) Signal(SIGKILL);
-  }
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
-
-  // Makes the test process adopt the orphans of the processes it starts.
-  static void AdoptOrphans() { ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
-
-  std::chrono::duration<double> Elapsed() const {
-    return std::chrono::steady_clock::now() - start_;
-  }
-
-  // Polls every half millisecond until `ready` holds or the program has ended; true when `ready`
-  // held while it still ran.
-  bool WaitUntil(const std::function<bool()>& ready, std::chrono::duration<double> limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (ready()) return true;
-      if (Ended()) return false;
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    return false;
-  }
-  // Waits at most `limit` for the program's end; true when it ended.
-  bool WaitForEnd(std::chrono::duration<double> limit) {
-    return !WaitUntil([] { return false; }, limit) && Ended();
-  }
-  // Sends `signal_number` to the program alone, then waits for it and for every process it
-  // started. The program's wait status.
-  int Signal(int signal_number) {
-    if (!reaped_) ::kill(pid_, signal_number);
-    Reap();
-    return status_;
-  }
-  int Status() const { return status_; }
-  pid_t Pid() const { return pid_; }
-  bool Ended() {
-    if (!reaped_ && ::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
-    if (reaped_) ReapGroup();
-    return reaped_;
-  }
-
- private:
-  void Reap() {
-    while (!reaped_) {
-      if (::waitpid(pid_, &status_, 0) == pid_ || errno != EINTR) reaped_ = true;
-    }
-    ReapGroup();
-  }
-  // Its children outlive it only until its death reaches them; they are adopted by now.
-  void ReapGroup() {
-    while (::waitpid(-pid_, nullptr, 0) > 0 || errno == EINTR) {
-    }
-  }
-
-  pid_t pid_ = -1;
-  int status_ = -1;
-  bool reaped_ = false;
-  std::chrono::steady_clock::time_point start_;
 };
 
 struct CliRun {

@@ -4,7 +4,6 @@
 // 1, leave no partial or non-TIFF page file behind, and keep its memory bounded.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,12 +13,14 @@
 #include <vector>
 
 #include "common/tests/test_files.h"
+#include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
 
 namespace brevis {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CliProcess;
 using test::ReadFile;
 using test::ServerProcess;
 using test::ShellOutput;
@@ -34,33 +35,16 @@ struct CliRun {
 // Runs "brevisfetch-cli fetch <args> --repo <repo>" against `base`, measuring its peak memory.
 CliRun Fetch(const std::string& base, const std::vector<std::string>& args, const fs::path& repo,
              const fs::path& dir) {
-  const fs::path err = dir / "err";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("BREVISFETCH_SERVER", base.c_str(), 1);
-    ::setenv("BREVISFETCH_PATENT_OFFICE", base.c_str(), 1);
-    FILE* out = std::fopen("/dev/null", "w");
-    FILE* log = std::fopen(err.c_str(), "w");
-    if (out == nullptr || log == nullptr) ::_exit(127);
-    ::dup2(::fileno(out), STDOUT_FILENO);
-    ::dup2(::fileno(log), STDERR_FILENO);
-    std::vector<std::string> all = {BREVISFETCH_CLI, "fetch"};
-    all.insert(all.end(), args.begin(), args.end());
-    all.insert(all.end(), {"--repo", repo.string()});
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  std::vector<std::string> all = {"fetch"};
+  all.insert(all.end(), args.begin(), args.end());
+  all.insert(all.end(), {"--repo", repo.string()});
+  CliProcess process(all, base, "/dev/null", dir / "err");
+  const int status = process.Wait();
   CliRun run;
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
   run.exited = WIFEXITED(status);
   run.status = run.exited ? WEXITSTATUS(status) : -1;
-  run.peakKiB = usage.ru_maxrss;
-  run.err = ReadFile(err);
+  run.peakKiB = process.PeakKiB();
+  run.err = ReadFile(dir / "err");
   return run;
 }
 
