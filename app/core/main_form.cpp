@@ -307,10 +307,8 @@ int MainForm::KeepPagesInPlace(const std::u16string& folder,
                                std::array<std::vector<DownloadItem>, kWorkerCount>& queues) {
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(FsPath(folder), error)) {
-    // Only the temporary names of page files ("gk_000001.tif.part-XXXXXX"); nothing else.
-    const std::string name = entry.path().filename().string();
-    const bool page = name.starts_with("gk_") || name.starts_with("sd_");
-    if (page && name.find(".tif.part-") != std::string::npos) {
+    // Only the temporary names of page files; nothing else.
+    if (IsPageTemporaryName(entry.path().filename().string())) {
       std::filesystem::remove(entry.path(), error);
     }
   }

@@ -20,6 +20,11 @@ std::u16string PagePath(const std::u16string& root_dir, const std::u16string& ap
   return PatentFolder(root_dir, apn) + u"/" + set + u"_" + PageNumberText(page) + u".tif";
 }
 
+bool IsPageTemporaryName(std::string_view name) {
+  return (name.starts_with("gk_") || name.starts_with("sd_")) &&
+         name.find(".tif.part-") != std::string_view::npos;
+}
+
 std::array<std::vector<DownloadItem>, kWorkerCount> DealJobs(const ReRazavu& rerazavu,
                                                              const std::u16string& root_dir,
                                                              const AfterDownloadEvent& event) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/core/re_razavu.h"
@@ -25,6 +26,10 @@ std::u16string PatentFolder(const std::u16string& root_dir, const std::u16string
 // text): the patent's folder + "/" + `set` + "_" + six-digit page + ".tif".
 std::u16string PagePath(const std::u16string& root_dir, const std::u16string& apn,
                         const std::u16string& set, int page);
+
+// True for the temporary name a page file is written under until it is whole
+// ("gk_000001.tif.part-XXXXXX"), which an interrupted run may leave behind.
+bool IsPageTemporaryName(std::string_view name);
 
 // One queue of jobs per worker. Publication page p (address GkUrl + "/" + six-digit p + ".tif")
 // goes to worker p mod 5, then grant page p (from SdUrl) to worker 5 - (p mod 5) - 1; within a

@@ -75,8 +75,7 @@ void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& 
   for (const auto& entry :
        std::filesystem::directory_iterator(Utf16ToUtf8(PatentFolder(root_dir, apn)), error)) {
     const std::string name = entry.path().filename().string();
-    const bool page_part = (name.starts_with("gk_") || name.starts_with("sd_")) &&
-                           name.find(".tif.part-") != std::string::npos;
+    const bool page_part = IsPageTemporaryName(name);
     const bool pdf_part = PdfDocument::IsTemporaryName(name, pdf_base + "_gk.pdf", pid) ||
                           PdfDocument::IsTemporaryName(name, pdf_base + "_sd.pdf", pid);
     if (page_part || pdf_part) std::filesystem::remove(entry.path(), error);
