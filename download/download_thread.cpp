@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/atomic_file.h"
 #include "common/stream.h"
 #include "common/text.h"
-#include "download/atomic_file.h"
 #include "download/tiff_check.h"
 #include "http/http_client.h"
 
@@ -72,11 +72,13 @@ void DownloadThread::Execute() {
 
 void DownloadThread::DownloadJob(QueuedJob job) {
   bool done = false;
+  std::string cause;
   try {
     FetchToFile(job.item);
     done = true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     // Any failure of the fetch, the check or the write is one failed try.
+    cause = error.what();
   }
 
   if (done) {
@@ -94,7 +96,7 @@ void DownloadThread::DownloadJob(QueuedJob job) {
   ++job.failedTries;
   if (job.failedTries >= policy_.MaxTries) {
     try {
-      if (onFailed_) onFailed_(*this, job.item);
+      if (onFailed_) onFailed_(*this, job.item, cause);
     } catch (...) {
     }
     return;

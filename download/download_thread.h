@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "download/download_item.h"
@@ -19,9 +20,11 @@ namespace brevis {
 
 class DownloadThread final {
  public:
-  // Called on the worker's thread when a job has used up its tries; the job is then dropped.
-  // Like AfterDownloadEvent it should not throw (an exception from it is dropped).
-  using FailedJobEvent = std::function<void(DownloadThread& sender, const DownloadItem& job)>;
+  // Called on the worker's thread when a job has used up its tries, with the last try's error
+  // message as `cause`; the job is then dropped. Like AfterDownloadEvent it should not throw (an
+  // exception from it is dropped).
+  using FailedJobEvent = std::function<void(DownloadThread& sender, const DownloadItem& job,
+                                            const std::string& cause)>;
 
   // With `suspend` the thread does not run until Resume; otherwise it starts at once.
   explicit DownloadThread(bool suspend, RetryPolicy policy = {}, FailedJobEvent on_failed = {},

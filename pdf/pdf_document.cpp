@@ -1,12 +1,10 @@
 // The document component: object table, page tree, Info dictionary and the file writer.
 #include "pdf/pdf_document.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -14,9 +12,12 @@
 #include <cstring>
 #include <ctime>
 #include <future>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <system_error>
 
+#include "common/atomic_file.h"
 #include "pdf/bitmap.h"
 #include "pdf/bitmap_file.h"
 #include "pdf/jpeg_image.h"
@@ -70,27 +71,6 @@ std::string DocIdTime(const LocalTime& t) {
 
 std::string SystemReason(const std::string& what, const std::string& path, int error) {
   return what + " \"" + path + "\": " + std::strerror(error);
-}
-
-// Creates an empty file of a fresh name beside `path`, with the permissions a newly created
-// file gets, and returns its name.
-std::string CreateTemporaryBeside(const std::string& path) {
-  static std::atomic<unsigned> counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    char suffix[64];
-    std::snprintf(suffix, sizeof suffix, ".%d-%u-%llx.tmp", static_cast<int>(getpid()), ++counter,
-                  stamp & 0xFFFFFFull);
-    const std::string name = path + suffix;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
-    if (errno != EEXIST) throw PdfError(SystemReason("Cannot create file", path, errno));
-  }
-  throw PdfError(SystemReason("Cannot create file", path, EEXIST));
 }
 
 // Asks the desktop to open the file, without waiting for the viewer; failures are ignored.
@@ -402,50 +382,30 @@ void PdfDocument::WriteDocument(Stream& stream) {
   writer.Write(">>\r\nstartxref\r\n" + std::to_string(xref) + "\r\n%%EOF\r\n");
 }
 
-bool PdfDocument::IsTemporaryName(const std::string& name, const std::string& target, int pid) {
-  if (!name.starts_with(target + ".") || !name.ends_with(".tmp")) return false;
-  // The middle part: "<pid>-<n>-<hex>".
-  const std::string middle = name.substr(target.size() + 1, name.size() - target.size() - 5);
-  const std::size_t dash1 = middle.find('-');
-  const std::size_t dash2 = dash1 == std::string::npos ? dash1 : middle.find('-', dash1 + 1);
-  if (dash2 == std::string::npos || middle.find('-', dash2 + 1) != std::string::npos) return false;
-  const auto all_of = [](std::string_view text, const char* set) {
-    return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
-  };
-  const std::string_view view(middle);
-  const std::string_view process = view.substr(0, dash1);
-  if (!all_of(process, "0123456789") ||
-      !all_of(view.substr(dash1 + 1, dash2 - dash1 - 1), "0123456789") ||
-      !all_of(view.substr(dash2 + 1), "0123456789abcdef")) {
-    return false;
-  }
-  return pid == 0 || process == std::to_string(pid);
-}
-
 void PdfDocument::SaveToFile(const std::string& path) {
-  const std::string temporary = CreateTemporaryBeside(path);
+  std::optional<TemporaryFile> temporary;
+  try {
+    temporary.emplace(path);
+  } catch (const std::system_error& error) {
+    throw PdfError(SystemReason("Cannot create file", path, error.code().value()));
+  }
   try {
     {
-      FileStream file(temporary, FileStream::fmCreate);
+      FileStream file(temporary->Name(), FileStream::fmCreate);
       WriteDocument(file);
       file.Flush();
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-      throw PdfError(SystemReason("Cannot write file", path, errno));
-    }
+    temporary->Commit();
   } catch (const PdfError&) {
-    std::remove(temporary.c_str());
     throw;
+  } catch (const std::system_error& error) {
+    throw PdfError(SystemReason("Cannot write file", path, error.code().value()));
   } catch (const std::runtime_error& error) {
-    std::remove(temporary.c_str());
     // The file stream names the temporary file; report the file the caller asked for.
     std::string message = error.what();
-    const std::size_t at = message.find(temporary);
-    if (at != std::string::npos) message.replace(at, temporary.size(), path);
+    const std::size_t at = message.find(temporary->Name());
+    if (at != std::string::npos) message.replace(at, temporary->Name().size(), path);
     throw PdfError(message);
-  } catch (...) {
-    std::remove(temporary.c_str());
-    throw;
   }
   if (autoLaunch_) LaunchFile(path);
 }

@@ -153,16 +153,12 @@ class PdfDocument {
   // Writes the whole file: header, objects renumbered 1, 2, ... without the deleted ones,
   // cross-reference table and trailer. Offsets count from the stream's position at the start.
   void WriteDocument(Stream& stream);
-  // Writes the file under a temporary name in the target folder and renames it into place, so
-  // that a failed write leaves no file (and an existing one untouched). Throws PdfError
+  // Writes the file under a temporary name in the target folder (common/atomic_file.h) and
+  // renames it into place, so that a failed write leaves no file (and an existing one untouched).
+  // Throws PdfError
   // ("Cannot create file "<path>": <reason>", "Cannot write file ...") naming `path`. Then asks
   // the desktop to open the file when AutoLaunch is set.
   void SaveToFile(const std::string& path);
-  // True when the file name `name` is one SaveToFile gives its temporary file while it writes
-  // the file named `target` (both without folders): `target` + ".<pid>-<n>-<hex>.tmp". With a
-  // `pid` other than 0, only the names that process gives. A process killed while it writes
-  // leaves such a file; nothing else has these names.
-  static bool IsTemporaryName(const std::string& name, const std::string& target, int pid = 0);
 
   // The document identifier: MD5 of FileName and the time of BeginDoc, 32 hexadecimal digits.
   const std::string& DocID() const { return docId_; }
@@ -174,8 +170,6 @@ class PdfDocument {
   // are converted.
   bool AutoLaunch() const { return autoLaunch_; }
   void SetAutoLaunch(bool value) { autoLaunch_ = value; }
-  bool ShowInfo() const { return showInfo_; }
-  void SetShowInfo(bool value) { showInfo_ = value; }
   const std::string& Author() const { return author_; }
   void SetAuthor(std::string value) { author_ = std::move(value); }
   const std::string& Keywords() const { return keywords_; }
@@ -243,7 +237,6 @@ class PdfDocument {
   std::vector<PdfDictArrItem> pageArr_;
   std::vector<std::unique_ptr<PdfObject>> objects_;  // IndirectObjects, in creation order
   bool autoLaunch_ = true;
-  bool showInfo_ = true;
   bool memStream_ = false;
   std::string subject_, title_, author_, keywords_;
   Stream* outputStream_ = nullptr;

@@ -1,21 +1,18 @@
-// MainForm: recognition, lookup, download orchestration, combination and update check.
+// MainForm: recognition, lookup, the download's start and end, and the update check.
 #include "app/core/main_form.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
 #include "app/core/lookup_answers.h"
 #include "app/core/messages.h"
-#include "app/core/page_jobs.h"
+#include "app/core/patent_paths.h"
 #include "common/stream.h"
 #include "common/text.h"
-#include "download/tiff_check.h"
 #include "regex/pattern.h"
 
 namespace brevis {
@@ -49,11 +46,6 @@ std::u16string NormaliseEntry(std::u16string_view text) {
   return first < last ? std::u16string(first, last) : std::u16string();
 }
 
-std::u16string FileName(const std::u16string& path) {
-  const std::size_t slash = path.find_last_of(u'/');
-  return slash == std::u16string::npos ? path : path.substr(slash + 1);
-}
-
 std::filesystem::path FsPath(const std::u16string& path) {
   return std::filesystem::path(Utf16ToUtf8(path));
 }
@@ -76,29 +68,12 @@ MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
   }
 }
 
-MainForm::~MainForm() {
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    closing_ = true;
-  }
-  for (const auto& worker : downloadTrdList_) worker->Terminate();
-  std::thread finisher;
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    finisher = std::move(finisher_);
-  }
-  if (finisher.joinable()) finisher.join();
-  downloadTrdList_.clear();
-}
+MainForm::~MainForm() { download_.reset(); }
 
 void MainForm::FormCreate() {
   checkUpdate();
   entryText_ = kPresetApn;
   checkApn();
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    downloadCount_ = 0;
-  }
   std::error_code error;
   const std::filesystem::path root = FsPath(rootDir_);
   if (!std::filesystem::is_directory(root, error)) {
@@ -150,8 +125,7 @@ std::u16string MainForm::FetchText(HttpClient& client, const std::u16string& add
 void MainForm::CheckPageCount(ReRazavu& result) {
   const int32_t pages = CapPageCounts(result);
   if (pages == 0) return;
-  face_.MessageBox(u"下载遇到问题，查询到的页数不合理（" + Utf8ToUtf16(std::to_string(pages)) +
-                       u" 页），可能是服务器的回答有误，请稍后再次下载。",
+  face_.MessageBox(PageCountText(Utf8ToUtf16(std::to_string(pages))),
                    std::u16string(kDownloadProblem), kMbInformation);
 }
 
@@ -198,15 +172,8 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
 
 void MainForm::btnDownloadClick() {
   if (busy_ || !valid_) return;
-  // The previous download's finisher has handed over its last call; it has ended or is about to.
-  std::thread previous;
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    previous = std::move(finisher_);
-  }
-  if (previous.joinable()) previous.join();
-
   busy_ = true;
+  outcome_ = DownloadOutcome();
   face_.SetEntryEnabled(false);
   face_.SetPictureVisible(imgDownload, true);
   face_.SetPictureVisible(imgGk, true);
@@ -220,214 +187,64 @@ void MainForm::btnDownloadClick() {
       ReturnToIdle();
       return;
     }
-    std::filesystem::create_directories(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)));
+    const int total = rerazavu_.GkPages + rerazavu_.SdPages;
+    face_.SetProgressRange(prbDownload, total);
+    face_.SetProgressRange(prbCombine, total);
+
+    // The listener's calls come on other threads; each is handed to the window's thread, in
+    // order, and the last one ends the download there.
+    PatentDownload::Listener listener;
+    listener.PageDownloaded = [this](int count) {
+      face_.RunOnWindowThread([this, count] { face_.SetProgressPosition(prbDownload, count); });
+    };
+    listener.PageCombined = [this](int count) {
+      face_.RunOnWindowThread([this, count] { face_.SetProgressPosition(prbCombine, count); });
+    };
+    listener.Finished = [this](DownloadOutcome outcome) {
+      face_.RunOnWindowThread(
+          [this, outcome = std::move(outcome)] { DownloadFinished(std::move(outcome)); });
+    };
+    download_ = std::make_unique<PatentDownload>(rerazavu_, rootDir_, combiner_.get(), settings_,
+                                                 std::move(listener));
+    const int kept = download_->Start();
+    if (settings_.Resume) face_.SetProgressPosition(prbDownload, kept);
   } catch (const std::exception& error) {
     ShowErrorReport(error);
     ReturnToIdle();
-    return;
   }
+}
 
-  const int total = rerazavu_.GkPages + rerazavu_.SdPages;
-  face_.SetProgressRange(prbDownload, total);
-  face_.SetProgressRange(prbCombine, total);
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    downloadCount_ = 0;
-    pageTotal_ = total;
-    workersStarted_ = false;
-    finishRequested_ = false;
-    givenUp_.clear();
-  }
-
-  try {
-    auto queues =
-        DealJobs(rerazavu_, rootDir_, [this](DownloadThread& sender) { AfterDownload(sender); });
-    if (combiner_) {
-      combiner_->DropPreparedPages();
-      // Once counted, a page is coded for the PDF on the worker's thread while the other workers
-      // go on fetching; the combination waits for the workers, so it finds every page prepared.
-      for (auto& queue : queues) {
-        for (DownloadItem& job : queue) {
-          job.AfterDownloadEvent = [this, path = job.LocalUrl](DownloadThread& sender) {
-            AfterDownload(sender);
-            combiner_->PreparePage(path);
-          };
-        }
+void MainForm::DownloadFinished(DownloadOutcome outcome) {
+  using Status = DownloadOutcome::Status;
+  switch (outcome.Result) {
+    case Status::kCombined:
+      face_.SetPictureVisible(imgGk, false);
+      break;
+    case Status::kPagesGivenUp: {
+      std::u16string names;
+      for (const GivenUpPage& page : outcome.GivenUp) {
+        names += (names.empty() ? u"" : u", ") + page.FileName;
       }
+      face_.MessageBox(GivenUpText(names), std::u16string(kDownloadProblem), kMbInformation);
+      break;
     }
-    if (settings_.Resume) {
-      const int kept = KeepPagesInPlace(PatentFolder(rootDir_, rerazavu_.Apn), queues);
-      if (kept > 0) {
-        std::lock_guard<std::mutex> guard(countLock_);
-        downloadCount_ = kept;
-        if (kept == total) finishRequested_ = true;
-      }
-      face_.SetProgressPosition(prbDownload, kept);
-    }
-    for (int i = 0; i < kWorkerCount; ++i) {
-      FetchLimits limits;
-      limits.Deadline = settings_.FetchDeadline;
-      downloadTrdList_.push_back(std::make_unique<DownloadThread>(
-          true, settings_.Retries,
-          [this](DownloadThread& sender, const DownloadItem& job) { PageGivenUp(sender, job); },
-          limits));
-    }
-    for (std::size_t i = 0; i < queues.size(); ++i) {
-      for (const DownloadItem& job : queues[i]) downloadTrdList_[i]->AddToJobList(job);
-    }
-    for (const auto& worker : downloadTrdList_) worker->Resume();
-  } catch (const std::exception& error) {
-    // A worker could not be started: stop the others, so that no finisher starts either.
-    {
-      std::lock_guard<std::mutex> guard(countLock_);
-      finishRequested_ = true;
-    }
-    for (const auto& worker : downloadTrdList_) worker->Terminate();
-    ShowErrorReport(error);
-    ReturnToIdle();
-    return;
+    case Status::kCombineFailed:
+      face_.MessageBox(CombineFailedText(Utf8ToUtf16(outcome.Error)),
+                       std::u16string(kCombineProblem), kMbInformation);
+      break;
+    case Status::kFailed:
+    case Status::kNotStarted:
+      face_.MessageBox(Utf8ToUtf16(outcome.Error), std::u16string(kAppTitle), kMbError);
+      break;
   }
-
-  std::lock_guard<std::mutex> guard(countLock_);
-  workersStarted_ = true;
-  // Every page may already be in place, or given up, before the last worker was started.
-  if (finishRequested_) LaunchFinisherLocked();
-}
-
-void MainForm::AfterDownload(DownloadThread&) {
-  std::lock_guard<std::mutex> guard(countLock_);
-  const int n = ++downloadCount_;
-  // Handed over under the lock, so that the bar's moves arrive in counting order.
-  face_.RunOnWindowThread([this, n] { face_.SetProgressPosition(prbDownload, n); });
-  // Exactly one call sees the last count.
-  if (n == pageTotal_) RequestFinishLocked();
-}
-
-int MainForm::KeepPagesInPlace(const std::u16string& folder,
-                               std::array<std::vector<DownloadItem>, kWorkerCount>& queues) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(FsPath(folder), error)) {
-    // Only the temporary names of page files; nothing else.
-    if (IsPageTemporaryName(entry.path().filename().string())) {
-      std::filesystem::remove(entry.path(), error);
-    }
-  }
-  int kept = 0;
-  for (auto& queue : queues) {
-    std::erase_if(queue, [&kept](const DownloadItem& job) {
-      std::ifstream in(FsPath(job.LocalUrl), std::ios::binary);
-      if (!in) return false;
-      const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-      const bool in_place = !in.bad() && LooksLikeTiff(bytes.data(), bytes.size());
-      kept += in_place;
-      return in_place;
-    });
-  }
-  return kept;
-}
-
-void MainForm::PageGivenUp(DownloadThread&, const DownloadItem& job) {
-  std::lock_guard<std::mutex> guard(countLock_);
-  givenUp_.push_back(FileName(job.LocalUrl));
-  RequestFinishLocked();
-}
-
-void MainForm::RequestFinishLocked() {
-  if (finishRequested_) return;
-  finishRequested_ = true;
-  if (workersStarted_) LaunchFinisherLocked();
-}
-
-void MainForm::LaunchFinisherLocked() {
-  if (closing_) return;
-  try {
-    finisher_ = std::thread([this] { FinishDownload(); });
-  } catch (const std::system_error& error) {
-    // Without a finisher the window's thread ends the download; joining the workers there may
-    // keep it waiting for a page in flight.
-    const std::u16string text = Utf8ToUtf16(error.what());
-    face_.RunOnWindowThread([this, text] {
-      face_.MessageBox(text, std::u16string(kAppTitle), kMbError);
-      ReturnToIdle();
-    });
-  }
-}
-
-void MainForm::FinishDownload() {
-  bool failed;
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    failed = !givenUp_.empty();
-  }
-  // A page was given up: the download ends now; fetches under way are cut short, the pages
-  // already written stay.
-  if (failed) {
-    for (const auto& worker : downloadTrdList_) worker->Terminate();
-  }
-  for (const auto& worker : downloadTrdList_) worker->WaitFor();
-
-  std::vector<std::u16string> given_up;
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    given_up = givenUp_;
-  }
-  if (!given_up.empty()) {
-    std::sort(given_up.begin(), given_up.end());
-    std::u16string names;
-    for (const std::u16string& name : given_up) {
-      names += (names.empty() ? u"" : u", ") + name;
-    }
-    const std::u16string text = u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\r" + names +
-                                u"\r\r已下载的页面保留在文件夹中，请稍后再次下载。";
-    face_.RunOnWindowThread(
-        [this, text] { face_.MessageBox(text, std::u16string(kDownloadProblem), kMbInformation); });
-  } else {
-    try {
-      Combine();
-    } catch (const std::exception& error) {
-      const std::u16string text = u"合并PDF文件时遇到问题: \r\r" + Utf8ToUtf16(error.what());
-      face_.RunOnWindowThread([this, text] {
-        face_.MessageBox(text, std::u16string(kCombineProblem), kMbInformation);
-      });
-    }
-  }
-  if (combiner_) combiner_->DropPreparedPages();
-  face_.RunOnWindowThread([this] { ReturnToIdle(); });
-}
-
-void MainForm::Combine() {
-  if (!combiner_) throw std::logic_error("No PDF writer is available.");
-  int combined = 0;
-  CombineSet(u"gk", rerazavu_.GkPages, combined);
-  CombineSet(u"sd", rerazavu_.SdPages, combined);
-  if (rerazavu_.GkPages > 0) {
-    face_.RunOnWindowThread([this] { face_.SetPictureVisible(imgGk, false); });
-  }
-}
-
-void MainForm::CombineSet(const std::u16string& set, int32_t pages, int& combined) {
-  if (pages <= 0) return;
-  const std::u16string& apn = rerazavu_.Apn;
-  combiner_->BeginDoc(PatentFolder(rootDir_, apn) + u"/CN" + apn + u"_" + set + u".pdf");
-  for (int p = 1; p <= pages; ++p) {
-    // BeginDoc opened the first page; every further page gets a page of its own.
-    if (p > 1) combiner_->AddPage();
-    combiner_->AddTiffFromFile(PagePath(rootDir_, apn, set, p));
-    const int position = ++combined;
-    face_.RunOnWindowThread([this, position] { face_.SetProgressPosition(prbCombine, position); });
-  }
-  combiner_->EndDoc();
+  outcome_ = std::move(outcome);
+  ReturnToIdle();
 }
 
 void MainForm::ReturnToIdle() {
   face_.SetEntryEnabled(true);
-  // The finisher has waited for the workers, so releasing them does not block.
-  downloadTrdList_.clear();
-  {
-    std::lock_guard<std::mutex> guard(countLock_);
-    downloadCount_ = 0;
-  }
+  // The download has told its end, so its threads have ended or are about to.
+  download_.reset();
   face_.SetPictureVisible(imgDownload, false);
   busy_ = false;
 }
@@ -451,10 +268,7 @@ void MainForm::checkUpdate() {
   }
 }
 
-void MainForm::btnGkClick() {
-  const std::u16string& apn = rerazavu_.Apn;
-  face_.ShellOpen(rootDir_ + u"/CN" + apn + u"/CN" + apn + u"_gk.pdf", swNormal);
-}
+void MainForm::btnGkClick() { face_.ShellOpen(PdfPath(rootDir_, rerazavu_.Apn), swNormal); }
 
 void MainForm::btnUpdateClick() {
   face_.ShellOpen(settings_.Server + std::u16string(kProductPage), swMaximized);

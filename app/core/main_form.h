@@ -1,45 +1,30 @@
 // MainForm: the main window's state and logic without any toolkit: number recognition, the patent
-// lookup, the download with five workers, the combination into PDF files and the update check.
+// lookup, the download (a PatentDownload) and its outcome, and the update check.
 // A face (the Qt window, the command line, a test's recorder) shows what it asks for.
 #pragma once
 
-#include <array>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
-#include <vector>
 
 #include "app/core/combiner.h"
 #include "app/core/lookup_answers.h"
 #include "app/core/main_form_face.h"
-#include "app/core/page_jobs.h"
+#include "app/core/patent_download.h"
 #include "app/core/re_razavu.h"
 #include "cipher/rsa.h"
-#include "download/download_thread.h"
-#include "download/retry_policy.h"
 #include "http/http_client.h"
 
 namespace brevis {
 
-struct MainFormSettings {
+// The download's settings (tries, fetch deadline, resume) and the window's own.
+struct MainFormSettings : DownloadSettings {
   // The repository folder, without a trailing separator: "repo" beside the executable.
   std::u16string RootDir;
   // Base addresses (scheme, host, port) of the maker's services and of the patent office's
   // search server; see HostsFromEnvironment.
   std::u16string Server;
   std::u16string PatentOffice;
-  // Tries and pauses of the page downloads.
-  RetryPolicy Retries;
-  // Allowance for each whole fetch (a page, a lookup answer, the update answer) in milliseconds;
-  // 0: none. Five minutes carry a 100 KiB page over a link of a few hundred bytes a second, yet
-  // a server that trickles for ever frees the worker, or the window's lookup, in the end.
-  int FetchDeadline = 5 * 60 * 1000;
-  // Resuming an interrupted download: page files already in the patent's folder that pass the
-  // TIFF check are kept and only the other pages are fetched; temporary files left by an
-  // interrupted page write are removed. Off for the window, which always fetches every page.
-  bool Resume = false;
 };
 
 class MainForm final {
@@ -76,13 +61,11 @@ class MainForm final {
   // text or a page count does not fit in 32 bits.
   ReRazavu GetReRazavu(const std::u16string& apn, const std::u16string& leixin);
 
-  // Starts a download of the recognised number: busy state, lookup, folder, five workers. The
+  // Starts a download of the recognised number: busy state, lookup, then a PatentDownload. The
   // download ends on other threads; the window's thread then gets the combination's progress,
-  // any message, and the return to idle. Does nothing while a download runs or when the
-  // number is not valid.
+  // any message, the outcome and the return to idle. Does nothing while a download runs or when
+  // the number is not valid.
   void btnDownloadClick();
-  // A worker has written a page file; runs on that worker's thread.
-  void AfterDownload(DownloadThread& sender);
 
   // Asks the update service whether a newer version exists and offers to open its page. Every
   // failure is ignored.
@@ -102,26 +85,15 @@ class MainForm final {
   // A download runs: from the click until the window has returned to idle.
   bool Busy() const { return busy_; }
   // Workers of the current download; 0 when idle.
-  std::size_t WorkerCount() const { return downloadTrdList_.size(); }
+  std::size_t WorkerCount() const { return download_ ? download_->WorkerCount() : 0; }
+  // How the last download ended, once the window has returned to idle; kNotStarted also when
+  // the lookup found nothing or the download could not start (a message box said why).
+  const DownloadOutcome& LastOutcome() const { return outcome_; }
 
  private:
-  // A worker has given up a page.
-  void PageGivenUp(DownloadThread& sender, const DownloadItem& job);
-  // Resume: removes temporary page files from `folder` and takes the jobs whose page file is
-  // already in place out of `queues`; returns how many were taken out.
-  static int KeepPagesInPlace(const std::u16string& folder,
-                              std::array<std::vector<DownloadItem>, kWorkerCount>& queues);
-  // With countLock_ held: the download's end is decided; starts the finisher once the workers
-  // have all been started.
-  void RequestFinishLocked();
-  void LaunchFinisherLocked();
-  // The finisher thread: waits for the workers, then reports the pages given up or combines
-  // the pages, and hands the return to idle to the window's thread.
-  void FinishDownload();
-  // The combination of every document set with pages; throws what the combiner throws.
-  void Combine();
-  void CombineSet(const std::u16string& set, int32_t pages, int& combined);
-  // Window's thread: entry enabled, workers released, count 0, download button uncovered.
+  // Window's thread: shows how the download ended and returns to idle.
+  void DownloadFinished(DownloadOutcome outcome);
+  // Window's thread: entry enabled, download released, download button uncovered.
   void ReturnToIdle();
   // The application's error report: a message box with the error's text.
   void ShowErrorReport(const std::exception& error);
@@ -135,18 +107,9 @@ class MainForm final {
   std::unique_ptr<Combiner> combiner_;
   const MainFormSettings settings_;
 
-  // Workers of the current download, in creation order. Changed only on the window's thread,
-  // and only while no finisher runs.
-  std::vector<std::unique_ptr<DownloadThread>> downloadTrdList_;
-  // Guards downloadCount_ and the download's end (the fields up to finisher_).
-  std::mutex countLock_;
-  int downloadCount_ = 0;
-  int pageTotal_ = 0;                    // GkPages + SdPages of the current download
-  bool workersStarted_ = false;          // all workers of the download have been started
-  bool finishRequested_ = false;         // the download's end has been decided
-  bool closing_ = false;                 // the destructor runs: no finisher starts any more
-  std::vector<std::u16string> givenUp_;  // files of the pages given up
-  std::thread finisher_;
+  // The running download; changed only on the window's thread.
+  std::unique_ptr<PatentDownload> download_;
+  DownloadOutcome outcome_;
 
   ReRazavu rerazavu_;
   std::u16string rootDir_;

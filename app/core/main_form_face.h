@@ -14,11 +14,14 @@ enum ProgressBar { prbDownload, prbCombine };
 // Window state for the shell's "open".
 enum ShowState { swNormal, swMaximized };
 
-// Message box flags and the answer the core looks at.
-inline constexpr int kMbError = 16;        // OK, stop icon: the application's error report
-inline constexpr int kMbInformation = 64;  // OK, information icon
-inline constexpr int kMbYesNoQuestion = 36;
+// Message box flags: the icon in 0xF0 (0x10 stop, 0x20 question, 0x40 information) and the
+// buttons in 0x0F (0 OK, 4 Yes and No); and the answers, the button pressed.
+inline constexpr int kMbError = 16;          // OK, stop icon: the application's error report
+inline constexpr int kMbInformation = 64;    // OK, information icon
+inline constexpr int kMbYesNoQuestion = 36;  // Yes and No, question icon
+inline constexpr int kIdOk = 1;
 inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
 
 class MainFormFace {
  public:

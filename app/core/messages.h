@@ -1,6 +1,7 @@
 // Captions and texts of the window's message boxes; "\r" breaks a line.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace brevis {
@@ -22,5 +23,20 @@ inline constexpr std::u16string_view kUpdateCaption = u"更新通知";
 inline constexpr std::u16string_view kUpdateQuestion =
     u"检查到软件有新的更新，需要访问更新网站吗？";
 inline constexpr std::u16string_view kCombineProblem = u"合并问题";
+
+// The lookup's page count `pages` (decimal) is above the cap.
+inline std::u16string PageCountText(const std::u16string& pages) {
+  return u"下载遇到问题，查询到的页数不合理（" + pages +
+         u" 页），可能是服务器的回答有误，请稍后再次下载。";
+}
+// Pages given up, `names` their file names joined by ", ".
+inline std::u16string GivenUpText(const std::u16string& names) {
+  return u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\r" + names +
+         u"\r\r已下载的页面保留在文件夹中，请稍后再次下载。";
+}
+// The combination failed for `reason`.
+inline std::u16string CombineFailedText(const std::u16string& reason) {
+  return u"合并PDF文件时遇到问题: \r\r" + reason;
+}
 
 }  // namespace brevis

@@ -1,29 +1,7 @@
-// Page jobs of a download: file names, addresses and the dealing rule.
+// Page jobs of a download: addresses and the dealing rule.
 #include "app/core/page_jobs.h"
 
-#include <cstdio>
-
 namespace brevis {
-
-std::u16string PageNumberText(int page) {
-  char digits[16];
-  std::snprintf(digits, sizeof(digits), "%.6d", page);
-  return std::u16string(digits, digits + std::char_traits<char>::length(digits));
-}
-
-std::u16string PatentFolder(const std::u16string& root_dir, const std::u16string& apn) {
-  return root_dir + u"/CN" + apn;
-}
-
-std::u16string PagePath(const std::u16string& root_dir, const std::u16string& apn,
-                        const std::u16string& set, int page) {
-  return PatentFolder(root_dir, apn) + u"/" + set + u"_" + PageNumberText(page) + u".tif";
-}
-
-bool IsPageTemporaryName(std::string_view name) {
-  return (name.starts_with("gk_") || name.starts_with("sd_")) &&
-         name.find(".tif.part-") != std::string_view::npos;
-}
 
 std::array<std::vector<DownloadItem>, kWorkerCount> DealJobs(const ReRazavu& rerazavu,
                                                              const std::u16string& root_dir,

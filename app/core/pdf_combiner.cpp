@@ -29,7 +29,6 @@ bool FileIdentity(const std::filesystem::path& path, std::uintmax_t& size,
 
 PdfCombiner::PdfCombiner() {
   pdf1_.SetAutoLaunch(false);
-  pdf1_.SetShowInfo(true);
   pdf1_.SetAuthor("Tavish");
   pdf1_.SetTitle("Tavish Presented");
   pdf1_.SetKeywords(kKeywords);

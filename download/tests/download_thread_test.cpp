@@ -160,15 +160,20 @@ TEST_F(DownloadThreadTest, PageThatKeepsFailingIsGivenUpAfterEightTries) {
     return target == "/2.tif" ? test::Reply{404, "gone"} : Page(target);
   });
   std::vector<std::u16string> given_up;
-  DownloadThread worker(true, FastRetries(), [&](DownloadThread&, const DownloadItem& job) {
-    given_up.push_back(job.RemoteUrl);
-  });
+  std::string cause;
+  DownloadThread worker(true, FastRetries(),
+                        [&](DownloadThread&, const DownloadItem& job, const std::string& why) {
+                          given_up.push_back(job.RemoteUrl);
+                          cause = why;
+                        });
   for (int page : {1, 2, 3}) worker.AddToJobList(Job(server, page));
   worker.Resume();
   worker.WaitFor();
 
   EXPECT_EQ(server.Count("/2.tif"), 8u);
   EXPECT_EQ(given_up, (std::vector<std::u16string>{Utf8ToUtf16(server.Base() + "/2.tif")}));
+  // The last try's error comes with the page: here the server's status line.
+  EXPECT_NE(cause.find("404"), std::string::npos) << cause;
   EXPECT_EQ(Completed(), (std::vector<int>{1, 3}));
   EXPECT_EQ(Files(), (std::vector<std::string>{"1.tif", "3.tif"}));
 }
@@ -243,7 +248,9 @@ TEST_F(DownloadThreadTest, LimitsGiveUpAPageThatTakesTooLongOrIsTooLarge) {
     std::atomic<int> given_up{0};
     {
       DownloadThread worker(
-          true, two, [&given_up](DownloadThread&, const DownloadItem&) { ++given_up; }, c.limits);
+          true, two,
+          [&given_up](DownloadThread&, const DownloadItem&, const std::string&) { ++given_up; },
+          c.limits);
       worker.AddToJobList(Job(server, 1));
       worker.Resume();
       worker.WaitFor();
@@ -266,8 +273,9 @@ TEST_F(DownloadThreadTest, TerminateCutsAFetchUnderWayShort) {
   const auto start = std::chrono::steady_clock::now();
   {
     // No deadline and the default read time-out: only Terminate can end the second fetch soon.
-    DownloadThread worker(true, FastRetries(),
-                          [&given_up](DownloadThread&, const DownloadItem&) { ++given_up; });
+    DownloadThread worker(
+        true, FastRetries(),
+        [&given_up](DownloadThread&, const DownloadItem&, const std::string&) { ++given_up; });
     worker.AddToJobList(Job(server, 1));
     worker.AddToJobList(Job(server, 2));
     worker.Resume();

@@ -172,7 +172,6 @@ TEST(PdfDocumentFile, KidsOfTwelveAndTwentyPages) {
 TEST(PdfDocument, DefaultsAfterConstruction) {
   const PdfDocument document;
   EXPECT_TRUE(document.AutoLaunch());
-  EXPECT_TRUE(document.ShowInfo());
   EXPECT_EQ(document.Author(), "Folvane Lib User");
   EXPECT_EQ(document.Subject(), "");
   EXPECT_FALSE(document.Title().empty());
@@ -497,34 +496,6 @@ TEST(PdfDocumentSave, FailedWriteLeavesTheExistingFileUntouched) {
   EXPECT_EQ(ReadFile(path).substr(0, 8), "%PDF-1.4");
   EXPECT_EQ(scratch.Count(), 1u);
   ExpectValidPdf(path, 1);
-}
-
-TEST(PdfDocumentSave, TemporaryNamesAreTellableFromOtherFiles) {
-  struct Case {
-    const char* name;
-    int pid;
-    bool temporary;
-  };
-  const Case kCases[] = {
-      {"out.pdf.4242-1-3fa9c0.tmp", 0, true},
-      {"out.pdf.4242-17-0.tmp", 4242, true},
-      {"out.pdf.4242-1-3fa9c0.tmp", 424, false},
-      {"out.pdf.4242-1-3fa9c0.tmp", 42420, false},
-      // Other files beside the PDF.
-      {"out.pdf", 0, false},
-      {"out.pdf.tmp", 0, false},
-      {"out.pdf.4242-1.tmp", 0, false},
-      {"out.pdf.4242-1-3FA9C0.tmp", 0, false},
-      {"out.pdf.4242-1-3fa9c0-7.tmp", 0, false},
-      {"out.pdf.x-1-3fa9c0.tmp", 0, false},
-      {"out.pdf.4242-1-3fa9c0.tmp.bak", 0, false},
-      {"other.pdf.4242-1-3fa9c0.tmp", 0, false},
-      {"out.pdf.part-4242-1-3fa9c0.tmp", 0, false},
-  };
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(std::string(c.name) + " pid " + std::to_string(c.pid));
-    EXPECT_EQ(PdfDocument::IsTemporaryName(c.name, "out.pdf", c.pid), c.temporary);
-  }
 }
 
 TEST(PdfDocumentSave, AutoLaunchAsksTheDesktopToOpenTheFile) {

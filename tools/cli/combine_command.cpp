@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "pdf/pdf_document.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/supervised_child.h"
@@ -52,23 +53,17 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
-// Removes the temporary file that process `pid` was writing `output` under.
-void RemoveTemporaryFile(const std::string& output, pid_t pid) {
-  const std::filesystem::path target(output);
-  const std::filesystem::path folder =
-      target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (PdfDocument::IsTemporaryName(entry.path().filename().string(), target.filename().string(),
-                                     pid)) {
-      std::filesystem::remove(entry.path(), error);
-    }
-  }
-}
-
 void RunCombine(const CombineOptions& options) {
   // Interrupted, the command stops the work and removes the PDF it was writing.
-  SuperviseChild([&options](pid_t child) { RemoveTemporaryFile(options.output, child); });
+  SuperviseChild([&options](pid_t child) {
+    const std::filesystem::path target(options.output);
+    RemoveTemporaryFiles(
+        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path(),
+        [name = target.filename().string()](std::string_view temporary_of) {
+          return temporary_of == name;
+        },
+        child);
+  });
   PdfDocument document;
   document.SetAutoLaunch(false);
   document.SetFileName(options.output);

@@ -20,8 +20,6 @@ int ConsoleFace::MessageBox(const std::u16string& text, const std::u16string&, i
   std::string line = Utf16ToUtf8(text);
   std::replace(line.begin(), line.end(), '\r', '\n');
   messages_.push_back(line);
-  constexpr int kIdOk = 1;
-  constexpr int kIdNo = 7;
   return flags == kMbYesNoQuestion ? kIdNo : kIdOk;
 }
 

@@ -17,10 +17,8 @@ class ConsoleFace final : public MainFormFace {
   // Told of every change of a progress bar, with the bar's position and maximum.
   using ProgressListener = std::function<void(ProgressBar bar, int position, int maximum)>;
 
-  // Only the cover of the open-PDF picture is kept: uncovered, the last download made its PDF.
-  void SetPictureVisible(Picture picture, bool visible) override {
-    if (picture == imgGk) pdfCovered_ = visible;
-  }
+  // A terminal shows no pictures; the command learns a download's end from its outcome.
+  void SetPictureVisible(Picture, bool) override {}
   void SetEntryEnabled(bool) override {}
   void SetProgressRange(ProgressBar bar, int maximum) override;
   void SetProgressPosition(ProgressBar bar, int position) override;
@@ -33,8 +31,6 @@ class ConsoleFace final : public MainFormFace {
 
   // Texts of the message boxes shown so far, in UTF-8 with line breaks as "\n".
   const std::vector<std::string>& Messages() const { return messages_; }
-  // The open-PDF picture is uncovered.
-  bool PdfAvailable() const { return !pdfCovered_; }
   // Also forgets the bars' maximums, so that a new listener hears only of bars set up after it.
   void SetProgressListener(ProgressListener listener) {
     listener_ = std::move(listener);
@@ -45,7 +41,6 @@ class ConsoleFace final : public MainFormFace {
 
  private:
   std::vector<std::string> messages_;
-  bool pdfCovered_ = true;
   int maximum_[2] = {0, 0};  // by ProgressBar
   ProgressListener listener_;
 };

@@ -15,10 +15,10 @@
 
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
-#include "app/core/page_jobs.h"
+#include "app/core/patent_paths.h"
 #include "app/core/pdf_combiner.h"
+#include "common/atomic_file.h"
 #include "common/text.h"
-#include "pdf/pdf_document.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_face.h"
 #include "tools/cli/progress_line.h"
@@ -67,19 +67,17 @@ std::vector<std::string> ReadNumbers(const std::string& file_name) {
 }
 
 // Removes from the folder of patent `apn` under `root_dir` the temporary files that a run killed
-// while it wrote leaves behind: those of page files, and those of the PDF files written by
-// process `pid` (by any process when 0).
+// while it wrote leaves behind, those of page and PDF files, written by process `pid` (by any
+// process when 0).
 void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& apn, pid_t pid) {
   const std::string pdf_base = "CN" + Utf16ToUtf8(apn);
-  std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(Utf16ToUtf8(PatentFolder(root_dir, apn)), error)) {
-    const std::string name = entry.path().filename().string();
-    const bool page_part = IsPageTemporaryName(name);
-    const bool pdf_part = PdfDocument::IsTemporaryName(name, pdf_base + "_gk.pdf", pid) ||
-                          PdfDocument::IsTemporaryName(name, pdf_base + "_sd.pdf", pid);
-    if (page_part || pdf_part) std::filesystem::remove(entry.path(), error);
-  }
+  brevis::RemoveTemporaryFiles(
+      Utf16ToUtf8(PatentFolder(root_dir, apn)),
+      [&pdf_base](std::string_view target) {
+        return IsPageFileName(target) || target == pdf_base + "_gk.pdf" ||
+               target == pdf_base + "_sd.pdf";
+      },
+      pid);
 }
 
 // Fetches the recognised number of `form`; true when its PDF was made. The window's thread is
@@ -102,9 +100,9 @@ bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   for (std::size_t i = messages_before; i < messages.size(); ++i) {
     std::cerr << label << ": " << messages[i] << '\n';
   }
-  if (!face.PdfAvailable() || messages.size() != messages_before) return false;
-  const std::u16string& apn = form.rerazavu().Apn;
-  std::cout << Utf16ToUtf8(form.RootDir() + u"/CN" + apn + u"/CN" + apn + u"_gk.pdf") << std::endl;
+  const DownloadOutcome& outcome = form.LastOutcome();
+  if (outcome.Result != DownloadOutcome::Status::kCombined) return false;
+  std::cout << Utf16ToUtf8(outcome.PdfPath) << std::endl;
   return true;
 }
 

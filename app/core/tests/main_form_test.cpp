@@ -23,6 +23,7 @@
 
 #include "app/core/call_queue.h"
 #include "cipher/rsa.h"
+#include "common/atomic_file.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
@@ -594,9 +595,10 @@ TEST_F(MainFormTest, ResumeKeepsWholePagesAndFetchesTheRest) {
         << test::TiffSample(static_cast<uint32_t>(100 + p));
   }
   std::ofstream(folder / "gk_000003.tif") << "<html>busy</html>";
-  std::ofstream(folder / "gk_000004.tif.part-a1B2c3", std::ios::binary)
-      << test::TiffSample(4).substr(0, 20);
-  std::ofstream(folder / "notes.part-1") << "not a page";
+  const std::string cut = TemporaryName((folder / "gk_000004.tif").string(), 4242, 1, 0xa1b2c3);
+  const std::string notes = TemporaryName((folder / "notes.txt").string(), 4242, 2, 0xa1b2c3);
+  std::ofstream(cut, std::ios::binary) << test::TiffSample(4).substr(0, 20);
+  std::ofstream(notes) << "not a page";
 
   MirrorSays(u"6\t" + PageBase());
   Download(u"CN200710038426");
@@ -605,8 +607,8 @@ TEST_F(MainFormTest, ResumeKeepsWholePagesAndFetchesTheRest) {
   EXPECT_EQ(server_.Count("/pages/CN/000004.tif"), 1u);
   EXPECT_EQ(server_.Count("/pages/CN/000006.tif"), 1u);
   EXPECT_EQ(PageRequests(), 3u);
-  EXPECT_FALSE(fs::exists(folder / "gk_000004.tif.part-a1B2c3"));
-  EXPECT_TRUE(fs::exists(folder / "notes.part-1"));
+  EXPECT_FALSE(fs::exists(cut));
+  EXPECT_TRUE(fs::exists(notes));
   // Kept pages keep their bytes; the combination takes all six, in order.
   EXPECT_EQ(log_->pageBytes, (std::vector<std::string>{
                                  test::TiffSample(101), test::TiffSample(102), test::TiffSample(3),

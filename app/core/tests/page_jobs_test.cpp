@@ -1,4 +1,4 @@
-// Tests of the page jobs: six-digit page names, addresses, and the dealing rule.
+// Tests of the page jobs: addresses and the dealing rule.
 #include "app/core/page_jobs.h"
 
 #include <gtest/gtest.h>
@@ -10,19 +10,6 @@
 
 namespace brevis {
 namespace {
-
-TEST(PageJobsTest, PageNumbersHaveAtLeastSixDigits) {
-  struct Case {
-    int page;
-    const char16_t* text;
-  };
-  constexpr Case kCases[] = {
-      {1, u"000001"}, {12, u"000012"}, {999999, u"999999"}, {1234567, u"1234567"}};
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.page);
-    EXPECT_EQ(PageNumberText(c.page), c.text);
-  }
-}
 
 // Page numbers of each worker's queue, "gk" pages as p and "sd" pages as -p.
 std::vector<std::vector<int>> Pages(const std::array<std::vector<DownloadItem>, 5>& queues) {
@@ -71,12 +58,6 @@ TEST(PageJobsTest, GrantPagesFollowInReverseOrderOfWorkers) {
             (std::vector<std::vector<int>>{{5, -4}, {1, 6, -3}, {2, -2}, {3, -1, -6}, {4, -5}}));
   EXPECT_EQ(queues[3][1].RemoteUrl, u"http://s/000001.tif");
   EXPECT_EQ(queues[3][1].LocalUrl, u"/r/CN88100001/sd_000001.tif");
-}
-
-TEST(PageJobsTest, SevenDigitPagesKeepAllDigits) {
-  ReRazavu r;
-  r.Apn = u"200710038426";
-  EXPECT_EQ(PagePath(u"/r", r.Apn, u"gk", 1234567), u"/r/CN200710038426/gk_1234567.tif");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/tests/test_files.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
@@ -274,7 +275,7 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   ASSERT_LT(kept, 50u);
   EXPECT_FALSE(fs::exists(repo / "CN200710038426"));
   // What a kill in the middle of writing a page leaves behind.
-  std::ofstream(folder / "gk_000050.tif.part-Xy12ab") << "II*";
+  std::ofstream(TemporaryName((folder / "gk_000050.tif").string(), 4242, 1, 0xab12)) << "II*";
 
   Mirror mirror(*sample_, dir_ / "log");
   const CliRun run = Fetch(mirror, "CN201910987654 CN200710038426 --resume", repo);
@@ -282,7 +283,7 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   EXPECT_EQ(PageRequests(dir_ / "log", "201910987654/"), 50 - kept);
   EXPECT_EQ(PageRequests(dir_ / "log", "200710038426/"), 12u);
   for (const auto& entry : fs::directory_iterator(folder)) {
-    EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+    EXPECT_EQ(TemporaryTarget(entry.path().filename().string()), "") << entry.path();
   }
   const fs::path pdf = folder / "CN201910987654_gk.pdf";
   EXPECT_EQ(Shell("qpdf --check " + pdf.string() + " >/dev/null 2>&1"), 0);

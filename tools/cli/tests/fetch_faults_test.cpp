@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/tests/test_files.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
@@ -67,7 +68,7 @@ void CheckOutcome(const CliRun& run, const fs::path& folder, const std::string& 
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
     if (name.ends_with(".pdf")) continue;
-    EXPECT_EQ(name.find(".part-"), std::string::npos) << name;
+    EXPECT_EQ(TemporaryTarget(name), "") << name;
     const std::string head = ReadFile(entry.path()).substr(0, 4);
     EXPECT_TRUE(head == std::string("II*\0", 4) || head == std::string("MM\0*", 4)) << name;
   }

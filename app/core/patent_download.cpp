@@ -1,0 +1,222 @@
+// PatentDownload: workers, the resume, the lock-guarded end of the download and the combination.
+#include "app/core/patent_download.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "app/core/patent_paths.h"
+#include "common/atomic_file.h"
+#include "common/text.h"
+#include "download/tiff_check.h"
+
+namespace brevis {
+
+namespace {
+
+std::filesystem::path FsPath(const std::u16string& path) {
+  return std::filesystem::path(Utf16ToUtf8(path));
+}
+
+std::u16string FileName(const std::u16string& path) {
+  const std::size_t slash = path.find_last_of(u'/');
+  return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+PatentDownload::PatentDownload(ReRazavu rerazavu, std::u16string root_dir, Combiner* combiner,
+                               DownloadSettings settings, Listener listener)
+    : rerazavu_(std::move(rerazavu)),
+      rootDir_(std::move(root_dir)),
+      combiner_(combiner),
+      settings_(settings),
+      listener_(std::move(listener)),
+      pageTotal_(rerazavu_.GkPages + rerazavu_.SdPages) {}
+
+PatentDownload::~PatentDownload() {
+  {
+    std::lock_guard<std::mutex> guard(countLock_);
+    closing_ = true;
+  }
+  for (const auto& worker : workers_) worker->Terminate();
+  std::thread finisher;
+  {
+    std::lock_guard<std::mutex> guard(countLock_);
+    finisher = std::move(finisher_);
+  }
+  if (finisher.joinable()) finisher.join();
+  workers_.clear();
+}
+
+int PatentDownload::Start() {
+  std::filesystem::create_directories(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)));
+  auto queues = DealJobs(rerazavu_, rootDir_, [this](DownloadThread&) { AfterDownload(); });
+  if (combiner_) {
+    combiner_->DropPreparedPages();
+    // Once counted, a page is coded for the PDF on the worker's thread while the other workers
+    // go on fetching; the combination waits for the workers, so it finds every page prepared.
+    for (auto& queue : queues) {
+      for (DownloadItem& job : queue) {
+        job.AfterDownloadEvent = [this, path = job.LocalUrl](DownloadThread&) {
+          AfterDownload();
+          combiner_->PreparePage(path);
+        };
+      }
+    }
+  }
+  int kept = 0;
+  if (settings_.Resume) {
+    kept = KeepPagesInPlace(queues);
+    std::lock_guard<std::mutex> guard(countLock_);
+    downloadCount_ = kept;
+    if (kept == pageTotal_) finishRequested_ = true;
+  }
+
+  try {
+    for (int i = 0; i < kWorkerCount; ++i) {
+      FetchLimits limits;
+      limits.Deadline = settings_.FetchDeadline;
+      workers_.push_back(std::make_unique<DownloadThread>(
+          true, settings_.Retries,
+          [this](DownloadThread&, const DownloadItem& job, const std::string& cause) {
+            PageGivenUp(job, cause);
+          },
+          limits));
+    }
+    for (std::size_t i = 0; i < queues.size(); ++i) {
+      for (const DownloadItem& job : queues[i]) workers_[i]->AddToJobList(job);
+    }
+    for (const auto& worker : workers_) worker->Resume();
+  } catch (...) {
+    // A worker could not be started: stop the others, so that no finisher starts either.
+    {
+      std::lock_guard<std::mutex> guard(countLock_);
+      finishRequested_ = true;
+    }
+    for (const auto& worker : workers_) worker->Terminate();
+    throw;
+  }
+
+  std::lock_guard<std::mutex> guard(countLock_);
+  workersStarted_ = true;
+  // Every page may already be in place, or given up, before the last worker was started.
+  if (finishRequested_) LaunchFinisherLocked();
+  return kept;
+}
+
+void PatentDownload::AfterDownload() {
+  std::lock_guard<std::mutex> guard(countLock_);
+  const int n = ++downloadCount_;
+  // Told under the lock, so that the counts arrive in counting order.
+  if (listener_.PageDownloaded) listener_.PageDownloaded(n);
+  // Exactly one call sees the last count.
+  if (n == pageTotal_) RequestFinishLocked();
+}
+
+int PatentDownload::KeepPagesInPlace(
+    std::array<std::vector<DownloadItem>, kWorkerCount>& queues) const {
+  // Only the temporary files of page files; nothing else.
+  RemoveTemporaryFiles(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)), IsPageFileName);
+  int kept = 0;
+  for (auto& queue : queues) {
+    std::erase_if(queue, [&kept](const DownloadItem& job) {
+      std::ifstream in(FsPath(job.LocalUrl), std::ios::binary);
+      if (!in) return false;
+      const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+      const bool in_place = !in.bad() && LooksLikeTiff(bytes.data(), bytes.size());
+      kept += in_place;
+      return in_place;
+    });
+  }
+  return kept;
+}
+
+void PatentDownload::PageGivenUp(const DownloadItem& job, const std::string& cause) {
+  std::lock_guard<std::mutex> guard(countLock_);
+  givenUp_.push_back({FileName(job.LocalUrl), cause});
+  RequestFinishLocked();
+}
+
+void PatentDownload::RequestFinishLocked() {
+  if (finishRequested_) return;
+  finishRequested_ = true;
+  if (workersStarted_) LaunchFinisherLocked();
+}
+
+void PatentDownload::LaunchFinisherLocked() {
+  if (closing_) return;
+  try {
+    finisher_ = std::thread([this] { Finish(); });
+  } catch (const std::system_error& error) {
+    // Without a finisher the owner ends the download; destroying this object then waits for a
+    // page in flight.
+    DownloadOutcome outcome;
+    outcome.Result = DownloadOutcome::Status::kFailed;
+    outcome.Error = error.what();
+    if (listener_.Finished) listener_.Finished(std::move(outcome));
+  }
+}
+
+void PatentDownload::Finish() {
+  bool failed;
+  {
+    std::lock_guard<std::mutex> guard(countLock_);
+    failed = !givenUp_.empty();
+  }
+  // A page was given up: the download ends now; fetches under way are cut short, the pages
+  // already written stay.
+  if (failed) {
+    for (const auto& worker : workers_) worker->Terminate();
+  }
+  for (const auto& worker : workers_) worker->WaitFor();
+
+  DownloadOutcome outcome;
+  {
+    std::lock_guard<std::mutex> guard(countLock_);
+    outcome.GivenUp = givenUp_;
+  }
+  if (!outcome.GivenUp.empty()) {
+    std::sort(outcome.GivenUp.begin(), outcome.GivenUp.end(),
+              [](const GivenUpPage& a, const GivenUpPage& b) { return a.FileName < b.FileName; });
+    outcome.Result = DownloadOutcome::Status::kPagesGivenUp;
+  } else {
+    try {
+      Combine();
+      outcome.Result = DownloadOutcome::Status::kCombined;
+      outcome.PdfPath = PdfPath(rootDir_, rerazavu_.Apn);
+    } catch (const std::exception& error) {
+      outcome.Result = DownloadOutcome::Status::kCombineFailed;
+      outcome.Error = error.what();
+    }
+  }
+  if (combiner_) combiner_->DropPreparedPages();
+  if (listener_.Finished) listener_.Finished(std::move(outcome));
+}
+
+void PatentDownload::Combine() {
+  if (!combiner_) throw std::logic_error("No PDF writer is available.");
+  int combined = 0;
+  CombineSet(u"gk", rerazavu_.GkPages, combined);
+  CombineSet(u"sd", rerazavu_.SdPages, combined);
+}
+
+void PatentDownload::CombineSet(const std::u16string& set, int32_t pages, int& combined) {
+  if (pages <= 0) return;
+  const std::u16string& apn = rerazavu_.Apn;
+  combiner_->BeginDoc(PdfPath(rootDir_, apn, set));
+  for (int p = 1; p <= pages; ++p) {
+    // BeginDoc opened the first page; every further page gets a page of its own.
+    if (p > 1) combiner_->AddPage();
+    combiner_->AddTiffFromFile(PagePath(rootDir_, apn, set, p));
+    if (listener_.PageCombined) listener_.PageCombined(++combined);
+  }
+  combiner_->EndDoc();
+}
+
+}  // namespace brevis

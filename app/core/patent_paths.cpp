@@ -1,0 +1,37 @@
+// The files of a patent: folder, page files and PDF files.
+#include "app/core/patent_paths.h"
+
+#include <cstdio>
+
+namespace brevis {
+
+std::u16string PageNumberText(int page) {
+  char digits[16];
+  std::snprintf(digits, sizeof(digits), "%.6d", page);
+  return std::u16string(digits, digits + std::char_traits<char>::length(digits));
+}
+
+std::u16string PatentFolder(const std::u16string& root_dir, const std::u16string& apn) {
+  return root_dir + u"/CN" + apn;
+}
+
+std::u16string PagePath(const std::u16string& root_dir, const std::u16string& apn,
+                        const std::u16string& set, int page) {
+  return PatentFolder(root_dir, apn) + u"/" + set + u"_" + PageNumberText(page) + u".tif";
+}
+
+std::u16string PdfPath(const std::u16string& root_dir, const std::u16string& apn,
+                       const std::u16string& set) {
+  return PatentFolder(root_dir, apn) + u"/CN" + apn + u"_" + set + u".pdf";
+}
+
+bool IsPageFileName(std::string_view name) {
+  constexpr std::string_view kEnd = ".tif";
+  if (!(name.starts_with("gk_") || name.starts_with("sd_")) || !name.ends_with(kEnd)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(3, name.size() - 3 - kEnd.size());
+  return digits.size() >= 6 && digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+}  // namespace brevis

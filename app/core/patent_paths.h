@@ -1,0 +1,29 @@
+// The files of a patent in the repository folder: the patent's folder, its page files and its
+// PDF files. Every part of the program that names these files builds the names here.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brevis {
+
+// Page number `page` (1 or more) in decimal with at least six digits, zeros on the left:
+// 1 gives "000001", 1234567 gives "1234567".
+std::u16string PageNumberText(int page);
+
+// The patent's folder: `root_dir` + "/CN" + `apn`.
+std::u16string PatentFolder(const std::u16string& root_dir, const std::u16string& apn);
+
+// The file of page `page` of a document set ("gk" for the publication text, "sd" for the grant
+// text): the patent's folder + "/" + `set` + "_" + six-digit page + ".tif".
+std::u16string PagePath(const std::u16string& root_dir, const std::u16string& apn,
+                        const std::u16string& set, int page);
+
+// The PDF of a document set: the patent's folder + "/CN" + `apn` + "_" + `set` + ".pdf".
+std::u16string PdfPath(const std::u16string& root_dir, const std::u16string& apn,
+                       const std::u16string& set = u"gk");
+
+// True for the name (without folder) of a page file: "gk_" or "sd_", six or more digits, ".tif".
+bool IsPageFileName(std::string_view name);
+
+}  // namespace brevis
