@@ -21,7 +21,7 @@ namespace {
 
 QString ToQString(const std::u16string& text) { return QString::fromStdU16String(text); }
 
-MainForm::Indicator ToIndicator(brevis::Picture picture) {
+MainForm::Indicator ToIndicator(brevis::FacePicture picture) {
   switch (picture) {
     case brevis::imgValid:
       return MainForm::Indicator::imgValid;
@@ -35,7 +35,7 @@ MainForm::Indicator ToIndicator(brevis::Picture picture) {
   return MainForm::Indicator::imgGk;
 }
 
-MainForm::Bar ToBar(brevis::ProgressBar bar) {
+MainForm::Bar ToBar(brevis::FaceProgressBar bar) {
   return bar == brevis::prbDownload ? MainForm::Bar::prbDownload : MainForm::Bar::prbCombine;
 }
 
@@ -44,15 +44,15 @@ class QtFace final : public MainFormFace {
  public:
   explicit QtFace(MainForm& form) : form_(form) {}
 
-  void SetPictureVisible(brevis::Picture picture, bool visible) override {
+  void SetPictureVisible(brevis::FacePicture picture, bool visible) override {
     form_.ShowPicture(ToIndicator(picture), visible);
   }
   void SetEntryEnabled(bool enabled) override { form_.SetEntryEnabled(enabled); }
-  void SetProgressRange(brevis::ProgressBar bar, int maximum) override {
+  void SetProgressRange(brevis::FaceProgressBar bar, int maximum) override {
     form_.SetRange(ToBar(bar), 0, maximum);
     form_.SetPosition(ToBar(bar), 0);
   }
-  void SetProgressPosition(brevis::ProgressBar bar, int position) override {
+  void SetProgressPosition(brevis::FaceProgressBar bar, int position) override {
     form_.SetPosition(ToBar(bar), position);
   }
   void Repaint() override { form_.RepaintNow(); }

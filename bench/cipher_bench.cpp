@@ -64,7 +64,7 @@ void OursPowerModulo(benchmark::State& state) {
   std::size_t x = 1;
   for (auto _ : state) {
     BigInt y = brevis::PowerModulo(units[x], e, n);
-    benchmark::DoNotOptimize(y.number.data());
+    benchmark::DoNotOptimize(y.Number.data());
     x = x % (units.size() - 1) + 1;
   }
   // The whole range against GMP, once.
@@ -108,7 +108,7 @@ void OursMultiply(benchmark::State& state) {
   BigInt product;
   for (auto _ : state) {
     product = brevis::MultiplyBigInt(a, b);
-    benchmark::DoNotOptimize(product.number.data());
+    benchmark::DoNotOptimize(product.Number.data());
   }
   Mpz ga(RandomBinary(bits, 1)), gb(RandomBinary(bits, 2)), gp;
   mpz_mul(gp.get(), ga.get(), gb.get());

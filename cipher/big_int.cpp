@@ -15,7 +15,7 @@ using DigitSpan = std::span<const uint32_t>;
 
 constexpr uint32_t kDecimalGroup = 10000;
 
-DigitSpan Mag(const BigInt& x) { return DigitSpan(x.number.data() + 1, x.number[0]); }
+DigitSpan Mag(const BigInt& x) { return DigitSpan(x.Number.data() + 1, x.Number[0]); }
 
 void Trim(Digits& d) {
   while (d.size() > 1 && d.back() == 0) d.pop_back();
@@ -29,10 +29,10 @@ bool DigitsZero(DigitSpan d) { return d.size() == 1 && d[0] == 0; }
 BigInt Make(Digits d, Sign sign) {
   Trim(d);
   BigInt x;
-  x.number.resize(d.size() + 1);
-  x.number[0] = static_cast<uint32_t>(d.size());
-  std::copy(d.begin(), d.end(), x.number.begin() + 1);
-  x.sign = DigitsZero(d) ? Sign::positive : sign;
+  x.Number.resize(d.size() + 1);
+  x.Number[0] = static_cast<uint32_t>(d.size());
+  std::copy(d.begin(), d.end(), x.Number.begin() + 1);
+  x.Sign = DigitsZero(d) ? Sign::positive : sign;
   return x;
 }
 
@@ -171,8 +171,8 @@ void AddSmall(Digits& a, uint32_t w) {
 }
 
 struct DigitDivision {
-  Digits quotient;
-  Digits remainder;
+  Digits Quotient;
+  Digits Remainder;
 };
 
 // Schoolbook division of trimmed magnitudes. The divisor is shifted up to the dividend's length
@@ -181,16 +181,16 @@ struct DigitDivision {
 DigitDivision DivideDigits(DigitSpan a, DigitSpan m) {
   if (DigitsZero(m)) throw std::domain_error("Division by zero");
   DigitDivision out;
-  out.remainder.assign(a.begin(), a.end());
-  Digits& r = out.remainder;
+  out.Remainder.assign(a.begin(), a.end());
+  Digits& r = out.Remainder;
   if (CompareDigits(r, m) < 0) {
-    out.quotient = {0};
+    out.Quotient = {0};
     return out;
   }
   size_t pos = a.size() - m.size();
   Digits t(pos, 0);
   t.insert(t.end(), m.begin(), m.end());
-  out.quotient.assign(pos + 1, 0);
+  out.Quotient.assign(pos + 1, 0);
   while (CompareDigits(r, m) >= 0) {
     while (CompareDigits(r, t) >= 0) {
       uint64_t q;
@@ -201,15 +201,15 @@ DigitDivision DivideDigits(DigitSpan a, DigitSpan m) {
       }
       if (q == 0) {
         SubtractDigitsInPlace(r, t);
-        out.quotient[pos] += 1;
+        out.Quotient[pos] += 1;
       } else {
         Digits u = t;
         MultiplyDigitsBySmall(u, static_cast<uint32_t>(q));
         SubtractDigitsInPlace(r, u);
-        out.quotient[pos] += static_cast<uint32_t>(q);
+        out.Quotient[pos] += static_cast<uint32_t>(q);
         if (CompareDigits(r, u) >= 0) {
           SubtractDigitsInPlace(r, u);
-          out.quotient[pos] += static_cast<uint32_t>(q);
+          out.Quotient[pos] += static_cast<uint32_t>(q);
         }
       }
     }
@@ -218,7 +218,7 @@ DigitDivision DivideDigits(DigitSpan a, DigitSpan m) {
       --pos;
     }
   }
-  Trim(out.quotient);
+  Trim(out.Quotient);
   return out;
 }
 
@@ -266,7 +266,7 @@ std::string BigIntToDecimal(const BigInt& x) {
   std::vector<uint32_t> groups;  // least significant first
   while (!DigitsZero(work)) groups.push_back(DivideDigitsBySmall(work, kDecimalGroup));
   std::string text;
-  if (x.sign == Sign::negative) text.push_back('-');
+  if (x.Sign == Sign::negative) text.push_back('-');
   if (groups.empty()) return text + "0";
   text += std::to_string(groups.back());
   for (size_t i = groups.size() - 1; i-- > 0;) {
@@ -299,7 +299,7 @@ std::string BigIntToBinary(const BigInt& x) {
 
 BigInt CopyBigInt(const BigInt& x) { return x; }
 
-void ReleaseBigInt(BigInt& x) { x.number.clear(); }
+void ReleaseBigInt(BigInt& x) { x.Number.clear(); }
 
 bool IsZero(const BigInt& x) { return DigitsZero(Mag(x)); }
 
@@ -309,19 +309,19 @@ MagnitudeOrder CompareMagnitude(const BigInt& a, const BigInt& b) {
 }
 
 BigInt AddBigInt(const BigInt& a, const BigInt& b) {
-  if (a.sign == b.sign) return Make(AddDigits(Mag(a), Mag(b)), a.sign);
+  if (a.Sign == b.Sign) return Make(AddDigits(Mag(a), Mag(b)), a.Sign);
   const int c = CompareDigits(Mag(a), Mag(b));
   if (c == 0) return BigInt{};
   const BigInt& larger = c > 0 ? a : b;
   const BigInt& smaller = c > 0 ? b : a;
   Digits d = ToDigits(larger);
   SubtractDigitsInPlace(d, Mag(smaller));
-  return Make(std::move(d), larger.sign);
+  return Make(std::move(d), larger.Sign);
 }
 
 BigInt SubtractBigInt(const BigInt& a, const BigInt& b) {
   BigInt negated = b;
-  negated.sign = Flip(b.sign);
+  negated.Sign = Flip(b.Sign);
   return AddBigInt(a, negated);
 }
 
@@ -331,11 +331,11 @@ void SubtractMagnitude(BigInt& a, const BigInt& b) {
   }
   Digits d = ToDigits(a);
   SubtractDigitsInPlace(d, Mag(b));
-  a = Make(std::move(d), a.sign);
+  a = Make(std::move(d), a.Sign);
 }
 
 BigInt MultiplyBigInt(const BigInt& a, const BigInt& b) {
-  return Make(MultiplyDigits(Mag(a), Mag(b)), a.sign == b.sign ? Sign::positive : Sign::negative);
+  return Make(MultiplyDigits(Mag(a), Mag(b)), a.Sign == b.Sign ? Sign::positive : Sign::negative);
 }
 
 BigInt SquareBigInt(const BigInt& a) { return Make(SquareDigits(Mag(a)), Sign::positive); }
@@ -343,34 +343,34 @@ BigInt SquareBigInt(const BigInt& a) { return Make(SquareDigits(Mag(a)), Sign::p
 void MultiplyBySmall(BigInt& a, uint32_t w) {
   Digits d = ToDigits(a);
   MultiplyDigitsBySmall(d, w);
-  a = Make(std::move(d), a.sign);
+  a = Make(std::move(d), a.Sign);
 }
 
 uint32_t DivideBySmall(BigInt& a, uint32_t w) {
   Digits d = ToDigits(a);
   const uint32_t r = DivideDigitsBySmall(d, w);
-  a = Make(std::move(d), a.sign);
+  a = Make(std::move(d), a.Sign);
   return r;
 }
 
 void ShiftUpDigit(BigInt& a) {
   if (IsZero(a)) return;
-  a.number.insert(a.number.begin() + 1, 0);
-  ++a.number[0];
+  a.Number.insert(a.Number.begin() + 1, 0);
+  ++a.Number[0];
 }
 
 void ShiftDownDigit(BigInt& a) {
-  if (a.number[0] == 1) {
+  if (a.Number[0] == 1) {
     a = BigInt{};
     return;
   }
-  a.number.erase(a.number.begin() + 1);
-  --a.number[0];
+  a.Number.erase(a.Number.begin() + 1);
+  --a.Number[0];
 }
 
 BigInt RemainderBigInt(const BigInt& a, const BigInt& m) {
-  Digits r = DivideDigits(Mag(a), Mag(m)).remainder;
-  if (a.sign == Sign::negative && !DigitsZero(r)) {
+  Digits r = DivideDigits(Mag(a), Mag(m)).Remainder;
+  if (a.Sign == Sign::negative && !DigitsZero(r)) {
     Digits complement = ToDigits(m);
     SubtractDigitsInPlace(complement, r);
     r = std::move(complement);
@@ -380,8 +380,8 @@ BigInt RemainderBigInt(const BigInt& a, const BigInt& m) {
 
 DivisionResult DivideWithRemainder(const BigInt& a, const BigInt& b) {
   DigitDivision d = DivideDigits(Mag(a), Mag(b));
-  return {Make(std::move(d.quotient), Sign::positive),
-          Make(std::move(d.remainder), Sign::positive)};
+  return {Make(std::move(d.Quotient), Sign::positive),
+          Make(std::move(d.Remainder), Sign::positive)};
 }
 
 BigInt MultiplyModulo(const BigInt& a, const BigInt& b, const BigInt& m) {
@@ -431,28 +431,28 @@ bool InverseModulo(const BigInt& a, const BigInt& m, BigInt& out) {
   for (;;) {
     DivisionResult qr = DivideWithRemainder(r1, r2);
     r1 = std::move(r2);
-    r2 = std::move(qr.remainder);
-    BigInt next = SubtractBigInt(s0, MultiplyBigInt(qr.quotient, s1));
+    r2 = std::move(qr.Remainder);
+    BigInt next = SubtractBigInt(s0, MultiplyBigInt(qr.Quotient, s1));
     s0 = std::move(s1);
     s1 = std::move(next);
     if (IsZero(r2)) break;
   }
-  if (s0.sign == Sign::negative) s0 = AddBigInt(s0, Make(ToDigits(m), Sign::positive));
+  if (s0.Sign == Sign::negative) s0 = AddBigInt(s0, Make(ToDigits(m), Sign::positive));
   out = std::move(s0);
   return true;
 }
 
 BigInt LowPart(const BigInt& a, uint32_t k, uint32_t mask) {
-  if (a.number[0] < k) return a;
-  Digits d(a.number.begin() + 1, a.number.begin() + 1 + k);
+  if (a.Number[0] < k) return a;
+  Digits d(a.Number.begin() + 1, a.Number.begin() + 1 + k);
   d[k - 1] &= mask;
-  return Make(std::move(d), a.sign);
+  return Make(std::move(d), a.Sign);
 }
 
 BigInt LowProduct(const BigInt& a, const BigInt& b, uint32_t k, uint32_t mask) {
   Digits d = MultiplyDigits(Mag(a), Mag(b), k);
   if (d.size() == k) d[k - 1] &= mask;
-  return Make(std::move(d), a.sign == b.sign ? Sign::positive : Sign::negative);
+  return Make(std::move(d), a.Sign == b.Sign ? Sign::positive : Sign::negative);
 }
 
 BigInt MontgomeryReduce(const BigInt& t, const BigInt& m, const BigInt& m_prime, uint32_t k,
@@ -478,7 +478,7 @@ BigInt PowerModulo(const BigInt& base, const BigInt& exp, const BigInt& m) {
   if (IsZero(m)) throw std::domain_error("Division by zero");
   const std::string bits = BigIntToBinary(exp);
 
-  if ((m.number[1] & 1) == 0) {
+  if ((m.Number[1] & 1) == 0) {
     BigInt result = Make({1}, Sign::positive);
     BigInt p = base;
     for (size_t i = bits.size(); i-- > 0;) {
@@ -491,8 +491,8 @@ BigInt PowerModulo(const BigInt& base, const BigInt& exp, const BigInt& m) {
   if (IsZero(RemainderBigInt(base, m))) return BigInt{};
 
   // R is the smallest power of two above m: 2^(31(k - 1)) * (mask + 1).
-  const uint32_t k = m.number[0];
-  const uint32_t top = m.number[k];
+  const uint32_t k = m.Number[0];
+  const uint32_t top = m.Number[k];
   uint32_t h = 0;
   while ((top >> (h + 1)) != 0) ++h;
   Digits r_digits(k, 0);

@@ -23,8 +23,8 @@ enum class Sign : uint8_t { negative = 0, positive = 1 };
 // each in 0 .. 2^31 - 1. Normal form: number[k] != 0 unless the value is zero (k = 1, digit 0),
 // and number.size() == k + 1. Zero is normally positive.
 struct BigInt {
-  Sign sign = Sign::positive;
-  std::vector<uint32_t> number{1, 0};
+  brevis::Sign Sign = Sign::positive;
+  std::vector<uint32_t> Number{1, 0};
 
   friend bool operator==(const BigInt&, const BigInt&) = default;
 };
@@ -74,8 +74,8 @@ void ShiftDownDigit(BigInt& a);
 BigInt RemainderBigInt(const BigInt& a, const BigInt& m);
 // Quotient and remainder of |a| by |b|. Throws std::domain_error for b = 0.
 struct DivisionResult {
-  BigInt quotient;
-  BigInt remainder;
+  BigInt Quotient;
+  BigInt Remainder;
 };
 DivisionResult DivideWithRemainder(const BigInt& a, const BigInt& b);
 

@@ -149,10 +149,10 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
 void HttpClient::ApplyLimits() {
   WaitLimits limits;
   if (FetchDeadline > 0) {
-    limits.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FetchDeadline);
-    limits.budgetMs = FetchDeadline;
+    limits.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FetchDeadline);
+    limits.BudgetMs = FetchDeadline;
   }
-  limits.cancel = CancelFlag;
+  limits.Cancel = CancelFlag;
   SetLimits(limits);
 }
 
@@ -240,7 +240,7 @@ void HttpClient::EnsureConnected() {
   if (!response_.KeepAlive) DropConnection();
   CheckForGracefulDisconnect(false);
   if (!Connected()) {
-    Local().ipVersion = url_.IPVersion;
+    Local().IPVersion = url_.IPVersion;
     Connect();
     connectedIPVersion_ = url_.IPVersion;
   }

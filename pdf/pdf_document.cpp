@@ -493,16 +493,16 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
   PdfPage* page = currentPage_.get();
   if (page == nullptr) throw std::logic_error("No page is open.");
   if (paintType == tptResizePage) {
-    page->SetWidth(static_cast<float>(image.width));
-    page->SetHeight(static_cast<float>(image.height));
+    page->SetWidth(static_cast<float>(image.Width));
+    page->SetHeight(static_cast<float>(image.Height));
   }
   const auto add = [&](TiffSlice& slice) {
     std::string name = NextImageName();
-    slice.image->AddName(name);
-    return RegisterImage(std::move(slice.image), std::move(name), image.width, slice.rows);
+    slice.Image->AddName(name);
+    return RegisterImage(std::move(slice.Image), std::move(name), image.Width, slice.Rows);
   };
-  if (!image.sliced) {
-    const int32_t index = add(image.slices.front());
+  if (!image.Sliced) {
+    const int32_t index = add(image.Slices.front());
     page->ShowImage(index, 0, 0, page->Width(), page->Height(), 0);
     return;
   }
@@ -511,11 +511,11 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
   // the offset to whole page units instead would let each slice cover several rows of the one
   // above and shift the rest of the page up.
   const long double width =
-      paintType == tptResizePage ? static_cast<long double>(image.width) : page->Width();
-  const long double scale = width / image.width;
+      paintType == tptResizePage ? static_cast<long double>(image.Width) : page->Width();
+  const long double scale = width / image.Width;
   int32_t first = 0;
-  for (TiffSlice& slice : image.slices) {
-    const int32_t rows = slice.rows;
+  for (TiffSlice& slice : image.Slices) {
+    const int32_t rows = slice.Rows;
     const int32_t index = add(slice);
     page->ShowImage(index, 0, scale * first, width, scale * rows, 0);
     first += rows - 1;
@@ -524,14 +524,14 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
 
 void PdfDocument::AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType) {
   RequireDocument();
-  for (std::size_t i = 0; i < tiff.images.size(); ++i) {
+  for (std::size_t i = 0; i < tiff.Images.size(); ++i) {
     if (i > 0) AddPage();
-    PlaceTiffImage(tiff.images[i], paintType);
+    PlaceTiffImage(tiff.Images[i], paintType);
   }
-  if (tiff.error) {
+  if (tiff.Error) {
     // The image that failed would have had a page of its own.
-    if (!tiff.images.empty()) AddPage();
-    std::rethrow_exception(tiff.error);
+    if (!tiff.Images.empty()) AddPage();
+    std::rethrow_exception(tiff.Error);
   }
 }
 

@@ -112,22 +112,22 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
     throw PdfError("Tiff image too large");
   }
   TiffPageImage page;
-  page.width = static_cast<int32_t>(w);
-  page.height = static_cast<int32_t>(h);
-  page.sliced = page.height >= kTiffSliceRows;
+  page.Width = static_cast<int32_t>(w);
+  page.Height = static_cast<int32_t>(h);
+  page.Sliced = page.Height >= kTiffSliceRows;
   const bool fax = compression > icJpeg;
   const int code = PdfImage::CreateCode(compression);
   const auto add = [&](const Bitmap& bitmap) {
-    page.slices.push_back(
+    page.Slices.push_back(
         {std::make_unique<PdfImage>(bitmap, code, false, std::nullopt, "", jpegQuality),
          bitmap.Height()});
   };
 
   if (fax && decoding == TiffDecoding::kAuto && IsOneBitPage(tif)) {
-    const std::vector<uint8_t> rows = DecodeOneBit(file, page.width, page.height);
+    const std::vector<uint8_t> rows = DecodeOneBit(file, page.Width, page.Height);
     const std::size_t stride = (w + 7) / 8;
-    for (const auto& [first, count] : TiffSliceRanges(page.height)) {
-      Bitmap slice(page.width, count, PixelFormat::pf1bit);
+    for (const auto& [first, count] : TiffSliceRanges(page.Height)) {
+      Bitmap slice(page.Width, count, PixelFormat::pf1bit);
       slice.SetPalette({kBlack, kWhite});
       for (int32_t y = 0; y < count; ++y) {
         std::memcpy(slice.ScanLine(y), rows.data() + static_cast<std::size_t>(first + y) * stride,
@@ -144,9 +144,9 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
       throw PdfError(kCannotDecode);
     }
   };
-  if (!page.sliced) {
+  if (!page.Sliced) {
     // Decoded straight into the bitmap, whose 32-bit rows are a plain width x height array.
-    Bitmap bitmap(page.width, page.height, PixelFormat::pf32bit);
+    Bitmap bitmap(page.Width, page.Height, PixelFormat::pf32bit);
     read_rgba(reinterpret_cast<uint32_t*>(bitmap.Bits()));
     ReduceRgba(bitmap, fax);
     add(bitmap);
@@ -154,8 +154,8 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
   }
   std::vector<uint32_t> raster(std::size_t{w} * h);
   read_rgba(raster.data());
-  for (const auto& [first, count] : TiffSliceRanges(page.height)) {
-    Bitmap slice(page.width, count, PixelFormat::pf32bit);
+  for (const auto& [first, count] : TiffSliceRanges(page.Height)) {
+    Bitmap slice(page.Width, count, PixelFormat::pf32bit);
     std::memcpy(slice.Bits(), raster.data() + static_cast<std::size_t>(first) * w,
                 std::size_t{w} * static_cast<std::size_t>(count) * 4);
     ReduceRgba(slice, fax);
@@ -186,7 +186,7 @@ PreparedTiff PrepareTiff(const std::string& fileName, PdfImageCompressionType co
   PreparedTiff result;
   try {
     for (;;) {
-      result.images.push_back(PrepareImage(file, compression, jpegQuality, decoding));
+      result.Images.push_back(PrepareImage(file, compression, jpegQuality, decoding));
       file.TakeError();
       if (TIFFReadDirectory(file.get()) <= 0) {
         // The end of the file, unless libtiff found a damaged directory on the way.
@@ -195,7 +195,7 @@ PreparedTiff PrepareTiff(const std::string& fileName, PdfImageCompressionType co
       }
     }
   } catch (...) {
-    result.error = std::current_exception();
+    result.Error = std::current_exception();
   }
   return result;
 }

@@ -27,23 +27,23 @@ inline constexpr int64_t kTiffMaxRasterBytes = int64_t{512} << 20;
 
 // One slice: an image object without a name yet, and the number of image rows it holds.
 struct TiffSlice {
-  std::unique_ptr<PdfImage> image;
-  int32_t rows = 0;
+  std::unique_ptr<PdfImage> Image;
+  int32_t Rows = 0;
 };
 
 // One image of a TIFF file.
 struct TiffPageImage {
-  int32_t width = 0;
-  int32_t height = 0;
-  bool sliced = false;  // 1200 rows or more: placed slice by slice
-  std::vector<TiffSlice> slices;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  bool Sliced = false;  // 1200 rows or more: placed slice by slice
+  std::vector<TiffSlice> Slices;
 };
 
 // A TIFF file turned into image objects, in the file's order. `error` holds the failure that
 // ended reading after `images` (a page that cannot be decoded, an image too large), or null.
 struct PreparedTiff {
-  std::vector<TiffPageImage> images;
-  std::exception_ptr error;
+  std::vector<TiffPageImage> Images;
+  std::exception_ptr Error;
 };
 
 // The row ranges (first row, row count) of the slices of an image `height` rows tall; one range

@@ -12,9 +12,9 @@ namespace brevis {
 
 // One bit for each unit U+0000..U+00FF.
 struct Latin1Bitmap {
-  std::array<uint64_t, 4> bits{};
-  void Add(char16_t c) { bits[c >> 6] |= uint64_t{1} << (c & 63); }             // c < 256
-  bool Has(char16_t c) const { return ((bits[c >> 6] >> (c & 63)) & 1) != 0; }  // c < 256
+  std::array<uint64_t, 4> Bits{};
+  void Add(char16_t c) { Bits[c >> 6] |= uint64_t{1} << (c & 63); }             // c < 256
+  bool Has(char16_t c) const { return ((Bits[c >> 6] >> (c & 63)) & 1) != 0; }  // c < 256
 };
 
 class CharSet {

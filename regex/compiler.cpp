@@ -17,7 +17,7 @@ constexpr int kSimple = 2;    // exactly one unit: may be repeated by the fast r
 constexpr int kSpStart = 4;   // begins with a repetition: a required literal is worth finding
 
 struct Failure {
-  int code;
+  int Code;
 };
 
 bool IsQuantifier(char16_t c) { return c == '*' || c == '+' || c == '?' || c == '{'; }
@@ -44,8 +44,8 @@ class Compiler {
   // capacity: units available at code (the sizing pass's result); unused when sizing.
   Compiler(const CompilerInput& in, char16_t* code, int capacity)
       : in_(in), code_(code), capacity_(capacity) {
-    regparse_ = in.text;
-    mods_ = in.modifiers;
+    regparse_ = in.Text;
+    mods_ = in.Modifiers;
     if (code_ != nullptr) {
       Reserve(1);
       code_[regcode_++] = kMagic;
@@ -63,7 +63,7 @@ class Compiler {
   int Size() const { return regsize_; }
   int Emitted() const { return regcode_; }
   int Groups() const { return regnpar_ - 1; }
-  int Position() const { return static_cast<int>(regparse_ - in_.text); }
+  int Position() const { return static_cast<int>(regparse_ - in_.Text); }
 
  private:
   bool Emitting() const { return code_ != nullptr; }
@@ -411,7 +411,7 @@ class Compiler {
       return EmitNode(COMMENT);
     }
     const bool ci = (mods_ & kModI) != 0;
-    const bool multiline = (mods_ & kModM) != 0 && in_.line_mode_possible;
+    const bool multiline = (mods_ & kModM) != 0 && in_.LineModePossible;
     switch (c) {
       case '^':
         ++regparse_;
@@ -630,7 +630,7 @@ class Compiler {
         if (e == 'd' || e == 'w' || e == 's') {
           ++regparse_;
           if (e == 'd') AddRange(members, '0', '9');
-          const std::u16string_view set = e == 'w' ? in_.word_chars : in_.space_chars;
+          const std::u16string_view set = e == 'w' ? in_.WordChars : in_.SpaceChars;
           if (e != 'd')
             for (char16_t m : set) AddMember(members, m);
           have_single = false;
@@ -698,31 +698,31 @@ class Compiler {
 // NOTHING after the loop's last BRANCH), so that the matcher can end an iteration that
 // consumed nothing.
 void ComputeLoopExits(Program& prog) {
-  const char16_t* code = prog.code.data();
-  const auto size = prog.code.size();
-  prog.loop_head.clear();
-  prog.back_exit.clear();
+  const char16_t* code = prog.Code.data();
+  const auto size = prog.Code.size();
+  prog.LoopHead.clear();
+  prog.BackExit.clear();
   for (size_t i = 1; i < size;) {
     const char16_t* node = code + i;
     const int len = NodeLength(node);
     if (len <= 0) break;
     if (OpOf(node) == BACK) {
-      if (prog.loop_head.empty()) {
-        prog.loop_head.assign(size, 0);
-        prog.back_exit.assign(size, 0);
+      if (prog.LoopHead.empty()) {
+        prog.LoopHead.assign(size, 0);
+        prog.BackExit.assign(size, 0);
       }
       const char16_t* target = NextNode(node);
       if (target == nullptr) {
         i += static_cast<size_t>(len);
         continue;
       }
-      prog.loop_head[static_cast<size_t>(target - code)] = 1;
+      prog.LoopHead[static_cast<size_t>(target - code)] = 1;
       const char16_t* last = OpOf(target) == BRANCH ? target : node - kNodeSize;
       for (const char16_t* n = NextNode(last); n != nullptr && OpOf(n) == BRANCH; n = NextNode(n)) {
         last = n;
       }
       const char16_t* exit = NextNode(last);
-      prog.back_exit[i] = exit == nullptr ? 0 : static_cast<int>(exit - code);
+      prog.BackExit[i] = exit == nullptr ? 0 : static_cast<int>(exit - code);
     }
     i += static_cast<size_t>(len);
   }
@@ -777,27 +777,27 @@ bool ApplyModifierLetters(std::u16string_view letters, uint32_t& mods) {
 
 CompileStatus CompileProgram(const CompilerInput& input, Program& out) {
   out = Program{};
-  if (input.text == nullptr) return {kErrorNullArgument, 0};
+  if (input.Text == nullptr) return {kErrorNullArgument, 0};
   Compiler sizing(input, nullptr, 0);
   try {
     sizing.Run();
   } catch (const Failure& f) {
     // Nothing is allocated for a pattern that does not parse.
-    return {f.code, sizing.Position()};
+    return {f.Code, sizing.Position()};
   }
-  out.code.assign(static_cast<size_t>(sizing.Size()), 0);
-  Compiler emitting(input, out.code.data(), sizing.Size());
+  out.Code.assign(static_cast<size_t>(sizing.Size()), 0);
+  Compiler emitting(input, out.Code.data(), sizing.Size());
   try {
     const int flags = emitting.Run();
     // Both passes parse the same text the same way, so the sizes agree.
     if (emitting.Emitted() != sizing.Size()) throw Failure{kErrorInternalUrp};
     ComputeStartFacts(out, (flags & kSpStart) != 0);
-    out.groups = emitting.Groups();
+    out.Groups = emitting.Groups();
     ComputeLoopExits(out);
     ComputeFirstUnits(out);
   } catch (const Failure& f) {
     out = Program{};
-    return {f.code, emitting.Position()};
+    return {f.Code, emitting.Position()};
   }
   return {};
 }

@@ -10,8 +10,8 @@ namespace brevis {
 std::u16string DumpProgram(const Program& prog, int& error) {
   error = 0;
   std::u16string out;
-  const char16_t* code = prog.code.data();
-  const auto size = prog.code.size();
+  const char16_t* code = prog.Code.data();
+  const auto size = prog.Code.size();
   for (size_t i = 1; i < size;) {
     const char16_t* node = code + i;
     const char16_t op = node[0];
@@ -72,17 +72,17 @@ std::u16string DumpProgram(const Program& prog, int& error) {
     out += u"\n";
     i += static_cast<size_t>(len);
   }
-  if (prog.regstart != 0) {
+  if (prog.RegStart != 0) {
     out += u"start ";
-    out.push_back(prog.regstart);
+    out.push_back(prog.RegStart);
     out += u" ";
   }
-  if (prog.reganch) out += u"anchored ";
-  if (prog.regmust >= 0) {
+  if (prog.RegAnch) out += u"anchored ";
+  if (prog.RegMust >= 0) {
     out += u"must have ";
-    out.append(code + prog.regmust, static_cast<size_t>(prog.regmlen));
+    out.append(code + prog.RegMust, static_cast<size_t>(prog.RegMLen));
   }
-  if (prog.regstart != 0 || prog.reganch || prog.regmust >= 0) out += u"\n";
+  if (prog.RegStart != 0 || prog.RegAnch || prog.RegMust >= 0) out += u"\n";
   return out;
 }
 

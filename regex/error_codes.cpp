@@ -5,8 +5,8 @@ namespace brevis {
 namespace {
 
 struct ErrorText {
-  int code;
-  const char* text;
+  int Code;
+  const char* Text;
 };
 
 constexpr ErrorText kErrorTexts[] = {
@@ -58,7 +58,7 @@ constexpr ErrorText kErrorTexts[] = {
 
 const char* PatternErrorText(int code) {
   for (const ErrorText& entry : kErrorTexts) {
-    if (entry.code == code) return entry.text;
+    if (entry.Code == code) return entry.Text;
   }
   return "Unknown error";
 }

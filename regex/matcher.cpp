@@ -22,13 +22,13 @@ Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
 void Matcher::Reset(const MatchContext& ctx) {
   context_ = ctx;
-  const Program& prog = *ctx.program;
-  code_ = prog.code.data();
-  firstUnit_ = prog.first_unit.data();
-  hasLoopHeads_ = !prog.loop_head.empty();
-  loopHead_ = prog.loop_head.data();
-  backExit_ = prog.back_exit.data();
-  maxDepth_ = ctx.max_depth;
+  const Program& prog = *ctx.Prog;
+  code_ = prog.Code.data();
+  firstUnit_ = prog.FirstUnit.data();
+  hasLoopHeads_ = !prog.LoopHead.empty();
+  loopHead_ = prog.LoopHead.data();
+  backExit_ = prog.BackExit.data();
+  maxDepth_ = ctx.MaxDepth;
   startSetState_ = StartSetState::unknown;
   SetSubject(nullptr, nullptr);
 }
@@ -43,7 +43,7 @@ void Matcher::SetSubject(const char16_t* start, const char16_t* end) {
 }
 
 char16_t InvertCase(const MatchContext& context, char16_t c) {
-  return context.invert_case == nullptr ? DefaultInvertCase(c) : (*context.invert_case)(c);
+  return context.InvertCase == nullptr ? DefaultInvertCase(c) : (*context.InvertCase)(c);
 }
 
 char16_t Matcher::Invert(char16_t c) const { return InvertCase(context_, c); }
@@ -89,7 +89,7 @@ BREVIS_ALWAYS_INLINE bool Matcher::MatchPrim(const char16_t* scan) {
   if (!result) {
     while (trail_.size() > trail) {
       const TrailEntry entry = trail_.Pop();
-      *entry.slot = entry.old;
+      *entry.Slot = entry.Old;
     }
   }
   --depth_;
@@ -105,12 +105,12 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case BOLML: {
       if (reginput_ == inputStart_) break;
       const char16_t prev = reginput_[-1];
-      if (context_.paired_assigned) {
-        if (prev == context_.paired_tail && reginput_ - 1 > inputStart_ &&
-            reginput_[-2] == context_.paired_head) {
+      if (context_.PairedAssigned) {
+        if (prev == context_.PairedTail && reginput_ - 1 > inputStart_ &&
+            reginput_[-2] == context_.PairedHead) {
           break;
         }
-        if (prev == context_.paired_head && *reginput_ == context_.paired_tail) return false;
+        if (prev == context_.PairedHead && *reginput_ == context_.PairedTail) return false;
       }
       if (!IsLineSeparator(prev)) return false;
       break;
@@ -118,10 +118,10 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case EOLML: {
       if (reginput_ == inputEnd_) break;
       const char16_t c = *reginput_;
-      if (context_.paired_assigned) {
-        if (c == context_.paired_head && reginput_[1] == context_.paired_tail) break;
-        if (c == context_.paired_tail && reginput_ > inputStart_ &&
-            reginput_[-1] == context_.paired_head) {
+      if (context_.PairedAssigned) {
+        if (c == context_.PairedHead && reginput_[1] == context_.PairedTail) break;
+        if (c == context_.PairedTail && reginput_ > inputStart_ &&
+            reginput_[-1] == context_.PairedHead) {
           return false;
         }
       }
@@ -138,8 +138,8 @@ bool Matcher::MatchNode(const char16_t* scan) {
     case ANYML: {
       if (reginput_ == inputEnd_) return false;
       const char16_t c = *reginput_;
-      if (context_.paired_assigned && c == context_.paired_head &&
-          reginput_[1] == context_.paired_tail) {
+      if (context_.PairedAssigned && c == context_.PairedHead &&
+          reginput_[1] == context_.PairedTail) {
         return false;
       }
       if (IsLineSeparator(c)) return false;
@@ -275,8 +275,8 @@ bool Matcher::Walk(const char16_t* scan) {
           // End an iteration that consumed nothing: leave the loop instead of repeating it.
           for (size_t i = marks_.size(); i > 0; --i) {
             const Mark& m = marks_[i - 1];
-            if (m.node == next) {
-              if (m.pos == reginput_) {
+            if (m.Node == next) {
+              if (m.Pos == reginput_) {
                 const int exit = backExit_[scan - code_];
                 if (exit != 0) next = code_ + exit;
               }
@@ -589,23 +589,22 @@ BREVIS_ALWAYS_INLINE bool Matcher::Attempt(const char16_t* p) {
 }
 
 BREVIS_ALWAYS_INLINE void Matcher::SetStackLimit() {
-  stackLimit_ =
-      WalkStackLimit(FramePosition(), context_.walk_stack_reserve, context_.max_stack_bytes);
+  stackLimit_ = WalkStackLimit(FramePosition(), context_.WalkStackReserve, context_.MaxStackBytes);
 }
 
 bool Matcher::Search(const char16_t* start) {
-  const Program& prog = *context_.program;
+  const Program& prog = *context_.Prog;
   const char16_t* const end = inputEnd_;
   SetStackLimit();
-  stepsLeft_ = context_.step_budget > 0 ? context_.step_budget : INT64_MAX;
-  if (prog.regmust >= 0 &&
-      FindLiteral(start, end, code_ + prog.regmust, static_cast<size_t>(prog.regmlen)) == nullptr) {
+  stepsLeft_ = context_.StepBudget > 0 ? context_.StepBudget : INT64_MAX;
+  if (prog.RegMust >= 0 &&
+      FindLiteral(start, end, code_ + prog.RegMust, static_cast<size_t>(prog.RegMLen)) == nullptr) {
     return false;
   }
-  if (prog.reganch) return Attempt(start);
-  if (prog.regstart != 0) {
-    const char16_t* const prefix = code_ + prog.prefix;
-    const auto prefix_len = static_cast<size_t>(prog.prefix_len);
+  if (prog.RegAnch) return Attempt(start);
+  if (prog.RegStart != 0) {
+    const char16_t* const prefix = code_ + prog.Prefix;
+    const auto prefix_len = static_cast<size_t>(prog.PrefixLen);
     for (const char16_t* p = start;; ++p) {
       p = FindLiteral(p, end, prefix, prefix_len);
       if (p == nullptr) return false;

@@ -16,26 +16,26 @@ namespace brevis {
 
 // Raised by the matcher for an execution error; the engine turns it into its error report.
 struct MatchError {
-  int code;
+  int Code;
 };
 
 struct MatchContext {
-  const Program* program = nullptr;
-  const CharSet* word_chars = nullptr;
-  const CharSet* space_chars = nullptr;
-  const CharSet* line_separators = nullptr;
-  bool paired_assigned = false;
-  char16_t paired_head = 0;
-  char16_t paired_tail = 0;
+  const Program* Prog = nullptr;
+  const CharSet* WordChars = nullptr;
+  const CharSet* SpaceChars = nullptr;
+  const CharSet* LineSeparators = nullptr;
+  bool PairedAssigned = false;
+  char16_t PairedHead = 0;
+  char16_t PairedTail = 0;
   // Case inversion; nullptr means Pattern::InvertCaseFunction.
-  const std::function<char16_t(char16_t)>* invert_case = nullptr;
-  int max_depth = 0;  // nesting levels of the walk
+  const std::function<char16_t(char16_t)>* InvertCase = nullptr;
+  int MaxDepth = 0;  // nesting levels of the walk
   // The walk may use the calling thread's stack down to walk_stack_reserve (or a quarter of
   // a smaller stack) above its end. When the stack's extent is unknown it may use
   // max_stack_bytes below the search's frame.
-  size_t walk_stack_reserve = 0;
-  size_t max_stack_bytes = 0;
-  int64_t step_budget = 0;  // steps per search (see Pattern::SearchBudget); below 1: no limit
+  size_t WalkStackReserve = 0;
+  size_t MaxStackBytes = 0;
+  int64_t StepBudget = 0;  // steps per search (see Pattern::SearchBudget); below 1: no limit
 };
 
 // The context's case inversion of c.
@@ -92,12 +92,12 @@ class Matcher {
 
  private:
   struct Mark {  // where the walk last passed a loop head
-    const char16_t* node;
-    const char16_t* pos;
+    const char16_t* Node;
+    const char16_t* Pos;
   };
   struct TrailEntry {  // a capture entry's value before the walk changed it
-    const char16_t** slot;
-    const char16_t* old;
+    const char16_t** Slot;
+    const char16_t* Old;
   };
 
   void SetStackLimit();
@@ -115,9 +115,9 @@ class Matcher {
   char16_t Invert(char16_t c) const;
   bool InList(const char16_t* list, char16_t c) const;
   bool InListCI(const char16_t* list, char16_t c) const;
-  bool IsWord(char16_t c) const { return context_.word_chars->Contains(c); }
-  bool IsSpace(char16_t c) const { return context_.space_chars->Contains(c); }
-  bool IsLineSeparator(char16_t c) const { return context_.line_separators->Contains(c); }
+  bool IsWord(char16_t c) const { return context_.WordChars->Contains(c); }
+  bool IsSpace(char16_t c) const { return context_.SpaceChars->Contains(c); }
+  bool IsLineSeparator(char16_t c) const { return context_.LineSeparators->Contains(c); }
 
   MatchContext context_;
   // Units a match can begin with, worked out by the first search after Reset and kept for the

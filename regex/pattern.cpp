@@ -166,18 +166,18 @@ void Pattern::Compile() {
   DiscardProgram();
   progModifiers_ = modifiers_;
   CompilerInput in;
-  in.text = expression_.c_str();
-  in.modifiers = modifiers_;
-  in.space_chars = spaceChars_;
-  in.word_chars = wordChars_;
-  in.line_mode_possible = !lineSeparators_.empty() || pairedAssigned_;
+  in.Text = expression_.c_str();
+  in.Modifiers = modifiers_;
+  in.SpaceChars = spaceChars_;
+  in.WordChars = wordChars_;
+  in.LineModePossible = !lineSeparators_.empty() || pairedAssigned_;
   auto prog = std::make_unique<Program>();
   const CompileStatus status = CompileProgram(in, *prog);
-  if (status.code != 0) {
+  if (status.Code != 0) {
     compiling_ = true;
-    compilerErrorPos_ = status.pos;
+    compilerErrorPos_ = status.Pos;
     try {
-      Error(status.code);
+      Error(status.Code);
     } catch (...) {
       compiling_ = false;
       compilerErrorPos_ = 0;
@@ -214,7 +214,7 @@ std::u16string Pattern::Dump() {
 bool Pattern::ExecPrim(int offset) {
   ClearMatches();
   if (!EnsureCompiled()) return false;
-  if (program_->code.empty() || program_->code[0] != kMagic) {
+  if (program_->Code.empty() || program_->Code[0] != kMagic) {
     Error(kErrorCorruptedProgram);
     return false;
   }
@@ -234,18 +234,18 @@ bool Pattern::ExecPrim(int offset) {
   Matcher& matcher = *matcher_;
   if (matcherStale_) {
     MatchContext ctx;
-    ctx.program = program_.get();
-    ctx.word_chars = &wordSet_;
-    ctx.space_chars = &spaceSet_;
-    ctx.line_separators = &lineSet_;
-    ctx.paired_assigned = pairedAssigned_;
-    ctx.paired_head = pairedHead_;
-    ctx.paired_tail = pairedTail_;
-    ctx.invert_case = defaultInvertCase_ ? nullptr : &invertCase_;
-    ctx.max_depth = kMaxWalkDepth;
-    ctx.walk_stack_reserve = kWalkStackReserve;
-    ctx.max_stack_bytes = kMaxWalkStackBytes;
-    ctx.step_budget = searchBudget_;
+    ctx.Prog = program_.get();
+    ctx.WordChars = &wordSet_;
+    ctx.SpaceChars = &spaceSet_;
+    ctx.LineSeparators = &lineSet_;
+    ctx.PairedAssigned = pairedAssigned_;
+    ctx.PairedHead = pairedHead_;
+    ctx.PairedTail = pairedTail_;
+    ctx.InvertCase = defaultInvertCase_ ? nullptr : &invertCase_;
+    ctx.MaxDepth = kMaxWalkDepth;
+    ctx.WalkStackReserve = kWalkStackReserve;
+    ctx.MaxStackBytes = kMaxWalkStackBytes;
+    ctx.StepBudget = searchBudget_;
     matcher.Reset(ctx);
     matcherStale_ = false;
   }
@@ -255,7 +255,7 @@ bool Pattern::ExecPrim(int offset) {
     found = matcher.Search(begin + offset - 1);
   } catch (const MatchError& e) {
     ClearMatches();
-    Error(e.code);
+    Error(e.Code);
     return false;
   }
   if (!found) return false;

@@ -108,19 +108,19 @@ const char* OpName(char16_t op);
 
 // Facts computed after compilation that let a search skip impossible start positions.
 struct Program {
-  std::vector<char16_t> code;  // code[0] == kMagic
-  char16_t regstart = 0;       // first unit of every match, or 0
-  bool reganch = false;        // every match begins at the start offset
-  int regmust = -1;            // index in code of a literal every match contains, or -1
-  int regmlen = 0;             // its length
-  int groups = 0;              // capturing groups (1..14) the program holds
+  std::vector<char16_t> Code;  // code[0] == kMagic
+  char16_t RegStart = 0;       // first unit of every match, or 0
+  bool RegAnch = false;        // every match begins at the start offset
+  int RegMust = -1;            // index in code of a literal every match contains, or -1
+  int RegMLen = 0;             // its length
+  int Groups = 0;              // capturing groups (1..14) the program holds
   // Not part of the compiled layout: helpers derived from it.
-  int prefix = -1;  // index of the literal every match starts with (regstart's), or -1
-  int prefix_len = 0;
-  std::vector<uint8_t> loop_head;    // per unit: 1 where a BACK node jumps to
-  std::vector<int> back_exit;        // per unit: for a BACK node, the node that leaves its loop
-  std::vector<char16_t> first_unit;  // per unit: for a node, the unit a walk from it must meet
-                                     // first (looking through group marks and no-ops), or 0
+  int Prefix = -1;  // index of the literal every match starts with (regstart's), or -1
+  int PrefixLen = 0;
+  std::vector<uint8_t> LoopHead;    // per unit: 1 where a BACK node jumps to
+  std::vector<int> BackExit;        // per unit: for a BACK node, the node that leaves its loop
+  std::vector<char16_t> FirstUnit;  // per unit: for a node, the unit a walk from it must meet
+                                    // first (looking through group marks and no-ops), or 0
 };
 
 }  // namespace brevis

@@ -10,8 +10,8 @@ namespace {
 
 // The bounds of the calling thread's stack, [low, high), or {0, 0} when they are not known.
 struct StackBounds {
-  uintptr_t low = 0;
-  uintptr_t high = 0;
+  uintptr_t Low = 0;
+  uintptr_t High = 0;
 };
 
 [[gnu::noinline]] StackBounds QueryStackBounds() {
@@ -22,8 +22,8 @@ struct StackBounds {
   void* addr = nullptr;
   size_t size = 0;
   if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr != nullptr && size != 0) {
-    bounds.low = reinterpret_cast<uintptr_t>(addr);
-    bounds.high = bounds.low + size;
+    bounds.Low = reinterpret_cast<uintptr_t>(addr);
+    bounds.High = bounds.Low + size;
   }
   pthread_attr_destroy(&attr);
 #endif
@@ -47,10 +47,10 @@ const StackBounds& ThreadStackBounds() {
 
 uintptr_t WalkStackLimit(uintptr_t here, size_t reserve, size_t max_bytes) {
   const StackBounds& stack = ThreadStackBounds();
-  if (stack.low != 0 && here > stack.low && here < stack.high) {
+  if (stack.Low != 0 && here > stack.Low && here < stack.High) {
     // Keep a reserve for what runs below the deepest level (the steps of a level, a case
     // inversion function, raising the error): a quarter of a small stack, at most `reserve`.
-    return stack.low + std::min<uintptr_t>(reserve, (stack.high - stack.low) / 4);
+    return stack.Low + std::min<uintptr_t>(reserve, (stack.High - stack.Low) / 4);
   }
   // Unknown stack (or running on one the thread does not own): a fixed budget.
   return here > max_bytes ? here - max_bytes : 0;

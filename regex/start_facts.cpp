@@ -26,12 +26,12 @@ bool AddSimple(const MatchContext& context, const char16_t* opnd, StartSet& set)
       return true;
     case ANYLETTER:
     case ANYSPACE: {
-      const CharSet& chars = opnd[0] == ANYLETTER ? *context.word_chars : *context.space_chars;
+      const CharSet& chars = opnd[0] == ANYLETTER ? *context.WordChars : *context.SpaceChars;
       for (unsigned c = 1; c < 256; ++c) {
         if (chars.Contains(static_cast<char16_t>(c))) set.Add(static_cast<char16_t>(c));
       }
       // Conservative for the rest of the units.
-      set.high = true;
+      set.High = true;
       return true;
     }
     default:
@@ -106,25 +106,25 @@ bool AddFirst(const MatchContext& context, const char16_t* node, StartSet& set, 
 }  // namespace
 
 void ComputeStartFacts(Program& prog, bool starts_with_repeat) {
-  const char16_t* code = prog.code.data();
-  prog.regstart = 0;
-  prog.reganch = false;
-  prog.regmust = -1;
-  prog.regmlen = 0;
-  prog.prefix = -1;
-  prog.prefix_len = 0;
+  const char16_t* code = prog.Code.data();
+  prog.RegStart = 0;
+  prog.RegAnch = false;
+  prog.RegMust = -1;
+  prog.RegMLen = 0;
+  prog.Prefix = -1;
+  prog.PrefixLen = 0;
   const char16_t* first_branch = code + 1;
   const char16_t* after = NextNode(first_branch);
   if (after == nullptr || OpOf(after) != END) return;
   const char16_t* f = Operand(first_branch);
   if (OpOf(f) == EXACTLY) {
-    prog.regstart = Operand(f)[0];
-    if (prog.regstart != 0) {
-      prog.prefix = static_cast<int>(Operand(f) - code);
-      prog.prefix_len = static_cast<int>(LiteralLength(Operand(f)));
+    prog.RegStart = Operand(f)[0];
+    if (prog.RegStart != 0) {
+      prog.Prefix = static_cast<int>(Operand(f) - code);
+      prog.PrefixLen = static_cast<int>(LiteralLength(Operand(f)));
     }
   } else if (OpOf(f) == BOL) {
-    prog.reganch = true;
+    prog.RegAnch = true;
   }
   if (!starts_with_repeat) return;
   const char16_t* longest = nullptr;
@@ -138,17 +138,17 @@ void ComputeStartFacts(Program& prog, bool starts_with_repeat) {
     }
   }
   if (longest != nullptr) {
-    prog.regmust = static_cast<int>(longest - code);
-    prog.regmlen = static_cast<int>(len);
+    prog.RegMust = static_cast<int>(longest - code);
+    prog.RegMLen = static_cast<int>(len);
   }
 }
 
 // For every node, the first unit of the literal a walk from it must match before anything
 // else: group marks, no-ops and single alternatives consume and test nothing.
 void ComputeFirstUnits(Program& prog) {
-  const char16_t* code = prog.code.data();
-  const auto size = prog.code.size();
-  prog.first_unit.assign(size, 0);
+  const char16_t* code = prog.Code.data();
+  const auto size = prog.Code.size();
+  prog.FirstUnit.assign(size, 0);
   for (size_t i = 1; i < size;) {
     const char16_t* node = code + i;
     const int len = NodeLength(node);
@@ -165,7 +165,7 @@ void ComputeFirstUnits(Program& prog) {
         break;
       }
     }
-    if (ahead != nullptr && OpOf(ahead) == EXACTLY) prog.first_unit[i] = Operand(ahead)[0];
+    if (ahead != nullptr && OpOf(ahead) == EXACTLY) prog.FirstUnit[i] = Operand(ahead)[0];
     i += static_cast<size_t>(len);
   }
 }
@@ -173,7 +173,7 @@ void ComputeFirstUnits(Program& prog) {
 bool ComputeStartSet(const MatchContext& context, StartSet& set) {
   set = StartSet{};
   int budget = 2000;
-  return AddFirst(context, context.program->code.data() + 1, set, budget);
+  return AddFirst(context, context.Prog->Code.data() + 1, set, budget);
 }
 
 }  // namespace brevis

@@ -12,26 +12,26 @@ struct MatchContext;
 
 // Units a match can begin with: a bitmap of U+0000..U+00FF and one bit for every unit above.
 struct StartSet {
-  Latin1Bitmap low;
-  bool high = false;  // every unit above U+00FF may start a match
+  Latin1Bitmap Low;
+  bool High = false;  // every unit above U+00FF may start a match
   void Add(char16_t c) {
     if (c < 256)
-      low.Add(c);
+      Low.Add(c);
     else
-      high = true;
+      High = true;
   }
-  bool Has(char16_t c) const { return c < 256 ? low.Has(c) : high; }
+  bool Has(char16_t c) const { return c < 256 ? Low.Has(c) : High; }
 };
 
 // Sets regstart, reganch, regmust/regmlen and prefix/prefix_len of a freshly compiled program.
 // A required literal is looked for only when the pattern starts with a repetition.
 void ComputeStartFacts(Program& prog, bool starts_with_repeat);
 
-// Fills prog.first_unit: for every node, the first unit of the literal a walk from it must match
+// Fills prog.FirstUnit: for every node, the first unit of the literal a walk from it must match
 // before anything else, or 0.
 void ComputeFirstUnits(Program& prog);
 
-// Fills `set` with every unit a match of context.program can begin with, under the context's
+// Fills `set` with every unit a match of context.Prog can begin with, under the context's
 // character sets and case inversion. False when that is not known (a match may begin without
 // consuming a unit, or with any unit); `set` is then of no use.
 bool ComputeStartSet(const MatchContext& context, StartSet& set);

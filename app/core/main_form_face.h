@@ -9,8 +9,8 @@ namespace brevis {
 
 // Pictures whose visibility the core changes. imgDownload and imgGk are the greyed covers that
 // lie over the download and the open-PDF buttons: shown, they make the button unavailable.
-enum Picture { imgValid, imgNotValid, imgDownload, imgGk };
-enum ProgressBar { prbDownload, prbCombine };
+enum FacePicture { imgValid, imgNotValid, imgDownload, imgGk };
+enum FaceProgressBar { prbDownload, prbCombine };
 // Window state for the shell's "open".
 enum ShowState { swNormal, swMaximized };
 
@@ -27,13 +27,13 @@ class MainFormFace {
  public:
   virtual ~MainFormFace() = default;
 
-  virtual void SetPictureVisible(Picture picture, bool visible) = 0;
+  virtual void SetPictureVisible(FacePicture picture, bool visible) = 0;
   // The number entry field.
   virtual void SetEntryEnabled(bool enabled) = 0;
   // Minimum 0, maximum `maximum`, position 0; the bar is redrawn.
-  virtual void SetProgressRange(ProgressBar bar, int maximum) = 0;
+  virtual void SetProgressRange(FaceProgressBar bar, int maximum) = 0;
   // The bar is redrawn at once.
-  virtual void SetProgressPosition(ProgressBar bar, int position) = 0;
+  virtual void SetProgressPosition(FaceProgressBar bar, int position) = 0;
   // Repaints the whole window now, before the window's thread blocks.
   virtual void Repaint() = 0;
   // A modal message box; returns the button pressed (kIdYes for Yes).

@@ -65,8 +65,8 @@ void PdfCombiner::AddTiffFromFile(const std::u16string& file_name) {
   }
   std::uintmax_t size = 0;
   std::filesystem::file_time_type written;
-  if (found && FileIdentity(path, size, written) && size == page.size && written == page.written) {
-    pdf1_.AddPreparedTiff(std::move(page.tiff), kPagePaint);
+  if (found && FileIdentity(path, size, written) && size == page.Size && written == page.Written) {
+    pdf1_.AddPreparedTiff(std::move(page.Tiff), kPagePaint);
     return;
   }
   pdf1_.AddTiffFromFile(path, kPageCompression, kPagePaint);
@@ -83,14 +83,14 @@ void PdfCombiner::PreparePage(const std::u16string& file_name) {
   PreparedPage page;
   // The identity is taken before reading: a file replaced meanwhile no longer matches it, and is
   // then read again when it is combined.
-  if (!FileIdentity(path, page.size, page.written)) return;
+  if (!FileIdentity(path, page.Size, page.Written)) return;
   try {
-    page.tiff = PrepareTiff(path, kPageCompression, kJpegQuality);
+    page.Tiff = PrepareTiff(path, kPageCompression, kJpegQuality);
   } catch (...) {
     return;
   }
   // A page that cannot be read whole is left to AddTiffFromFile, which reports its error.
-  if (page.tiff.error) return;
+  if (page.Tiff.Error) return;
   std::lock_guard<std::mutex> guard(preparedLock_);
   prepared_.insert_or_assign(path, std::move(page));
 }

@@ -36,9 +36,9 @@ class PdfCombiner final : public Combiner {
  private:
   // A page file read and coded ahead, with the size and time of the file it was read from.
   struct PreparedPage {
-    PreparedTiff tiff;
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type written;
+    PreparedTiff Tiff;
+    std::uintmax_t Size = 0;
+    std::filesystem::file_time_type Written;
   };
 
   PdfDocument pdf1_;

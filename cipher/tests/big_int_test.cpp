@@ -39,8 +39,8 @@ TEST(BigIntTest, DecimalConversion) {
     SCOPED_TRACE(c.text);
     const BigInt x = Dec(c.text);
     EXPECT_EQ(BigIntToDecimal(x), c.decimal);
-    EXPECT_EQ(x.sign, c.sign);
-    EXPECT_EQ(x.number.size(), x.number[0] + 1u);  // normal form
+    EXPECT_EQ(x.Sign, c.sign);
+    EXPECT_EQ(x.Number.size(), x.Number[0] + 1u);  // normal form
   }
 }
 
@@ -72,7 +72,7 @@ TEST(BigIntTest, DecimalConversionErrors) {
 
 TEST(BigIntTest, NegativeZeroFromRawDigitsPrintsSign) {
   BigInt x;
-  x.sign = Sign::negative;
+  x.Sign = Sign::negative;
   EXPECT_EQ(BigIntToDecimal(x), "-0");
   EXPECT_EQ(BigIntToDecimal(Dec("-5")), "-5");
 }
@@ -84,7 +84,7 @@ TEST(BigIntTest, BinaryConversion) {
   EXPECT_EQ(BigIntToDecimal(BinaryToBigInt("1x1")), "5");  // other characters are 0 bits
   const std::string bits32 = "1" + std::string(31, '0');
   const BigInt two31 = BinaryToBigInt(bits32);
-  EXPECT_EQ(two31.number, (std::vector<uint32_t>{2, 0, 1}));
+  EXPECT_EQ(two31.Number, (std::vector<uint32_t>{2, 0, 1}));
   EXPECT_EQ(BigIntToBinary(two31), bits32);
   EXPECT_EQ(BigIntToBinary(Dec("-6")), "110");
 }
@@ -284,8 +284,8 @@ TEST(BigIntOracleTest, DivisionGcdAndInverse) {
     Mpz q;
     mpz_tdiv_qr(q.v, r.v, mna.v, mm.v);
     const DivisionResult qr = DivideWithRemainder(Dec(na), Dec(m));
-    ASSERT_EQ(BigIntToDecimal(qr.quotient), q.Str());
-    ASSERT_EQ(BigIntToDecimal(qr.remainder), r.Str());
+    ASSERT_EQ(BigIntToDecimal(qr.Quotient), q.Str());
+    ASSERT_EQ(BigIntToDecimal(qr.Remainder), r.Str());
 
     mpz_gcd(r.v, mna.v, mm.v);
     ASSERT_EQ(BigIntToDecimal(GreatestCommonDivisor(Dec(na), Dec(m))), r.Str());

@@ -187,9 +187,9 @@ int IOHandler::ReceiveIntoBuffer(bool raise_if_disconnected, int timeout, bool r
 }
 
 void IOHandler::CheckLimits() const {
-  if (limits_.cancel != nullptr && limits_.cancel->load()) throw NetFetchCancelled();
-  if (limits_.deadline && std::chrono::steady_clock::now() >= *limits_.deadline) {
-    throw NetFetchTimeout(limits_.budgetMs);
+  if (limits_.Cancel != nullptr && limits_.Cancel->load()) throw NetFetchCancelled();
+  if (limits_.Deadline && std::chrono::steady_clock::now() >= *limits_.Deadline) {
+    throw NetFetchTimeout(limits_.BudgetMs);
   }
 }
 
@@ -198,14 +198,14 @@ int IOHandler::LimitSlice(int milliseconds) const {
   const auto cap = [&slice](int64_t most) {
     if (slice < 0 || slice > most) slice = most;
   };
-  if (limits_.deadline) {
+  if (limits_.Deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          *limits_.deadline - std::chrono::steady_clock::now())
+                          *limits_.Deadline - std::chrono::steady_clock::now())
                           .count();
     // Rounded up, so that the wait ends past the deadline and the check after it fires.
     cap(std::clamp<int64_t>(left + 1, 1, std::numeric_limits<int>::max()));
   }
-  if (limits_.cancel != nullptr) cap(kCancelPollMs);
+  if (limits_.Cancel != nullptr) cap(kCancelPollMs);
   return static_cast<int>(slice);
 }
 

@@ -87,11 +87,11 @@ enum MaxLineAction { maException, maSplit };
 // cancel flag the waits are bounded only by their own time-outs.
 struct WaitLimits {
   // Once this moment has passed, every wait fails with NetFetchTimeout(budgetMs).
-  std::optional<std::chrono::steady_clock::time_point> deadline;
-  int budgetMs = 0;  // the whole allowance the deadline was set from, for the message
+  std::optional<std::chrono::steady_clock::time_point> Deadline;
+  int BudgetMs = 0;  // the whole allowance the deadline was set from, for the message
   // Owned by the caller; once it is true (set from any thread), the wait under way fails with
   // NetFetchCancelled within kCancelPollMs.
-  const std::atomic<bool>* cancel = nullptr;
+  const std::atomic<bool>* Cancel = nullptr;
 };
 
 // Buffered I/O over a source. Bytes received go to the input buffer and stay readable after
@@ -233,7 +233,7 @@ class IOHandler : public NetComponent {
   // The longest wait allowed now for one that would take `milliseconds` (negative: no limit):
   // at most until the deadline (at least 1 ms), and at most kCancelPollMs with a cancel flag.
   int LimitSlice(int milliseconds) const;
-  bool HasLimits() const { return limits_.deadline.has_value() || limits_.cancel != nullptr; }
+  bool HasLimits() const { return limits_.Deadline.has_value() || limits_.Cancel != nullptr; }
 
   virtual bool SourceIsAvailable() const = 0;
   virtual std::size_t ReadDataFromSource(uint8_t* buffer, std::size_t size) = 0;

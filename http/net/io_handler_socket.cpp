@@ -16,8 +16,8 @@ void IOHandlerSocket::Open() {
     binding_->CloseSocket();
     binding_->Reset(true);
   }
-  binding_->SetClientPortMin(local_.portMin);
-  binding_->SetClientPortMax(local_.portMax);
+  binding_->SetClientPortMin(local_.PortMin);
+  binding_->SetClientPortMax(local_.PortMax);
   if (!Host().empty() && Port() > 0) ConnectSocket();
 }
 

@@ -78,27 +78,27 @@ void IOHandlerStack::ConnectSocket() {
   binding_->AllocateSocket();
   DoSocketAllocated();
 
-  if (local.reuseSocket) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
+  if (local.ReuseSocket) binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
   if (local.NeedsBind()) binding_->Bind();
   binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, UseNagle() ? 0 : 1);
   DoAfterBind();
 
   std::string address;
-  if (local.ipVersion == ivIPv4) {
+  if (local.IPVersion == ivIPv4) {
     if (SocketStack::IsIP(Host())) {
       address = Host();
     } else {
       DoStatus(hsResolving, Host());
-      address = SocketStack::ResolveHost(Host(), local.ipVersion);
+      address = SocketStack::ResolveHost(Host(), local.IPVersion);
     }
   } else {
     address = CanonicalIPv6(Host());
     if (address.empty()) {
       DoStatus(hsResolving, Host());
-      address = SocketStack::ResolveHost(Host(), local.ipVersion);
+      address = SocketStack::ResolveHost(Host(), local.IPVersion);
     }
   }
-  binding_->SetPeer(address, Port(), local.ipVersion);
+  binding_->SetPeer(address, Port(), local.IPVersion);
   DoStatus(hsConnecting, binding_->PeerIP());
 
   if (ConnectTimeout() != 0) {

@@ -12,13 +12,13 @@ SocketHandle::SocketHandle() = default;
 SocketHandle::~SocketHandle() { CloseSocket(); }
 
 void SocketHandle::SetIPVersion(IPVersion ip_version) {
-  if (ip_version == local_.ipVersion) return;
+  if (ip_version == local_.IPVersion) return;
   if (HandleAllocated()) throw NetCannotSetIPVersionWhenConnected();
-  local_.ipVersion = ip_version;
+  local_.IPVersion = ip_version;
 }
 
 void SocketHandle::SetLocal(const LocalBinding& local) {
-  SetIPVersion(local.ipVersion);
+  SetIPVersion(local.IPVersion);
   local_ = local;
 }
 
@@ -40,39 +40,39 @@ SocketId SocketHandle::RequireHandle() const {
 void SocketHandle::AllocateSocket() { AllocateSocket(SOCK_STREAM, 0); }
 
 void SocketHandle::AllocateSocket(int socket_type, int protocol) {
-  if (local_.ipVersion != ivIPv4 && local_.ipVersion != ivIPv6) {
+  if (local_.IPVersion != ivIPv4 && local_.IPVersion != ivIPv6) {
     throw NetIPVersionUnsupported();
   }
   CloseSocket();
-  SetHandle(SocketStack::NewSocketHandle(socket_type, protocol, local_.ipVersion, OverLapped()));
+  SetHandle(SocketStack::NewSocketHandle(socket_type, protocol, local_.IPVersion, OverLapped()));
 }
 
 void SocketHandle::Bind() {
   const SocketId handle = RequireHandle();
-  if (local_.port != 0 || local_.portMin == 0 || local_.portMax == 0) {
+  if (local_.Port != 0 || local_.PortMin == 0 || local_.PortMax == 0) {
     try {
-      SocketStack::Bind(handle, local_.ip, local_.port, local_.ipVersion);
+      SocketStack::Bind(handle, local_.IP, local_.Port, local_.IPVersion);
     } catch (const NetSocketError&) {
       throw NetCouldNotBindSocket();
     }
     UpdateBindingLocal();
     return;
   }
-  if (local_.portMax < local_.portMin) throw NetInvalidPortRange(local_.portMin, local_.portMax);
-  for (int port = local_.portMax; port >= local_.portMin; --port) {
+  if (local_.PortMax < local_.PortMin) throw NetInvalidPortRange(local_.PortMin, local_.PortMax);
+  for (int port = local_.PortMax; port >= local_.PortMin; --port) {
     try {
-      SocketStack::Bind(handle, local_.ip, static_cast<uint16_t>(port), local_.ipVersion);
+      SocketStack::Bind(handle, local_.IP, static_cast<uint16_t>(port), local_.IPVersion);
     } catch (const NetSocketError&) {
       continue;
     }
     UpdateBindingLocal();
     return;
   }
-  throw NetCanNotBindPortInRange(local_.portMin, local_.portMax);
+  throw NetCanNotBindPortInRange(local_.PortMin, local_.PortMax);
 }
 
 void SocketHandle::Connect(int cancel_fd) {
-  SocketStack::Connect(RequireHandle(), peerIP_, peerPort_, local_.ipVersion, cancel_fd);
+  SocketStack::Connect(RequireHandle(), peerIP_, peerPort_, local_.IPVersion, cancel_fd);
   std::lock_guard<std::mutex> guard(connectionLock_);
   if (HandleAllocated()) {
     UpdateBindingLocal();
@@ -119,24 +119,24 @@ void SocketHandle::SetSockOpt(int level, int option, int value) {
 
 void SocketHandle::UpdateBindingLocal() {
   const SocketAddress local = SocketStack::GetSocketName(RequireHandle());
-  local_.ip = local.ip;
-  local_.port = local.port;
+  local_.IP = local.IP;
+  local_.Port = local.Port;
 }
 
 void SocketHandle::UpdateBindingPeer() {
   const SocketAddress peer = SocketStack::GetPeerName(RequireHandle());
-  peerIP_ = peer.ip;
-  peerPort_ = peer.port;
+  peerIP_ = peer.IP;
+  peerPort_ = peer.Port;
 }
 
 void SocketHandle::Reset(bool reset_local) {
   SetHandle(kInvalidSocket);
   peerIP_.clear();
   peerPort_ = 0;
-  local_.ipVersion = ivIPv4;
+  local_.IPVersion = ivIPv4;
   if (reset_local) {
-    local_.ip.clear();
-    local_.port = 0;
+    local_.IP.clear();
+    local_.Port = 0;
   }
 }
 

@@ -23,22 +23,22 @@ class SocketHandle {
   SocketHandle(const SocketHandle&) = delete;
   SocketHandle& operator=(const SocketHandle&) = delete;
 
-  uint16_t ClientPortMin() const { return local_.portMin; }
-  uint16_t ClientPortMax() const { return local_.portMax; }
-  void SetClientPortMin(uint16_t port) { local_.portMin = port; }
-  void SetClientPortMax(uint16_t port) { local_.portMax = port; }
+  uint16_t ClientPortMin() const { return local_.PortMin; }
+  uint16_t ClientPortMax() const { return local_.PortMax; }
+  void SetClientPortMin(uint16_t port) { local_.PortMin = port; }
+  void SetClientPortMax(uint16_t port) { local_.PortMax = port; }
 
   SocketId Handle() const { return handle_.load(); }
   bool HandleAllocated() const { return handleAllocated_.load(); }
 
-  const std::string& IP() const { return local_.ip; }
-  void SetIP(const std::string& ip) { local_.ip = ip; }
-  uint16_t Port() const { return local_.port; }
-  void SetPort(uint16_t port) { local_.port = port; }
+  const std::string& IP() const { return local_.IP; }
+  void SetIP(const std::string& ip) { local_.IP = ip; }
+  uint16_t Port() const { return local_.Port; }
+  void SetPort(uint16_t port) { local_.Port = port; }
   const std::string& PeerIP() const { return peerIP_; }
   uint16_t PeerPort() const { return peerPort_; }
 
-  IPVersion GetIPVersion() const { return local_.ipVersion; }
+  IPVersion GetIPVersion() const { return local_.IPVersion; }
   // Throws NetCannotSetIPVersionWhenConnected when another version is set while a socket exists.
   void SetIPVersion(IPVersion ip_version);
   // Takes the local address, port, port range and IP version (as SetIPVersion does) at once.

@@ -112,18 +112,18 @@ SocketAddress ReadAddress(const sockaddr_storage& storage) {
     sockaddr_in in4;
     std::memcpy(&in4, &storage, sizeof in4);
     inet_ntop(AF_INET, &in4.sin_addr, text, sizeof text);
-    result.port = ntohs(in4.sin_port);
-    result.ip_version = ivIPv4;
+    result.Port = ntohs(in4.sin_port);
+    result.IPVersion = ivIPv4;
   } else if (storage.ss_family == AF_INET6) {
     sockaddr_in6 in6;
     std::memcpy(&in6, &storage, sizeof in6);
     inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
-    result.port = ntohs(in6.sin6_port);
-    result.ip_version = ivIPv6;
+    result.Port = ntohs(in6.sin6_port);
+    result.IPVersion = ivIPv6;
   } else {
     throw NetIPVersionUnsupported();
   }
-  result.ip = text;
+  result.IP = text;
   return result;
 }
 
@@ -194,7 +194,7 @@ std::string SocketStack::HostByName(const std::string& host, IPVersion ip_versio
   sockaddr_storage storage{};
   std::memcpy(&storage, list->ai_addr,
               std::min<std::size_t>(list->ai_addrlen, sizeof(sockaddr_storage)));
-  return ReadAddress(storage).ip;
+  return ReadAddress(storage).IP;
 }
 
 SocketId SocketStack::NewSocketHandle(int socket_type, int protocol, IPVersion ip_version,

@@ -14,9 +14,9 @@ namespace brevis {
 
 // An address and port as read back from a socket.
 struct SocketAddress {
-  std::string ip;
-  uint16_t port = 0;
-  IPVersion ip_version = ivIPv4;
+  std::string IP;
+  uint16_t Port = 0;
+  brevis::IPVersion IPVersion = ivIPv4;
 };
 
 // One instance per process while anything uses it. Every operation is stateless apart from the

@@ -226,17 +226,17 @@ TEST_F(TiffImportTest, OneBitDecodingGivesTheImagesOfColourDecoding) {
       SCOPED_TRACE(std::to_string(f) + " " + std::to_string(type));
       const PreparedTiff fast = PrepareTiff(path, type, 100, TiffDecoding::kAuto);
       const PreparedTiff plain = PrepareTiff(path, type, 100, TiffDecoding::kRgba);
-      ASSERT_FALSE(fast.error);
-      ASSERT_FALSE(plain.error);
-      ASSERT_EQ(fast.images.size(), plain.images.size());
-      for (std::size_t i = 0; i < fast.images.size(); ++i) {
-        ASSERT_EQ(fast.images[i].slices.size(), plain.images[i].slices.size());
-        for (std::size_t s = 0; s < fast.images[i].slices.size(); ++s) {
-          const TiffSlice& a = fast.images[i].slices[s];
-          const TiffSlice& b = plain.images[i].slices[s];
-          EXPECT_EQ(a.rows, b.rows);
-          EXPECT_EQ(DictionaryText(*a.image), DictionaryText(*b.image));
-          EXPECT_EQ(a.image->Stream().Bytes(), b.image->Stream().Bytes());
+      ASSERT_FALSE(fast.Error);
+      ASSERT_FALSE(plain.Error);
+      ASSERT_EQ(fast.Images.size(), plain.Images.size());
+      for (std::size_t i = 0; i < fast.Images.size(); ++i) {
+        ASSERT_EQ(fast.Images[i].Slices.size(), plain.Images[i].Slices.size());
+        for (std::size_t s = 0; s < fast.Images[i].Slices.size(); ++s) {
+          const TiffSlice& a = fast.Images[i].Slices[s];
+          const TiffSlice& b = plain.Images[i].Slices[s];
+          EXPECT_EQ(a.Rows, b.Rows);
+          EXPECT_EQ(DictionaryText(*a.Image), DictionaryText(*b.Image));
+          EXPECT_EQ(a.Image->Stream().Bytes(), b.Image->Stream().Bytes());
         }
       }
     }

@@ -139,9 +139,9 @@ TEST(CompilerTest, ProgramLayout) {
   // from the node, low unit first.
   Program prog;
   CompilerInput in;
-  in.text = u"ab*";
-  in.modifiers = kModR | kModS | kModG;
-  ASSERT_EQ(CompileProgram(in, prog).code, 0);
+  in.Text = u"ab*";
+  in.Modifiers = kModR | kModS | kModG;
+  ASSERT_EQ(CompileProgram(in, prog).Code, 0);
   const std::u16string expected{
       216,                      // mark
       BRANCH,  16, 0,           // 1: next is END at 17
@@ -150,16 +150,16 @@ TEST(CompilerTest, ProgramLayout) {
       EXACTLY, 0,  0, u'b', 0,  // 12: the operand node has no successor
       END,     0,  0,           // 17
   };
-  EXPECT_EQ(prog.code, std::vector<char16_t>(expected.begin(), expected.end()));
-  EXPECT_EQ(prog.regstart, u'a');
-  EXPECT_FALSE(prog.reganch);
-  EXPECT_EQ(prog.regmust, -1);
+  EXPECT_EQ(prog.Code, std::vector<char16_t>(expected.begin(), expected.end()));
+  EXPECT_EQ(prog.RegStart, u'a');
+  EXPECT_FALSE(prog.RegAnch);
+  EXPECT_EQ(prog.RegMust, -1);
 
   // Integers are signed, low unit first: a BACK links backwards.
-  in.text = u"(a)*";
-  ASSERT_EQ(CompileProgram(in, prog).code, 0);
-  const char16_t* code = prog.code.data();
-  for (size_t i = 1; i < prog.code.size(); i += static_cast<size_t>(NodeLength(code + i))) {
+  in.Text = u"(a)*";
+  ASSERT_EQ(CompileProgram(in, prog).Code, 0);
+  const char16_t* code = prog.Code.data();
+  for (size_t i = 1; i < prog.Code.size(); i += static_cast<size_t>(NodeLength(code + i))) {
     if (OpOf(code + i) == BACK) {
       EXPECT_EQ(code[i + 2], 0xFFFF);
       EXPECT_EQ(NextNode(code + i), code + 4);  // the BRANCH inserted before the group

@@ -21,21 +21,21 @@ namespace brevis::cli {
 namespace {
 
 struct CombineOptions {
-  std::string output;
-  std::string compression = "g4";
-  std::string fit = "width";
-  std::vector<std::string> pages;
+  std::string Output;
+  std::string Compression = "g4";
+  std::string Fit = "width";
+  std::vector<std::string> Pages;
 };
 
 // A one-line bar on standard error, redrawn in place; shown only when that is a terminal.
-class ProgressBar {
+class PageCountBar {
  public:
-  explicit ProgressBar(std::size_t total) : total_(total), shown_(total > 1 && isatty(2) == 1) {}
-  ~ProgressBar() {
+  explicit PageCountBar(std::size_t total) : total_(total), shown_(total > 1 && isatty(2) == 1) {}
+  ~PageCountBar() {
     if (drawn_) std::fputs("\r\033[K", stderr);
   }
-  ProgressBar(const ProgressBar&) = delete;
-  ProgressBar& operator=(const ProgressBar&) = delete;
+  PageCountBar(const PageCountBar&) = delete;
+  PageCountBar& operator=(const PageCountBar&) = delete;
 
   void Update(std::size_t done) {
     if (!shown_) return;
@@ -56,7 +56,7 @@ class ProgressBar {
 void RunCombine(const CombineOptions& options) {
   // Interrupted, the command stops the work and removes the PDF it was writing.
   SuperviseChild([&options](pid_t child) {
-    const std::filesystem::path target(options.output);
+    const std::filesystem::path target(options.Output);
     RemoveTemporaryFiles(
         target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path(),
         [name = target.filename().string()](std::string_view temporary_of) {
@@ -66,26 +66,26 @@ void RunCombine(const CombineOptions& options) {
   });
   PdfDocument document;
   document.SetAutoLaunch(false);
-  document.SetFileName(options.output);
+  document.SetFileName(options.Output);
   document.BeginDoc(false);
   const std::map<std::string, PdfImageCompressionType> codings = {{"g4", icCCITT42},
                                                                   {"g3-1d", icCCITT31},
                                                                   {"g3-2d", icCCITT32},
                                                                   {"flate", icFlate},
                                                                   {"jpeg", icJpeg}};
-  const PdfImageCompressionType compression = codings.at(options.compression);
-  const TiffPaintType fit = options.fit == "page" ? tptResizePage : tptResizeImage;
+  const PdfImageCompressionType compression = codings.at(options.Compression);
+  const TiffPaintType fit = options.Fit == "page" ? tptResizePage : tptResizeImage;
   std::size_t done = 0;
   try {
-    ProgressBar bar(options.pages.size());
+    PageCountBar bar(options.Pages.size());
     bar.Update(0);
-    document.AddTiffFiles(options.pages, compression, fit, [&](std::size_t count) {
+    document.AddTiffFiles(options.Pages, compression, fit, [&](std::size_t count) {
       done = count;
       bar.Update(count);
     });
   } catch (const std::exception& e) {
     // The writer's message, with the page file it concerns.
-    throw std::runtime_error(options.pages[done] + ": " + e.what());
+    throw std::runtime_error(options.Pages[done] + ": " + e.what());
   }
   // Written under a temporary name and renamed into place: a failure leaves no file behind and
   // an existing one as it was.
@@ -98,21 +98,21 @@ void AddCombineCommand(CLI::App& app) {
   auto options = std::make_shared<CombineOptions>();
   CLI::App* combine = app.add_subcommand(
       "combine", "Combine TIFF page images into one PDF, one page per image, in the given order.");
-  combine->add_option("-o,--output", options->output, "PDF file to write")
+  combine->add_option("-o,--output", options->Output, "PDF file to write")
       ->type_name("OUT.pdf")
       ->required();
-  combine->add_option("--compression", options->compression, "Coding of the page images")
+  combine->add_option("--compression", options->Compression, "Coding of the page images")
       ->type_name("CODING")
       ->check(CLI::IsMember({"g4", "g3-1d", "g3-2d", "flate", "jpeg"}))
       ->capture_default_str();
   combine
-      ->add_option("--fit", options->fit,
+      ->add_option("--fit", options->Fit,
                    "width: scale each image to the A4 page's width; page: size each page to its "
                    "image, one point per pixel")
       ->type_name("FIT")
       ->check(CLI::IsMember({"width", "page"}))
       ->capture_default_str();
-  combine->add_option("PAGE", options->pages, "TIFF page files, in page order")
+  combine->add_option("PAGE", options->Pages, "TIFF page files, in page order")
       ->type_name("PAGE.tif")
       ->required();
   combine->callback([options] { RunCombine(*options); });

@@ -7,12 +7,12 @@
 
 namespace brevis::cli {
 
-void ConsoleFace::SetProgressRange(ProgressBar bar, int maximum) {
+void ConsoleFace::SetProgressRange(FaceProgressBar bar, int maximum) {
   maximum_[bar] = maximum;
   if (listener_) listener_(bar, 0, maximum);
 }
 
-void ConsoleFace::SetProgressPosition(ProgressBar bar, int position) {
+void ConsoleFace::SetProgressPosition(FaceProgressBar bar, int position) {
   if (listener_) listener_(bar, position, maximum_[bar]);
 }
 

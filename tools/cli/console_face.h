@@ -15,13 +15,13 @@ namespace brevis::cli {
 class ConsoleFace final : public MainFormFace {
  public:
   // Told of every change of a progress bar, with the bar's position and maximum.
-  using ProgressListener = std::function<void(ProgressBar bar, int position, int maximum)>;
+  using ProgressListener = std::function<void(FaceProgressBar bar, int position, int maximum)>;
 
   // A terminal shows no pictures; the command learns a download's end from its outcome.
-  void SetPictureVisible(Picture, bool) override {}
+  void SetPictureVisible(FacePicture, bool) override {}
   void SetEntryEnabled(bool) override {}
-  void SetProgressRange(ProgressBar bar, int maximum) override;
-  void SetProgressPosition(ProgressBar bar, int position) override;
+  void SetProgressRange(FaceProgressBar bar, int maximum) override;
+  void SetProgressPosition(FaceProgressBar bar, int position) override;
   void Repaint() override {}
   // Keeps the text; answers No to a question, OK otherwise.
   int MessageBox(const std::u16string& text, const std::u16string& caption, int flags) override;
@@ -41,7 +41,7 @@ class ConsoleFace final : public MainFormFace {
 
  private:
   std::vector<std::string> messages_;
-  int maximum_[2] = {0, 0};  // by ProgressBar
+  int maximum_[2] = {0, 0};  // by FaceProgressBar
   ProgressListener listener_;
 };
 

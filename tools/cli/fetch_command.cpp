@@ -29,13 +29,13 @@ namespace brevis::cli {
 namespace {
 
 struct FetchOptions {
-  std::vector<std::string> numbers;
-  std::string from;
-  std::string repo;
-  bool resume = false;
-  int maxTries = RetryPolicy{}.MaxTries;
-  int firstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
-  double deadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
+  std::vector<std::string> Numbers;
+  std::string From;
+  std::string Repo;
+  bool Resume = false;
+  int MaxTries = RetryPolicy{}.MaxTries;
+  int FirstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
+  double DeadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
 };
 
 // "repo" beside the executable, as the window keeps it.
@@ -85,8 +85,9 @@ void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& 
 bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   const std::string label = "CN" + Utf16ToUtf8(form.apn());
   ProgressLine line(stderr, label, terminal);
-  face.SetProgressListener(
-      [&line](ProgressBar bar, int position, int maximum) { line.Update(bar, position, maximum); });
+  face.SetProgressListener([&line](FaceProgressBar bar, int position, int maximum) {
+    line.Update(bar, position, maximum);
+  });
   const std::size_t messages_before = face.Messages().size();
 
   form.btnDownloadClick();
@@ -107,9 +108,9 @@ bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
 }
 
 void RunFetch(const FetchOptions& options) {
-  std::vector<std::string> numbers = options.numbers;
-  if (!options.from.empty()) {
-    const std::vector<std::string> listed = ReadNumbers(options.from);
+  std::vector<std::string> numbers = options.Numbers;
+  if (!options.From.empty()) {
+    const std::vector<std::string> listed = ReadNumbers(options.From);
     numbers.insert(numbers.end(), listed.begin(), listed.end());
   }
   if (numbers.empty()) throw std::runtime_error("No numbers to fetch: give NUMBER or --from FILE.");
@@ -117,13 +118,13 @@ void RunFetch(const FetchOptions& options) {
   ConsoleFace face;
   const Hosts hosts = HostsFromEnvironment();
   MainFormSettings settings;
-  settings.RootDir = Utf8ToUtf16(options.repo.empty() ? DefaultRepo() : options.repo);
+  settings.RootDir = Utf8ToUtf16(options.Repo.empty() ? DefaultRepo() : options.Repo);
   settings.Server = hosts.Server;
   settings.PatentOffice = hosts.PatentOffice;
-  settings.Retries.MaxTries = options.maxTries;
-  settings.Retries.FirstPause = std::chrono::milliseconds(options.firstPauseMs);
-  settings.Resume = options.resume;
-  settings.FetchDeadline = static_cast<int>(options.deadlineSeconds * 1000.0 + 0.5);
+  settings.Retries.MaxTries = options.MaxTries;
+  settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
+  settings.Resume = options.Resume;
+  settings.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
 
   // The work runs in a child process: interrupted, the command stops it and removes what it was
@@ -147,7 +148,7 @@ void RunFetch(const FetchOptions& options) {
       continue;
     }
     // What a run killed while it wrote the PDF leaves; the page files' are removed by the form.
-    if (options.resume) RemoveTemporaryFiles(form.RootDir(), form.apn(), 0);
+    if (options.Resume) RemoveTemporaryFiles(form.RootDir(), form.apn(), 0);
     if (!FetchOne(form, face, terminal)) ++failed;
   }
   if (failed > 0) {
@@ -164,27 +165,27 @@ void AddFetchCommand(CLI::App& app) {
       app.add_subcommand("fetch",
                          "Download the page images of each NUMBER and combine them into "
                          "REPO/CN<number>/CN<number>_gk.pdf; prints the path of each PDF made");
-  fetch->add_option("NUMBER", options->numbers, "Application numbers, e.g. CN200710038426");
-  fetch->add_option("--from", options->from, "Also fetch the numbers in FILE, one a line (- stdin)")
+  fetch->add_option("NUMBER", options->Numbers, "Application numbers, e.g. CN200710038426");
+  fetch->add_option("--from", options->From, "Also fetch the numbers in FILE, one a line (- stdin)")
       ->type_name("FILE");
   fetch
-      ->add_option("--repo", options->repo,
+      ->add_option("--repo", options->Repo,
                    "Repository folder (default: \"repo\" beside the executable)")
       ->type_name("DIR");
-  fetch->add_flag("--resume", options->resume,
+  fetch->add_flag("--resume", options->Resume,
                   "Keep the page files already fetched and fetch only the others");
-  fetch->add_option("--max-tries", options->maxTries, "Tries of a page before the download ends")
+  fetch->add_option("--max-tries", options->MaxTries, "Tries of a page before the download ends")
       ->type_name("N")
       ->check(CLI::Range(1, 1000))
       ->capture_default_str();
   fetch
-      ->add_option("--retry-pause", options->firstPauseMs,
+      ->add_option("--retry-pause", options->FirstPauseMs,
                    "Pause after a page's first failed try, doubling up to 8 s, in milliseconds")
       ->type_name("MS")
       ->check(CLI::Range(0, 8000))
       ->capture_default_str();
   fetch
-      ->add_option("--deadline", options->deadlineSeconds,
+      ->add_option("--deadline", options->DeadlineSeconds,
                    "Longest time one fetch (a page, a lookup answer) may take, in seconds; "
                    "0: no limit")
       ->type_name("SECONDS")

@@ -16,35 +16,35 @@ namespace brevis::cli {
 namespace {
 
 struct GetOptions {
-  std::string url;
-  std::string output;
-  int readTimeout = 30000;
-  double deadlineSeconds = 300;
+  std::string Url;
+  std::string Output;
+  int ReadTimeout = 30000;
+  double DeadlineSeconds = 300;
 };
 
 void RunGet(const GetOptions& options) {
   // Default settings, as every client of the application has them.
   HttpClient client;
-  client.SetReadTimeout(options.readTimeout);
-  client.FetchDeadline = static_cast<int>(options.deadlineSeconds * 1000.0 + 0.5);
+  client.SetReadTimeout(options.ReadTimeout);
+  client.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
   MemoryStream body;
   // Failures (HttpProtocolError with its status line, NetError texts) reach main, which prints
   // their message and exits with status 1.
-  client.Get(Utf8ToUtf16(options.url), body);
+  client.Get(Utf8ToUtf16(options.Url), body);
 
   const std::vector<uint8_t>& bytes = body.Bytes();
-  if (options.output.empty()) {
+  if (options.Output.empty()) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
       throw std::runtime_error("Could not write to standard output.");
     }
     std::fflush(stdout);
     return;
   }
-  std::ofstream file(options.output, std::ios::binary | std::ios::trunc);
+  std::ofstream file(options.Output, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   file.close();
-  if (!file) throw std::runtime_error("Could not write " + options.output + ".");
+  if (!file) throw std::runtime_error("Could not write " + options.Output + ".");
 }
 
 }  // namespace
@@ -53,14 +53,14 @@ void AddGetCommand(CLI::App& app) {
   auto options = std::make_shared<GetOptions>();
   CLI::App* get = app.add_subcommand(
       "get", "Fetch one address over HTTP with the application's client settings.");
-  get->add_option("URL", options->url, "Address to fetch, e.g. http://host/path")->required();
-  get->add_option("-o,--output", options->output, "Write the body to FILE instead of stdout")
+  get->add_option("URL", options->Url, "Address to fetch, e.g. http://host/path")->required();
+  get->add_option("-o,--output", options->Output, "Write the body to FILE instead of stdout")
       ->type_name("FILE");
-  get->add_option("--read-timeout", options->readTimeout,
+  get->add_option("--read-timeout", options->ReadTimeout,
                   "Longest wait for data in milliseconds (-1 or 0: no limit)")
       ->type_name("MS")
       ->capture_default_str();
-  get->add_option("--deadline", options->deadlineSeconds,
+  get->add_option("--deadline", options->DeadlineSeconds,
                   "Longest time the whole fetch may take, in seconds; 0: no limit")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.0, 86400.0))

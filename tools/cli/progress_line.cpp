@@ -23,7 +23,7 @@ std::string Bar(const char* name, int position, int maximum) {
 ProgressLine::ProgressLine(std::FILE* out, std::string label, bool terminal)
     : out_(out), label_(std::move(label)), terminal_(terminal) {}
 
-void ProgressLine::Update(ProgressBar bar, int position, int maximum) {
+void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
   const int before = position_[bar];
   const bool new_range = maximum != maximum_[bar];
   position_[bar] = position;

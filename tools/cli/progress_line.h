@@ -15,7 +15,7 @@ class ProgressLine {
   ProgressLine(std::FILE* out, std::string label, bool terminal);
 
   // A bar was set to `position` of `maximum`; bars without a maximum yet are not shown.
-  void Update(ProgressBar bar, int position, int maximum);
+  void Update(FaceProgressBar bar, int position, int maximum);
   // Ends the bars' line, if one was drawn.
   void Finish();
 
@@ -26,7 +26,7 @@ class ProgressLine {
   std::string label_;
   bool terminal_;
   bool drawn_ = false;
-  int position_[2] = {0, 0};  // by ProgressBar
+  int position_[2] = {0, 0};  // by FaceProgressBar
   int maximum_[2] = {0, 0};
 };
 

@@ -59,7 +59,7 @@ struct Box {
 // is the test's thread running `window`.
 class RecordingFace final : public MainFormFace {
  public:
-  void SetPictureVisible(Picture picture, bool visible) override {
+  void SetPictureVisible(FacePicture picture, bool visible) override {
     OnWindowThread();
     pictures[picture] = visible;
     static const char* const kNames[] = {"imgValid", "imgNotValid", "imgDownload", "imgGk"};
@@ -70,13 +70,13 @@ class RecordingFace final : public MainFormFace {
     entryEnabled = enabled;
     events.push_back(enabled ? "entry on" : "entry off");
   }
-  void SetProgressRange(ProgressBar bar, int maximum) override {
+  void SetProgressRange(FaceProgressBar bar, int maximum) override {
     OnWindowThread();
     ranges[bar] = maximum;
     positions[bar] = 0;
     events.push_back(std::string("range ") + BarName(bar) + " " + std::to_string(maximum));
   }
-  void SetProgressPosition(ProgressBar bar, int position) override {
+  void SetProgressPosition(FaceProgressBar bar, int position) override {
     OnWindowThread();
     positions[bar] = position;
     events.push_back(std::string("pos ") + BarName(bar) + " " + std::to_string(position));
@@ -100,11 +100,11 @@ class RecordingFace final : public MainFormFace {
   }
   void RunOnWindowThread(std::function<void()> call) override { window.Post(std::move(call)); }
 
-  static const char* BarName(ProgressBar bar) {
+  static const char* BarName(FaceProgressBar bar) {
     return bar == prbDownload ? "prbDownload" : "prbCombine";
   }
   // Positions `bar` was set to, in order.
-  std::vector<int> PositionsOf(ProgressBar bar) const {
+  std::vector<int> PositionsOf(FaceProgressBar bar) const {
     std::vector<int> out;
     const std::string prefix = std::string("pos ") + BarName(bar) + " ";
     for (const std::string& e : events) {
@@ -120,10 +120,10 @@ class RecordingFace final : public MainFormFace {
   std::vector<Box> boxes;
   std::vector<std::pair<std::u16string, ShowState>> opens;
   std::deque<int> answers;  // answers to message boxes; OK (1) when none is left
-  std::map<Picture, bool> pictures;
+  std::map<FacePicture, bool> pictures;
   bool entryEnabled = true;
-  std::map<ProgressBar, int> ranges;
-  std::map<ProgressBar, int> positions;
+  std::map<FaceProgressBar, int> ranges;
+  std::map<FaceProgressBar, int> positions;
 
  private:
   void OnWindowThread() {
