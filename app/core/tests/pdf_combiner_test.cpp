@@ -17,6 +17,7 @@
 #include "bench/page_generator.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
+#include "pdf/tests/masked_pdf.h"
 
 namespace brevis {
 namespace {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/tests/test_files.h"
+#include "pdf/tests/masked_pdf.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
 
