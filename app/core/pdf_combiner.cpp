@@ -27,7 +27,7 @@ bool FileIdentity(const std::filesystem::path& path, std::uintmax_t& size,
 
 }  // namespace
 
-PdfCombiner::PdfCombiner() {
+PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPreparedPages) {
   pdf1_.SetAutoLaunch(false);
   pdf1_.SetShowInfo(true);
   pdf1_.SetAuthor("Tavish");
@@ -79,7 +79,7 @@ void PdfCombiner::PreparePage(const std::u16string& file_name) {
   const std::string path = Utf16ToUtf8(file_name);
   {
     std::lock_guard<std::mutex> guard(preparedLock_);
-    if (prepared_.size() >= kMaxPreparedPages) return;
+    if (prepared_.size() >= maxPreparedPages_) return;
   }
   PreparedPage page;
   // The identity is taken before reading: a file replaced meanwhile no longer matches it, and is
