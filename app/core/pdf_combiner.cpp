@@ -27,7 +27,7 @@ bool FileIdentity(const std::filesystem::path& path, std::uintmax_t& size,
 
 }  // namespace
 
-PdfCombiner::PdfCombiner() {
+PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPreparedPages) {
   pdf1_.SetAutoLaunch(false);
   pdf1_.SetAuthor("Tavish");
   pdf1_.SetTitle("Tavish Presented");
@@ -78,7 +78,7 @@ void PdfCombiner::PreparePage(const std::u16string& file_name) {
   const std::string path = Utf16ToUtf8(file_name);
   {
     std::lock_guard<std::mutex> guard(preparedLock_);
-    if (prepared_.size() >= kMaxPreparedPages) return;
+    if (prepared_.size() >= maxPreparedPages_) return;
   }
   PreparedPage page;
   // The identity is taken before reading: a file replaced meanwhile no longer matches it, and is

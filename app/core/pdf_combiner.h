@@ -15,11 +15,14 @@ namespace brevis {
 
 class PdfCombiner final : public Combiner {
  public:
-  // At most this many pages are kept prepared; later pages are read when they are combined.
+  // At most this many pages are kept prepared by default; later pages are read when they are
+  // combined.
   static constexpr std::size_t kMaxPreparedPages = 400;
   static constexpr char kKeywords[] = "brevis pdf document";
 
-  PdfCombiner();
+  // `maxPreparedPages` caps the pages kept prepared at once: PreparePage ignores pages beyond it
+  // until AddTiffFromFile or DropPreparedPages has taken some out.
+  explicit PdfCombiner(std::size_t maxPreparedPages = kMaxPreparedPages);
 
   void BeginDoc(const std::u16string& file_name) override;
   void AddPage() override;
@@ -42,6 +45,7 @@ class PdfCombiner final : public Combiner {
   };
 
   PdfDocument pdf1_;
+  const std::size_t maxPreparedPages_;
   std::mutex preparedLock_;  // guards prepared_
   std::map<std::string, PreparedPage> prepared_;
 };

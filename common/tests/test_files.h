@@ -1,15 +1,16 @@
-// Small file and process helpers that tests across the project share: reading a file whole, a
-// fresh scratch folder per test, PDF text with its dates masked, and a shell command's output.
+// Small file and process helpers that tests across the project share: reading and writing a file
+// whole, scratch folders, and a shell command's output.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <stdexcept>
 #include <string>
 
 namespace brevis::test {
@@ -17,6 +18,12 @@ namespace brevis::test {
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Replaces the file's contents with `bytes`.
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
 }
 
 // An empty folder named after `prefix`, the process and the running test, so that tests run in
@@ -30,10 +37,30 @@ inline std::filesystem::path FreshTestDir(const std::string& prefix) {
   return dir;
 }
 
-// The PDF with its dates masked: two runs over the same pages differ only there.
-inline std::string MaskedPdf(const std::filesystem::path& path) {
-  return std::regex_replace(ReadFile(path), std::regex(R"(\(D:[0-9]{14}\))"), "(D:)");
-}
+// A folder of its own under the system's temporary folder, removed with everything in it when
+// the object goes. Unlike FreshTestDir it needs no running test, and one test may hold several.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brevis-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& Path() const { return path_; }
+  std::size_t Count() const {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_)) ++count;
+    return count;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // What a shell command writes on standard output.
 inline std::string ShellOutput(const std::string& command) {

@@ -13,6 +13,7 @@
 
 #include "pdf/flate.h"
 #include "pdf/pdf_error.h"
+#include "pdf/tests/masked_pdf.h"
 #include "pdf/tests/pdf_test_support.h"
 
 namespace brevis {
@@ -20,13 +21,9 @@ namespace {
 
 using pdf_test::AddTestImage;
 using pdf_test::ExpectValidPdf;
-using pdf_test::ReadFile;
-using pdf_test::ScratchFolder;
-
-// Dates change with every run; mask them without changing any offset.
-std::string MaskDates(const std::string& pdf) {
-  return std::regex_replace(pdf, std::regex(R"(\(D:[0-9]{14}\))"), "(D:00000000000000)");
-}
+using test::MaskDates;
+using test::ReadFile;
+using test::ScratchFolder;
 
 // The settings the application's window gives its component.
 void SetUpLikeTheWindow(PdfDocument& document, const std::string& path) {
@@ -73,7 +70,7 @@ void ExpectCrossReferencesMatch(const std::string& pdf) {
 // them from the current output (check the difference before committing it).
 void ExpectGolden(const std::string& pdf, const std::string& name) {
   const std::string path = std::string(PDF_TEST_DATA_DIR) + "/" + name;
-  if (std::getenv("BREVIS_UPDATE_GOLDEN") != nullptr) pdf_test::WriteFile(path, MaskDates(pdf));
+  if (std::getenv("BREVIS_UPDATE_GOLDEN") != nullptr) test::WriteFile(path, MaskDates(pdf));
   const std::string golden = ReadFile(path);
   ASSERT_FALSE(golden.empty()) << "missing " << path;
   EXPECT_TRUE(MaskDates(pdf) == golden) << "differs from " << path;
@@ -456,7 +453,7 @@ TEST(PdfDocument, DeletePageLeavesOutItsObjectsButNotSharedImages) {
 
 TEST(PdfDocumentSave, UnwritableFolderFailsClearlyAndLeavesNoFile) {
   ScratchFolder scratch;
-  pdf_test::WriteFile(scratch.File("plain-file"), "x");
+  test::WriteFile(scratch.File("plain-file"), "x");
   struct Case {
     std::string path;
     int error;
@@ -479,7 +476,7 @@ TEST(PdfDocumentSave, UnwritableFolderFailsClearlyAndLeavesNoFile) {
 TEST(PdfDocumentSave, FailedWriteLeavesTheExistingFileUntouched) {
   ScratchFolder scratch;
   const std::string path = scratch.File("existing.pdf");
-  pdf_test::WriteFile(path, "the earlier, complete file");
+  test::WriteFile(path, "the earlier, complete file");
   PdfDocument document;
   SetUpLikeTheWindow(document, path);
   document.BeginDoc();
@@ -503,7 +500,7 @@ TEST(PdfDocumentSave, AutoLaunchAsksTheDesktopToOpenTheFile) {
   // A stand-in for the desktop's opener that records what it was asked to open.
   const std::string marker = scratch.File("opened");
   std::filesystem::create_directory(scratch.File("bin"));
-  pdf_test::WriteFile(scratch.File("bin/xdg-open"), "#!/bin/sh\necho \"$1\" > '" + marker + "'\n");
+  test::WriteFile(scratch.File("bin/xdg-open"), "#!/bin/sh\necho \"$1\" > '" + marker + "'\n");
   std::filesystem::permissions(scratch.File("bin/xdg-open"), std::filesystem::perms::owner_all);
   setenv("PATH", (scratch.File("bin") + ":" + std::getenv("PATH")).c_str(), 1);
 

@@ -22,10 +22,10 @@
 namespace brevis {
 namespace {
 
-using pdf_test::ScratchFolder;
+using test::ScratchFolder;
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
-  const std::string text = pdf_test::ReadFile(path);
+  const std::string text = test::ReadFile(path);
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
@@ -277,7 +277,7 @@ TEST(BitmapFileTest, ReadsEveryFormatBothRowOrders) {
       Bitmap bitmap = ColourBitmap(13, 5);
       bitmap.SetPixelFormat(format);
       const std::string path = scratch.File("b.bmp");
-      pdf_test::WriteFile(path, BmpFile(bitmap, topDown));
+      test::WriteFile(path, BmpFile(bitmap, topDown));
       const Bitmap back = LoadBitmapFile(path);
       ASSERT_EQ(back.GetPixelFormat(), format);
       EXPECT_EQ(back.Palette(), bitmap.Palette());
@@ -297,7 +297,7 @@ TEST(BitmapFileTest, ReadsEveryFormatBothRowOrders) {
                          {"GIF89a", "Invalid bitmap file."},
                          {rle, "Unsupported image format."}};
   for (const Case& c : kCases) {
-    pdf_test::WriteFile(scratch.File("bad.bmp"), c.bytes);
+    test::WriteFile(scratch.File("bad.bmp"), c.bytes);
     try {
       LoadBitmapFile(scratch.File("bad.bmp"));
       ADD_FAILURE() << c.message;
@@ -310,12 +310,12 @@ TEST(BitmapFileTest, ReadsEveryFormatBothRowOrders) {
 TEST_F(PdfImageTest, FileFormPicksTheLoaderByExtension) {
   ScratchFolder scratch;
   const Bitmap colour = ColourBitmap(8, 6);
-  pdf_test::WriteFile(scratch.File("c.bmp"), BmpFile(colour, false));
+  test::WriteFile(scratch.File("c.bmp"), BmpFile(colour, false));
   const JpegImage jpeg = JpegImage::FromBitmap(colour, 80);
-  pdf_test::WriteFile(scratch.File("c.jpg"), std::string(jpeg.Data().begin(), jpeg.Data().end()));
-  pdf_test::WriteFile(scratch.File("c.jpeg"), std::string(jpeg.Data().begin(), jpeg.Data().end()));
+  test::WriteFile(scratch.File("c.jpg"), std::string(jpeg.Data().begin(), jpeg.Data().end()));
+  test::WriteFile(scratch.File("c.jpeg"), std::string(jpeg.Data().begin(), jpeg.Data().end()));
   Bitmap mono = TextBitmap(32, 8, 3);
-  pdf_test::WriteFile(scratch.File("m.bmp"), BmpFile(mono, false));
+  test::WriteFile(scratch.File("m.bmp"), BmpFile(mono, false));
 
   document.AddImage(scratch.File("c.bmp"), icFlate);
   EXPECT_EQ(FlateDecompress(ImageAt(document, 0).Stream().Bytes()).size(), 8u * 6 * 3);

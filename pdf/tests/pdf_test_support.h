@@ -1,5 +1,5 @@
-// Shared by the PDF writer's tests: a scratch folder, a small stand-in image object, and the
-// checks of qpdf, poppler and mupdf on a written file.
+// Shared by the PDF writer's tests: a small stand-in image object, and the checks of qpdf,
+// poppler and mupdf on a written file. Files and scratch folders come from common/tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,50 +7,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <regex>
-#include <sstream>
 #include <string>
 
+#include "common/tests/test_files.h"
 #include "pdf/pdf_document.h"
 
 namespace brevis::pdf_test {
-
-// A folder of its own under the system's temporary folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brevis-pdf-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~ScratchFolder() { std::filesystem::remove_all(path_); }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const std::filesystem::path& Path() const { return path_; }
-  std::size_t Count() const {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path_)) ++count;
-    return count;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
 
 // A stand-in for an image object: an 8 x 8 DeviceGray picture with eight bits per sample, made
 // indirect and entered into the document's image table like an added image. `seed` varies the
@@ -82,11 +46,11 @@ struct ToolRun {
   std::string err;
 };
 
-inline ToolRun Run(const std::string& command, const ScratchFolder& scratch) {
+inline ToolRun Run(const std::string& command, const test::ScratchFolder& scratch) {
   const std::string out = scratch.File("tool.out");
   const std::string err = scratch.File("tool.err");
   const int status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
-  ToolRun run{status, ReadFile(out), ReadFile(err)};
+  ToolRun run{status, test::ReadFile(out), test::ReadFile(err)};
   std::filesystem::remove(out);
   std::filesystem::remove(err);
   return run;
@@ -96,7 +60,7 @@ inline ToolRun Run(const std::string& command, const ScratchFolder& scratch) {
 // complaint and count `pages` pages.
 inline void ExpectValidPdf(const std::string& path, int pages) {
   SCOPED_TRACE(path);
-  ScratchFolder logs;
+  test::ScratchFolder logs;
   const ToolRun qpdf = Run("qpdf --check '" + path + "'", logs);
   EXPECT_EQ(qpdf.status, 0) << qpdf.out << qpdf.err;
   EXPECT_NE(qpdf.out.find("No syntax or stream encoding errors found"), std::string::npos)

@@ -20,7 +20,7 @@
 namespace brevis {
 namespace {
 
-using pdf_test::ScratchFolder;
+using test::ScratchFolder;
 using test::TiffCoding;
 using test::TiffPicture;
 
@@ -158,13 +158,13 @@ TEST_F(TiffImportTest, ColourPagesKeepTheirColoursWithFlate) {
 
 TEST_F(TiffImportTest, FailuresNameTheirCauseAndLeaveTheDocumentUsable) {
   const std::string good = Write("good.tif", {test::TextPicture(500, 300, 5)});
-  const std::string text = pdf_test::ReadFile(good);
-  pdf_test::WriteFile(scratch.File("empty.tif"), "");
-  pdf_test::WriteFile(scratch.File("text.tif"), "not a picture\n");
+  const std::string text = test::ReadFile(good);
+  test::WriteFile(scratch.File("empty.tif"), "");
+  test::WriteFile(scratch.File("text.tif"), "not a picture\n");
   // Cut inside the fax data, which lies before the directory libtiff writes at the end.
   std::string cut = text;
   for (std::size_t i = 8; i < 208; ++i) cut[i] = '\0';
-  pdf_test::WriteFile(scratch.File("damaged.tif"), cut);
+  test::WriteFile(scratch.File("damaged.tif"), cut);
   TiffPicture wide = test::TextPicture(30000, 2, 1);
   TiffPicture huge{12000, 12000, false, std::vector<uint8_t>(1500 * 12000, 0)};
 

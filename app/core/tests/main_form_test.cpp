@@ -207,6 +207,35 @@ class RefusingPort {
   uint16_t port_ = 0;
 };
 
+// Holds every page request in the server (for up to 20 s) until released. Shared with the
+// server's threads, which may still be leaving it when a test's body ends.
+class PageHold {
+ public:
+  // Runs on a server thread for each page request.
+  void Enter() {
+    std::unique_lock<std::mutex> guard(lock_);
+    ++held_;
+    changed_.notify_all();
+    changed_.wait_for(guard, std::chrono::seconds(20), [&] { return released_; });
+  }
+  // Waits (up to 10 s) until `count` requests are held at once or have been.
+  bool WaitUntilHeld(int count) {
+    std::unique_lock<std::mutex> guard(lock_);
+    return changed_.wait_for(guard, std::chrono::seconds(10), [&] { return held_ >= count; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> guard(lock_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int held_ = 0;
+  bool released_ = false;
+};
+
 class MainFormTest : public ::testing::Test {
  protected:
   MainFormTest()
@@ -255,6 +284,12 @@ class MainFormTest : public ::testing::Test {
   void SetPageHook(std::function<void(int page, test::Reply&)> hook) {
     std::lock_guard<std::mutex> guard(lock_);
     pageHook_ = std::move(hook);
+  }
+  // From now on every page request is held until the hold is released.
+  std::shared_ptr<PageHold> HoldPages() {
+    auto hold = std::make_shared<PageHold>();
+    SetPageHook([hold](int, test::Reply&) { hold->Enter(); });
+    return hold;
   }
 
   std::u16string PageBase() const { return Utf8ToUtf16(server_.Base() + "/pages/CN"); }
@@ -688,39 +723,18 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
 }
 
 TEST_F(MainFormTest, ClosingMidDownloadCutsTheFetchesUnderWayShort) {
-  // Every page is held back (for up to 20 s), so that the destructor meets five workers each in
-  // the middle of a fetch. The hold outlives this test's body: the server's threads may still be
-  // leaving it when the body ends.
-  struct Hold {
-    std::mutex lock;
-    std::condition_variable changed;
-    int fetching = 0;
-    bool released = false;
-  };
-  const auto hold = std::make_shared<Hold>();
-  SetPageHook([hold](int, test::Reply&) {
-    std::unique_lock<std::mutex> guard(hold->lock);
-    ++hold->fetching;
-    hold->changed.notify_all();
-    hold->changed.wait_for(guard, std::chrono::seconds(20), [&] { return hold->released; });
-  });
+  // Every page is held back, so that the destructor meets five workers each in the middle of a
+  // fetch.
+  const auto hold = HoldPages();
   MirrorSays(u"50\t" + PageBase());
   form_->edtApnChange(u"CN200710038426");
   form_->btnDownloadClick();
-  {
-    std::unique_lock<std::mutex> guard(hold->lock);
-    ASSERT_TRUE(hold->changed.wait_for(guard, std::chrono::seconds(10),
-                                       [&] { return hold->fetching == 5; }));
-  }
+  ASSERT_TRUE(hold->WaitUntilHeld(5));
   const auto start = std::chrono::steady_clock::now();
   form_.reset();
   // The fetches were cut short, not waited for: the pages are still held.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  {
-    std::lock_guard<std::mutex> guard(hold->lock);
-    hold->released = true;
-    hold->changed.notify_all();
-  }
+  hold->Release();
 
   // The calls the workers handed over belong to the destroyed form and are not run.
   EXPECT_EQ(PageRequests(), 5u);
@@ -776,6 +790,28 @@ TEST_F(MainFormTest, IgnoresClicksWhileBusyOrNotValid) {
   form_->btnDownloadClick();
   EXPECT_FALSE(form_->Busy());
   EXPECT_TRUE(server_.Requests().empty());
+
+  // A second click while the server holds the first download's pages starts nothing: no second
+  // lookup, no more workers, and one combination in the end.
+  const auto hold = HoldPages();
+  MirrorSays(u"10\t" + PageBase());
+  form_->edtApnChange(u"CN200710038426");
+  form_->btnDownloadClick();
+  ASSERT_TRUE(hold->WaitUntilHeld(5));
+  const std::string lookup =
+      "/cgi-bin/fturl.cgi?s=" + Utf16ToUtf8(cipher_.Encrypt(u"200710038426"));
+  ASSERT_EQ(server_.Count(lookup), 1u);
+  ASSERT_EQ(form_->WorkerCount(), 5u);
+  form_->btnDownloadClick();
+  EXPECT_TRUE(form_->Busy());
+  EXPECT_EQ(server_.Count(lookup), 1u);
+  EXPECT_EQ(form_->WorkerCount(), 5u);
+  hold->Release();
+  ASSERT_TRUE(face_.window.RunUntil([&] { return !form_->Busy(); }, std::chrono::seconds(60)));
+  face_.window.RunPending();
+  EXPECT_EQ(log_->begins, 1);
+  EXPECT_EQ(PageRequests(), 10u);
+  EXPECT_TRUE(face_.boxes.empty());
 }
 
 // Start-up, update check and the small commands.

@@ -1,5 +1,5 @@
-// Tests of PdfCombiner: the PDFs it writes are checked by qpdf and poppler, and pages coded ahead
-// must give the same file as pages read at combination time.
+// Tests of PdfCombiner: the PDFs it writes are checked by qpdf and poppler, pages coded ahead
+// must give the same file as pages read at combination time, and the cap on pages kept prepared.
 #include "app/core/pdf_combiner.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "bench/page_generator.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
+#include "pdf/tests/masked_pdf.h"
 
 namespace brevis {
 namespace {
@@ -30,10 +31,13 @@ namespace fs = std::filesystem;
 class PdfCombinerTest : public ::testing::Test {
  protected:
   PdfCombinerTest() : dir_(test::FreshTestDir("pdf_combiner_test")) {
-    const PageGenerator pages("200710038426", 3);
-    for (int p = 1; p <= 3; ++p) pages.WriteTiff(p, Page(p));
+    WritePages(PageGenerator("200710038426", 3));
   }
   ~PdfCombinerTest() override { fs::remove_all(dir_); }
+
+  void WritePages(const PageGenerator& pages) const {
+    for (int p = 1; p <= 3; ++p) pages.WriteTiff(p, Page(p));
+  }
 
   std::string Page(int p) const {
     return (dir_ / ("gk_00000" + std::to_string(p) + ".tif")).string();
@@ -59,6 +63,14 @@ class PdfCombinerTest : public ::testing::Test {
     for (std::thread& thread : threads) thread.join();
   }
 
+  // Overwrites the file with bytes that are no picture, keeping its size and modification time:
+  // a page prepared from it still matches it, and reading it fails.
+  static void GarbleKeepingSizeAndTime(const std::string& path) {
+    const fs::file_time_type written = fs::last_write_time(path);
+    test::WriteFile(path, std::string(fs::file_size(path), 'x'));
+    fs::last_write_time(path, written);
+  }
+
   fs::path dir_;
 };
 
@@ -80,11 +92,15 @@ TEST_F(PdfCombinerTest, WritesOneGroup4PagePerFileWithTheDocumentsInfo) {
 TEST_F(PdfCombinerTest, PagesPreparedAheadGiveTheSameFile) {
   PdfCombiner combiner;
   const fs::path read = Combine(combiner, "read.pdf");
+  // Garbled after they were prepared, the files can give that PDF only from the prepared pages.
   PrepareAll(combiner);
-  const fs::path prepared = Combine(combiner, "prepared.pdf");
+  for (int p = 1; p <= 3; ++p) GarbleKeepingSizeAndTime(Page(p));
+  fs::path prepared;
+  ASSERT_NO_THROW(prepared = Combine(combiner, "prepared.pdf"));
   EXPECT_EQ(MaskedPdf(prepared), MaskedPdf(read));
 
   // Pages replaced after they were prepared are read again.
+  WritePages(PageGenerator("200710038426", 3));
   PrepareAll(combiner);
   const PageGenerator other("201910987654", 3);
   other.WriteTiff(2, Page(2));
@@ -93,6 +109,19 @@ TEST_F(PdfCombinerTest, PagesPreparedAheadGiveTheSameFile) {
   PdfCombiner fresh;
   EXPECT_EQ(MaskedPdf(changed), MaskedPdf(Combine(fresh, "fresh.pdf")));
   EXPECT_NE(MaskedPdf(changed), MaskedPdf(read));
+}
+
+TEST_F(PdfCombinerTest, PagesBeyondTheCapAreReadWhenCombined) {
+  PdfCombiner combiner(2);
+  for (int p = 1; p <= 3; ++p) combiner.PreparePage(Utf8ToUtf16(Page(p)));
+  for (int p = 1; p <= 3; ++p) GarbleKeepingSizeAndTime(Page(p));
+  // Pages 1 and 2 filled the cap and are placed as prepared; page 3 is read, and is no picture.
+  combiner.BeginDoc(Utf8ToUtf16((dir_ / "capped.pdf").string()));
+  EXPECT_NO_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(1))));
+  combiner.AddPage();
+  EXPECT_NO_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(2))));
+  combiner.AddPage();
+  EXPECT_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(3))), std::exception);
 }
 
 TEST_F(PdfCombinerTest, APageThatIsNoTiffFailsWhenCombinedNotWhenPrepared) {

@@ -12,7 +12,7 @@
 namespace brevis {
 namespace {
 
-using pdf_test::ScratchFolder;
+using test::ScratchFolder;
 using test::TiffPicture;
 
 const std::string kCli = BREVISFETCH_CLI;
@@ -25,7 +25,7 @@ struct Grey {
 
 // Reads a binary PGM file (P5, 8 bits).
 Grey ReadPgm(const std::string& path) {
-  const std::string data = pdf_test::ReadFile(path);
+  const std::string data = test::ReadFile(path);
   std::size_t at = 0;
   const auto token = [&] {
     while (at < data.size()) {
@@ -156,16 +156,16 @@ TEST_F(CombineTest, EveryCodingGivesAValidFile) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");  // no progress bar without a terminal
     pdf_test::ExpectValidPdf(out, 2);
-    EXPECT_NE(pdf_test::ReadFile(out).find(c.marker), std::string::npos);
+    EXPECT_NE(test::ReadFile(out).find(c.marker), std::string::npos);
   }
 }
 
 TEST_F(CombineTest, BadPagesFailWithTheWritersMessageAndNoFile) {
   const std::string good = Page("good.tif", test::TextPicture(200, 100, 6));
-  const std::string text = pdf_test::ReadFile(good);
-  pdf_test::WriteFile(scratch.File("empty.tif"), "");
-  pdf_test::WriteFile(scratch.File("truncated.tif"), text.substr(0, text.size() / 2));
-  pdf_test::WriteFile(scratch.File("notes.tif"), "These are notes, not a picture.\n");
+  const std::string text = test::ReadFile(good);
+  test::WriteFile(scratch.File("empty.tif"), "");
+  test::WriteFile(scratch.File("truncated.tif"), text.substr(0, text.size() / 2));
+  test::WriteFile(scratch.File("notes.tif"), "These are notes, not a picture.\n");
   struct Case {
     std::string file;
     std::string message;
@@ -180,13 +180,13 @@ TEST_F(CombineTest, BadPagesFailWithTheWritersMessageAndNoFile) {
     SCOPED_TRACE(c.file);
     for (const bool existing : {false, true}) {
       const std::string out = scratch.File("out.pdf");
-      if (existing) pdf_test::WriteFile(out, "earlier file");
+      if (existing) test::WriteFile(out, "earlier file");
       const pdf_test::ToolRun run =
           Combine("-o '" + out + "' '" + good + "' '" + scratch.File(c.file) + "'");
       EXPECT_EQ(WEXITSTATUS(run.status), 1);
       EXPECT_EQ(run.err, scratch.File(c.file) + ": " + c.message + "\n");
       if (existing) {
-        EXPECT_EQ(pdf_test::ReadFile(out), "earlier file");
+        EXPECT_EQ(test::ReadFile(out), "earlier file");
         std::filesystem::remove(out);
       } else {
         EXPECT_FALSE(std::filesystem::exists(out));

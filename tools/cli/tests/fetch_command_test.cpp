@@ -24,6 +24,7 @@
 
 #include "common/atomic_file.h"
 #include "common/tests/test_files.h"
+#include "pdf/tests/masked_pdf.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
 
