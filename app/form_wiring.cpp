@@ -14,35 +14,35 @@
 #include "app/core/main_form.h"
 #include "app/core/main_form_face.h"
 #include "app/core/pdf_combiner.h"
-#include "app/main_form.h"
+#include "app/main_window.h"
 
 namespace brevis::gui {
 namespace {
 
 QString ToQString(const std::u16string& text) { return QString::fromStdU16String(text); }
 
-MainForm::Indicator ToIndicator(brevis::FacePicture picture) {
+MainWindow::Indicator ToIndicator(brevis::FacePicture picture) {
   switch (picture) {
     case brevis::imgValid:
-      return MainForm::Indicator::imgValid;
+      return MainWindow::Indicator::imgValid;
     case brevis::imgNotValid:
-      return MainForm::Indicator::imgNotValid;
+      return MainWindow::Indicator::imgNotValid;
     case brevis::imgDownload:
-      return MainForm::Indicator::imgDownload;
+      return MainWindow::Indicator::imgDownload;
     case brevis::imgGk:
       break;
   }
-  return MainForm::Indicator::imgGk;
+  return MainWindow::Indicator::imgGk;
 }
 
-MainForm::Bar ToBar(brevis::FaceProgressBar bar) {
-  return bar == brevis::prbDownload ? MainForm::Bar::prbDownload : MainForm::Bar::prbCombine;
+MainWindow::Bar ToBar(brevis::FaceProgressBar bar) {
+  return bar == brevis::prbDownload ? MainWindow::Bar::prbDownload : MainWindow::Bar::prbCombine;
 }
 
 // The window as the core sees it.
 class QtFace final : public MainFormFace {
  public:
-  explicit QtFace(MainForm& form) : form_(form) {}
+  explicit QtFace(MainWindow& form) : form_(form) {}
 
   void SetPictureVisible(brevis::FacePicture picture, bool visible) override {
     form_.ShowPicture(ToIndicator(picture), visible);
@@ -74,7 +74,7 @@ class QtFace final : public MainFormFace {
   void Close() { *alive_ = false; }
 
  private:
-  MainForm& form_;
+  MainWindow& form_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
@@ -93,7 +93,7 @@ MainFormSettings SettingsFor(const QString& rootDir) {
 }  // namespace
 
 struct FormWiring::Core {
-  Core(MainForm& form, const QString& rootDir)
+  Core(MainWindow& form, const QString& rootDir)
       : face(form), logic(face, MakeCombiner(), SettingsFor(rootDir)) {}
 
   // The face outlives the logic: the logic's destructor may still hand calls to it.
@@ -103,7 +103,7 @@ struct FormWiring::Core {
   QObject context;
 };
 
-FormWiring::FormWiring(MainForm& form, QString rootDir)
+FormWiring::FormWiring(MainWindow& form, QString rootDir)
     : core_(std::make_unique<Core>(form, rootDir)) {
   // The core's preset is the one the window shows.
   form.SetEntryText(ToQString(std::u16string(brevis::MainForm::kPresetApn)));
@@ -111,18 +111,20 @@ FormWiring::FormWiring(MainForm& form, QString rootDir)
   brevis::MainForm& logic = core_->logic;
   QObject* context = &core_->context;
   // Each handler reports its own errors, so that none is thrown through Qt.
-  const auto handle = [&form, context](void (MainForm::*signal)(), std::function<void()> handler) {
+  const auto handle = [&form, context](void (MainWindow::*signal)(),
+                                       std::function<void()> handler) {
     QObject::connect(&form, signal, context,
                      [handler = std::move(handler)] { Application::ReportErrors(handler); });
   };
-  handle(&MainForm::ApnChanged,
+  handle(&MainWindow::ApnChanged,
          [&form, &logic] { logic.edtApnChange(form.EntryText().toStdU16String()); });
-  handle(&MainForm::DownloadClicked, [&logic] { logic.btnDownloadClick(); });
-  handle(&MainForm::GkClicked, [&logic] { logic.btnGkClick(); });
-  handle(&MainForm::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
-  handle(&MainForm::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
+  handle(&MainWindow::DownloadClicked, [&logic] { logic.btnDownloadClick(); });
+  handle(&MainWindow::GkClicked, [&logic] { logic.btnGkClick(); });
+  handle(&MainWindow::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
+  handle(&MainWindow::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
   // Exit only ends the event loop; a running download is stopped when the core goes.
-  QObject::connect(&form, &MainForm::ExitClicked, qApp, &QApplication::quit, Qt::QueuedConnection);
+  QObject::connect(&form, &MainWindow::ExitClicked, qApp, &QApplication::quit,
+                   Qt::QueuedConnection);
 }
 
 FormWiring::~FormWiring() { core_->face.Close(); }

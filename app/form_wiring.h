@@ -7,13 +7,13 @@
 
 namespace brevis::gui {
 
-class MainForm;
+class MainWindow;
 
 class FormWiring final {
  public:
   // Connects the window's reports. `rootDir` is the repository folder. The window must outlive
   // this object.
-  FormWiring(MainForm& form, QString rootDir);
+  FormWiring(MainWindow& form, QString rootDir);
   // Stops a running download and waits for it; calls it still hands to the window are dropped.
   ~FormWiring();
 

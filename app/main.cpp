@@ -5,12 +5,12 @@
 
 #include "app/application.h"
 #include "app/form_wiring.h"
-#include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/root_dir.h"
 
 int main(int argc, char** argv) {
   brevis::gui::Application application(argc, argv);
-  brevis::gui::MainForm form;
+  brevis::gui::MainWindow form;
   brevis::gui::FormWiring wiring(
       form, brevis::gui::ChooseRootDir(QCoreApplication::applicationDirPath()));
   try {

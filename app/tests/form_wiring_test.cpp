@@ -21,12 +21,12 @@
 #include <QUrl>
 #include <memory>
 
-#include "app/main_form.h"
+#include "app/main_window.h"
 
 namespace brevis::gui {
 namespace {
 
-using Indicator = MainForm::Indicator;
+using Indicator = MainWindow::Indicator;
 
 // Answers every message box that comes up, and keeps what it showed.
 class BoxWatcher {
@@ -145,7 +145,7 @@ class FormWiringTest : public ::testing::Test {
   QTemporaryDir temp_;
   QList<QByteArray> saved_;
   QList<QUrl> opened_;
-  MainForm form_;
+  MainWindow form_;
   std::unique_ptr<FormWiring> wiring_;
 };
 
@@ -233,8 +233,8 @@ TEST_F(MirrorTest, ADownloadFillsBothBarsAndUncoversTheOpenPdfPicture) {
   // Idle again: the entry field is enabled once the download has ended.
   ASSERT_TRUE(QTest::qWaitFor([this] { return Entry()->isEnabled(); }, 120000));
   for (const BoxWatcher::Seen& box : boxes.seen) ADD_FAILURE() << box.text.toStdString();
-  EXPECT_EQ(form_.Position(MainForm::Bar::prbDownload), 12);
-  EXPECT_EQ(form_.Position(MainForm::Bar::prbCombine), 12);
+  EXPECT_EQ(form_.Position(MainWindow::Bar::prbDownload), 12);
+  EXPECT_EQ(form_.Position(MainWindow::Bar::prbCombine), 12);
   EXPECT_FALSE(form_.PictureVisible(Indicator::imgDownload));
   EXPECT_FALSE(form_.PictureVisible(Indicator::imgGk));
   const QString pdf = RootDir() + QStringLiteral("/CN200710038426/CN200710038426_gk.pdf");

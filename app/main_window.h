@@ -1,4 +1,4 @@
-// MainForm: the one borderless window of the program, with the number entry, two progress
+// MainWindow: the one borderless window of the program, with the number entry, two progress
 // bars and the clickable pictures. It only shows things and reports what the user does; what a
 // click or a change of the number means is decided by the application core wired to it.
 #pragma once
@@ -16,7 +16,7 @@ namespace brevis::gui {
 class BackgroundPicture;
 class Picture;
 
-class MainForm final : public QWidget {
+class MainWindow final : public QWidget {
   Q_OBJECT
 
  public:
@@ -24,18 +24,11 @@ class MainForm final : public QWidget {
   enum class Indicator { imgValid, imgNotValid, imgDownload, imgGk };
   enum class Bar { prbDownload, prbCombine };
 
-  // Message box flags and answers, as the core passes and expects them.
-  static constexpr int kMbOkInformation = 64;
-  static constexpr int kMbYesNoQuestion = 36;
-  static constexpr int kIdOk = 1;
-  static constexpr int kIdYes = 6;
-  static constexpr int kIdNo = 7;
-
   static constexpr int kClientWidth = 440;
   static constexpr int kClientHeight = 295;
 
-  explicit MainForm(QWidget* parent = nullptr);
-  ~MainForm() override;
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // --- what the core does to the window; every call belongs on the window's thread ---
   void ShowPicture(Indicator picture, bool visible);
@@ -49,8 +42,8 @@ class MainForm final : public QWidget {
   // Paints the window at once, so that a busy state is seen before the thread blocks.
   void RepaintNow();
   // A modal box. `flags` holds the icon in 0xF0 (0x10 stop, 0x20 question, 0x30 warning, 0x40
-  // information) and the buttons in 0x0F (0 OK, 4 Yes and No): 64 is OK with the information
-  // icon, 36 Yes/No with the question icon. Returns kIdOk, kIdYes or kIdNo.
+  // information) and the buttons in 0x0F (0 OK, 4 Yes and No), as the core's kMb... flags do
+  // (app/core/main_form_face.h). Returns kIdOk, kIdYes or kIdNo.
   int MessageBox(const QString& text, const QString& caption, int flags);
   // Hands a document path or web address to the desktop. The result is not reported.
   void ShellOpen(const QString& target);

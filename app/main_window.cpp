@@ -1,5 +1,5 @@
-// MainForm: builds the window's controls at their places and carries out the core's requests.
-#include "app/main_form.h"
+// MainWindow: builds the window's controls at their places and carries out the core's requests.
+#include "app/main_window.h"
 
 #include <QBitmap>
 #include <QColor>
@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "app/background_picture.h"
+#include "app/core/main_form_face.h"
 #include "app/picture.h"
 
 namespace brevis::gui {
@@ -68,10 +69,10 @@ QProgressBar* MakeBar(const char* name, const char* colour, QWidget* parent, int
 
 }  // namespace
 
-MainForm::MainForm(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       shellOpener_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
-  setObjectName(QStringLiteral("MainForm"));
+  setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(kCaption);
   QFont face;
   face.setFamilies(FaceFamilies());
@@ -120,18 +121,18 @@ MainForm::MainForm(QWidget* parent)
     move(screen->availableGeometry().center() - rect().center());
   }
 
-  connect(edtApn_, &QLineEdit::textChanged, this, &MainForm::ApnChanged);
-  connect(btnDownload_, &Picture::Clicked, this, &MainForm::DownloadClicked);
-  connect(btnGk_, &Picture::Clicked, this, &MainForm::GkClicked);
-  connect(btnExit_, &Picture::Clicked, this, &MainForm::ExitClicked);
-  connect(btnUpdate_, &Picture::Clicked, this, &MainForm::UpdateClicked);
-  connect(btnWebsite_, &Picture::Clicked, this, &MainForm::WebsiteClicked);
-  connect(btnDes_, &Picture::Clicked, this, &MainForm::WebsiteClicked);
+  connect(edtApn_, &QLineEdit::textChanged, this, &MainWindow::ApnChanged);
+  connect(btnDownload_, &Picture::Clicked, this, &MainWindow::DownloadClicked);
+  connect(btnGk_, &Picture::Clicked, this, &MainWindow::GkClicked);
+  connect(btnExit_, &Picture::Clicked, this, &MainWindow::ExitClicked);
+  connect(btnUpdate_, &Picture::Clicked, this, &MainWindow::UpdateClicked);
+  connect(btnWebsite_, &Picture::Clicked, this, &MainWindow::WebsiteClicked);
+  connect(btnDes_, &Picture::Clicked, this, &MainWindow::WebsiteClicked);
 }
 
-MainForm::~MainForm() = default;
+MainWindow::~MainWindow() = default;
 
-Picture* MainForm::Cover(Indicator picture) const {
+Picture* MainWindow::Cover(Indicator picture) const {
   switch (picture) {
     case Indicator::imgValid:
       return imgValid_;
@@ -145,38 +146,40 @@ Picture* MainForm::Cover(Indicator picture) const {
   return nullptr;
 }
 
-QProgressBar* MainForm::ProgressBar(Bar bar) const {
+QProgressBar* MainWindow::ProgressBar(Bar bar) const {
   return bar == Bar::prbDownload ? prbDownload_ : prbCombine_;
 }
 
-void MainForm::ShowPicture(Indicator picture, bool visible) { Cover(picture)->setVisible(visible); }
+void MainWindow::ShowPicture(Indicator picture, bool visible) {
+  Cover(picture)->setVisible(visible);
+}
 
-bool MainForm::PictureVisible(Indicator picture) const {
+bool MainWindow::PictureVisible(Indicator picture) const {
   // Asked of the widget's own flag, so that the answer holds before the window is first shown.
   return !Cover(picture)->isHidden();
 }
 
-void MainForm::SetEntryEnabled(bool enabled) { edtApn_->setEnabled(enabled); }
+void MainWindow::SetEntryEnabled(bool enabled) { edtApn_->setEnabled(enabled); }
 
-QString MainForm::EntryText() const { return edtApn_->text(); }
+QString MainWindow::EntryText() const { return edtApn_->text(); }
 
-void MainForm::SetEntryText(const QString& text) { edtApn_->setText(text); }
+void MainWindow::SetEntryText(const QString& text) { edtApn_->setText(text); }
 
-void MainForm::SetRange(Bar bar, int minimum, int maximum) {
+void MainWindow::SetRange(Bar bar, int minimum, int maximum) {
   ProgressBar(bar)->setRange(minimum, maximum);
 }
 
-void MainForm::SetPosition(Bar bar, int position) {
+void MainWindow::SetPosition(Bar bar, int position) {
   QProgressBar* target = ProgressBar(bar);
   target->setValue(position);
   target->repaint();
 }
 
-int MainForm::Position(Bar bar) const { return ProgressBar(bar)->value(); }
+int MainWindow::Position(Bar bar) const { return ProgressBar(bar)->value(); }
 
-void MainForm::RepaintNow() { repaint(); }
+void MainWindow::RepaintNow() { repaint(); }
 
-int MainForm::MessageBox(const QString& text, const QString& caption, int flags) {
+int MainWindow::MessageBox(const QString& text, const QString& caption, int flags) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (flags & 0xF0) {
     case 0x10:
@@ -200,23 +203,23 @@ int MainForm::MessageBox(const QString& text, const QString& caption, int flags)
                   yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
   box.setTextFormat(Qt::PlainText);
   const int answer = box.exec();
-  if (answer == QMessageBox::Yes) return kIdYes;
-  if (answer == QMessageBox::No) return kIdNo;
-  return kIdOk;
+  if (answer == QMessageBox::Yes) return brevis::kIdYes;
+  if (answer == QMessageBox::No) return brevis::kIdNo;
+  return brevis::kIdOk;
 }
 
-void MainForm::ShellOpen(const QString& target) {
+void MainWindow::ShellOpen(const QString& target) {
   const QUrl url =
       QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
   shellOpener_(url);
 }
 
-void MainForm::RunOnWindowThread(std::function<void()> call) {
+void MainWindow::RunOnWindowThread(std::function<void()> call) {
   // Posted to the window, so it runs on the window's thread and never once the window is gone.
   QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }
 
-void MainForm::SetShellOpener(std::function<void(const QUrl&)> opener) {
+void MainWindow::SetShellOpener(std::function<void(const QUrl&)> opener) {
   shellOpener_ = std::move(opener);
 }
 

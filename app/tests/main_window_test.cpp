@@ -1,6 +1,6 @@
-// Tests for MainForm on the off-screen platform: layout and stacking, covers that swallow
+// Tests for MainWindow on the off-screen platform: layout and stacking, covers that swallow
 // clicks, dragging, the look of the entry and the bars, message boxes and cross-thread calls.
-#include "app/main_form.h"
+#include "app/main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +21,12 @@
 #include <thread>
 
 #include "app/application.h"
+#include "app/core/main_form_face.h"
 
 namespace brevis::gui {
 namespace {
 
-using Indicator = MainForm::Indicator;
+using Indicator = MainWindow::Indicator;
 
 class MainFormTest : public ::testing::Test {
  protected:
@@ -54,7 +55,7 @@ class MainFormTest : public ::testing::Test {
     });
   }
 
-  MainForm form_;
+  MainWindow form_;
 };
 
 // --- Window and layout ---------------------------------------------------------------------
@@ -125,10 +126,10 @@ TEST_F(MainFormTest, OpensWithTheTickTheCoversAndThePresetNumber) {
 // --- Look ----------------------------------------------------------------------------------
 
 TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
-  form_.SetRange(MainForm::Bar::prbDownload, 0, 10);
-  form_.SetPosition(MainForm::Bar::prbDownload, 5);
-  form_.SetRange(MainForm::Bar::prbCombine, 0, 4);
-  form_.SetPosition(MainForm::Bar::prbCombine, 2);
+  form_.SetRange(MainWindow::Bar::prbDownload, 0, 10);
+  form_.SetPosition(MainWindow::Bar::prbDownload, 5);
+  form_.SetRange(MainWindow::Bar::prbCombine, 0, 4);
+  form_.SetPosition(MainWindow::Bar::prbCombine, 2);
   const QImage shot = form_.grab().toImage();
   struct Case {
     const char* what;
@@ -146,7 +147,7 @@ TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(shot.pixel(c.at) & 0xFFFFFF, c.colour & 0xFFFFFF);
   }
-  EXPECT_EQ(form_.Position(MainForm::Bar::prbDownload), 5);
+  EXPECT_EQ(form_.Position(MainWindow::Bar::prbDownload), 5);
 }
 
 // --- Clicks --------------------------------------------------------------------------------
@@ -154,13 +155,13 @@ TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
 TEST_F(MainFormTest, EveryClickablePictureReportsItsClick) {
   struct Case {
     const char* name;
-    void (MainForm::*signal)();
+    void (MainWindow::*signal)();
   };
   const Case kCases[] = {
-      {"btnExit", &MainForm::ExitClicked},
-      {"btnUpdate", &MainForm::UpdateClicked},
-      {"btnWebsite", &MainForm::WebsiteClicked},
-      {"btnDes", &MainForm::WebsiteClicked},
+      {"btnExit", &MainWindow::ExitClicked},
+      {"btnUpdate", &MainWindow::UpdateClicked},
+      {"btnWebsite", &MainWindow::WebsiteClicked},
+      {"btnDes", &MainWindow::WebsiteClicked},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -175,11 +176,11 @@ TEST_F(MainFormTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
   struct Case {
     const char* button;
     Indicator cover;
-    void (MainForm::*signal)();
+    void (MainWindow::*signal)();
   };
   const Case kCases[] = {
-      {"btnDownload", Indicator::imgDownload, &MainForm::DownloadClicked},
-      {"btnGk", Indicator::imgGk, &MainForm::GkClicked},
+      {"btnDownload", Indicator::imgDownload, &MainWindow::DownloadClicked},
+      {"btnGk", Indicator::imgGk, &MainWindow::GkClicked},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.button);
@@ -195,7 +196,7 @@ TEST_F(MainFormTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
 }
 
 TEST_F(MainFormTest, AnyChangeOfTheEntryIsReported) {
-  QSignalSpy spy(&form_, &MainForm::ApnChanged);
+  QSignalSpy spy(&form_, &MainWindow::ApnChanged);
   auto* entry = Child("edtApn");
   entry->setFocus();
   QTest::keyClick(entry, Qt::Key_End);
@@ -256,11 +257,12 @@ TEST_F(MainFormTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
     int answer;
   };
   const Case kCases[] = {
-      {64, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok, MainForm::kIdOk},
-      {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
-       MainForm::kIdYes},
-      {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
-       MainForm::kIdNo},
+      {brevis::kMbInformation, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok,
+       brevis::kIdOk},
+      {brevis::kMbYesNoQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+       QMessageBox::Yes, brevis::kIdYes},
+      {brevis::kMbYesNoQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+       QMessageBox::No, brevis::kIdNo},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.flags);
@@ -293,7 +295,7 @@ TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     const QMetaObject::Connection connection =
-        QObject::connect(&form_, &MainForm::UpdateClicked, c.handler);
+        QObject::connect(&form_, &MainWindow::UpdateClicked, c.handler);
     int reports = 0;
     for (int i = 0; i < 2; ++i) {
       AnswerNextBox(
@@ -310,7 +312,7 @@ TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
     QObject::disconnect(connection);
   }
   // The window still answers clicks.
-  QSignalSpy spy(&form_, &MainForm::UpdateClicked);
+  QSignalSpy spy(&form_, &MainWindow::UpdateClicked);
   Click(CentreOf("btnUpdate"));
   EXPECT_EQ(spy.count(), 1);
 }
@@ -330,14 +332,14 @@ TEST_F(MainFormTest, CallsFromAWorkerRunOnTheWindowsThread) {
   std::thread worker([this, &ranOn] {
     form_.RunOnWindowThread([this, &ranOn] {
       ranOn = QThread::currentThread();
-      form_.SetPosition(MainForm::Bar::prbDownload, 7);
+      form_.SetPosition(MainWindow::Bar::prbDownload, 7);
     });
   });
   worker.join();
   EXPECT_EQ(ranOn, nullptr) << "the call must wait for the window's event loop";
   EXPECT_TRUE(QTest::qWaitFor([&ranOn] { return ranOn != nullptr; }, 5000));
   EXPECT_EQ(ranOn, form_.thread());
-  EXPECT_EQ(form_.Position(MainForm::Bar::prbDownload), 7);
+  EXPECT_EQ(form_.Position(MainWindow::Bar::prbDownload), 7);
 }
 
 }  // namespace
