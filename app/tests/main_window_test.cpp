@@ -28,7 +28,7 @@ namespace {
 
 using Indicator = MainWindow::Indicator;
 
-class MainFormTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     form_.show();
@@ -60,7 +60,7 @@ class MainFormTest : public ::testing::Test {
 
 // --- Window and layout ---------------------------------------------------------------------
 
-TEST_F(MainFormTest, WindowIsBorderlessCentredAndCutToThePanel) {
+TEST_F(MainWindowTest, WindowIsBorderlessCentredAndCutToThePanel) {
   EXPECT_EQ(form_.size(), QSize(440, 295));
   EXPECT_TRUE(form_.windowFlags() & Qt::FramelessWindowHint);
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("Tesvaro中国专利下载工具"));
@@ -76,7 +76,7 @@ TEST_F(MainFormTest, WindowIsBorderlessCentredAndCutToThePanel) {
   EXPECT_TRUE(mask.contains(QPoint(20, 3)));
 }
 
-TEST_F(MainFormTest, ControlsSitAtTheirPlacesInStackingOrder) {
+TEST_F(MainWindowTest, ControlsSitAtTheirPlacesInStackingOrder) {
   struct Case {
     const char* name;
     QRect geometry;
@@ -108,7 +108,7 @@ TEST_F(MainFormTest, ControlsSitAtTheirPlacesInStackingOrder) {
   EXPECT_EQ(form_.childAt(CentreOf("edtApn")), Child("edtApn"));
 }
 
-TEST_F(MainFormTest, OpensWithTheTickTheCoversAndThePresetNumber) {
+TEST_F(MainWindowTest, OpensWithTheTickTheCoversAndThePresetNumber) {
   EXPECT_TRUE(form_.PictureVisible(Indicator::imgValid));
   EXPECT_FALSE(form_.PictureVisible(Indicator::imgNotValid));
   EXPECT_TRUE(form_.PictureVisible(Indicator::imgDownload));
@@ -125,7 +125,7 @@ TEST_F(MainFormTest, OpensWithTheTickTheCoversAndThePresetNumber) {
 
 // --- Look ----------------------------------------------------------------------------------
 
-TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
+TEST_F(MainWindowTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
   form_.SetRange(MainWindow::Bar::prbDownload, 0, 10);
   form_.SetPosition(MainWindow::Bar::prbDownload, 5);
   form_.SetRange(MainWindow::Bar::prbCombine, 0, 4);
@@ -152,7 +152,7 @@ TEST_F(MainFormTest, EntryIsOliveAndTheBarsAreLimeAndRedOnWhite) {
 
 // --- Clicks --------------------------------------------------------------------------------
 
-TEST_F(MainFormTest, EveryClickablePictureReportsItsClick) {
+TEST_F(MainWindowTest, EveryClickablePictureReportsItsClick) {
   struct Case {
     const char* name;
     void (MainWindow::*signal)();
@@ -172,7 +172,7 @@ TEST_F(MainFormTest, EveryClickablePictureReportsItsClick) {
   }
 }
 
-TEST_F(MainFormTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
+TEST_F(MainWindowTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
   struct Case {
     const char* button;
     Indicator cover;
@@ -195,7 +195,7 @@ TEST_F(MainFormTest, ACoveredButtonDoesNothingAndAnUncoveredOneClicks) {
   }
 }
 
-TEST_F(MainFormTest, AnyChangeOfTheEntryIsReported) {
+TEST_F(MainWindowTest, AnyChangeOfTheEntryIsReported) {
   QSignalSpy spy(&form_, &MainWindow::ApnChanged);
   auto* entry = Child("edtApn");
   entry->setFocus();
@@ -212,7 +212,7 @@ TEST_F(MainFormTest, AnyChangeOfTheEntryIsReported) {
 
 // --- Dragging ------------------------------------------------------------------------------
 
-TEST_F(MainFormTest, DraggingTheBackgroundMovesTheWindow) {
+TEST_F(MainWindowTest, DraggingTheBackgroundMovesTheWindow) {
   QWindow* window = form_.windowHandle();
   const QPoint start = form_.pos();
   const QPoint grip(300, 240);  // bare panel
@@ -233,7 +233,7 @@ TEST_F(MainFormTest, DraggingTheBackgroundMovesTheWindow) {
   EXPECT_EQ(form_.pos(), start + QPoint(30, 20));
 }
 
-TEST_F(MainFormTest, TheEntryAndTheBarsDoNotDrag) {
+TEST_F(MainWindowTest, TheEntryAndTheBarsDoNotDrag) {
   QWindow* window = form_.windowHandle();
   const QPoint start = form_.pos();
   for (const char* name : {"edtApn", "prbDownload", "prbCombine"}) {
@@ -248,7 +248,7 @@ TEST_F(MainFormTest, TheEntryAndTheBarsDoNotDrag) {
 
 // --- Message boxes, desktop and threads ----------------------------------------------------
 
-TEST_F(MainFormTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
+TEST_F(MainWindowTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
   struct Case {
     int flags;
     QMessageBox::Icon icon;
@@ -280,7 +280,7 @@ TEST_F(MainFormTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
   }
 }
 
-TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
+TEST_F(MainWindowTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
   // The clicks go through the application's own event dispatch (Application::notify).
   ASSERT_NE(dynamic_cast<Application*>(QCoreApplication::instance()), nullptr);
   struct Case {
@@ -317,7 +317,7 @@ TEST_F(MainFormTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
   EXPECT_EQ(spy.count(), 1);
 }
 
-TEST_F(MainFormTest, ShellOpenHandsFilesAndAddressesToTheDesktop) {
+TEST_F(MainWindowTest, ShellOpenHandsFilesAndAddressesToTheDesktop) {
   QList<QUrl> opened;
   form_.SetShellOpener([&opened](const QUrl& url) { opened << url; });
   form_.ShellOpen(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
@@ -327,7 +327,7 @@ TEST_F(MainFormTest, ShellOpenHandsFilesAndAddressesToTheDesktop) {
   EXPECT_EQ(opened[1], QUrl(QStringLiteral("http://127.0.0.1:8080/brevisfetch.html")));
 }
 
-TEST_F(MainFormTest, CallsFromAWorkerRunOnTheWindowsThread) {
+TEST_F(MainWindowTest, CallsFromAWorkerRunOnTheWindowsThread) {
   QThread* ranOn = nullptr;
   std::thread worker([this, &ranOn] {
     form_.RunOnWindowThread([this, &ranOn] {

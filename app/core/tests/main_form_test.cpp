@@ -186,26 +186,10 @@ class RecordingCombiner final : public Combiner {
   std::shared_ptr<CombinerLog> log_;
 };
 
-// A loopback port bound but not listening: a connect to it is refused.
-class RefusingPort {
- public:
-  RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() { ::close(fd_); }
-  std::u16string Base() const { return Utf8ToUtf16("http://127.0.0.1:" + std::to_string(port_)); }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+// The base address of a loopback port bound but not listening: a connect to it is refused.
+std::u16string RefusingBase(const test::RefusingPort& port) {
+  return Utf8ToUtf16("http://127.0.0.1:" + std::to_string(port.Port()));
+}
 
 // Holds every page request in the server (for up to 20 s) until released. Shared with the
 // server's threads, which may still be leaving it when a test's body ends.
@@ -493,8 +477,8 @@ TEST_F(MainFormTest, LookupAsksTheMirrorThenTheSearchPage) {
 }
 
 TEST_F(MainFormTest, UnreachableMirrorShowsOnlyTheFirstBox) {
-  RefusingPort refusing;
-  form_ = MakeForm(refusing.Base());
+  const test::RefusingPort refusing;
+  form_ = MakeForm(RefusingBase(refusing));
   const ReRazavu r = form_->GetReRazavu(u"200710038426", u"fmzl");
   EXPECT_EQ(r.GkPages, 0);
   ASSERT_EQ(face_.boxes.size(), 1u);
@@ -862,8 +846,8 @@ TEST_F(MainFormTest, UpdateCheckOffersTheUpdatePage) {
     }
   }
   // An unreachable service: nothing at all.
-  RefusingPort refusing;
-  form_ = MakeForm(refusing.Base());
+  const test::RefusingPort refusing;
+  form_ = MakeForm(RefusingBase(refusing));
   face_.boxes.clear();
   form_->checkUpdate();
   EXPECT_TRUE(face_.boxes.empty());
