@@ -2,10 +2,7 @@
 // that plays the mirror, the patent office's search page, the update service and the page images.
 #include "app/core/main_form.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
