@@ -4,4 +4,4 @@ find_package(TIFF REQUIRED)
 add_executable(pdf_fax_bench ${CMAKE_CURRENT_SOURCE_DIR}/pdf_fax_bench.cpp
                              ${PROJECT_SOURCE_DIR}/pdf/tests/fax_oracle.cpp)
 target_include_directories(pdf_fax_bench PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(pdf_fax_bench PRIVATE pdf page_generator TIFF::TIFF benchmark::benchmark brevisfetch_warnings)
+target_link_libraries(pdf_fax_bench PRIVATE pdf stand_in TIFF::TIFF benchmark::benchmark brevisfetch_warnings)

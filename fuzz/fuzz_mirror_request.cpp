@@ -22,7 +22,7 @@
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "fuzz/fuzz_input.h"
-#include "tools/mirror/mirror_data.h"
+#include "stand_in/mirror_data.h"
 #include "tools/mirror/mirror_server.h"
 
 namespace {

@@ -26,11 +26,11 @@
 #include <utility>
 #include <vector>
 
-#include "bench/page_generator.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
-#include "tools/mirror/mirror_data.h"
-#include "tools/mirror/serving.h"
+#include "stand_in/mirror_data.h"
+#include "stand_in/page_generator.h"
+#include "stand_in/serving.h"
 
 namespace brevis {
 

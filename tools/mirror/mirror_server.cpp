@@ -25,9 +25,9 @@
 
 #include "cipher/rsa.h"
 #include "common/text.h"
+#include "stand_in/mirror_data.h"
+#include "stand_in/serving.h"
 #include "tools/mirror/fault_plan.h"
-#include "tools/mirror/mirror_data.h"
-#include "tools/mirror/serving.h"
 
 namespace brevis {
 

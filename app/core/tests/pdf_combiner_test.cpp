@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "bench/page_generator.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
+#include "stand_in/page_generator.h"
 
 namespace brevis {
 namespace {
