@@ -29,6 +29,7 @@
 #include "common/text.h"
 #include "http/http_client.h"
 #include "http/http_errors.h"
+#include "stand_in/tests/serving_thread.h"
 
 namespace brevis {
 namespace {
@@ -79,23 +80,10 @@ fs::path MakeData() {
 // A server on an ephemeral loopback port, serving on its own thread, with its log captured.
 class RunningServer {
  public:
-  explicit RunningServer(MirrorOptions options) {
-    options.port = 0;
-    options.log = [this](const std::string& line) {
-      const std::lock_guard<std::mutex> guard(lock_);
-      log_.push_back(line);
-    };
-    server_ = std::make_unique<MirrorServer>(std::move(options));
-    port_ = server_->Bind();
-    thread_ = std::thread([this] { server_->Run(); });
-  }
-  ~RunningServer() {
-    server_->Stop();
-    thread_.join();
-  }
-  int Port() const { return port_; }
+  explicit RunningServer(MirrorOptions options) : server_(Logged(std::move(options))) {}
+  int Port() const { return server_.Port(); }
   std::string Url(const std::string& path, const std::string& host = "127.0.0.1") const {
-    return "http://" + host + ":" + std::to_string(port_) + path;
+    return "http://" + host + ":" + std::to_string(Port()) + path;
   }
   std::vector<std::string> Log() const {
     const std::lock_guard<std::mutex> guard(lock_);
@@ -103,11 +91,18 @@ class RunningServer {
   }
 
  private:
-  std::unique_ptr<MirrorServer> server_;
-  int port_ = 0;
-  std::thread thread_;
+  // The options with the log going to log_, which lives as long as the server.
+  MirrorOptions Logged(MirrorOptions options) {
+    options.log = [this](const std::string& line) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      log_.push_back(line);
+    };
+    return options;
+  }
+
   mutable std::mutex lock_;
   std::vector<std::string> log_;
+  test::ServingThread<MirrorServer> server_;  // last: stopped before the log goes
 };
 
 struct Reply {
