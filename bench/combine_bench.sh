@@ -10,7 +10,7 @@ build=${BUILD_DIR:-build}
 pages=${PAGES:-50}
 runs=${RUNS:-10}
 cli=$build/tools/cli/brevisfetch-cli
-make_pages=$build/make_pages
+make_pages=$build/tools/make_pages/make_pages
 for tool in "$cli" "$make_pages"; do
   [[ -x $tool ]] || { echo "missing $tool: run ./scripts/build first" >&2; exit 1; }
 done

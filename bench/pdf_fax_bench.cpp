@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "bench/page_generator.h"
 #include "common/stream.h"
 #include "pdf/bitmap.h"
 #include "pdf/ccitt_compression.h"
 #include "pdf/tests/fax_oracle.h"
+#include "stand_in/page_generator.h"
 
 namespace {
 

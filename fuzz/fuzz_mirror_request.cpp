@@ -19,10 +19,11 @@
 #include <string>
 #include <thread>
 
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "fuzz/fuzz_input.h"
-#include "tools/mirror/mirror_data.h"
+#include "stand_in/mirror_data.h"
 #include "tools/mirror/mirror_server.h"
 
 namespace {
@@ -49,7 +50,7 @@ class Mirror {
     brevis::MirrorOptions options;
     options.dataDir = dir_;
     options.port = 0;
-    options.updateUrl = "http://127.0.0.1/brevisfetch.html";
+    options.updateUrl = "http://127.0.0.1" + std::string(brevis::protocol::kProductPage);
     options.seed = 1;
     options.log = [](const std::string&) {};
     server_ = new brevis::MirrorServer(options);
@@ -180,26 +181,36 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
   const auto fields = brevis::fuzz::Fields(data + 1, size - 1, 3);
   const std::string a = Encode(fields[0]);
   const std::string b = Encode(fields[1]);
+  namespace protocol = brevis::protocol;
+  // "<script>?<name>=<value>&<name>=<value>", the values as they stand.
+  const auto query = [](std::string_view script, std::string_view name, const std::string& value,
+                        std::string_view name2, const std::string& value2) {
+    return std::string(script) + "?" + std::string(name) + "=" + value + "&" + std::string(name2) +
+           "=" + value2;
+  };
   std::string target;
   switch (data[0] % 8) {
     case 0:
-      target = "/cgi-bin/fturl.cgi?s=" + a;
+      target = protocol::MirrorTarget<char>(a);
       break;
     case 1:  // cipher text of the value, which reaches the patents and the Host header
-      target = "/cgi-bin/fturl.cgi?s=" +
-               Encode(brevis::Utf16ToUtf8(cipher.Encrypt(brevis::Latin1ToUtf16(fields[0]))));
+      target = protocol::MirrorTarget<char>(
+          Encode(brevis::Utf16ToUtf8(cipher.Encrypt(brevis::Latin1ToUtf16(fields[0])))));
       break;
     case 2:
-      target = "/sipo/zljs/hyjs-yx-new.jsp?recid=" + a + "&leixin=" + b + "&title=&ipc=";
+      target = query(protocol::kSearchScript, protocol::kSearchNumberParam, a,
+                     protocol::kSearchKindParam, b) +
+               std::string(protocol::kSearchTail);
       break;
     case 3:
-      target = "/pages/" + a + "/" + b + ".tif";
+      target = std::string(protocol::kPagesPrefix) + a + "/" + b + ".tif";
       break;
     case 4:
-      target = "/cgi-bin/update.cgi?pro=" + a + "&ver=" + b;
+      target = query(protocol::kUpdateScript, protocol::kUpdateProductParam, a,
+                     protocol::kUpdateVersionParam, b);
       break;
     case 5:
-      target = "/brevisfetch.html?" + a;
+      target = std::string(protocol::kProductPage) + "?" + a;
       break;
     case 6:
       target = "/" + a;
@@ -210,7 +221,9 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
         const auto byte = static_cast<uint8_t>(c);
         target += byte <= ' ' || byte == 0x7F ? Encode(std::string_view(&c, 1)) : std::string(1, c);
       }
-      if (target.empty() || target[0] != '/') target.insert(0, "/cgi-bin/fturl.cgi?");
+      if (target.empty() || target[0] != '/') {
+        target.insert(0, std::string(protocol::kMirrorScript) + "?");
+      }
       break;
   }
   std::string host;
@@ -227,9 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Mirror::Get();
   Send(std::string_view(reinterpret_cast<const char*>(data), size));
   if (size > 0) Send(StructuredRequest(data, size));
-  const int status = Send(
-      "GET /cgi-bin/update.cgi?pro=x&ver=20100410 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-      "Connection: close\r\n\r\n");
+  const int status = Send("GET " + brevis::protocol::UpdateTarget<char>() +
+                          " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
   Check(status == 200, "a proper request still gets a 200");
   return 0;
 }

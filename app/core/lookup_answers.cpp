@@ -1,19 +1,16 @@
-// Lookup answers: the mirror's and the search page's patterns, and the decimal page count.
+// Lookup answers: reading the mirror's and the search page's answers, and the decimal page count.
 #include "app/core/lookup_answers.h"
 
 #include <algorithm>
 #include <limits>
 
+#include "app/core/service_protocol.h"
 #include "cipher/big_int.h"
 #include "common/text.h"
 
 namespace brevis {
 
 namespace {
-
-constexpr std::u16string_view kMirrorPattern = u"(\\d+)\\t(.+)";
-constexpr std::u16string_view kSearchPatternFm = u"'fm','(\\d+)','(.*?)/\\d+\\.tif'";
-constexpr std::u16string_view kSearchPatternXx = u"'xx','(\\d+)','(.*?)/\\d+\\.tif'";
 
 // Decimal digits to a 32-bit signed integer; ConvertError when the text is not such a number.
 int32_t StrToInt(const std::u16string& text) {
@@ -57,7 +54,7 @@ bool SearchWithinBounds(Pattern& pattern, std::u16string_view expression,
 }
 
 void ReadMirrorText(const std::u16string& text, ReRazavu& result) {
-  ReadPages(kMirrorPattern, text, result);
+  ReadPages(protocol::kMirrorAnswerPattern, text, result);
 }
 
 void ReadMirrorAnswer(const RSA& cipher, const std::u16string& body, ReRazavu& result) {
@@ -65,7 +62,7 @@ void ReadMirrorAnswer(const RSA& cipher, const std::u16string& body, ReRazavu& r
 }
 
 void ReadSearchPage(const std::u16string& page, const std::u16string& leixin, ReRazavu& result) {
-  ReadPages(leixin == u"fmzl" ? kSearchPatternFm : kSearchPatternXx, page, result);
+  ReadPages(protocol::SearchFragmentPattern<char16_t>(leixin), page, result);
 }
 
 int32_t CapPageCounts(ReRazavu& result) {

@@ -11,6 +11,7 @@
 #include "app/core/lookup_answers.h"
 #include "app/core/messages.h"
 #include "app/core/patent_paths.h"
+#include "app/core/service_protocol.h"
 #include "common/stream.h"
 #include "common/text.h"
 #include "regex/pattern.h"
@@ -20,11 +21,6 @@ namespace brevis {
 namespace {
 
 constexpr std::u16string_view kNumberPattern = u"^(ZL|CN)?(\\d+)(\\.[\\dX])?$";
-
-constexpr std::u16string_view kMirrorPath = u"/cgi-bin/fturl.cgi?s=";
-constexpr std::u16string_view kSearchPath = u"/sipo/zljs/hyjs-yx-new.jsp?recid=CN";
-constexpr std::u16string_view kUpdatePath = u"/cgi-bin/update.cgi?pro=brevisfetch&ver=20100410";
-constexpr std::u16string_view kProductPage = u"/brevisfetch.html";
 
 constexpr int kLookupReadTimeout = 30000;
 constexpr int kUpdateReadTimeout = 20000;
@@ -136,9 +132,9 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
 
   std::u16string text;
   try {
-    text =
-        FetchText(httpPage_, settings_.Server + std::u16string(kMirrorPath) + cipher_.Encrypt(apn),
-                  kLookupReadTimeout);
+    text = FetchText(httpPage_,
+                     settings_.Server + protocol::MirrorTarget<char16_t>(cipher_.Encrypt(apn)),
+                     kLookupReadTimeout);
   } catch (const std::exception&) {
     face_.MessageBox(std::u16string(kMirrorFailed), std::u16string(kDownloadProblem),
                      kMbInformation);
@@ -152,10 +148,9 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
   }
 
   try {
-    text = FetchText(httpPage_,
-                     settings_.PatentOffice + std::u16string(kSearchPath) + apn + u"&leixin=" +
-                         leixin + u"&title=&ipc=",
-                     kLookupReadTimeout);
+    text =
+        FetchText(httpPage_, settings_.PatentOffice + protocol::SearchTarget<char16_t>(apn, leixin),
+                  kLookupReadTimeout);
   } catch (const std::exception&) {
     face_.MessageBox(std::u16string(kSearchFailed), std::u16string(kDownloadProblem),
                      kMbInformation);
@@ -256,8 +251,8 @@ void MainForm::ShowErrorReport(const std::exception& error) {
 void MainForm::checkUpdate() {
   std::u16string text;
   try {
-    text =
-        FetchText(httpUpdate_, settings_.Server + std::u16string(kUpdatePath), kUpdateReadTimeout);
+    text = FetchText(httpUpdate_, settings_.Server + protocol::UpdateTarget<char16_t>(),
+                     kUpdateReadTimeout);
   } catch (const std::exception&) {
     return;
   }
@@ -271,7 +266,7 @@ void MainForm::checkUpdate() {
 void MainForm::btnGkClick() { face_.ShellOpen(PdfPath(rootDir_, rerazavu_.Apn), swNormal); }
 
 void MainForm::btnUpdateClick() {
-  face_.ShellOpen(settings_.Server + std::u16string(kProductPage), swMaximized);
+  face_.ShellOpen(settings_.Server + protocol::Text<char16_t>(protocol::kProductPage), swMaximized);
 }
 
 void MainForm::btnWebsiteClick() { face_.ShellOpen(settings_.Server + u"/", swMaximized); }

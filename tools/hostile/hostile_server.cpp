@@ -26,26 +26,20 @@
 #include <utility>
 #include <vector>
 
-#include "bench/page_generator.h"
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
-#include "common/text.h"
-#include "tools/mirror/mirror_data.h"
-#include "tools/mirror/serving.h"
+#include "stand_in/mirror_data.h"
+#include "stand_in/page_generator.h"
+#include "stand_in/service_answers.h"
+#include "stand_in/serving.h"
 
 namespace brevis {
 
 namespace {
 
-constexpr char kMirrorPath[] = "/cgi-bin/fturl.cgi?s=";
-constexpr char kUpdatePath[] = "/cgi-bin/update.cgi";
-constexpr char kPagesPath[] = "/pages/";
 constexpr std::size_t kMaxHead = 16384;
 constexpr int kHeadWaitMs = 10000;
 constexpr std::size_t kBlock = 65536;
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
 
 // The answer a mode starts from: status line, headers and body of a proper answer.
 struct Answer {
@@ -183,28 +177,28 @@ struct HostileServer::Impl {
   // What a proper server answers to `target`, and the mode to send it in.
   std::pair<Answer, HostileMode> Route(const std::string& target, int fd) {
     const Answer bad{"text/plain", "Bad request\n", 400};
-    if (target.rfind(kMirrorPath, 0) == 0) {
-      const std::string cipher = target.substr(std::strlen(kMirrorPath));
-      if (!AllDigits(cipher) || cipher.size() % 4 != 0 || cipher.size() > 64) {
-        return {bad, HostileMode::kGood};
-      }
-      const std::string number = Utf16ToUtf8(rsa.Decrypt(Latin1ToUtf16(cipher)));
-      const int pages = AllDigits(number) ? PageCount(number) : 0;
+    const std::string mirrorPrefix = protocol::MirrorTarget<char>({});
+    if (target.rfind(mirrorPrefix, 0) == 0) {
+      const std::string cipher = target.substr(mirrorPrefix.size());
+      if (!IsNumberCipher(cipher)) return {bad, HostileMode::kGood};
+      const std::string number = DecipherText(rsa, cipher);
+      const int pages = IsDigits(number) ? PageCount(number) : 0;
       if (pages < 1) return {{"text/plain", ""}, options.lookupMode};
-      const std::string answer =
-          std::to_string(pages) + "\t" + "http://" + LocalAddress(fd) + kPagesPath + number;
-      return {{"text/plain", Utf16ToUtf8(rsa.Encrypt(Latin1ToUtf16(answer)))}, options.lookupMode};
+      return {{"text/plain", MirrorAnswerCipher(rsa, pages, LocalAddress(fd), number)},
+              options.lookupMode};
     }
-    if (target.rfind(kUpdatePath, 0) == 0) return {{"text/plain", ""}, HostileMode::kGood};
+    if (target.rfind(protocol::kUpdateScript, 0) == 0) {
+      return {{"text/plain", ""}, HostileMode::kGood};
+    }
     // /pages/<number>/<six digits>.tif
-    if (target.rfind(kPagesPath, 0) == 0) {
-      const std::string rest = target.substr(std::strlen(kPagesPath));
+    if (target.rfind(protocol::kPagesPrefix, 0) == 0) {
+      const std::string rest = target.substr(protocol::kPagesPrefix.size());
       const std::size_t slash = rest.find('/');
       if (slash != std::string::npos && rest.size() == slash + 11 &&
           rest.compare(slash + 7, 4, ".tif") == 0) {
         const std::string number = rest.substr(0, slash);
         const std::string digits = rest.substr(slash + 1, 6);
-        if (AllDigits(number) && number.size() <= 16 && AllDigits(digits)) {
+        if (IsDigits(number) && number.size() <= 16 && IsDigits(digits)) {
           if (auto bytes = PageBytes(number, std::stoi(digits))) {
             return {{"image/tiff", std::move(*bytes)}, options.pageMode};
           }

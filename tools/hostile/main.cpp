@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
+#include "stand_in/serving.h"
 #include "tools/hostile/hostile_server.h"
-#include "tools/mirror/serving.h"
 
 int main(int argc, char** argv) {
   CLI::App app{

@@ -6,9 +6,9 @@
 #include <iostream>
 #include <string>
 
-#include "tools/mirror/mirror_data.h"
+#include "stand_in/mirror_data.h"
+#include "stand_in/serving.h"
 #include "tools/mirror/mirror_server.h"
-#include "tools/mirror/serving.h"
 
 int main(int argc, char** argv) {
   CLI::App app{

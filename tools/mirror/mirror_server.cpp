@@ -23,17 +23,17 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
-#include "common/text.h"
+#include "stand_in/mirror_data.h"
+#include "stand_in/service_answers.h"
+#include "stand_in/serving.h"
 #include "tools/mirror/fault_plan.h"
-#include "tools/mirror/mirror_data.h"
-#include "tools/mirror/serving.h"
 
 namespace brevis {
 
 namespace {
 
-constexpr char kPagesPath[] = "/pages/";
 constexpr char kHtml[] = "text/html; charset=utf-8";
 constexpr char kText[] = "text/plain; charset=utf-8";
 
@@ -169,14 +169,6 @@ std::string RequestHost(const httplib::Request& req) {
   }
   const bool v6 = req.local_addr.find(':') != std::string::npos;
   return (v6 ? "[" + req.local_addr + "]" : req.local_addr) + ":" + std::to_string(req.local_port);
-}
-
-std::string BaseAddress(const std::string& host, const std::string& number) {
-  return "http://" + host + kPagesPath + number;
-}
-
-bool AllDigits(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -346,15 +338,15 @@ void MirrorServer::Impl::Install() {
         res.set_content("Server error: " + what + "\n", kText);
       });
 
-  server.Get("/cgi-bin/fturl.cgi",
+  server.Get(std::string(protocol::kMirrorScript),
              [this](const httplib::Request& req, httplib::Response& res) { Mirror(req, res); });
-  server.Get("/sipo/zljs/hyjs-yx-new.jsp",
+  server.Get(std::string(protocol::kSearchScript),
              [this](const httplib::Request& req, httplib::Response& res) { Search(req, res); });
-  server.Get(R"(/pages/(\d{1,16})/(\d{6,9})\.tif)",
+  server.Get(std::string(protocol::kPagesPrefix) + R"((\d{1,16})/(\d{6,9})\.tif)",
              [this](const httplib::Request& req, httplib::Response& res) { PageFile(req, res); });
-  server.Get("/cgi-bin/update.cgi",
+  server.Get(std::string(protocol::kUpdateScript),
              [this](const httplib::Request& req, httplib::Response& res) { Update(req, res); });
-  server.Get("/brevisfetch.html",
+  server.Get(std::string(protocol::kProductPage),
              [this](const httplib::Request& req, httplib::Response& res) { Product(req, res); });
   server.Get("/", [this](const httplib::Request& req, httplib::Response& res) { Home(req, res); });
 }
@@ -362,13 +354,11 @@ void MirrorServer::Impl::Install() {
 // The mirror service: the number arrives enciphered; the answer is the enciphered
 // "<pages>\t<base address>", or empty when the mirror does not hold the patent.
 void MirrorServer::Impl::Mirror(const httplib::Request& req, httplib::Response& res) {
-  if (req.get_param_value_count("s") != 1) return BadRequest(res, "one parameter s expected");
-  const std::string cipher = req.get_param_value("s");
-  // Four digits per character of a number of at most 16 digits.
-  if (!AllDigits(cipher) || cipher.size() % 4 != 0 || cipher.size() > 64) {
-    return BadRequest(res, "s must be groups of four decimal digits");
-  }
-  const std::string number = Utf16ToUtf8(rsa.Decrypt(Latin1ToUtf16(cipher)));
+  const std::string param(protocol::kMirrorParam);
+  if (req.get_param_value_count(param) != 1) return BadRequest(res, "one parameter s expected");
+  const std::string cipher = req.get_param_value(param);
+  if (!IsNumberCipher(cipher)) return BadRequest(res, "s must be groups of four decimal digits");
+  const std::string number = DecipherText(rsa, cipher);
   if (!MirrorData::IsNumber(number)) {
     return BadRequest(res, "s does not decipher to an application number");
   }
@@ -379,27 +369,29 @@ void MirrorServer::Impl::Mirror(const httplib::Request& req, httplib::Response& 
   }
   const std::string host = RequestHost(req);
   if (host.empty()) return BadRequest(res, "bad Host header");
-  const std::string answer = std::to_string(patent->pages) + "\t" + BaseAddress(host, number);
-  res.set_content(Utf16ToUtf8(rsa.Encrypt(Latin1ToUtf16(answer))), kText);
+  res.set_content(MirrorAnswerCipher(rsa, patent->pages, host, number), kText);
 }
 
 // The patent office's search page. For a patent the office holds it carries the fragment
 // 'fm','<pages>','<base address>/000001.tif' (invention patents) or 'xx',... (utility models).
 void MirrorServer::Impl::Search(const httplib::Request& req, httplib::Response& res) {
-  if (req.get_param_value_count("recid") != 1 || req.get_param_value_count("leixin") != 1) {
+  const std::string recidParam(protocol::kSearchNumberParam);
+  const std::string kindParam(protocol::kSearchKindParam);
+  if (req.get_param_value_count(recidParam) != 1 || req.get_param_value_count(kindParam) != 1) {
     return BadRequest(res, "recid and leixin expected");
   }
-  const std::string recid = req.get_param_value("recid");
-  const std::string kind = req.get_param_value("leixin");
-  if (recid.size() < 3 || recid.compare(0, 2, "CN") != 0 ||
-      !MirrorData::IsNumber(recid.substr(2))) {
+  const std::string recid = req.get_param_value(recidParam);
+  const std::string kind = req.get_param_value(kindParam);
+  const std::size_t prefix = protocol::kNumberPrefix.size();
+  if (recid.size() <= prefix || recid.compare(0, prefix, protocol::kNumberPrefix) != 0 ||
+      !MirrorData::IsNumber(recid.substr(prefix))) {
     return BadRequest(res, "recid must be CN and the application number");
   }
   if (kind.empty() || kind.size() > 8 ||
       kind.find_first_not_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos) {
     return BadRequest(res, "leixin must be a kind code");
   }
-  const std::string number = recid.substr(2);
+  const std::string number = recid.substr(prefix);
   const std::string host = RequestHost(req);
   if (host.empty()) return BadRequest(res, "bad Host header");
 
@@ -407,13 +399,12 @@ void MirrorServer::Impl::Search(const httplib::Request& req, httplib::Response& 
   const std::optional<PatentEntry> patent = data.Find(number);
   if (patent && patent->office && patent->pages > 0) {
     const std::string pages = std::to_string(patent->pages);
-    const std::string base = BaseAddress(host, number);
-    const std::string tag = patent->kind == "fmzl" ? "fm" : "xx";
-    body += "<p>" +
-            std::string(patent->kind == "fmzl" ? "发明专利申请公开说明书" : "实用新型专利说明书") +
-            "，共 " + pages + " 页</p>\n<script type=\"text/javascript\">\nshowTif('" + tag +
-            "','" + pages + "','" + base + "/000001.tif');\n</script>\n<p><a href=\"" + base +
-            "/000001.tif\">查看全文</a></p>\n";
+    const std::string base = PageBaseAddress(host, number);
+    const bool invention = patent->kind == protocol::kInventionKind;
+    body += "<p>" + std::string(invention ? "发明专利申请公开说明书" : "实用新型专利说明书") +
+            "，共 " + pages + " 页</p>\n<script type=\"text/javascript\">\nshowTif(" +
+            protocol::SearchFragment(patent->kind, pages, base) + ");\n</script>\n<p><a href=\"" +
+            base + "/" + std::string(protocol::kFirstPageFile) + "\">查看全文</a></p>\n";
   } else {
     body += "<p>没有检索到该申请号的全文图像。</p>\n";
   }
@@ -470,15 +461,18 @@ void MirrorServer::Impl::PageFile(const httplib::Request& req, httplib::Response
 
 // The update service: the update page's address, or empty when there is nothing new.
 void MirrorServer::Impl::Update(const httplib::Request& req, httplib::Response& res) {
-  if (req.get_param_value_count("pro") != 1 || req.get_param_value_count("ver") != 1) {
+  const std::string productParam(protocol::kUpdateProductParam);
+  const std::string versionParam(protocol::kUpdateVersionParam);
+  if (req.get_param_value_count(productParam) != 1 ||
+      req.get_param_value_count(versionParam) != 1) {
     return BadRequest(res, "pro and ver expected");
   }
-  const std::string product = req.get_param_value("pro");
-  const std::string version = req.get_param_value("ver");
-  if (product.empty() || !AllDigits(version) || version.size() != 8) {
+  const std::string product = req.get_param_value(productParam);
+  const std::string version = req.get_param_value(versionParam);
+  if (product.empty() || !IsDigits(version) || version.size() != 8) {
     return BadRequest(res, "ver must be a date YYYYMMDD");
   }
-  res.set_content(product == "brevisfetch" ? options.updateUrl : "", kText);
+  res.set_content(product == protocol::kProductName ? options.updateUrl : "", kText);
 }
 
 void MirrorServer::Impl::Product(const httplib::Request&, httplib::Response& res) {
@@ -498,13 +492,15 @@ void MirrorServer::Impl::Home(const httplib::Request&, httplib::Response& res) {
                                : patent.mirror                ? "mirror"
                                                               : "office";
     rows += "<tr><td>CN" + patent.number + "</td><td>" + patent.kind + "</td><td>" + source +
-            "</td><td><a href=\"" + kPagesPath + patent.number + "/000001.tif\">" +
-            std::to_string(patent.pages) + "</a></td></tr>\n";
+            "</td><td><a href=\"" + std::string(protocol::kPagesPrefix) + patent.number + "/" +
+            std::string(protocol::kFirstPageFile) + "\">" + std::to_string(patent.pages) +
+            "</a></td></tr>\n";
   }
   res.set_content(Page("brevisfetch-mirror",
-                       "<h1>brevisfetch-mirror</h1>\n<p>A local mirror for <a "
-                       "href=\"/brevisfetch.html\">BrevisFetch</a>.</p>\n<table>\n"
-                       "<tr><th>number</th><th>kind</th><th>held by</th><th>pages</th></tr>\n" +
+                       "<h1>brevisfetch-mirror</h1>\n<p>A local mirror for <a href=\"" +
+                           std::string(protocol::kProductPage) +
+                           "\">BrevisFetch</a>.</p>\n<table>\n"
+                           "<tr><th>number</th><th>kind</th><th>held by</th><th>pages</th></tr>\n" +
                            rows + "</table>\n"),
                   kHtml);
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/core/call_queue.h"
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/atomic_file.h"
 #include "common/tests/test_files.h"
@@ -303,9 +304,9 @@ class MainFormTest : public ::testing::Test {
  private:
   test::Reply Answer(const std::string& target) {
     std::unique_lock<std::mutex> lock(lock_);
-    if (target.rfind("/cgi-bin/fturl.cgi?s=", 0) == 0) return mirror_;
-    if (target.rfind("/sipo/zljs/hyjs-yx-new.jsp?", 0) == 0) return search_;
-    if (target.rfind("/cgi-bin/update.cgi?", 0) == 0) return update_;
+    if (target.rfind(protocol::MirrorTarget<char>({}), 0) == 0) return mirror_;
+    if (target.rfind(std::string(protocol::kSearchScript) + "?", 0) == 0) return search_;
+    if (target.rfind(std::string(protocol::kUpdateScript) + "?", 0) == 0) return update_;
     if (target.rfind("/pages/", 0) == 0) {
       const int page = std::stoi(target.substr(target.size() - 10, 6));
       test::Reply reply{200, test::TiffSample(static_cast<uint32_t>(page))};

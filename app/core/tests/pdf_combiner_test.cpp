@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "bench/page_generator.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
 #include "pdf/tests/masked_pdf.h"
+#include "stand_in/page_generator.h"
 
 namespace brevis {
 namespace {

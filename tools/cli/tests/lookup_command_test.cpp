@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
@@ -38,17 +39,17 @@ TEST(LookupCommandTest, PrintsTheLookupOrTheReasonForNothing) {
   const RSA cipher(kAppKeyN, kAppKeyE, kAppKeyD);
   const std::string found = Utf16ToUtf8(cipher.Encrypt(u"12\thttp://img.test/gk/CN200710038426"));
   test::PageServer server([&](const std::string& target) -> test::Reply {
-    const bool mirror = target.rfind("/cgi-bin/fturl.cgi?s=", 0) == 0;
+    const bool mirror = target.rfind(protocol::MirrorTarget<char>({}), 0) == 0;
     // 200710038426 is on the mirror; 88200001 only on the search page; for 200710099999 the
     // mirror fails; every other number is unknown.
     if (target.find("recid=CN88200001&leixin=syxx") != std::string::npos) {
       return {200, "<td>'xx','3','http://img.test/xx/000001.tif'</td>"};
     }
     if (!mirror) return {200, "<html>no result</html>"};
-    if (target == "/cgi-bin/fturl.cgi?s=" + Utf16ToUtf8(cipher.Encrypt(u"200710038426"))) {
+    if (target == protocol::MirrorTarget<char>(Utf16ToUtf8(cipher.Encrypt(u"200710038426")))) {
       return {200, found};
     }
-    if (target == "/cgi-bin/fturl.cgi?s=" + Utf16ToUtf8(cipher.Encrypt(u"200710099999"))) {
+    if (target == protocol::MirrorTarget<char>(Utf16ToUtf8(cipher.Encrypt(u"200710099999")))) {
       return {200, "<html>Proxy error</html>"};
     }
     return {200, ""};

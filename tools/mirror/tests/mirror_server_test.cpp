@@ -1,5 +1,5 @@
 // MirrorServer on loopback with our own HttpClient (and raw sockets for requests it would never
-// send): every endpoint, the answers read with the application's own patterns, malformed requests,
+// send): every endpoint, the answers read by the application's own lookup, malformed requests,
 // injected faults, and the brevisfetch-mirror executable itself.
 #include "tools/mirror/mirror_server.h"
 
@@ -22,22 +22,22 @@
 #include <thread>
 #include <vector>
 
+#include "app/core/lookup_answers.h"
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/stream.h"
 #include "common/text.h"
 #include "http/http_client.h"
 #include "http/http_errors.h"
-#include "regex/pattern.h"
+#include "stand_in/tests/serving_thread.h"
 
 namespace brevis {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The lookup's patterns, exactly as the application reads the answers.
-constexpr char16_t kMirrorPattern[] = u"(\\d+)\\t(.+)";
-constexpr char16_t kFmPattern[] = u"'fm','(\\d+)','(.*?)/\\d+\\.tif'";
-constexpr char16_t kXxPattern[] = u"'xx','(\\d+)','(.*?)/\\d+\\.tif'";
+using protocol::MirrorTarget;
+using protocol::SearchTarget;
 
 void WriteFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -80,23 +80,10 @@ fs::path MakeData() {
 // A server on an ephemeral loopback port, serving on its own thread, with its log captured.
 class RunningServer {
  public:
-  explicit RunningServer(MirrorOptions options) {
-    options.port = 0;
-    options.log = [this](const std::string& line) {
-      const std::lock_guard<std::mutex> guard(lock_);
-      log_.push_back(line);
-    };
-    server_ = std::make_unique<MirrorServer>(std::move(options));
-    port_ = server_->Bind();
-    thread_ = std::thread([this] { server_->Run(); });
-  }
-  ~RunningServer() {
-    server_->Stop();
-    thread_.join();
-  }
-  int Port() const { return port_; }
+  explicit RunningServer(MirrorOptions options) : server_(Logged(std::move(options))) {}
+  int Port() const { return server_.Port(); }
   std::string Url(const std::string& path, const std::string& host = "127.0.0.1") const {
-    return "http://" + host + ":" + std::to_string(port_) + path;
+    return "http://" + host + ":" + std::to_string(Port()) + path;
   }
   std::vector<std::string> Log() const {
     const std::lock_guard<std::mutex> guard(lock_);
@@ -104,11 +91,18 @@ class RunningServer {
   }
 
  private:
-  std::unique_ptr<MirrorServer> server_;
-  int port_ = 0;
-  std::thread thread_;
+  // The options with the log going to log_, which lives as long as the server.
+  MirrorOptions Logged(MirrorOptions options) {
+    options.log = [this](const std::string& line) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      log_.push_back(line);
+    };
+    return options;
+  }
+
   mutable std::mutex lock_;
   std::vector<std::string> log_;
+  test::ServingThread<MirrorServer> server_;  // last: stopped before the log goes
 };
 
 struct Reply {
@@ -162,13 +156,23 @@ int StatusOf(const std::string& answer) {
   return std::stoi(answer.substr(9, 3));
 }
 
-// Searches `text` with one of the application's patterns; returns groups 1 and 2 or nothing.
-std::optional<std::pair<std::string, std::string>> Scrape(const char16_t* pattern,
-                                                          const std::string& text) {
-  Pattern engine;
-  engine.SetExpression(pattern);
-  if (!engine.Exec(Latin1ToUtf16(text))) return std::nullopt;
-  return std::make_pair(Utf16ToUtf8(engine.Match(1)), Utf16ToUtf8(engine.Match(2)));
+// What the application's lookup reads from an answer body: the page count and the base address.
+struct Found {
+  int pages = 0;
+  std::string base;
+};
+
+Found ReadMirror(const std::string& body) {
+  ReRazavu result;
+  ReadMirrorAnswer(RSA(kAppKeyN, kAppKeyE, kAppKeyD), Utf8ToUtf16(body), result);
+  return {result.GkPages, Utf16ToUtf8(result.GkUrl)};
+}
+
+// The search page read as the application reads it for a patent of kind `leixin`.
+Found ReadSearch(const std::string& page, const std::string& leixin) {
+  ReRazavu result;
+  ReadSearchPage(Utf8ToUtf16(page), Utf8ToUtf16(leixin), result);
+  return {result.GkPages, Utf16ToUtf8(result.GkUrl)};
 }
 
 std::string Encipher(const std::string& number) {
@@ -199,15 +203,14 @@ fs::path* MirrorServerTest::data_ = nullptr;
 
 TEST_F(MirrorServerTest, MirrorAnswersThePagesAndTheBaseInCipherText) {
   RunningServer server(Options());
-  const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher("200710038426")));
+  const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710038426"))));
   ASSERT_EQ(reply.status, 200) << reply.error;
   EXPECT_EQ(reply.body.find_first_not_of("0123456789"), std::string::npos);
-  const auto answer = Scrape(kMirrorPattern, Decipher(reply.body));
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->first, "3");
-  EXPECT_EQ(answer->second, server.Url("/pages/200710038426"));
+  const Found answer = ReadMirror(reply.body);
+  EXPECT_EQ(answer.pages, 3);
+  EXPECT_EQ(answer.base, server.Url("/pages/200710038426"));
   // The base address leads to the pages.
-  const Reply page = Fetch(answer->second + "/000003.tif");
+  const Reply page = Fetch(answer.base + "/000003.tif");
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.body, PageBytes("200710038426", 3));
 }
@@ -215,13 +218,13 @@ TEST_F(MirrorServerTest, MirrorAnswersThePagesAndTheBaseInCipherText) {
 TEST_F(MirrorServerTest, MirrorBaseAddressUsesTheHostTheRequestCameTo) {
   RunningServer server(Options());
   const std::string cipher = Encipher("201010000001");
-  const Reply named = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + cipher, "localhost"));
+  const Reply named = Fetch(server.Url(MirrorTarget<char>(cipher), "localhost"));
   ASSERT_EQ(named.status, 200) << named.error;
   EXPECT_EQ(Decipher(named.body), "1\t" + server.Url("/pages/201010000001", "localhost"));
 
   // Without a Host header: the address and port the connection came to.
   const std::string answer =
-      RawExchange(server.Port(), "GET /cgi-bin/fturl.cgi?s=" + cipher + " HTTP/1.0\r\n\r\n");
+      RawExchange(server.Port(), "GET " + MirrorTarget<char>(cipher) + " HTTP/1.0\r\n\r\n");
   ASSERT_EQ(StatusOf(answer), 200) << answer;
   EXPECT_EQ(Decipher(answer.substr(answer.find("\r\n\r\n") + 4)),
             "1\t" + server.Url("/pages/201010000001"));
@@ -231,7 +234,7 @@ TEST_F(MirrorServerTest, MirrorAnswersEmptyForPatentsItDoesNotHold) {
   RunningServer server(Options());
   for (const char* number : {"98123456", "200820123456", "123456789012", "1"}) {
     SCOPED_TRACE(number);
-    const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher(number)));
+    const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher(number))));
     EXPECT_EQ(reply.status, 200) << reply.error;
     EXPECT_EQ(reply.body, "");
   }
@@ -243,39 +246,37 @@ TEST_F(MirrorServerTest, SearchPageCarriesTheFragmentTheLookupReads) {
   RunningServer server(Options());
   struct Case {
     const char* number;
-    const char* leixin;
-    const char16_t* pattern;  // the pattern the application chooses for `leixin`
-    const char* pages;        // nullptr: no match
+    const char* leixin;  // asked for
+    const char* readAs;  // the kind the page is read for, which picks the fragment
+    int pages;           // 0: nothing found
   };
   const Case kCases[] = {
-      {"98123456", "fmzl", kFmPattern, "1"},
-      {"200820123456", "syxx", kXxPattern, "2"},
-      {"201010000001", "fmzl", kFmPattern, "1"},
+      {"98123456", "fmzl", "fmzl", 1},
+      {"200820123456", "syxx", "syxx", 2},
+      {"201010000001", "fmzl", "fmzl", 1},
       // Only the fragment of the patent's own kind is there.
-      {"98123456", "syxx", kXxPattern, nullptr},
-      {"200820123456", "fmzl", kFmPattern, nullptr},
+      {"98123456", "syxx", "syxx", 0},
+      {"200820123456", "fmzl", "fmzl", 0},
       // Held by the mirror alone, or by nobody.
-      {"200710038426", "fmzl", kFmPattern, nullptr},
-      {"200710038426", "fmzl", kXxPattern, nullptr},
-      {"200710038427", "fmzl", kFmPattern, nullptr},
-      {"200720038427", "syxx", kXxPattern, nullptr},
-      {"200720038427", "syxx", kFmPattern, nullptr},
+      {"200710038426", "fmzl", "fmzl", 0},
+      {"200710038426", "fmzl", "syxx", 0},
+      {"200710038427", "fmzl", "fmzl", 0},
+      {"200720038427", "syxx", "syxx", 0},
+      {"200720038427", "syxx", "fmzl", 0},
   };
   for (const Case& c : kCases) {
-    SCOPED_TRACE(std::string(c.number) + " " + c.leixin);
-    const Reply reply = Fetch(server.Url(std::string("/sipo/zljs/hyjs-yx-new.jsp?recid=CN") +
-                                         c.number + "&leixin=" + c.leixin + "&title=&ipc="));
+    SCOPED_TRACE(std::string(c.number) + " " + c.leixin + " read as " + c.readAs);
+    const Reply reply = Fetch(server.Url(SearchTarget<char>(c.number, c.leixin)));
     ASSERT_EQ(reply.status, 200) << reply.error;
     EXPECT_NE(reply.body.find("<html"), std::string::npos);
-    const auto found = Scrape(c.pattern, reply.body);
-    if (c.pages == nullptr) {
-      EXPECT_FALSE(found);
+    const Found found = ReadSearch(reply.body, c.readAs);
+    EXPECT_EQ(found.pages, c.pages);
+    if (c.pages == 0) {
+      EXPECT_EQ(found.base, "");
       continue;
     }
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->first, c.pages);
-    EXPECT_EQ(found->second, server.Url(std::string("/pages/") + c.number));
-    EXPECT_EQ(Fetch(found->second + "/000001.tif").body, PageBytes(c.number, 1));
+    EXPECT_EQ(found.base, server.Url(std::string("/pages/") + c.number));
+    EXPECT_EQ(Fetch(found.base + "/000001.tif").body, PageBytes(c.number, 1));
   }
 }
 
@@ -307,7 +308,7 @@ TEST_F(MirrorServerTest, ServesPageFilesAndRefusesEverythingElseUnderPages) {
 // Update service, product and home pages.
 
 TEST_F(MirrorServerTest, UpdateAnswersEmptyOrTheConfiguredAddress) {
-  const std::string path = "/cgi-bin/update.cgi?pro=brevisfetch&ver=20100410";
+  const std::string path = protocol::UpdateTarget<char>();
   {
     RunningServer server(Options());
     const Reply reply = Fetch(server.Url(path));
@@ -339,8 +340,8 @@ TEST_F(MirrorServerTest, ProductAndHomePages) {
 
 TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
   RunningServer server(Options());
-  const std::string mirror = "/cgi-bin/fturl.cgi?s=";
-  const std::string search = "/sipo/zljs/hyjs-yx-new.jsp?";
+  const std::string mirror = MirrorTarget<char>({});
+  const std::string search = std::string(protocol::kSearchScript) + "?";
   const std::string head = " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
   const std::string kCases[] = {
       // Not HTTP at all.
@@ -352,7 +353,7 @@ TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
       "GET " + mirror + "12a4" + head,
       "GET " + mirror + Encipher("200710038426").substr(0, 46) + head,
       "GET " + mirror + head,
-      "GET /cgi-bin/fturl.cgi" + head,
+      "GET " + std::string(protocol::kMirrorScript) + head,
       "GET " + mirror + Encipher("200710038426") + "&s=0000" + head,
       "GET " + mirror + std::string(68, '1') + head,
       "GET " + mirror + Encipher("CN200710038426") + head,
@@ -388,7 +389,7 @@ TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
 
 TEST_F(MirrorServerTest, BrokenManifestIsAServerErrorThatNamesIt) {
   RunningServer server(Options());
-  const Reply reply = Fetch(server.Url("/cgi-bin/fturl.cgi?s=" + Encipher("200710000002")));
+  const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710000002"))));
   EXPECT_EQ(reply.status, 500);
   EXPECT_NE(reply.body.find("200710000002/manifest"), std::string::npos) << reply.body;
 }

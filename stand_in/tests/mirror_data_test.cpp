@@ -1,5 +1,5 @@
 // MirrorData: manifests, page counts from the page files, and the sample data set.
-#include "tools/mirror/mirror_data.h"
+#include "stand_in/mirror_data.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "bench/page_generator.h"
+#include "stand_in/page_generator.h"
 
 namespace brevis {
 namespace {

@@ -1,5 +1,5 @@
 // LogSafe and the stop-signal waiter of the stand-in servers.
-#include "tools/mirror/serving.h"
+#include "stand_in/serving.h"
 
 #include <pthread.h>
 

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <string>
 
-#include "bench/page_generator.h"
+#include "stand_in/page_generator.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Write synthetic patent pages (A4, 300 dpi, bilevel, Group 4 TIFF)."};

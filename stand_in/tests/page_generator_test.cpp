@@ -1,6 +1,6 @@
 // PageGenerator: libtiff reads back exactly the drawn page with the promised format, the bytes
 // repeat from run to run, and the figure pages fall where documented.
-#include "bench/page_generator.h"
+#include "stand_in/page_generator.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

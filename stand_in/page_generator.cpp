@@ -1,7 +1,7 @@
 // Draws synthetic patent pages into packed bitmaps and writes them as Group 4 TIFF with libtiff.
 // Every choice comes from a small seeded generator, so a page's bytes depend only on its number,
 // page and page count.
-#include "bench/page_generator.h"
+#include "stand_in/page_generator.h"
 
 #include <tiffio.h>
 

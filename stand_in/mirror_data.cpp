@@ -1,5 +1,5 @@
 // Reads the mirror's data folder: one folder per patent with a small manifest and the page files.
-#include "tools/mirror/mirror_data.h"
+#include "stand_in/mirror_data.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "bench/page_generator.h"
+#include "stand_in/page_generator.h"
 
 namespace brevis {
 
