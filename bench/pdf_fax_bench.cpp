@@ -24,7 +24,7 @@ constexpr int kHeight = brevis::PageGenerator::kHeight;
 
 // A text page of the sample patents' generator: packed rows, 1 = black.
 const std::vector<uint8_t>& PageRows() {
-  static const std::vector<uint8_t> rows = brevis::PageGenerator("200710038426", 12).Render(2).bits;
+  static const std::vector<uint8_t> rows = brevis::PageGenerator("200710038426", 12).Render(2).Bits;
   return rows;
 }
 

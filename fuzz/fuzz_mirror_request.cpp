@@ -48,11 +48,11 @@ class Mirror {
     brevis::MirrorData::MakeSample(dir_);
     std::atexit([] { fs::remove_all(Get().dir_); });
     brevis::MirrorOptions options;
-    options.dataDir = dir_;
-    options.port = 0;
-    options.updateUrl = "http://127.0.0.1" + std::string(brevis::protocol::kProductPage);
-    options.seed = 1;
-    options.log = [](const std::string&) {};
+    options.DataDir = dir_;
+    options.Port = 0;
+    options.UpdateUrl = "http://127.0.0.1" + std::string(brevis::protocol::kProductPage);
+    options.Seed = 1;
+    options.Log = [](const std::string&) {};
     server_ = new brevis::MirrorServer(options);
     port_ = static_cast<uint16_t>(server_->Bind());
     std::thread([this] { server_->Run(); }).detach();

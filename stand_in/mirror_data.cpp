@@ -85,21 +85,21 @@ PatentEntry MirrorData::ParseManifest(std::string_view text) {
       if (value != "fmzl" && value != "syxx") {
         throw std::runtime_error(where + "kind must be fmzl or syxx");
       }
-      entry.kind = value;
+      entry.Kind = value;
       haveKind = true;
     } else if (key == "source") {
       if (value != "mirror" && value != "office" && value != "both") {
         throw std::runtime_error(where + "source must be mirror, office or both");
       }
-      entry.mirror = value != "office";
-      entry.office = value != "mirror";
+      entry.Mirror = value != "office";
+      entry.Office = value != "mirror";
       haveSource = true;
     } else if (key == "pages") {
       if (!IsNumber(value) || value.size() > 6 || std::stoi(std::string(value)) < 1 ||
           std::stoi(std::string(value)) > kMaxPages) {
         throw std::runtime_error(where + "pages must be a number from 1 to 100000");
       }
-      entry.pages = std::stoi(std::string(value));
+      entry.Pages = std::stoi(std::string(value));
     } else {
       throw std::runtime_error(where + "unknown key '" + std::string(key) + "'");
     }
@@ -121,10 +121,10 @@ std::optional<PatentEntry> MirrorData::Find(std::string_view number) const {
   } catch (const std::runtime_error& e) {
     throw std::runtime_error(manifest.string() + ": " + e.what());
   }
-  entry.number = number;
-  if (entry.pages == 0) {
+  entry.Number = number;
+  if (entry.Pages == 0) {
     for (const fs::directory_entry& file : fs::directory_iterator(folder, error)) {
-      entry.pages = std::max(entry.pages, PageOfFileName(file.path().filename().string()));
+      entry.Pages = std::max(entry.Pages, PageOfFileName(file.path().filename().string()));
     }
   }
   return entry;
@@ -149,16 +149,16 @@ std::vector<PatentEntry> MirrorData::List() const {
     }
   }
   std::sort(entries.begin(), entries.end(),
-            [](const PatentEntry& a, const PatentEntry& b) { return a.number < b.number; });
+            [](const PatentEntry& a, const PatentEntry& b) { return a.Number < b.Number; });
   return entries;
 }
 
 void MirrorData::MakeSample(const std::string& dir) {
   struct Sample {
-    const char* number;
-    const char* kind;
-    const char* source;
-    int pages;
+    const char* Number;
+    const char* Kind;
+    const char* Source;
+    int Pages;
   };
   constexpr Sample kSamples[] = {
       {"200710038426", "fmzl", "mirror", 12},
@@ -168,16 +168,16 @@ void MirrorData::MakeSample(const std::string& dir) {
   };
   for (const Sample& sample : kSamples) {
     // A fresh folder, so that no page file of an earlier run changes the page count.
-    const fs::path folder = fs::path(dir) / sample.number;
+    const fs::path folder = fs::path(dir) / sample.Number;
     fs::remove_all(folder);
     fs::create_directories(folder);
     std::ofstream manifest(folder / kManifest, std::ios::binary | std::ios::trunc);
-    manifest << "# Sample patent of brevisfetch-mirror.\nkind = " << sample.kind
-             << "\nsource = " << sample.source << '\n';
+    manifest << "# Sample patent of brevisfetch-mirror.\nkind = " << sample.Kind
+             << "\nsource = " << sample.Source << '\n';
     manifest.close();
     if (!manifest) throw std::runtime_error("Cannot write " + (folder / kManifest).string() + ".");
-    const PageGenerator generator(sample.number, sample.pages);
-    for (int page = 1; page <= sample.pages; ++page) {
+    const PageGenerator generator(sample.Number, sample.Pages);
+    for (int page = 1; page <= sample.Pages; ++page) {
       generator.WriteTiff(page, (folder / PageFileName(page)).string());
     }
   }

@@ -11,11 +11,11 @@ namespace brevis {
 
 // One patent of the data folder.
 struct PatentEntry {
-  std::string number;   // application number, digits only (the folder's name)
-  std::string kind;     // "fmzl" or "syxx"
-  bool mirror = false;  // answered by the mirror service
-  bool office = false;  // shown on the patent office's search page
-  int pages = 0;        // page count announced to clients
+  std::string Number;   // application number, digits only (the folder's name)
+  std::string Kind;     // "fmzl" or "syxx"
+  bool Mirror = false;  // answered by the mirror service
+  bool Office = false;  // shown on the patent office's search page
+  int Pages = 0;        // page count announced to clients
 };
 
 // Reads DIR/<number>/manifest, a text file of "key = value" lines ('#' starts a comment line):

@@ -17,25 +17,25 @@
 namespace brevis {
 
 PageBitmap::PageBitmap(int w, int h)
-    : width(w),
-      height(h),
-      stride((w + 7) / 8),
-      bits(static_cast<std::size_t>(stride) * static_cast<std::size_t>(h), 0) {}
+    : Width(w),
+      Height(h),
+      Stride((w + 7) / 8),
+      Bits(static_cast<std::size_t>(Stride) * static_cast<std::size_t>(h), 0) {}
 
 bool PageBitmap::Black(int x, int y) const {
-  const auto index = static_cast<std::size_t>(y) * static_cast<std::size_t>(stride) +
+  const auto index = static_cast<std::size_t>(y) * static_cast<std::size_t>(Stride) +
                      static_cast<std::size_t>(x / 8);
-  return (bits[index] >> (7 - x % 8) & 1) != 0;
+  return (Bits[index] >> (7 - x % 8) & 1) != 0;
 }
 
 void PageBitmap::Fill(int x0, int y0, int x1, int y1) {
   x0 = std::max(x0, 0);
   y0 = std::max(y0, 0);
-  x1 = std::min(x1, width);
-  y1 = std::min(y1, height);
+  x1 = std::min(x1, Width);
+  y1 = std::min(y1, Height);
   if (x0 >= x1 || y0 >= y1) return;
   for (int y = y0; y < y1; ++y) {
-    uint8_t* row = bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+    uint8_t* row = Bits.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Stride);
     int x = x0;
     // Partial leading byte, whole bytes, partial trailing byte.
     while (x < x1 && x % 8 != 0) {
@@ -56,7 +56,7 @@ void PageBitmap::Fill(int x0, int y0, int x1, int y1) {
 
 int PageBitmap::CountBlack() const {
   int count = 0;
-  for (uint8_t byte : bits) count += __builtin_popcount(byte);
+  for (uint8_t byte : Bits) count += __builtin_popcount(byte);
   return count;
 }
 
@@ -534,8 +534,8 @@ std::string EncodeGroup4Tiff(const PageBitmap& bitmap, int dpi) {
                               MemMap, MemUnmap);
   bool ok = tiff != nullptr;
   if (ok) {
-    const auto width = static_cast<uint32_t>(bitmap.width);
-    const auto height = static_cast<uint32_t>(bitmap.height);
+    const auto width = static_cast<uint32_t>(bitmap.Width);
+    const auto height = static_cast<uint32_t>(bitmap.Height);
     ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width) &&
          TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height) &&
          TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1) &&
@@ -547,8 +547,8 @@ std::string EncodeGroup4Tiff(const PageBitmap& bitmap, int dpi) {
          TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<double>(dpi)) &&
          TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<double>(dpi)) &&
          TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) &&
-         TIFFWriteEncodedStrip(tiff, 0, const_cast<uint8_t*>(bitmap.bits.data()),
-                               static_cast<tmsize_t>(bitmap.bits.size())) >= 0 &&
+         TIFFWriteEncodedStrip(tiff, 0, const_cast<uint8_t*>(bitmap.Bits.data()),
+                               static_cast<tmsize_t>(bitmap.Bits.size())) >= 0 &&
          TIFFWriteDirectory(tiff);
     TIFFClose(tiff);
   }

@@ -11,10 +11,10 @@ namespace brevis {
 
 // A bilevel picture: rows of packed bits, most significant bit first, 1 = black.
 struct PageBitmap {
-  int width = 0;
-  int height = 0;
-  int stride = 0;  // bytes per row
-  std::vector<uint8_t> bits;
+  int Width = 0;
+  int Height = 0;
+  int Stride = 0;  // bytes per row
+  std::vector<uint8_t> Bits;
 
   PageBitmap() = default;
   PageBitmap(int w, int h);

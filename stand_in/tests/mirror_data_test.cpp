@@ -60,10 +60,10 @@ TEST(MirrorDataTest, ParsesManifests) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
     const PatentEntry entry = MirrorData::ParseManifest(c.text);
-    EXPECT_EQ(entry.kind, c.kind);
-    EXPECT_EQ(entry.mirror, c.mirror);
-    EXPECT_EQ(entry.office, c.office);
-    EXPECT_EQ(entry.pages, c.pages);
+    EXPECT_EQ(entry.Kind, c.kind);
+    EXPECT_EQ(entry.Mirror, c.mirror);
+    EXPECT_EQ(entry.Office, c.office);
+    EXPECT_EQ(entry.Pages, c.pages);
   }
 }
 
@@ -99,9 +99,9 @@ TEST(MirrorDataTest, FindsPatentsAndCountsTheirPageFiles) {
   const MirrorData data(dir.Path().string());
   const auto entry = data.Find("200710038426");
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->number, "200710038426");
-  EXPECT_EQ(entry->pages, 4);  // the highest page file; page 3 is simply missing
-  EXPECT_EQ(data.Find("98123456")->pages, 3);
+  EXPECT_EQ(entry->Number, "200710038426");
+  EXPECT_EQ(entry->Pages, 4);  // the highest page file; page 3 is simply missing
+  EXPECT_EQ(data.Find("98123456")->Pages, 3);
   EXPECT_FALSE(data.Find("12345"));
   EXPECT_FALSE(data.Find("55555"));
   for (const char* bad : {"", "../98123456", "98123456/..", "9812345a", "12345678901234567"}) {
@@ -124,8 +124,8 @@ TEST(MirrorDataTest, FindsPatentsAndCountsTheirPageFiles) {
 
   const auto list = data.List();
   ASSERT_EQ(list.size(), 2u);
-  EXPECT_EQ(list[0].number, "200710038426");
-  EXPECT_EQ(list[1].number, "98123456");
+  EXPECT_EQ(list[0].Number, "200710038426");
+  EXPECT_EQ(list[1].Number, "98123456");
 
   EXPECT_THROW(MirrorData((dir.Path() / "missing").string()), std::runtime_error);
 }
@@ -157,11 +157,11 @@ TEST(MirrorDataTest, SampleDataSetIsTheTableAndRepeatsByteForByte) {
     SCOPED_TRACE(c.number);
     const auto entry = data.Find(c.number);
     ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->kind, c.kind);
-    EXPECT_EQ(entry->mirror, c.mirror);
-    EXPECT_EQ(entry->office, !c.mirror);
-    EXPECT_EQ(entry->pages, c.pages);
-    EXPECT_EQ(MirrorData(second.string()).Find(c.number)->pages, c.pages);
+    EXPECT_EQ(entry->Kind, c.kind);
+    EXPECT_EQ(entry->Mirror, c.mirror);
+    EXPECT_EQ(entry->Office, !c.mirror);
+    EXPECT_EQ(entry->Pages, c.pages);
+    EXPECT_EQ(MirrorData(second.string()).Find(c.number)->Pages, c.pages);
     for (int page = 1; page <= c.pages; ++page) {
       const std::string name = MirrorData::PageFileName(page);
       EXPECT_EQ(ReadFile(first / c.number / name), ReadFile(second / c.number / name)) << name;

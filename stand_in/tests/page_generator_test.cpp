@@ -18,10 +18,10 @@ namespace {
 
 // Decodes a one-strip bilevel TIFF file with libtiff into packed rows, 1 = black.
 struct Decoded {
-  uint32_t width = 0, height = 0;
-  uint16_t compression = 0, photometric = 0, bits = 0;
-  float xres = 0, yres = 0;
-  std::vector<uint8_t> rows;
+  uint32_t Width = 0, Height = 0;
+  uint16_t Compression = 0, Photometric = 0, Bits = 0;
+  float XRes = 0, YRes = 0;
+  std::vector<uint8_t> Rows;
 };
 
 Decoded Decode(const std::string& path) {
@@ -31,17 +31,17 @@ Decoded Decode(const std::string& path) {
     ADD_FAILURE() << "libtiff cannot open " << path;
     return d;
   }
-  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &d.width);
-  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &d.height);
-  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &d.compression);
-  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &d.photometric);
-  TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &d.bits);
-  TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &d.xres);
-  TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &d.yres);
+  TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &d.Width);
+  TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &d.Height);
+  TIFFGetField(tiff, TIFFTAG_COMPRESSION, &d.Compression);
+  TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &d.Photometric);
+  TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &d.Bits);
+  TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &d.XRes);
+  TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &d.YRes);
   EXPECT_EQ(TIFFNumberOfStrips(tiff), 1u);
-  d.rows.resize(static_cast<std::size_t>(TIFFStripSize(tiff)));
-  EXPECT_EQ(TIFFReadEncodedStrip(tiff, 0, d.rows.data(), static_cast<tmsize_t>(d.rows.size())),
-            static_cast<tmsize_t>(d.rows.size()));
+  d.Rows.resize(static_cast<std::size_t>(TIFFStripSize(tiff)));
+  EXPECT_EQ(TIFFReadEncodedStrip(tiff, 0, d.Rows.data(), static_cast<tmsize_t>(d.Rows.size())),
+            static_cast<tmsize_t>(d.Rows.size()));
   TIFFClose(tiff);
   return d;
 }
@@ -58,15 +58,15 @@ TEST(PageGeneratorTest, LibtiffReadsBackTheDrawnPage) {
     generator.WriteTiff(page, path);
     const Decoded d = Decode(path);
     std::filesystem::remove(path);
-    EXPECT_EQ(d.width, 2480u);
-    EXPECT_EQ(d.height, 3508u);
-    EXPECT_EQ(d.bits, 1);
-    EXPECT_EQ(d.compression, COMPRESSION_CCITTFAX4);
-    EXPECT_EQ(d.photometric, PHOTOMETRIC_MINISWHITE);
-    EXPECT_FLOAT_EQ(d.xres, 300.0f);
-    EXPECT_FLOAT_EQ(d.yres, 300.0f);
+    EXPECT_EQ(d.Width, 2480u);
+    EXPECT_EQ(d.Height, 3508u);
+    EXPECT_EQ(d.Bits, 1);
+    EXPECT_EQ(d.Compression, COMPRESSION_CCITTFAX4);
+    EXPECT_EQ(d.Photometric, PHOTOMETRIC_MINISWHITE);
+    EXPECT_FLOAT_EQ(d.XRes, 300.0f);
+    EXPECT_FLOAT_EQ(d.YRes, 300.0f);
     const PageBitmap drawn = generator.Render(page);
-    EXPECT_TRUE(d.rows == drawn.bits);
+    EXPECT_TRUE(d.Rows == drawn.Bits);
     // Text-like: some ink, mostly paper.
     const double ink = static_cast<double>(drawn.CountBlack()) / (2480.0 * 3508.0);
     EXPECT_GT(ink, 0.01);
@@ -86,7 +86,7 @@ TEST(PageGeneratorTest, SameBytesEveryRunAndEveryPageItsOwn) {
 TEST(PageGeneratorTest, HeaderCarriesTheNumberAndThePage) {
   // The header band (above the rule) differs exactly where the number or the page differs.
   const auto header = [](const PageBitmap& page) {
-    return std::vector<uint8_t>(page.bits.begin(), page.bits.begin() + 260 * page.stride);
+    return std::vector<uint8_t>(page.Bits.begin(), page.Bits.begin() + 260 * page.Stride);
   };
   const PageBitmap base = PageGenerator("200710038426", 12).Render(3);
   EXPECT_GT(PageBitmap(base).CountBlack(), 0);

@@ -8,13 +8,13 @@
 
 namespace brevis::test {
 
-// `Server` has Bind (returning the port), Run and Stop, and takes options with a `port` field.
+// `Server` has Bind (returning the port), Run and Stop, and takes options with a `Port` field.
 template <typename Server>
 class ServingThread {
  public:
   template <typename Options>
   explicit ServingThread(Options options) {
-    options.port = 0;
+    options.Port = 0;
     server_ = std::make_unique<Server>(std::move(options));
     port_ = server_->Bind();
     thread_ = std::thread([this] { server_->Run(); });

@@ -58,10 +58,10 @@ std::string Head(int status, const std::string& type, const std::string& extra) 
 
 struct HostileServer::Impl {
   explicit Impl(HostileOptions o) : options(std::move(o)), rsa(kAppKeyN, kAppKeyE, kAppKeyD) {
-    if (options.pages < 1) throw std::invalid_argument("The page count must be at least 1.");
-    if (options.trickleMs < 1)
+    if (options.Pages < 1) throw std::invalid_argument("The page count must be at least 1.");
+    if (options.TrickleMs < 1)
       throw std::invalid_argument("The trickle pause must be 1 ms or more.");
-    if (!options.dataDir.empty()) data.emplace(options.dataDir);
+    if (!options.DataDir.empty()) data.emplace(options.DataDir);
     if (::pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
   }
   ~Impl() {
@@ -72,8 +72,8 @@ struct HostileServer::Impl {
 
   void Log(const std::string& line) {
     const std::lock_guard<std::mutex> guard(logLock);
-    if (options.log) {
-      options.log(line);
+    if (options.Log) {
+      options.Log(line);
     } else {
       std::cerr << line << '\n' << std::flush;
     }
@@ -149,9 +149,9 @@ struct HostileServer::Impl {
   }
 
   int PageCount(const std::string& number) const {
-    if (!data) return options.pages;
+    if (!data) return options.Pages;
     const std::optional<PatentEntry> patent = data->Find(number);
-    return patent ? patent->pages : 0;
+    return patent ? patent->Pages : 0;
   }
 
   // The page file's bytes, or nothing for a page the number does not have.
@@ -164,12 +164,12 @@ struct HostileServer::Impl {
       bytes << file.rdbuf();
       return bytes.str();
     }
-    if (page < 1 || page > options.pages) return std::nullopt;
+    if (page < 1 || page > options.Pages) return std::nullopt;
     const std::lock_guard<std::mutex> guard(pageLock);
     const auto key = std::make_pair(number, page);
     auto found = pageCache.find(key);
     if (found == pageCache.end()) {
-      found = pageCache.emplace(key, PageGenerator(number, options.pages).Tiff(page)).first;
+      found = pageCache.emplace(key, PageGenerator(number, options.Pages).Tiff(page)).first;
     }
     return found->second;
   }
@@ -183,9 +183,9 @@ struct HostileServer::Impl {
       if (!IsNumberCipher(cipher)) return {bad, HostileMode::kGood};
       const std::string number = DecipherText(rsa, cipher);
       const int pages = IsDigits(number) ? PageCount(number) : 0;
-      if (pages < 1) return {{"text/plain", ""}, options.lookupMode};
+      if (pages < 1) return {{"text/plain", ""}, options.LookupMode};
       return {{"text/plain", MirrorAnswerCipher(rsa, pages, LocalAddress(fd), number)},
-              options.lookupMode};
+              options.LookupMode};
     }
     if (target.rfind(protocol::kUpdateScript, 0) == 0) {
       return {{"text/plain", ""}, HostileMode::kGood};
@@ -200,7 +200,7 @@ struct HostileServer::Impl {
         const std::string digits = rest.substr(slash + 1, 6);
         if (IsDigits(number) && number.size() <= 16 && IsDigits(digits)) {
           if (auto bytes = PageBytes(number, std::stoi(digits))) {
-            return {{"image/tiff", std::move(*bytes)}, options.pageMode};
+            return {{"image/tiff", std::move(*bytes)}, options.PageMode};
           }
         }
       }
@@ -251,7 +251,7 @@ struct HostileServer::Impl {
       case HostileMode::kTrickle: {
         const std::string all = Head(answer.status, answer.type, length) + answer.body;
         for (const char c : all) {
-          if (!SendAll(fd, std::string_view(&c, 1)) || !Pause(options.trickleMs)) return;
+          if (!SendAll(fd, std::string_view(&c, 1)) || !Pause(options.TrickleMs)) return;
         }
         return;
       }
@@ -338,12 +338,12 @@ HostileServer::~HostileServer() { Stop(); }
 
 int HostileServer::Bind() {
   const HostileOptions& o = impl_->options;
-  const std::string where = o.bind + ":" + std::to_string(o.port);
-  if (o.port < 0 || o.port > 65535) throw std::runtime_error("cannot listen on " + where);
+  const std::string where = o.Bind + ":" + std::to_string(o.Port);
+  if (o.Port < 0 || o.Port > 65535) throw std::runtime_error("cannot listen on " + where);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(o.port));
-  if (::inet_pton(AF_INET, o.bind.c_str(), &address.sin_addr) != 1) {
+  address.sin_port = htons(static_cast<uint16_t>(o.Port));
+  if (::inet_pton(AF_INET, o.Bind.c_str(), &address.sin_addr) != 1) {
     throw std::runtime_error("cannot listen on " + where + ": not an IPv4 address");
   }
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

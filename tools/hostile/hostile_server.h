@@ -12,18 +12,18 @@
 namespace brevis {
 
 struct HostileOptions {
-  std::string bind = "127.0.0.1";
-  int port = 8643;  // 0: any free port
-  HostileMode pageMode = HostileMode::kGood;
-  HostileMode lookupMode = HostileMode::kGood;  // how the mirror's answer is sent
-  int pages = 3;  // page count of every number, when no data folder is given
+  std::string Bind = "127.0.0.1";
+  int Port = 8643;  // 0: any free port
+  HostileMode PageMode = HostileMode::kGood;
+  HostileMode LookupMode = HostileMode::kGood;  // how the mirror's answer is sent
+  int Pages = 3;  // page count of every number, when no data folder is given
   // A mirror data folder (brevisfetch-mirror --make-sample): page counts and page files from
   // there. Empty: pages are drawn by the page generator.
-  std::string dataDir;
-  int trickleMs = 1000;  // pause between two bytes in kTrickle
+  std::string DataDir;
+  int TrickleMs = 1000;  // pause between two bytes in kTrickle
   // Receives one line per request; stderr when empty. Called from the connection threads, one
   // call at a time.
-  std::function<void(const std::string&)> log;
+  std::function<void(const std::string&)> Log;
 };
 
 class HostileServer {

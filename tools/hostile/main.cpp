@@ -20,24 +20,24 @@ int main(int argc, char** argv) {
   for (const brevis::HostileMode mode : brevis::AllModes()) {
     modes.emplace(std::string(brevis::ModeName(mode)), mode);
   }
-  app.add_option("--mode", options.pageMode, "How the pages are served")
+  app.add_option("--mode", options.PageMode, "How the pages are served")
       ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case))
       ->default_str("good");
-  app.add_option("--lookup-mode", options.lookupMode, "How the mirror's answer is served")
+  app.add_option("--lookup-mode", options.LookupMode, "How the mirror's answer is served")
       ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case))
       ->default_str("good");
-  app.add_option("--bind", options.bind, "IPv4 address to listen on")->capture_default_str();
-  app.add_option("--port", options.port, "Port to listen on (0: any free port)")
+  app.add_option("--bind", options.Bind, "IPv4 address to listen on")->capture_default_str();
+  app.add_option("--port", options.Port, "Port to listen on (0: any free port)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
-  app.add_option("--pages", options.pages, "Page count of every number (without --data)")
+  app.add_option("--pages", options.Pages, "Page count of every number (without --data)")
       ->capture_default_str()
       ->check(CLI::Range(1, 10000));
-  app.add_option("--data", options.dataDir,
+  app.add_option("--data", options.DataDir,
                  "Mirror data folder (brevisfetch-mirror --make-sample) for page counts and pages")
       ->type_name("DIR")
       ->check(CLI::ExistingDirectory);
-  app.add_option("--trickle-ms", options.trickleMs, "Pause between two bytes in mode trickle")
+  app.add_option("--trickle-ms", options.TrickleMs, "Pause between two bytes in mode trickle")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
   CLI11_PARSE(app, argc, argv);
@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     const sigset_t signals = brevis::BlockStopSignals();
     brevis::HostileServer server(options);
     const int port = server.Bind();
-    std::cout << "brevisfetch-hostile: pages " << brevis::ModeName(options.pageMode) << ", lookup "
-              << brevis::ModeName(options.lookupMode) << " on http://" << options.bind << ':'
+    std::cout << "brevisfetch-hostile: pages " << brevis::ModeName(options.PageMode) << ", lookup "
+              << brevis::ModeName(options.LookupMode) << " on http://" << options.Bind << ':'
               << port << '/' << std::endl;
     brevis::ServeUntilStopSignal(
         signals, [&server] { server.Run(); }, [&server] { server.Stop(); });

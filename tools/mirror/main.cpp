@@ -19,26 +19,26 @@ int main(int argc, char** argv) {
   brevis::MirrorOptions options;
   std::string sampleDir;
   uint64_t seed = 0;
-  auto* data = app.add_option("--data", options.dataDir, "Data folder with the patents")
+  auto* data = app.add_option("--data", options.DataDir, "Data folder with the patents")
                    ->type_name("DIR")
                    ->check(CLI::ExistingDirectory);
   auto* sample =
       app.add_option("--make-sample", sampleDir, "Write the sample data set into DIR and exit")
           ->type_name("DIR");
   data->excludes(sample);
-  app.add_option("--bind", options.bind, "Address to listen on (0.0.0.0: every interface)")
+  app.add_option("--bind", options.Bind, "Address to listen on (0.0.0.0: every interface)")
       ->capture_default_str();
-  app.add_option("--port", options.port, "Port to listen on (0: any free port)")
+  app.add_option("--port", options.Port, "Port to listen on (0: any free port)")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
-  app.add_option("--update-url", options.updateUrl,
+  app.add_option("--update-url", options.UpdateUrl,
                  "The update service's answer (default: empty, no update)")
       ->type_name("URL");
-  app.add_option("--fail-rate", options.failRate,
+  app.add_option("--fail-rate", options.FailRate,
                  "Share of page requests that fail on purpose (500, dropped, cut short)")
       ->type_name("P")
       ->check(CLI::Range(0.0, 1.0));
-  app.add_option("--delay-ms", options.delayMs, "Latency added to every answer")
+  app.add_option("--delay-ms", options.DelayMs, "Latency added to every answer")
       ->type_name("N")
       ->check(CLI::Range(0, 600000));
   auto* seedOption =
@@ -51,20 +51,20 @@ int main(int argc, char** argv) {
       std::cout << "brevisfetch-mirror: sample data written to " << sampleDir << '\n';
       return 0;
     }
-    if (options.dataDir.empty()) {
+    if (options.DataDir.empty()) {
       std::cerr << "brevisfetch-mirror: --data DIR or --make-sample DIR is required\n"
                 << app.help();
       return 1;
     }
-    if (seedOption->count() > 0) options.seed = seed;
+    if (seedOption->count() > 0) options.Seed = seed;
 
     // SIGINT and SIGTERM end the server cleanly.
     const sigset_t signals = brevis::BlockStopSignals();
     brevis::MirrorServer server(options);
     const int port = server.Bind();
-    std::cout << "brevisfetch-mirror: serving " << options.dataDir << " on http://"
-              << (options.bind.find(':') != std::string::npos ? "[" + options.bind + "]"
-                                                              : options.bind)
+    std::cout << "brevisfetch-mirror: serving " << options.DataDir << " on http://"
+              << (options.Bind.find(':') != std::string::npos ? "[" + options.Bind + "]"
+                                                              : options.Bind)
               << ':' << port << '/' << std::endl;
     brevis::ServeUntilStopSignal(
         signals, [&server] { server.Run(); }, [&server] { server.Stop(); });

@@ -249,18 +249,18 @@ class HttpServer final : public httplib::Server {
 struct MirrorServer::Impl {
   explicit Impl(MirrorOptions o)
       : options(std::move(o)),
-        data(options.dataDir),
-        faults(options.failRate, options.seed ? *options.seed : std::random_device{}()),
+        data(options.DataDir),
+        faults(options.FailRate, options.Seed ? *options.Seed : std::random_device{}()),
         rsa(kAppKeyN, kAppKeyE, kAppKeyD),
         server([this](const std::string& line) { Log(line); }) {
-    if (options.delayMs < 0) throw std::invalid_argument("The delay must not be negative.");
+    if (options.DelayMs < 0) throw std::invalid_argument("The delay must not be negative.");
     Install();
   }
 
   void Log(const std::string& line) {
     const std::lock_guard<std::mutex> guard(logLock);
-    if (options.log) {
-      options.log(line);
+    if (options.Log) {
+      options.Log(line);
     } else {
       std::cerr << line << '\n' << std::flush;
     }
@@ -299,8 +299,8 @@ void MirrorServer::Impl::Install() {
 
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (tlsRequest != nullptr) tlsRequest->routed = true;
-    if (options.delayMs > 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMs));
+    if (options.DelayMs > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(options.DelayMs));
     // No answer ever names a file outside the data folder, but say so plainly.
     std::istringstream segments(req.path);
     for (std::string segment; std::getline(segments, segment, '/');) {
@@ -363,13 +363,13 @@ void MirrorServer::Impl::Mirror(const httplib::Request& req, httplib::Response& 
     return BadRequest(res, "s does not decipher to an application number");
   }
   const std::optional<PatentEntry> patent = data.Find(number);
-  if (!patent || !patent->mirror || patent->pages < 1) {
+  if (!patent || !patent->Mirror || patent->Pages < 1) {
     res.set_content("", kText);
     return;
   }
   const std::string host = RequestHost(req);
   if (host.empty()) return BadRequest(res, "bad Host header");
-  res.set_content(MirrorAnswerCipher(rsa, patent->pages, host, number), kText);
+  res.set_content(MirrorAnswerCipher(rsa, patent->Pages, host, number), kText);
 }
 
 // The patent office's search page. For a patent the office holds it carries the fragment
@@ -397,13 +397,13 @@ void MirrorServer::Impl::Search(const httplib::Request& req, httplib::Response& 
 
   std::string body = "<h1>中国专利检索</h1>\n<p>申请号：CN" + number + "</p>\n";
   const std::optional<PatentEntry> patent = data.Find(number);
-  if (patent && patent->office && patent->pages > 0) {
-    const std::string pages = std::to_string(patent->pages);
+  if (patent && patent->Office && patent->Pages > 0) {
+    const std::string pages = std::to_string(patent->Pages);
     const std::string base = PageBaseAddress(host, number);
-    const bool invention = patent->kind == protocol::kInventionKind;
+    const bool invention = patent->Kind == protocol::kInventionKind;
     body += "<p>" + std::string(invention ? "发明专利申请公开说明书" : "实用新型专利说明书") +
             "，共 " + pages + " 页</p>\n<script type=\"text/javascript\">\nshowTif(" +
-            protocol::SearchFragment(patent->kind, pages, base) + ");\n</script>\n<p><a href=\"" +
+            protocol::SearchFragment(patent->Kind, pages, base) + ");\n</script>\n<p><a href=\"" +
             base + "/" + std::string(protocol::kFirstPageFile) + "\">查看全文</a></p>\n";
   } else {
     body += "<p>没有检索到该申请号的全文图像。</p>\n";
@@ -472,7 +472,7 @@ void MirrorServer::Impl::Update(const httplib::Request& req, httplib::Response& 
   if (product.empty() || !IsDigits(version) || version.size() != 8) {
     return BadRequest(res, "ver must be a date YYYYMMDD");
   }
-  res.set_content(product == protocol::kProductName ? options.updateUrl : "", kText);
+  res.set_content(product == protocol::kProductName ? options.UpdateUrl : "", kText);
 }
 
 void MirrorServer::Impl::Product(const httplib::Request&, httplib::Response& res) {
@@ -488,12 +488,12 @@ void MirrorServer::Impl::Product(const httplib::Request&, httplib::Response& res
 void MirrorServer::Impl::Home(const httplib::Request&, httplib::Response& res) {
   std::string rows;
   for (const PatentEntry& patent : data.List()) {
-    const std::string source = patent.mirror && patent.office ? "mirror, office"
-                               : patent.mirror                ? "mirror"
+    const std::string source = patent.Mirror && patent.Office ? "mirror, office"
+                               : patent.Mirror                ? "mirror"
                                                               : "office";
-    rows += "<tr><td>CN" + patent.number + "</td><td>" + patent.kind + "</td><td>" + source +
-            "</td><td><a href=\"" + std::string(protocol::kPagesPrefix) + patent.number + "/" +
-            std::string(protocol::kFirstPageFile) + "\">" + std::to_string(patent.pages) +
+    rows += "<tr><td>CN" + patent.Number + "</td><td>" + patent.Kind + "</td><td>" + source +
+            "</td><td><a href=\"" + std::string(protocol::kPagesPrefix) + patent.Number + "/" +
+            std::string(protocol::kFirstPageFile) + "\">" + std::to_string(patent.Pages) +
             "</a></td></tr>\n";
   }
   res.set_content(Page("brevisfetch-mirror",
@@ -512,11 +512,11 @@ MirrorServer::~MirrorServer() { Stop(); }
 
 int MirrorServer::Bind() {
   const MirrorOptions& o = impl_->options;
-  const std::string where = o.bind + ":" + std::to_string(o.port);
-  if (o.port < 0 || o.port > 65535)
+  const std::string where = o.Bind + ":" + std::to_string(o.Port);
+  if (o.Port < 0 || o.Port > 65535)
     throw std::runtime_error("cannot listen on " + where + ": bad port");
-  if (o.port == 0) {
-    const int port = impl_->server.bind_to_any_port(o.bind);
+  if (o.Port == 0) {
+    const int port = impl_->server.bind_to_any_port(o.Bind);
     if (port <= 0) throw std::runtime_error("cannot listen on " + where);
     impl_->bound = true;
     return port;
@@ -527,7 +527,7 @@ int MirrorServer::Bind() {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE;
   addrinfo* found = nullptr;
-  const int lookup = ::getaddrinfo(o.bind.c_str(), std::to_string(o.port).c_str(), &hints, &found);
+  const int lookup = ::getaddrinfo(o.Bind.c_str(), std::to_string(o.Port).c_str(), &hints, &found);
   if (lookup != 0) {
     throw std::runtime_error("cannot listen on " + where + ": " + ::gai_strerror(lookup));
   }
@@ -540,11 +540,11 @@ int MirrorServer::Bind() {
   ::freeaddrinfo(found);
   if (result != 0)
     throw std::runtime_error("cannot listen on " + where + ": " + std::strerror(error));
-  if (!impl_->server.bind_to_port(o.bind, o.port)) {
+  if (!impl_->server.bind_to_port(o.Bind, o.Port)) {
     throw std::runtime_error("cannot listen on " + where);
   }
   impl_->bound = true;
-  return o.port;
+  return o.Port;
 }
 
 void MirrorServer::Run() {

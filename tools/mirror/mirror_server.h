@@ -11,16 +11,16 @@
 namespace brevis {
 
 struct MirrorOptions {
-  std::string dataDir;  // the patents, as MirrorData reads them
-  std::string bind = "127.0.0.1";
-  int port = 8642;               // 0: any free port
-  std::string updateUrl;         // the update service's answer; empty: no update
-  double failRate = 0.0;         // share of page requests that fail on purpose
-  int delayMs = 0;               // added before every answer
-  std::optional<uint64_t> seed;  // fault choices; a random seed when none
+  std::string DataDir;  // the patents, as MirrorData reads them
+  std::string Bind = "127.0.0.1";
+  int Port = 8642;               // 0: any free port
+  std::string UpdateUrl;         // the update service's answer; empty: no update
+  double FailRate = 0.0;         // share of page requests that fail on purpose
+  int DelayMs = 0;               // added before every answer
+  std::optional<uint64_t> Seed;  // fault choices; a random seed when none
   // Receives one line per request; stderr when empty. Called from the serving threads, one call
   // at a time.
-  std::function<void(const std::string&)> log;
+  std::function<void(const std::string&)> Log;
 };
 
 class MirrorServer {

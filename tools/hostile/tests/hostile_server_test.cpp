@@ -115,9 +115,9 @@ class HostileServerTest : public ::testing::Test {
  protected:
   HostileOptions Options() const {
     HostileOptions options;
-    options.dataDir = data_.Path();
-    options.trickleMs = kTrickleMs;
-    options.log = [](const std::string&) {};
+    options.DataDir = data_.Path();
+    options.TrickleMs = kTrickleMs;
+    options.Log = [](const std::string&) {};
     return options;
   }
   DataDir data_;
@@ -201,7 +201,7 @@ TEST_F(HostileServerTest, EachModeMisbehavesAsNamed) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(ModeName(c.mode)) + (c.lookup ? " lookup" : " pages"));
     HostileOptions options = Options();
-    (c.lookup ? options.lookupMode : options.pageMode) = c.mode;
+    (c.lookup ? options.LookupMode : options.PageMode) = c.mode;
     RunningServer server(options);
     // The proper answer, as the good mode sends it.
     std::string proper;

@@ -93,7 +93,7 @@ class RunningServer {
  private:
   // The options with the log going to log_, which lives as long as the server.
   MirrorOptions Logged(MirrorOptions options) {
-    options.log = [this](const std::string& line) {
+    options.Log = [this](const std::string& line) {
       const std::lock_guard<std::mutex> guard(lock_);
       log_.push_back(line);
     };
@@ -192,7 +192,7 @@ class MirrorServerTest : public ::testing::Test {
   }
   static MirrorOptions Options() {
     MirrorOptions options;
-    options.dataDir = data_->string();
+    options.DataDir = data_->string();
     return options;
   }
   static fs::path* data_;
@@ -316,9 +316,9 @@ TEST_F(MirrorServerTest, UpdateAnswersEmptyOrTheConfiguredAddress) {
     EXPECT_EQ(reply.body, "");
   }
   MirrorOptions options = Options();
-  options.updateUrl = "http://127.0.0.1:8642/brevisfetch.html";
+  options.UpdateUrl = "http://127.0.0.1:8642/brevisfetch.html";
   RunningServer server(options);
-  EXPECT_EQ(Fetch(server.Url(path)).body, options.updateUrl);
+  EXPECT_EQ(Fetch(server.Url(path)).body, options.UpdateUrl);
   EXPECT_EQ(Fetch(server.Url("/cgi-bin/update.cgi?pro=other&ver=20100410")).body, "");
 }
 
@@ -398,8 +398,8 @@ TEST_F(MirrorServerTest, BrokenManifestIsAServerErrorThatNamesIt) {
 
 TEST_F(MirrorServerTest, LogsOneLinePerRequest) {
   MirrorOptions options = Options();
-  options.failRate = 1.0;  // every page request fails, in each of the three ways
-  options.seed = 5;
+  options.FailRate = 1.0;  // every page request fails, in each of the three ways
+  options.Seed = 5;
   RunningServer server(options);
   Fetch(server.Url("/"));
   Fetch(server.Url("/nothing-here"));
@@ -450,8 +450,8 @@ std::vector<std::string> FetchPages(const RunningServer& server, int rounds) {
 
 TEST_F(MirrorServerTest, FailRateHoldsAndASeedRepeatsTheSameFailures) {
   MirrorOptions options = Options();
-  options.failRate = 0.3;
-  options.seed = 11;
+  options.FailRate = 0.3;
+  options.Seed = 11;
   constexpr int kRounds = 100;  // 300 requests
   std::vector<std::string> first;
   {
@@ -476,14 +476,14 @@ TEST_F(MirrorServerTest, FailRateHoldsAndASeedRepeatsTheSameFailures) {
 
   RunningServer again(options);
   EXPECT_EQ(FetchPages(again, kRounds), first);
-  options.seed = 12;
+  options.Seed = 12;
   RunningServer other(options);
   EXPECT_NE(FetchPages(other, kRounds), first);
 }
 
 TEST_F(MirrorServerTest, DelayIsAddedToEveryAnswer) {
   MirrorOptions options = Options();
-  options.delayMs = 150;
+  options.DelayMs = 150;
   RunningServer server(options);
   for (const char* path : {"/", "/pages/98123456/000001.tif", "/cgi-bin/fturl.cgi?s=1"}) {
     SCOPED_TRACE(path);
@@ -498,7 +498,7 @@ TEST_F(MirrorServerTest, DelayIsAddedToEveryAnswer) {
 TEST_F(MirrorServerTest, PortInUseIsAClearError) {
   RunningServer first(Options());
   MirrorOptions options = Options();
-  options.port = first.Port();
+  options.Port = first.Port();
   MirrorServer second(options);
   try {
     second.Bind();
@@ -507,7 +507,7 @@ TEST_F(MirrorServerTest, PortInUseIsAClearError) {
     EXPECT_EQ(std::string(e.what()), "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) +
                                          ": Address already in use");
   }
-  options.dataDir = "/no/such/folder";
+  options.DataDir = "/no/such/folder";
   EXPECT_THROW(MirrorServer{options}, std::runtime_error);
 }
 
