@@ -19,13 +19,13 @@ namespace {
 using brevis::BigInt;
 
 // A GMP integer that frees itself.
-class Mpz {
+class GmpNumber {
  public:
-  Mpz() { mpz_init(value_); }
-  explicit Mpz(const std::string& binary) { mpz_init_set_str(value_, binary.c_str(), 2); }
-  ~Mpz() { mpz_clear(value_); }
-  Mpz(const Mpz&) = delete;
-  Mpz& operator=(const Mpz&) = delete;
+  GmpNumber() { mpz_init(value_); }
+  explicit GmpNumber(const std::string& binary) { mpz_init_set_str(value_, binary.c_str(), 2); }
+  ~GmpNumber() { mpz_clear(value_); }
+  GmpNumber(const GmpNumber&) = delete;
+  GmpNumber& operator=(const GmpNumber&) = delete;
   mpz_ptr get() { return value_; }
   std::string Binary() const {
     char* text = mpz_get_str(nullptr, 2, value_);
@@ -68,7 +68,7 @@ void OursPowerModulo(benchmark::State& state) {
     x = x % (units.size() - 1) + 1;
   }
   // The whole range against GMP, once.
-  Mpz gn, ge, gx, gy;
+  GmpNumber gn, ge, gx, gy;
   mpz_set_si(gn.get(), brevis::kAppKeyN);
   mpz_set_si(ge.get(), static_cast<long>(state.range(0)));
   for (int v = 0; v < brevis::kAppKeyN; ++v) {
@@ -80,7 +80,7 @@ void OursPowerModulo(benchmark::State& state) {
 }
 
 void GmpPowerModulo(benchmark::State& state) {
-  Mpz n, e, x, y;
+  GmpNumber n, e, x, y;
   mpz_set_si(n.get(), brevis::kAppKeyN);
   mpz_set_si(e.get(), static_cast<long>(state.range(0)));
   long v = 1;
@@ -110,14 +110,14 @@ void OursMultiply(benchmark::State& state) {
     product = brevis::MultiplyBigInt(a, b);
     benchmark::DoNotOptimize(product.Number.data());
   }
-  Mpz ga(RandomBinary(bits, 1)), gb(RandomBinary(bits, 2)), gp;
+  GmpNumber ga(RandomBinary(bits, 1)), gb(RandomBinary(bits, 2)), gp;
   mpz_mul(gp.get(), ga.get(), gb.get());
   if (brevis::BigIntToBinary(product) != gp.Binary()) Differs("the product");
 }
 
 void GmpMultiply(benchmark::State& state) {
   const int bits = static_cast<int>(state.range(0));
-  Mpz a(RandomBinary(bits, 1)), b(RandomBinary(bits, 2)), product;
+  GmpNumber a(RandomBinary(bits, 1)), b(RandomBinary(bits, 2)), product;
   for (auto _ : state) {
     mpz_mul(product.get(), a.get(), b.get());
     benchmark::DoNotOptimize(product.get());

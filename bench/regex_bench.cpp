@@ -100,8 +100,8 @@ void StdRegex(benchmark::State& state, const Case* c) {
                           static_cast<int64_t>(subject.size() * sizeof(char16_t)));
 }
 
-struct Pcre {
-  explicit Pcre(const char16_t* pattern) {
+struct PcreMatcher {
+  explicit PcreMatcher(const char16_t* pattern) {
     int err = 0;
     PCRE2_SIZE offset = 0;
     const std::u16string text(pattern);
@@ -111,12 +111,12 @@ struct Pcre {
     if (code == nullptr) Die("PCRE2 compile failed");
     data = pcre2_match_data_create_from_pattern(code, nullptr);
   }
-  ~Pcre() {
+  ~PcreMatcher() {
     pcre2_match_data_free(data);
     pcre2_code_free(code);
   }
-  Pcre(const Pcre&) = delete;
-  Pcre& operator=(const Pcre&) = delete;
+  PcreMatcher(const PcreMatcher&) = delete;
+  PcreMatcher& operator=(const PcreMatcher&) = delete;
   int Match(const std::u16string& s) {
     return pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), 0, 0, data, nullptr);
   }
@@ -126,7 +126,7 @@ struct Pcre {
 
 void Pcre2Interpreter(benchmark::State& state, const Case* c) {
   const std::u16string& subject = Subject(*c);
-  Pcre re(c->pattern);
+  PcreMatcher re(c->pattern);
   for (auto _ : state) {
     const int rc = re.Match(subject);
     benchmark::DoNotOptimize(rc);
@@ -142,7 +142,7 @@ void CheckAgreement(const Case& c) {
   Pattern p;
   p.SetExpression(c.pattern);
   if (!p.Exec(subject)) Die(std::string(c.name) + ": ours found no match");
-  Pcre re(c.pattern);
+  PcreMatcher re(c.pattern);
   if (re.Match(subject) < 0) Die(std::string(c.name) + ": PCRE2 found no match");
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(re.data);
   const std::wstring wsubject = Widen(subject);

@@ -37,9 +37,9 @@ constexpr int kAnswerWaitMs = 3000;
 
 // The server, serving the sample data from a folder made for this process, on its own thread.
 // Never destroyed: its threads may still run while the process ends.
-class Mirror {
+class InProcessMirror {
  public:
-  Mirror() {
+  InProcessMirror() {
     const char* tmp = std::getenv("TMPDIR");
     const fs::path base = tmp != nullptr && *tmp != '\0' ? fs::path(tmp)
                           : fs::is_directory("/dev/shm") ? fs::path("/dev/shm")
@@ -58,8 +58,8 @@ class Mirror {
     std::thread([this] { server_->Run(); }).detach();
   }
 
-  static Mirror& Get() {
-    static Mirror* const mirror = new Mirror();
+  static InProcessMirror& Get() {
+    static InProcessMirror* const mirror = new InProcessMirror();
     return *mirror;
   }
   uint16_t Port() const { return port_; }
@@ -95,7 +95,7 @@ std::string Exchange(std::string_view request, int wait_ms, bool& closed) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(Mirror::Get().Port());
+  addr.sin_port = htons(InProcessMirror::Get().Port());
   if (fd < 0 || !Connect(fd, addr)) {
     const std::string what = std::string("the server takes connections: ") + std::strerror(errno);
     brevis::fuzz::Fail(what.c_str());
@@ -237,7 +237,7 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Mirror::Get();
+  InProcessMirror::Get();
   Send(std::string_view(reinterpret_cast<const char*>(data), size));
   if (size > 0) Send(StructuredRequest(data, size));
   const int status = Send("GET " + brevis::protocol::UpdateTarget<char>() +

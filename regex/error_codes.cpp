@@ -4,12 +4,12 @@
 namespace brevis {
 namespace {
 
-struct ErrorText {
+struct CodeText {
   int Code;
   const char* Text;
 };
 
-constexpr ErrorText kErrorTexts[] = {
+constexpr CodeText kErrorTexts[] = {
     {kErrorNone, "No errors"},
     {kErrorNullArgument, "Pattern(comp): Null Argument"},
     {kErrorRegexpTooBig, "Pattern(comp): Regexp Too Big"},
@@ -57,7 +57,7 @@ constexpr ErrorText kErrorTexts[] = {
 }  // namespace
 
 const char* PatternErrorText(int code) {
-  for (const ErrorText& entry : kErrorTexts) {
+  for (const CodeText& entry : kErrorTexts) {
     if (entry.Code == code) return entry.Text;
   }
   return "Unknown error";

@@ -154,19 +154,19 @@ std::vector<PatentEntry> MirrorData::List() const {
 }
 
 void MirrorData::MakeSample(const std::string& dir) {
-  struct Sample {
+  struct SamplePatent {
     const char* Number;
     const char* Kind;
     const char* Source;
     int Pages;
   };
-  constexpr Sample kSamples[] = {
+  constexpr SamplePatent kSamples[] = {
       {"200710038426", "fmzl", "mirror", 12},
       {"201910987654", "fmzl", "mirror", 50},
       {"200820123456", "syxx", "office", 3},
       {"98123456", "fmzl", "office", 1},
   };
-  for (const Sample& sample : kSamples) {
+  for (const SamplePatent& sample : kSamples) {
     // A fresh folder, so that no page file of an earlier run changes the page count.
     const fs::path folder = fs::path(dir) / sample.Number;
     fs::remove_all(folder);

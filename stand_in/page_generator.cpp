@@ -486,13 +486,13 @@ void PageGenerator::WriteTiff(int page, const std::string& path) const {
 namespace {
 
 // An in-memory file for TIFFClientOpen.
-struct MemoryFile {
+struct TiffBytes {
   std::string data;
   std::size_t position = 0;
 };
 
 tmsize_t MemRead(thandle_t handle, void* buffer, tmsize_t size) {
-  auto* file = static_cast<MemoryFile*>(handle);
+  auto* file = static_cast<TiffBytes*>(handle);
   const std::size_t available =
       file->position < file->data.size() ? file->data.size() - file->position : 0;
   const std::size_t count = std::min(available, static_cast<std::size_t>(size));
@@ -502,7 +502,7 @@ tmsize_t MemRead(thandle_t handle, void* buffer, tmsize_t size) {
 }
 
 tmsize_t MemWrite(thandle_t handle, void* buffer, tmsize_t size) {
-  auto* file = static_cast<MemoryFile*>(handle);
+  auto* file = static_cast<TiffBytes*>(handle);
   const auto count = static_cast<std::size_t>(size);
   if (file->position + count > file->data.size()) file->data.resize(file->position + count);
   std::memcpy(file->data.data() + file->position, buffer, count);
@@ -511,7 +511,7 @@ tmsize_t MemWrite(thandle_t handle, void* buffer, tmsize_t size) {
 }
 
 toff_t MemSeek(thandle_t handle, toff_t offset, int whence) {
-  auto* file = static_cast<MemoryFile*>(handle);
+  auto* file = static_cast<TiffBytes*>(handle);
   std::size_t base = 0;
   if (whence == SEEK_CUR) base = file->position;
   if (whence == SEEK_END) base = file->data.size();
@@ -521,7 +521,7 @@ toff_t MemSeek(thandle_t handle, toff_t offset, int whence) {
 
 int MemClose(thandle_t) { return 0; }
 toff_t MemSize(thandle_t handle) {
-  return static_cast<toff_t>(static_cast<MemoryFile*>(handle)->data.size());
+  return static_cast<toff_t>(static_cast<TiffBytes*>(handle)->data.size());
 }
 int MemMap(thandle_t, void**, toff_t*) { return 0; }
 void MemUnmap(thandle_t, void*, toff_t) {}
@@ -529,7 +529,7 @@ void MemUnmap(thandle_t, void*, toff_t) {}
 }  // namespace
 
 std::string EncodeGroup4Tiff(const PageBitmap& bitmap, int dpi) {
-  MemoryFile file;
+  TiffBytes file;
   TIFF* tiff = TIFFClientOpen("page.tif", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize,
                               MemMap, MemUnmap);
   bool ok = tiff != nullptr;

@@ -72,9 +72,9 @@ int ClosedPort() {
 }
 
 // brevisfetch-mirror serving its sample data on a free loopback port.
-class Mirror {
+class SampleMirror {
  public:
-  Mirror(const QString& dataDir, const QStringList& extra) {
+  SampleMirror(const QString& dataDir, const QStringList& extra) {
     QProcess make;
     make.start(QStringLiteral(BREVISFETCH_MIRROR), {QStringLiteral("--make-sample"), dataDir});
     if (!make.waitForFinished(120000) || make.exitCode() != 0) return;
@@ -90,7 +90,7 @@ class Mirror {
       address_ = kServing.match(output).captured(1);
     }
   }
-  ~Mirror() {
+  ~SampleMirror() {
     server_.terminate();
     if (!server_.waitForFinished(10000)) server_.kill();
   }
@@ -203,8 +203,8 @@ class MirrorTest : public FormWiringTest {
     }
     FormWiringTest::SetUp();
   }
-  std::unique_ptr<Mirror> StartMirror(const QStringList& extra) {
-    auto mirror = std::make_unique<Mirror>(temp_.path() + QStringLiteral("/data"), extra);
+  std::unique_ptr<SampleMirror> StartMirror(const QStringList& extra) {
+    auto mirror = std::make_unique<SampleMirror>(temp_.path() + QStringLiteral("/data"), extra);
     EXPECT_FALSE(mirror->Address().isEmpty()) << "brevisfetch-mirror did not start";
     UseServer(mirror->Address());
     return mirror;

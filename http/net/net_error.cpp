@@ -4,12 +4,12 @@
 namespace brevis {
 namespace {
 
-struct ErrorText {
+struct NetErrorText {
   int number;
   const char* text;
 };
 
-constexpr ErrorText kErrorTexts[] = {
+constexpr NetErrorText kErrorTexts[] = {
     {WSAEINTR, "Interrupted system call."},
     {WSAEBADF, "Bad file number."},
     {WSAEACCES, "Access denied."},
@@ -55,7 +55,7 @@ constexpr ErrorText kErrorTexts[] = {
 
 std::string WSTranslateSocketErrorMsg(int error_number) {
   std::string message = "Socket Error # " + std::to_string(error_number) + "\r\n";
-  for (const ErrorText& entry : kErrorTexts) {
+  for (const NetErrorText& entry : kErrorTexts) {
     if (entry.number == error_number) {
       message += entry.text;
       break;

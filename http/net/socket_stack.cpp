@@ -319,11 +319,11 @@ std::string SocketStack::WSTranslateSocketErrorMsg(int error_number) {
 int SocketStack::WSGetLastError() { return TranslateErrno(errno); }
 
 int SocketStack::TranslateErrno(int errno_value) {
-  struct Entry {
+  struct ErrnoMapping {
     int errno_value;
     int wsa;
   };
-  static constexpr Entry kTable[] = {
+  static constexpr ErrnoMapping kTable[] = {
       {EINTR, WSAEINTR},
       {EBADF, WSAEBADF},
       {EACCES, WSAEACCES},
@@ -369,7 +369,7 @@ int SocketStack::TranslateErrno(int errno_value) {
       {EHOSTUNREACH, WSAEHOSTUNREACH},
       {ENOTEMPTY, WSAENOTEMPTY},
   };
-  for (const Entry& entry : kTable) {
+  for (const ErrnoMapping& entry : kTable) {
     if (entry.errno_value == errno_value) return entry.wsa;
   }
   return errno_value;

@@ -22,7 +22,7 @@ namespace {
 using test::FaxCoding;
 
 // Packed rows, 1 = black, as the fax oracle takes them.
-struct Sample {
+struct SamplePage {
   std::string name;
   int width;
   int height;
@@ -31,13 +31,13 @@ struct Sample {
 
 std::size_t RowBytes(int width) { return (static_cast<std::size_t>(width) + 7) / 8; }
 
-void SetBlack(Sample& s, int x, int y) {
+void SetBlack(SamplePage& s, int x, int y) {
   s.rows[static_cast<std::size_t>(y) * RowBytes(s.width) + static_cast<std::size_t>(x) / 8] |=
       static_cast<uint8_t>(0x80u >> (x % 8));
 }
 
 // The free bits past the width cleared.
-std::vector<uint8_t> Masked(const Sample& s) {
+std::vector<uint8_t> Masked(const SamplePage& s) {
   std::vector<uint8_t> rows = s.rows;
   const std::size_t row_bytes = RowBytes(s.width);
   if (s.width % 8 != 0) {
@@ -51,7 +51,7 @@ std::vector<uint8_t> Masked(const Sample& s) {
 
 // The bitmap the coder takes: a 0 bit is black. The free bits past the width hold noise, which
 // the coder must ignore.
-Bitmap ToBitmap(const Sample& s) {
+Bitmap ToBitmap(const SamplePage& s) {
   Bitmap bitmap(s.width, s.height, PixelFormat::pf1bit);
   std::mt19937 noise(12345);
   const std::size_t row_bytes = RowBytes(s.width);
@@ -89,13 +89,13 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 
 // --- Bitmap generators ---
 
-Sample Blank(std::string name, int width, int height) {
+SamplePage Blank(std::string name, int width, int height) {
   return {std::move(name), width, height,
           std::vector<uint8_t>(RowBytes(width) * static_cast<std::size_t>(height))};
 }
 
-Sample Noise(int width, int height, double black, std::mt19937& rng) {
-  Sample s = Blank("noise " + std::to_string(black), width, height);
+SamplePage Noise(int width, int height, double black, std::mt19937& rng) {
+  SamplePage s = Blank("noise " + std::to_string(black), width, height);
   std::bernoulli_distribution pick(black);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -106,8 +106,8 @@ Sample Noise(int width, int height, double black, std::mt19937& rng) {
 }
 
 // Rows of runs with lengths from 1 to `longest`, favouring short ones.
-Sample Runs(int width, int height, int longest, std::mt19937& rng) {
-  Sample s = Blank("runs to " + std::to_string(longest), width, height);
+SamplePage Runs(int width, int height, int longest, std::mt19937& rng) {
+  SamplePage s = Blank("runs to " + std::to_string(longest), width, height);
   std::uniform_int_distribution<int> scale(0, 100);
   for (int y = 0; y < height; ++y) {
     bool black = (rng() & 1) != 0;
@@ -126,8 +126,8 @@ Sample Runs(int width, int height, int longest, std::mt19937& rng) {
 
 // Shapes whose edges drift from row to row by a few pixels, appear and vanish: the vertical and
 // pass modes of the two-dimensional coding.
-Sample Drifting(int width, int height, std::mt19937& rng) {
-  Sample s = Blank("drifting", width, height);
+SamplePage Drifting(int width, int height, std::mt19937& rng) {
+  SamplePage s = Blank("drifting", width, height);
   std::vector<int> edges;  // pairs: black from edges[2i] to edges[2i + 1]
   std::uniform_int_distribution<int> jitter(-4, 4);
   for (int y = 0; y < height; ++y) {
@@ -149,15 +149,15 @@ Sample Drifting(int width, int height, std::mt19937& rng) {
   return s;
 }
 
-Sample TextPage(int width, int height, std::mt19937& rng) {
+SamplePage TextPage(int width, int height, std::mt19937& rng) {
   return {"text page", width, height,
           test::TextPageRows(width, height, static_cast<uint32_t>(rng()))};
 }
 
 // Row y: y white pixels, then black to the end. Coded one-dimensionally it uses every
 // terminating and make-up code of both colours.
-Sample Staircase(int width) {
-  Sample s = Blank("staircase", width, width);
+SamplePage Staircase(int width) {
+  SamplePage s = Blank("staircase", width, width);
   for (int y = 0; y < width; ++y) {
     for (int x = y; x < width; ++x) SetBlack(s, x, y);
   }
@@ -166,8 +166,8 @@ Sample Staircase(int width) {
 
 // A few hundred bitmaps: every generator over widths around byte borders and the code tables'
 // limits (64, 1728, 2560, 2624), including runs far longer than one make-up code.
-std::vector<Sample> Samples() {
-  std::vector<Sample> samples;
+std::vector<SamplePage> Samples() {
+  std::vector<SamplePage> samples;
   std::mt19937 rng(20100410);
   const int kWidths[] = {1,    2,    3,    7,    8,    9,    15,   16,   17,   31,
                          33,   63,   64,   65,   100,  127,  129,  255,  257,  1000,
@@ -183,7 +183,7 @@ std::vector<Sample> Samples() {
     samples.push_back(Drifting(width, height * 2, rng));
     samples.push_back(Drifting(width, height * 2, rng));
     samples.push_back(Blank("white", width, 3));
-    Sample black = Blank("black", width, 3);
+    SamplePage black = Blank("black", width, 3);
     std::fill(black.rows.begin(), black.rows.end(), 0xFF);
     samples.push_back(black);
   }
@@ -225,7 +225,7 @@ TEST(CcittCompressionTest, ByteLayouts) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    Sample s = Blank(c.name, c.width, static_cast<int>(c.black.size()));
+    SamplePage s = Blank(c.name, c.width, static_cast<int>(c.black.size()));
     for (std::size_t y = 0; y < c.black.size(); ++y) {
       for (std::size_t i = 0; i + 1 < c.black[y].size(); i += 2) {
         for (int x = c.black[y][i]; x < c.black[y][i + 1]; ++x) SetBlack(s, x, static_cast<int>(y));
@@ -313,11 +313,11 @@ TEST(CcittCompressionTest, EmptyBitmapWritesNothing) {
 // --- libtiff as the reference ---
 
 TEST(CcittCompressionTest, Group4IsByteForByteLibtiffs) {
-  const std::vector<Sample> samples = Samples();
+  const std::vector<SamplePage> samples = Samples();
   ASSERT_GT(samples.size(), 300u);
   // One coder for all: nothing of one bitmap may leak into the next.
   CcittCompression coder;
-  for (const Sample& s : samples) {
+  for (const SamplePage& s : samples) {
     SCOPED_TRACE(s.name + " " + std::to_string(s.width) + "x" + std::to_string(s.height));
     MemoryStream stream;
     coder.CompressImage(ToBitmap(s), 42, stream);
@@ -332,14 +332,14 @@ TEST(CcittCompressionTest, LibtiffDecodesEveryCoding) {
     FaxCoding coding;
   };
   const Case kCases[] = {{31, FaxCoding::k1D}, {32, FaxCoding::k2D}, {42, FaxCoding::kGroup4}};
-  const std::vector<Sample> samples = Samples();
+  const std::vector<SamplePage> samples = Samples();
   for (const Case& c : kCases) {
-    for (const Sample& s : samples) {
+    for (const SamplePage& s : samples) {
       SCOPED_TRACE(std::to_string(c.compress_type) + " " + s.name + " " + std::to_string(s.width) +
                    "x" + std::to_string(s.height));
       const std::vector<uint8_t> data = Encode(ToBitmap(s), c.compress_type);
       const std::vector<uint8_t> decoded = test::LibtiffDecode(data, s.width, s.height, c.coding);
-      Sample back = s;
+      SamplePage back = s;
       back.rows = decoded;
       ASSERT_EQ(Masked(back), Masked(s));
     }

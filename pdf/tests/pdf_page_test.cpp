@@ -150,12 +150,12 @@ TEST(PdfPageContent, GraphicsAndTextStateOperators) {
 }
 
 TEST(PdfPageImages, PlacementLines) {
-  struct Box {
+  struct Placement {
     long double x, y, w, h, angle;
   };
   struct Case {
     const char* name;
-    Box box;
+    Placement box;
     Lines lines;
   };
   const Case kCases[] = {
@@ -185,7 +185,7 @@ TEST(PdfPageImages, PlacementLines) {
     PdfDocument document;
     document.BeginDoc();
     const int32_t image = pdf_test::AddTestImage(document);
-    const Box& b = c.box;
+    const Placement& b = c.box;
     document.CurrentPage()->ShowImage(image, b.x, b.y, b.w, b.h, b.angle);
     EXPECT_EQ(Drawn(*document.CurrentPage()), c.lines);
   }

@@ -47,7 +47,7 @@ const std::u16string kNothingFoundCaption = u"未发现全文下载";
 const std::u16string kNothingFound =
     u"未发现全文下载，可能的原因是：\r\r您输入了错误的专利申请号，请检查后重新输入。";
 
-struct Box {
+struct ShownBox {
   std::u16string text;
   std::u16string caption;
   int flags;
@@ -115,7 +115,7 @@ class RecordingFace final : public MainFormFace {
   std::thread::id windowThread = std::this_thread::get_id();
   bool offThread = false;
   std::vector<std::string> events;
-  std::vector<Box> boxes;
+  std::vector<ShownBox> boxes;
   std::vector<std::pair<std::u16string, ShowState>> opens;
   std::deque<int> answers;  // answers to message boxes; OK (1) when none is left
   std::map<FacePicture, bool> pictures;
@@ -453,7 +453,7 @@ TEST_F(MainFormTest, LookupAsksTheMirrorThenTheSearchPage) {
     EXPECT_EQ(r.GkUrl, c.url);
     EXPECT_EQ(r.SdPages, 0);
     std::vector<std::u16string> texts;
-    for (const Box& box : face_.boxes) {
+    for (const ShownBox& box : face_.boxes) {
       texts.push_back(box.text);
       EXPECT_EQ(box.flags, 64);
       EXPECT_EQ(box.caption, box.text == kNothingFound ? kNothingFoundCaption : kDownloadProblem);

@@ -52,9 +52,10 @@ int Shell(const std::string& command) {
 }
 
 // brevisfetch-mirror serving `data` on a free loopback port, its log in `log`.
-class Mirror : public test::ServerProcess {
+class MirrorProcess : public test::ServerProcess {
  public:
-  Mirror(const fs::path& data, const fs::path& log, const std::vector<std::string>& extra = {})
+  MirrorProcess(const fs::path& data, const fs::path& log,
+                const std::vector<std::string>& extra = {})
       : ServerProcess(Arguments(data, extra), log) {}
 
  private:
@@ -91,13 +92,14 @@ class FetchCommandTest : public ::testing::Test {
   ~FetchCommandTest() override { fs::remove_all(dir_); }
 
   // The shell command that runs "fetch" with `args` against `mirror`, into `repo`.
-  std::string FetchCommand(const Mirror& mirror, const std::string& args, const fs::path& repo) {
+  std::string FetchCommand(const MirrorProcess& mirror, const std::string& args,
+                           const fs::path& repo) {
     return "env BREVISFETCH_SERVER=" + mirror.Base() +
            " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() + " " + BREVISFETCH_CLI + " fetch " +
            args + " --repo " + repo.string() + " >" + (dir_ / "out").string() + " 2>" +
            (dir_ / "err").string();
   }
-  CliRun Fetch(const Mirror& mirror, const std::string& args, const fs::path& repo) {
+  CliRun Fetch(const MirrorProcess& mirror, const std::string& args, const fs::path& repo) {
     CliRun run;
     run.status = Shell(FetchCommand(mirror, args, repo));
     run.out = ReadFile(dir_ / "out");
@@ -156,7 +158,7 @@ class FetchCommandTest : public ::testing::Test {
 fs::path* FetchCommandTest::sample_ = nullptr;
 
 TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
-  Mirror mirror(*sample_, dir_ / "log");
+  MirrorProcess mirror(*sample_, dir_ / "log");
   const fs::path repo = dir_ / "repo";
   // A list that cannot be read stops the command before anything is fetched.
   const CliRun missing = Fetch(mirror, "CN200710038426 --from " + (dir_ / "none").string(), repo);
@@ -205,10 +207,10 @@ TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
 TEST_F(FetchCommandTest, PagesArriveThroughFaultsAndGiveTheSamePdf) {
   const std::string pdf_name = "CN200710038426/CN200710038426_gk.pdf";
   {
-    Mirror calm(*sample_, dir_ / "calm.log");
+    MirrorProcess calm(*sample_, dir_ / "calm.log");
     ASSERT_EQ(Fetch(calm, "CN200710038426", dir_ / "calm").status, 0);
   }
-  Mirror flaky(*sample_, dir_ / "flaky.log", {"--fail-rate", "0.3", "--seed", "11"});
+  MirrorProcess flaky(*sample_, dir_ / "flaky.log", {"--fail-rate", "0.3", "--seed", "11"});
   const CliRun run = Fetch(flaky, "CN200710038426 --retry-pause 1", dir_ / "flaky");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, (dir_ / "flaky" / pdf_name).string() + "\n");
@@ -238,7 +240,7 @@ TEST_F(FetchCommandTest, PageThatAlwaysFailsEndsWithTheMessageAndNoPdf) {
   fs::create_directories(data);
   fs::copy(*sample_ / "200710038426", data / "200710038426");
   std::ofstream(data / "200710038426" / "manifest") << "kind = fmzl\nsource = mirror\npages = 13\n";
-  Mirror mirror(data, dir_ / "log");
+  MirrorProcess mirror(data, dir_ / "log");
 
   const CliRun run =
       Fetch(mirror, "CN200710038426 2007100 --max-tries 3 --retry-pause 1", dir_ / "repo");
@@ -264,7 +266,7 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   const fs::path folder = repo / "CN201910987654";
   {
     // A slow mirror, so that the batch is cut off in its first number.
-    Mirror slow(*sample_, dir_ / "slow.log", {"--delay-ms", "40"});
+    MirrorProcess slow(*sample_, dir_ / "slow.log", {"--delay-ms", "40"});
     CliProcess run({"fetch", "CN201910987654", "CN200710038426", "--repo", repo.string()},
                    slow.Base(), dir_ / "out", dir_ / "err");
     run.WaitUntil([&] { return PageFiles(folder) >= 10; }, std::chrono::seconds(60));
@@ -278,7 +280,7 @@ TEST_F(FetchCommandTest, ResumeAfterAnInterruptedBatchFetchesOnlyTheMissingPages
   // What a kill in the middle of writing a page leaves behind.
   std::ofstream(TemporaryName((folder / "gk_000050.tif").string(), 4242, 1, 0xab12)) << "II*";
 
-  Mirror mirror(*sample_, dir_ / "log");
+  MirrorProcess mirror(*sample_, dir_ / "log");
   const CliRun run = Fetch(mirror, "CN201910987654 CN200710038426 --resume", repo);
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(PageRequests(dir_ / "log", "201910987654/"), 50 - kept);
@@ -304,7 +306,7 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
   const std::string number = "201910987654";
   const std::string pdf_name = "CN" + number + "_gk.pdf";
   // A little delay on every answer, so that the download takes a while.
-  Mirror mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
+  MirrorProcess mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
   const auto start = [&](const fs::path& repo, bool resume) {
     std::vector<std::string> args = {"fetch", number, "--repo", repo.string()};
     if (resume) args.push_back("--resume");
@@ -415,7 +417,7 @@ TEST_F(FetchCommandTest, KilledAtRandomMomentsAndResumedGivesTheSamePdf) {
 TEST_F(FetchCommandTest, InterruptedRunEndsAtOnceAndLeavesNoTemporaryFiles) {
   const std::string number = "201910987654";
   const std::string pdf_name = "CN" + number + "_gk.pdf";
-  Mirror mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
+  MirrorProcess mirror(*sample_, dir_ / "log", {"--delay-ms", "10"});
   struct Case {
     int signal_number;
     bool while_writing;  // else once 20 pages are in

@@ -26,7 +26,7 @@ using test::ReadFile;
 using test::ServerProcess;
 using test::ShellOutput;
 
-struct CliRun {
+struct FaultRun {
   bool exited = false;  // ended by exit, not by a signal
   int status = -1;
   long peakKiB = 0;  // peak resident set size
@@ -34,14 +34,14 @@ struct CliRun {
 };
 
 // Runs "brevisfetch-cli fetch <args> --repo <repo>" against `base`, measuring its peak memory.
-CliRun Fetch(const std::string& base, const std::vector<std::string>& args, const fs::path& repo,
-             const fs::path& dir) {
+FaultRun Fetch(const std::string& base, const std::vector<std::string>& args, const fs::path& repo,
+               const fs::path& dir) {
   std::vector<std::string> all = {"fetch"};
   all.insert(all.end(), args.begin(), args.end());
   all.insert(all.end(), {"--repo", repo.string()});
   CliProcess process(all, base, "/dev/null", dir / "err");
   const int status = process.Wait();
-  CliRun run;
+  FaultRun run;
   run.exited = WIFEXITED(status);
   run.status = run.exited ? WEXITSTATUS(status) : -1;
   run.peakKiB = process.PeakKiB();
@@ -51,7 +51,7 @@ CliRun Fetch(const std::string& base, const std::vector<std::string>& args, cons
 
 // The outcome every run must have: the PDF with every page, or a message, status 1 and no PDF;
 // in both cases only whole TIFF page files in the patent's folder.
-void CheckOutcome(const CliRun& run, const fs::path& folder, const std::string& number, int pages,
+void CheckOutcome(const FaultRun& run, const fs::path& folder, const std::string& number, int pages,
                   const char* message) {
   ASSERT_TRUE(run.exited) << "killed by a signal: " << run.err;
   const fs::path pdf = folder / ("CN" + number + "_gk.pdf");
@@ -111,7 +111,7 @@ class FetchFaultsTest : public ::testing::Test {
       ServerProcess server(args, dir_ / "server.log");
       std::vector<std::string> fetch = {"CN" + number};
       fetch.insert(fetch.end(), c.fetch.begin(), c.fetch.end());
-      const CliRun run = Fetch(server.Base(), fetch, repo, dir_);
+      const FaultRun run = Fetch(server.Base(), fetch, repo, dir_);
       CheckOutcome(run, repo / ("CN" + number), number, pages, c.message);
       EXPECT_LT(run.peakKiB, kPeakLimitKiB);
     }

@@ -15,16 +15,16 @@
 namespace brevis {
 namespace {
 
-struct CliRun {
+struct LookupRun {
   int status;
   std::string output;  // stdout and stderr together
 };
 
-CliRun Lookup(const std::string& number, const std::string& host) {
+LookupRun Lookup(const std::string& number, const std::string& host) {
   ::setenv("BREVISFETCH_SERVER", host.c_str(), 1);
   ::setenv("BREVISFETCH_PATENT_OFFICE", host.c_str(), 1);
   const std::string command = std::string(BREVISFETCH_CLI) + " lookup '" + number + "' 2>&1";
-  CliRun run{-1, ""};
+  LookupRun run{-1, ""};
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
   char buffer[512];
@@ -74,7 +74,7 @@ TEST(LookupCommandTest, PrintsTheLookupOrTheReasonForNothing) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.number);
-    const CliRun run = Lookup(c.number, server.Base());
+    const LookupRun run = Lookup(c.number, server.Base());
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.output, c.output);
   }
@@ -82,7 +82,7 @@ TEST(LookupCommandTest, PrintsTheLookupOrTheReasonForNothing) {
 
 TEST(LookupCommandTest, FailingServicesEndWithStatusOne) {
   test::PageServer server([](const std::string&) { return test::Reply{500, "down"}; });
-  const CliRun run = Lookup("CN200710038426", server.Base());
+  const LookupRun run = Lookup("CN200710038426", server.Base());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output,
             "下载遇到问题，可能的原因是: \n\n网络问题，请检查您是否已经正常连接到互联网。\n");

@@ -105,15 +105,15 @@ class RunningServer {
   test::ServingThread<MirrorServer> server_;  // last: stopped before the log goes
 };
 
-struct Reply {
+struct Fetched {
   int status = 0;  // 0: no HTTP answer
   std::string body;
   std::string error;  // message of a failure other than an HTTP status
 };
 
 // One GET with a fresh client, as a download worker makes it.
-Reply Fetch(const std::string& url) {
-  Reply reply;
+Fetched Fetch(const std::string& url) {
+  Fetched reply;
   HttpClient client;
   client.SetReadTimeout(5000);
   MemoryStream body;
@@ -203,14 +203,14 @@ fs::path* MirrorServerTest::data_ = nullptr;
 
 TEST_F(MirrorServerTest, MirrorAnswersThePagesAndTheBaseInCipherText) {
   RunningServer server(Options());
-  const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710038426"))));
+  const Fetched reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710038426"))));
   ASSERT_EQ(reply.status, 200) << reply.error;
   EXPECT_EQ(reply.body.find_first_not_of("0123456789"), std::string::npos);
   const Found answer = ReadMirror(reply.body);
   EXPECT_EQ(answer.pages, 3);
   EXPECT_EQ(answer.base, server.Url("/pages/200710038426"));
   // The base address leads to the pages.
-  const Reply page = Fetch(answer.base + "/000003.tif");
+  const Fetched page = Fetch(answer.base + "/000003.tif");
   EXPECT_EQ(page.status, 200);
   EXPECT_EQ(page.body, PageBytes("200710038426", 3));
 }
@@ -218,7 +218,7 @@ TEST_F(MirrorServerTest, MirrorAnswersThePagesAndTheBaseInCipherText) {
 TEST_F(MirrorServerTest, MirrorBaseAddressUsesTheHostTheRequestCameTo) {
   RunningServer server(Options());
   const std::string cipher = Encipher("201010000001");
-  const Reply named = Fetch(server.Url(MirrorTarget<char>(cipher), "localhost"));
+  const Fetched named = Fetch(server.Url(MirrorTarget<char>(cipher), "localhost"));
   ASSERT_EQ(named.status, 200) << named.error;
   EXPECT_EQ(Decipher(named.body), "1\t" + server.Url("/pages/201010000001", "localhost"));
 
@@ -234,7 +234,7 @@ TEST_F(MirrorServerTest, MirrorAnswersEmptyForPatentsItDoesNotHold) {
   RunningServer server(Options());
   for (const char* number : {"98123456", "200820123456", "123456789012", "1"}) {
     SCOPED_TRACE(number);
-    const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher(number))));
+    const Fetched reply = Fetch(server.Url(MirrorTarget<char>(Encipher(number))));
     EXPECT_EQ(reply.status, 200) << reply.error;
     EXPECT_EQ(reply.body, "");
   }
@@ -266,7 +266,7 @@ TEST_F(MirrorServerTest, SearchPageCarriesTheFragmentTheLookupReads) {
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(std::string(c.number) + " " + c.leixin + " read as " + c.readAs);
-    const Reply reply = Fetch(server.Url(SearchTarget<char>(c.number, c.leixin)));
+    const Fetched reply = Fetch(server.Url(SearchTarget<char>(c.number, c.leixin)));
     ASSERT_EQ(reply.status, 200) << reply.error;
     EXPECT_NE(reply.body.find("<html"), std::string::npos);
     const Found found = ReadSearch(reply.body, c.readAs);
@@ -311,7 +311,7 @@ TEST_F(MirrorServerTest, UpdateAnswersEmptyOrTheConfiguredAddress) {
   const std::string path = protocol::UpdateTarget<char>();
   {
     RunningServer server(Options());
-    const Reply reply = Fetch(server.Url(path));
+    const Fetched reply = Fetch(server.Url(path));
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "");
   }
@@ -324,10 +324,10 @@ TEST_F(MirrorServerTest, UpdateAnswersEmptyOrTheConfiguredAddress) {
 
 TEST_F(MirrorServerTest, ProductAndHomePages) {
   RunningServer server(Options());
-  const Reply product = Fetch(server.Url("/brevisfetch.html"));
+  const Fetched product = Fetch(server.Url("/brevisfetch.html"));
   EXPECT_EQ(product.status, 200);
   EXPECT_NE(product.body.find("BrevisFetch"), std::string::npos);
-  const Reply home = Fetch(server.Url("/"));
+  const Fetched home = Fetch(server.Url("/"));
   EXPECT_EQ(home.status, 200);
   EXPECT_NE(home.body.find("/brevisfetch.html"), std::string::npos);
   // The home page lists the patents held, leaving out the broken one.
@@ -389,7 +389,7 @@ TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
 
 TEST_F(MirrorServerTest, BrokenManifestIsAServerErrorThatNamesIt) {
   RunningServer server(Options());
-  const Reply reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710000002"))));
+  const Fetched reply = Fetch(server.Url(MirrorTarget<char>(Encipher("200710000002"))));
   EXPECT_EQ(reply.status, 500);
   EXPECT_NE(reply.body.find("200710000002/manifest"), std::string::npos) << reply.body;
 }
@@ -434,7 +434,7 @@ std::vector<std::string> FetchPages(const RunningServer& server, int rounds) {
   std::vector<std::string> outcomes;
   for (int round = 0; round < rounds; ++round) {
     for (int page = 1; page <= 3; ++page) {
-      const Reply reply =
+      const Fetched reply =
           Fetch(server.Url("/pages/200710038426/00000" + std::to_string(page) + ".tif"));
       if (reply.status == 200 && reply.body == PageBytes("200710038426", page)) {
         outcomes.push_back("ok");
