@@ -47,6 +47,9 @@ class QtFace final : public MainFormFace {
   void SetPictureVisible(brevis::FacePicture picture, bool visible) override {
     form_.ShowPicture(ToIndicator(picture), visible);
   }
+  void SetNotValidHint(const std::u16string& hint) override {
+    form_.SetNotValidHint(ToQString(hint));
+  }
   void SetEntryEnabled(bool enabled) override { form_.SetEntryEnabled(enabled); }
   void SetProgressRange(brevis::FaceProgressBar bar, int maximum) override {
     form_.SetRange(ToBar(bar), 0, maximum);

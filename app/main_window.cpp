@@ -159,6 +159,10 @@ bool MainWindow::PictureVisible(Indicator picture) const {
   return !Cover(picture)->isHidden();
 }
 
+void MainWindow::SetNotValidHint(const QString& hint) { imgNotValid_->setToolTip(hint); }
+
+QString MainWindow::NotValidHint() const { return imgNotValid_->toolTip(); }
+
 void MainWindow::SetEntryEnabled(bool enabled) { edtApn_->setEnabled(enabled); }
 
 QString MainWindow::EntryText() const { return edtApn_->text(); }

@@ -33,6 +33,9 @@ class MainWindow final : public QWidget {
   // --- what the core does to the window; every call belongs on the window's thread ---
   void ShowPicture(Indicator picture, bool visible);
   bool PictureVisible(Indicator picture) const;
+  // The cross's tooltip; empty: none.
+  void SetNotValidHint(const QString& hint);
+  QString NotValidHint() const;
   void SetEntryEnabled(bool enabled);
   QString EntryText() const;
   void SetEntryText(const QString& text);

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/core/application_number.h"
 #include "app/core/lookup_answers.h"
 #include "app/core/messages.h"
 #include "app/core/patent_paths.h"
@@ -29,18 +30,6 @@ constexpr int kUpdateReadTimeout = 20000;
 constexpr int kUpdateDeadline = 60000;
 // Largest lookup or update answer accepted: a few lines of cipher text or a search page.
 constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
-
-// Upper-cases a to z only and trims characters up to U+0020 at both ends.
-std::u16string NormaliseEntry(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  }
-  const auto keep = [](char16_t c) { return c > u' '; };
-  const auto first = std::find_if(out.begin(), out.end(), keep);
-  const auto last = std::find_if(out.rbegin(), out.rend(), keep).base();
-  return first < last ? std::u16string(first, last) : std::u16string();
-}
 
 std::filesystem::path FsPath(const std::u16string& path) {
   return std::filesystem::path(Utf16ToUtf8(path));
@@ -88,14 +77,20 @@ void MainForm::edtApnChange(std::u16string_view text) {
 
 void MainForm::checkApn() {
   valid_ = false;
-  apn_ = NormaliseEntry(entryText_);
+  rightCheckCharacter_ = 0;
+  apn_ = NormaliseApplicationNumber(entryText_);
   Pattern pattern;
   if (SearchWithinBounds(pattern, kNumberPattern, apn_)) {
+    const std::u16string given = pattern.Match(3);  // "" or "." and the check character
     apn_ = pattern.Match(2);
     char16_t kind = 0;
     if (apn_.size() == 8) kind = apn_[2];
     if (apn_.size() == 12) kind = apn_[4];
-    if (kind == u'1' || kind == u'8') {
+    // A mistyped digit would fetch another patent: a wrong check character refuses the number.
+    const char16_t check = CheckCharacter(apn_);
+    if (kind != 0 && given.size() == 2 && check != 0 && given[1] != check) {
+      rightCheckCharacter_ = check;
+    } else if (kind == u'1' || kind == u'8') {
       valid_ = true;
       patent_type_ = u"fmzl";
       patent_display_type_ = u"发明专利";
@@ -108,6 +103,8 @@ void MainForm::checkApn() {
   face_.SetPictureVisible(imgValid, valid_);
   face_.SetPictureVisible(imgNotValid, !valid_);
   face_.SetPictureVisible(imgDownload, !valid_);
+  face_.SetNotValidHint(rightCheckCharacter_ != 0 ? CheckCharacterHint(rightCheckCharacter_)
+                                                  : std::u16string());
 }
 
 std::u16string MainForm::FetchText(HttpClient& client, const std::u16string& address,

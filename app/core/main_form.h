@@ -50,8 +50,10 @@ class MainForm final {
 
   // The entry field changed to `text`: covers the open-PDF picture and recognises the number.
   void edtApnChange(std::u16string_view text);
-  // Recognises the entry field's text: sets apn, valid, patent_type and patent_display_type,
-  // and the tick, the cross and the download button's cover.
+  // Recognises the entry field's text, as NormaliseApplicationNumber reads it: sets apn, valid,
+  // patent_type and patent_display_type, and the tick, the cross and the download button's cover.
+  // A number given with a wrong check character is not valid; the cross's hint names the right
+  // one.
   void checkApn();
 
   // Looks up the page count and base address of `apn` of kind `leixin`: the mirror service
@@ -80,6 +82,8 @@ class MainForm final {
   bool valid() const { return valid_; }
   const std::u16string& patent_type() const { return patent_type_; }
   const std::u16string& patent_display_type() const { return patent_display_type_; }
+  // The right check character when the number was refused for a wrong one, else 0.
+  char16_t rightCheckCharacter() const { return rightCheckCharacter_; }
   const ReRazavu& rerazavu() const { return rerazavu_; }
   const std::u16string& RootDir() const { return rootDir_; }
   // A download runs: from the click until the window has returned to idle.
@@ -115,6 +119,7 @@ class MainForm final {
   std::u16string rootDir_;
   std::u16string apn_;
   bool valid_ = false;
+  char16_t rightCheckCharacter_ = 0;
   std::u16string patent_type_;
   std::u16string patent_display_type_;
   const RSA cipher_;

@@ -28,6 +28,8 @@ class MainFormFace {
   virtual ~MainFormFace() = default;
 
   virtual void SetPictureVisible(FacePicture picture, bool visible) = 0;
+  // The hint (tooltip) of the cross that marks a number not valid; empty: none.
+  virtual void SetNotValidHint(const std::u16string& hint) { (void)hint; }
   // The number entry field.
   virtual void SetEntryEnabled(bool enabled) = 0;
   // Minimum 0, maximum `maximum`, position 0; the bar is redrawn.

@@ -24,6 +24,10 @@ inline constexpr std::u16string_view kUpdateQuestion =
     u"检查到软件有新的更新，需要访问更新网站吗？";
 inline constexpr std::u16string_view kCombineProblem = u"合并问题";
 
+// The cross's hint for a number whose check character is wrong; `right` is the right one.
+inline std::u16string CheckCharacterHint(char16_t right) {
+  return u"申请号的校验位不对，应为 " + std::u16string(1, right) + u"。";
+}
 // The lookup's page count `pages` (decimal) is above the cap.
 inline std::u16string PageCountText(const std::u16string& pages) {
   return u"下载遇到问题，查询到的页数不合理（" + pages +

@@ -162,13 +162,14 @@ TEST_F(FormWiringTest, TypingNumbersTogglesTheTickTheCrossAndTheCovers) {
   struct Case {
     const char* typed;
     bool valid;
+    const char* hint = "";  // the right check character the cross's tooltip names
   };
   const Case kCases[] = {
-      {"CN200710038426", true}, {"zl200720012345.x", true},
-      {" 98123456 ", true},     {"98923456", true},
-      {"200730012345", false},  {"CN 200710038426", false},
-      {"2007100384261", false}, {"981234567", false},
-      {"98123456.12", false},   {"", false},
+      {"CN200710038426", true},      {"zl200720012345.4", true},
+      {" 98123456 ", true},          {"98923456", true},
+      {"200730012345", false},       {"CN 200710038426", true},
+      {"2007100384261", false, "6"}, {"981234567", false, "9"},
+      {"98123456.12", false},        {"", false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.typed);
@@ -179,6 +180,9 @@ TEST_F(FormWiringTest, TypingNumbersTogglesTheTickTheCrossAndTheCovers) {
     EXPECT_EQ(form_.PictureVisible(Indicator::imgValid), c.valid);
     EXPECT_EQ(form_.PictureVisible(Indicator::imgNotValid), !c.valid);
     EXPECT_EQ(form_.PictureVisible(Indicator::imgDownload), !c.valid);
+    EXPECT_EQ(form_.NotValidHint().isEmpty(), *c.hint == '\0');
+    EXPECT_TRUE(form_.NotValidHint().contains(QString::fromUtf8(c.hint)))
+        << form_.NotValidHint().toStdString();
     EXPECT_TRUE(form_.PictureVisible(Indicator::imgGk));
   }
 }

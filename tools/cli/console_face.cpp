@@ -3,9 +3,19 @@
 
 #include <algorithm>
 
+#include "app/core/main_form.h"
 #include "common/text.h"
 
 namespace brevis::cli {
+
+std::string NotValidText(const MainForm& form, const std::string& typed) {
+  std::string text = "'" + typed + "' is not a valid Chinese patent application number.";
+  if (form.rightCheckCharacter() != 0) {
+    text += "\nIts check character is wrong: " + Utf16ToUtf8(form.apn()) + " ends in " +
+            Utf16ToUtf8(std::u16string(1, form.rightCheckCharacter())) + ".";
+  }
+  return text;
+}
 
 void ConsoleFace::SetProgressRange(FaceProgressBar bar, int maximum) {
   maximum_[bar] = maximum;

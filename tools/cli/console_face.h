@@ -10,7 +10,16 @@
 #include "app/core/call_queue.h"
 #include "app/core/main_form_face.h"
 
+namespace brevis {
+class MainForm;
+}
+
 namespace brevis::cli {
+
+// Why the number `typed` that `form` has just recognised is not valid: "'<typed>' is not a valid
+// Chinese patent application number.", and for a wrong check character a second line that names
+// the right one. No final line break.
+std::string NotValidText(const MainForm& form, const std::string& typed);
 
 class ConsoleFace final : public MainFormFace {
  public:

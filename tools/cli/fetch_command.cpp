@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,7 +58,11 @@ std::vector<std::string> ReadNumbers(const std::string& file_name) {
   }
   std::vector<std::string> numbers;
   std::string line;
+  bool at_start = true;
   while (std::getline(*in, line)) {
+    // A byte-order mark that an editor put at the start of the file.
+    if (at_start && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+    at_start = false;
     const auto first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#') continue;
     const auto last = line.find_last_not_of(" \t\r");
@@ -140,13 +145,16 @@ void RunFetch(const FetchOptions& options) {
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   std::size_t failed = 0;
+  std::set<std::u16string> fetched;
   for (const std::string& number : numbers) {
     form.edtApnChange(Utf8ToUtf16(number));
     if (!form.valid()) {
-      std::cerr << "'" << number << "' is not a valid Chinese patent application number.\n";
+      std::cerr << NotValidText(form, number) << '\n';
       ++failed;
       continue;
     }
+    // The same patent named twice, in whatever form, is fetched once.
+    if (!fetched.insert(form.apn()).second) continue;
     // What a run killed while it wrote the PDF leaves; the page files' are removed by the form.
     if (options.Resume) RemoveTemporaryFiles(form.RootDir(), form.apn(), 0);
     if (!FetchOne(form, face, terminal)) ++failed;

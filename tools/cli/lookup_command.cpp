@@ -29,7 +29,7 @@ void RunLookup(const std::string& number) {
 
   form.edtApnChange(Utf8ToUtf16(number));
   if (!form.valid()) {
-    throw std::runtime_error("'" + number + "' is not a valid Chinese patent application number.");
+    throw std::runtime_error(NotValidText(form, number));
   }
   // Errors in the answers (ConvertError) reach main, which prints them and exits with 1.
   const ReRazavu r = form.GetReRazavu(form.apn(), form.patent_type());

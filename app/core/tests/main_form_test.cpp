@@ -63,6 +63,10 @@ class RecordingFace final : public MainFormFace {
     static const char* const kNames[] = {"imgValid", "imgNotValid", "imgDownload", "imgGk"};
     events.push_back(std::string(visible ? "show " : "hide ") + kNames[picture]);
   }
+  void SetNotValidHint(const std::u16string& hint) override {
+    OnWindowThread();
+    notValidHint = hint;
+  }
   void SetEntryEnabled(bool enabled) override {
     OnWindowThread();
     entryEnabled = enabled;
@@ -119,6 +123,7 @@ class RecordingFace final : public MainFormFace {
   std::vector<std::pair<std::u16string, ShowState>> opens;
   std::deque<int> answers;  // answers to message boxes; OK (1) when none is left
   std::map<FacePicture, bool> pictures;
+  std::u16string notValidHint;
   bool entryEnabled = true;
   std::map<FaceProgressBar, int> ranges;
   std::map<FaceProgressBar, int> positions;
@@ -333,21 +338,29 @@ TEST_F(MainFormTest, RecognisesNumbersAndKinds) {
     bool valid;
     const char16_t* apn;
     const char16_t* type;  // for a number that is not valid: the type kept from before
+    char16_t right = 0;    // the right check character, for a number refused for a wrong one
   };
   const Case kCases[] = {
       {u"CN200710038426", true, u"200710038426", u"fmzl"},
-      {u"zl200820001234.x", true, u"200820001234", u"syxx"},
+      {u"zl200820001234.8", true, u"200820001234", u"syxx"},
       {u"  88100001 \t", true, u"88100001", u"fmzl"},
       {u"200730001234", false, u"200730001234", u"fmzl"},  // fifth digit 3
       {u"99912345", true, u"99912345", u"syxx"},
-      {u"CN 200710038426", false, u"CN 200710038426", u"syxx"},
-      {u"cn200780001234.5", true, u"200780001234", u"fmzl"},
-      {u"2007100384261", false, u"2007100384261", u"fmzl"},  // 13 digits
-      {u"881000012", false, u"881000012", u"fmzl"},          // 9 digits
+      {u"cn200780001234.6", true, u"200780001234", u"fmzl"},
       {u"", false, u"", u"fmzl"},
       {u"200710038426.12", false, u"200710038426.12", u"fmzl"},
-      {u"ZL98120001.9", true, u"98120001", u"fmzl"},
+      {u"ZL98120001.X", true, u"98120001", u"fmzl"},
       {u"12922222", true, u"12922222", u"syxx"},
+      // Numbers as people type them.
+      {u"CN 200710038426", true, u"200710038426", u"fmzl"},
+      {u"ＣＮ２００７１００３８４２６。６", true, u"200710038426", u"fmzl"},
+      {u"2007100384266", true, u"200710038426", u"fmzl"},
+      {u"882000012", true, u"88200001", u"syxx"},
+      // A wrong check character, given with or without its dot.
+      {u"200710038426.7", false, u"200710038426", u"syxx", u'6'},
+      {u"ZL200710038426.X", false, u"200710038426", u"syxx", u'6'},
+      {u"2007100384261", false, u"200710038426", u"syxx", u'6'},
+      {u"881000012", false, u"88100001", u"syxx", u'9'},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(Utf16ToUtf8(c.text));
@@ -355,6 +368,12 @@ TEST_F(MainFormTest, RecognisesNumbersAndKinds) {
     form_->edtApnChange(c.text);
     EXPECT_EQ(form_->valid(), c.valid);
     EXPECT_EQ(form_->apn(), c.apn);
+    EXPECT_EQ(form_->rightCheckCharacter(), c.right);
+    // The cross's hint names the right check character, and is empty otherwise.
+    EXPECT_EQ(face_.notValidHint.empty(), c.right == 0);
+    if (c.right != 0) {
+      EXPECT_NE(face_.notValidHint.find(c.right), std::u16string::npos);
+    }
     EXPECT_EQ(form_->patent_type(), c.type);
     EXPECT_EQ(form_->patent_display_type(),
               std::u16string(c.type) == u"fmzl" ? u"发明专利" : u"实用新型专利");

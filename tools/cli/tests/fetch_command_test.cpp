@@ -166,11 +166,18 @@ TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
   EXPECT_EQ(missing.err, "Cannot read " + (dir_ / "none").string() + ".\n");
   EXPECT_FALSE(fs::exists(repo));
 
-  std::ofstream(dir_ / "list")
-      << "# utility model and an old number\n200820123456\n\n  98123456 \n";
-  const CliRun ok =
-      Fetch(mirror, "CN200710038426 201910987654 --from " + (dir_ / "list").string(), repo);
+  // Written by an editor that starts with a byte-order mark and ends lines with CR LF; the same
+  // patent named in several forms is fetched once.
+  std::ofstream(dir_ / "list") << "\xEF\xBB\xBF# utility model and an old number\r\n"
+                                  "200820123456\r\n\r\n  98123456 \r\n"
+                                  "\xEF\xBC\xA3\xEF\xBC\xAE"
+                                  "200710038426\r\n";  // "ＣＮ"
+  const CliRun ok = Fetch(mirror,
+                          "CN200710038426 201910987654 2007100384266 ZL200710038426.6 --from " +
+                              (dir_ / "list").string(),
+                          repo);
   EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(PageRequests(dir_ / "log", "200710038426/"), 12u);
 
   struct Case {
     const char* number;
@@ -242,15 +249,17 @@ TEST_F(FetchCommandTest, PageThatAlwaysFailsEndsWithTheMessageAndNoPdf) {
   std::ofstream(data / "200710038426" / "manifest") << "kind = fmzl\nsource = mirror\npages = 13\n";
   MirrorProcess mirror(data, dir_ / "log");
 
-  const CliRun run =
-      Fetch(mirror, "CN200710038426 2007100 --max-tries 3 --retry-pause 1", dir_ / "repo");
+  const CliRun run = Fetch(
+      mirror, "CN200710038426 2007100 200710038426.7 --max-tries 3 --retry-pause 1", dir_ / "repo");
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   const std::string expected_errors =
       "CN200710038426: 下载遇到问题，以下页面多次尝试后仍未能下载: \n\ngk_000013.tif\n\n"
       "已下载的页面保留在文件夹中，请稍后再次下载。\n"
       "'2007100' is not a valid Chinese patent application number.\n"
-      "2 of 2 numbers not fetched.\n";
+      "'200710038426.7' is not a valid Chinese patent application number.\n"
+      "Its check character is wrong: 200710038426 ends in 6.\n"
+      "3 of 3 numbers not fetched.\n";
   EXPECT_NE(run.err.find(expected_errors), std::string::npos) << run.err;
   const fs::path folder = dir_ / "repo" / "CN200710038426";
   EXPECT_FALSE(fs::exists(folder / "CN200710038426_gk.pdf"));

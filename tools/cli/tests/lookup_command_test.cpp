@@ -64,13 +64,16 @@ TEST(LookupCommandTest, PrintsTheLookupOrTheReasonForNothing) {
       {"CN200710038426", 0,
        "number: 200710038426\nkind: fmzl\nkind name: 发明专利\npages: 12\n"
        "base: http://img.test/gk/CN200710038426\n"},
-      {"zl88200001.x", 0,
+      {"zl88200001.2", 0,
        "number: 88200001\nkind: syxx\nkind name: 实用新型专利\npages: 3\nbase: "
        "http://img.test/xx\n"},
       {"200810001234", 1,
        "未发现全文下载，可能的原因是：\n\n您输入了错误的专利申请号，请检查后重新输入。\n"},
       {"CN200710099999", 1, "'m' is not a valid integer value\n"},
       {"CN 2007", 1, "'CN 2007' is not a valid Chinese patent application number.\n"},
+      {"CN200710038426.7", 1,
+       "'CN200710038426.7' is not a valid Chinese patent application number.\n"
+       "Its check character is wrong: 200710038426 ends in 6.\n"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.number);
