@@ -114,7 +114,7 @@ void WriteFileAtomically(const std::string& path, const uint8_t* data, std::size
     if (error != 0) throw std::system_error(error, std::generic_category(), path);
     temporary.Commit();
   } catch (const std::system_error& error) {
-    throw std::runtime_error("Cannot write " + path + ": " + std::strerror(error.code().value()));
+    throw FileWriteError("Cannot write " + path + ": " + std::strerror(error.code().value()));
   }
 }
 

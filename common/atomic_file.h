@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -51,8 +52,15 @@ class TemporaryFile final {
   bool committed_ = false;
 };
 
+// A file that could not be written here (a full disk, a folder that cannot be written): a local
+// failure, which trying the same write again does not mend.
+class FileWriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Writes `size` bytes to `path` through a TemporaryFile, replacing an existing file. Throws
-// std::runtime_error naming `path` and the system's reason; the temporary file is removed then.
+// FileWriteError naming `path` and the system's reason; the temporary file is removed then.
 void WriteFileAtomically(const std::string& path, const uint8_t* data, std::size_t size);
 
 }  // namespace brevis

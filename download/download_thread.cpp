@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "download/tiff_check.h"
 #include "http/http_client.h"
+#include "http/http_errors.h"
 
 namespace brevis {
 
@@ -72,13 +73,22 @@ void DownloadThread::Execute() {
 
 void DownloadThread::DownloadJob(QueuedJob job) {
   bool done = false;
+  // A page the server says is not there (404, 410) and a file that cannot be written here (a
+  // full disk, a folder that cannot be written) do not mend by trying again.
+  bool final = false;
   std::string cause;
   try {
     FetchToFile(job.item);
     done = true;
-  } catch (const std::exception& error) {
-    // Any failure of the fetch, the check or the write is one failed try.
+  } catch (const HttpProtocolError& error) {
+    cause = Utf16ToUtf8(job.item.RemoteUrl) + ": " + error.what();
+    final = error.ErrorCode() == 404 || error.ErrorCode() == 410;
+  } catch (const FileWriteError& error) {
     cause = error.what();
+    final = true;
+  } catch (const std::exception& error) {
+    // Any other failure of the fetch or the check is one failed try.
+    cause = Utf16ToUtf8(job.item.RemoteUrl) + ": " + error.what();
   }
 
   if (done) {
@@ -94,7 +104,7 @@ void DownloadThread::DownloadJob(QueuedJob job) {
   // reported as given up.
   if (terminated_) return;
   ++job.failedTries;
-  if (job.failedTries >= policy_.MaxTries) {
+  if (final || job.failedTries >= policy_.MaxTries) {
     try {
       if (onFailed_) onFailed_(*this, job.item, cause);
     } catch (...) {
@@ -118,7 +128,7 @@ void DownloadThread::FetchToFile(const DownloadItem& item) const {
   }
   const std::vector<uint8_t>& bytes = body.Bytes();
   if (!LooksLikeTiff(bytes.data(), bytes.size())) {
-    throw std::runtime_error("The body of " + Utf16ToUtf8(item.RemoteUrl) + " is not a TIFF.");
+    throw std::runtime_error("The body is not a TIFF.");
   }
   WriteFileAtomically(Utf16ToUtf8(item.LocalUrl), bytes.data(), bytes.size());
 }

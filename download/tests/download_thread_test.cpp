@@ -155,27 +155,58 @@ TEST_F(DownloadThreadTest, EmptyQueueEndsAtOnce) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST_F(DownloadThreadTest, PageThatKeepsFailingIsGivenUpAfterEightTries) {
-  test::PageServer server([](const std::string& target) {
-    return target == "/2.tif" ? test::Reply{404, "gone"} : Page(target);
-  });
-  std::vector<std::u16string> given_up;
-  std::string cause;
-  DownloadThread worker(true, FastRetries(),
-                        [&](DownloadThread&, const DownloadItem& job, const std::string& why) {
-                          given_up.push_back(job.RemoteUrl);
-                          cause = why;
-                        });
-  for (int page : {1, 2, 3}) worker.AddToJobList(Job(server, page));
-  worker.Resume();
-  worker.WaitFor();
+TEST_F(DownloadThreadTest, FailingPagesAreGivenUpWithTheirCause) {
+  struct Case {
+    const char* name;
+    int status;         // of /2.tif; 200 with a page that cannot be written
+    std::size_t tries;  // of /2.tif
+    const char* cause;  // part of the cause told with the page
+  };
+  const Case kCases[] = {
+      // A server error may pass: eight tries.
+      {"server error", 500, 8, "HTTP/1.1 500"},
+      // The server says the page is not there: trying again does not mend it.
+      {"not found", 404, 1, "HTTP/1.1 404"},
+      {"gone", 410, 1, "HTTP/1.1 410"},
+      // A file that cannot be written here is no network error.
+      {"local file", 200, 1, "Not a directory"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    test::PageServer server([&c](const std::string& target) {
+      return target == "/2.tif" && c.status != 200 ? test::Reply{c.status, "no"} : Page(target);
+    });
+    std::vector<std::u16string> given_up;
+    std::string cause;
+    DownloadThread worker(true, FastRetries(),
+                          [&](DownloadThread&, const DownloadItem& job, const std::string& why) {
+                            given_up.push_back(job.RemoteUrl);
+                            cause = why;
+                          });
+    for (int page : {1, 2, 3}) {
+      DownloadItem job = Job(server, page);
+      // Page 2's folder is a plain file.
+      if (page == 2 && c.status == 200) {
+        std::ofstream(dir_ / "plain") << "x";
+        job.LocalUrl = Utf8ToUtf16((dir_ / "plain" / "2.tif").string());
+      }
+      worker.AddToJobList(job);
+    }
+    worker.Resume();
+    worker.WaitFor();
 
-  EXPECT_EQ(server.Count("/2.tif"), 8u);
-  EXPECT_EQ(given_up, (std::vector<std::u16string>{Utf8ToUtf16(server.Base() + "/2.tif")}));
-  // The last try's error comes with the page: here the server's status line.
-  EXPECT_NE(cause.find("404"), std::string::npos) << cause;
-  EXPECT_EQ(Completed(), (std::vector<int>{1, 3}));
-  EXPECT_EQ(Files(), (std::vector<std::string>{"1.tif", "3.tif"}));
+    EXPECT_EQ(server.Count("/2.tif"), c.tries);
+    EXPECT_EQ(given_up, (std::vector<std::u16string>{Utf8ToUtf16(server.Base() + "/2.tif")}));
+    EXPECT_NE(cause.find(c.cause), std::string::npos) << cause;
+    // A network cause names the address; a local one the file.
+    EXPECT_NE(cause.find(c.status == 200 ? "2.tif" : server.Base() + "/2.tif"), std::string::npos)
+        << cause;
+    EXPECT_EQ(Completed(), (std::vector<int>{1, 3}));
+    std::lock_guard<std::mutex> guard(lock_);
+    completed_.clear();
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
 }
 
 TEST_F(DownloadThreadTest, ReceiverErrorDoesNotFetchThePageAgain) {

@@ -696,7 +696,7 @@ TEST_F(MainFormTest, RacingWorkersCombineExactlyOnce) {
 
 TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
   SetPageHook([](int page, test::Reply& reply) {
-    if (page == 3) reply = {404, "Not here"};
+    if (page == 3) reply = {503, "Busy"};
   });
   MirrorSays(u"5\t" + PageBase());
   Download(u"CN200710038426");
