@@ -122,6 +122,13 @@ std::string EscapeControls(std::string_view text) {
       ++i;
       continue;
     }
+    if (cp == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      // A line break written CR LF is a line break; a lone CR, which would overwrite the line
+      // shown, is not.
+      out += '\n';
+      i += 2;
+      continue;
+    }
     if ((cp < 0x20 && cp != '\n' && cp != '\t') || cp == 0x7F) {
       AppendHex(out, "\\x", cp, 2);
     } else if (cp >= 0x80 && cp <= 0x9F) {

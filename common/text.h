@@ -16,9 +16,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // Widens bytes 0x00-0xFF one to one (Latin-1). Useful for ASCII protocol text.
 std::u16string Latin1ToUtf16(std::string_view bytes);
 
-// UTF-8 text made safe to print on a terminal: control characters (C0 but line feed and tab,
-// DEL) and bytes that are not well-formed UTF-8 become "\xNN", C1 controls "\u00NN";
-// everything else is kept.
+// UTF-8 text made safe to print on a terminal: CR LF becomes a line feed; other control
+// characters (C0 but line feed and tab, DEL) and bytes that are not well-formed UTF-8 become
+// "\xNN", C1 controls "\u00NN"; everything else is kept.
 std::string EscapeControls(std::string_view text);
 
 }  // namespace brevis

@@ -127,12 +127,14 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
   result.Apn = apn;
   result.LeiXin = leixin;
 
+  lookupCause_.clear();
   std::u16string text;
+  const std::u16string mirror =
+      settings_.Server + protocol::MirrorTarget<char16_t>(cipher_.Encrypt(apn));
   try {
-    text = FetchText(httpPage_,
-                     settings_.Server + protocol::MirrorTarget<char16_t>(cipher_.Encrypt(apn)),
-                     kLookupReadTimeout);
-  } catch (const std::exception&) {
+    text = FetchText(httpPage_, mirror, kLookupReadTimeout);
+  } catch (const std::exception& error) {
+    lookupCause_ = Utf16ToUtf8(mirror) + ": " + error.what();
     face_.MessageBox(std::u16string(kMirrorFailed), std::u16string(kDownloadProblem),
                      kMbInformation);
     return result;
@@ -144,11 +146,12 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
     return result;
   }
 
+  const std::u16string search =
+      settings_.PatentOffice + protocol::SearchTarget<char16_t>(apn, leixin);
   try {
-    text =
-        FetchText(httpPage_, settings_.PatentOffice + protocol::SearchTarget<char16_t>(apn, leixin),
-                  kLookupReadTimeout);
-  } catch (const std::exception&) {
+    text = FetchText(httpPage_, search, kLookupReadTimeout);
+  } catch (const std::exception& error) {
+    lookupCause_ = Utf16ToUtf8(search) + ": " + error.what();
     face_.MessageBox(std::u16string(kSearchFailed), std::u16string(kDownloadProblem),
                      kMbInformation);
     return result;
@@ -176,6 +179,7 @@ void MainForm::btnDownloadClick() {
   try {
     rerazavu_ = GetReRazavu(apn_, patent_type_);
     if (rerazavu_.GkPages <= 0) {
+      outcome_.Error = lookupCause_;
       ReturnToIdle();
       return;
     }

@@ -59,8 +59,8 @@ class MainForm final {
   // Looks up the page count and base address of `apn` of kind `leixin`: the mirror service
   // first, the patent office's search page only when the mirror answers with an empty body.
   // Shows a message box when a service fails, when nothing is found or when the count is above
-  // kMaxPages (then GkPages is 0). Throws ConvertError when the mirror's answer is not cipher
-  // text or a page count does not fit in 32 bits.
+  // kMaxPages (then GkPages is 0); a service's failure is kept as lookupCause. Throws ConvertError
+  // when the mirror's answer is not cipher text or a page count does not fit in 32 bits.
   ReRazavu GetReRazavu(const std::u16string& apn, const std::u16string& leixin);
 
   // Starts a download of the recognised number: busy state, lookup, then a PatentDownload. The
@@ -82,6 +82,9 @@ class MainForm final {
   bool valid() const { return valid_; }
   const std::u16string& patent_type() const { return patent_type_; }
   const std::u16string& patent_display_type() const { return patent_display_type_; }
+  // Why the last lookup's service failed: its address and the error's message; empty when no
+  // service failed.
+  const std::string& lookupCause() const { return lookupCause_; }
   // The right check character when the number was refused for a wrong one, else 0.
   char16_t rightCheckCharacter() const { return rightCheckCharacter_; }
   const ReRazavu& rerazavu() const { return rerazavu_; }
@@ -91,7 +94,8 @@ class MainForm final {
   // Workers of the current download; 0 when idle.
   std::size_t WorkerCount() const { return download_ ? download_->WorkerCount() : 0; }
   // How the last download ended, once the window has returned to idle; kNotStarted also when
-  // the lookup found nothing or the download could not start (a message box said why).
+  // the lookup found nothing or the download could not start (a message box said why; Error
+  // holds the lookup's cause when a service failed).
   const DownloadOutcome& LastOutcome() const { return outcome_; }
 
  private:
@@ -120,6 +124,7 @@ class MainForm final {
   std::u16string apn_;
   bool valid_ = false;
   char16_t rightCheckCharacter_ = 0;
+  std::string lookupCause_;
   std::u16string patent_type_;
   std::u16string patent_display_type_;
   const RSA cipher_;

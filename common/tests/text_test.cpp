@@ -46,6 +46,8 @@ TEST(TextTest, EscapeControlsKeepsTextAndEscapesWhatATerminalWouldObey) {
       {"\u4E2D\u56FD \u00E9", "\u4E2D\u56FD \u00E9"},  // UTF-8 text stays
       {"HTTP/1.1 404 \x1b]0;pwned\x07\x1b[2J", "HTTP/1.1 404 \\x1b]0;pwned\\x07\\x1b[2J"},
       {std::string("a\0b\rc\n\t\x7f", 8), "a\\x00b\\x0dc\n\t\\x7f"},
+      {"Socket Error # 10061\r\nConnection refused.\r",
+       "Socket Error # 10061\nConnection refused.\\x0d"},
       {"\xC2\x9B"
        "1m",
        "\\u009b1m"},  // C1 control (CSI) in UTF-8

@@ -109,10 +109,14 @@ bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   const DownloadOutcome& outcome = form.LastOutcome();
   // Under the message, why: each page given up with its cause, and how to go on.
   for (const GivenUpPage& page : outcome.GivenUp) {
-    std::cerr << label << ": " << Utf16ToUtf8(page.FileName) << ": " << page.Cause << '\n';
+    std::cerr << label << ": " << Utf16ToUtf8(page.FileName) << ": " << EscapeControls(page.Cause)
+              << '\n';
   }
   if (!outcome.GivenUp.empty()) {
     std::cerr << label << ": fetch again with --resume to fetch only the missing pages.\n";
+  }
+  if (outcome.Result == DownloadOutcome::Status::kNotStarted && !outcome.Error.empty()) {
+    std::cerr << label << ": " << EscapeControls(outcome.Error) << '\n';
   }
   if (outcome.Result != DownloadOutcome::Status::kCombined) return false;
   std::cout << Utf16ToUtf8(outcome.PdfPath) << std::endl;

@@ -39,6 +39,8 @@ void RunLookup(const std::string& number) {
     // A mirror answer without a page count shows no box; it means nothing was found all the same.
     if (text.empty()) text = Utf16ToUtf8(kNothingFound);
     std::replace(text.begin(), text.end(), '\r', '\n');
+    // main prints the text through EscapeControls, which keeps the cause's CR LF as a break.
+    if (!form.lookupCause().empty()) text += "\n" + form.lookupCause();
     throw std::runtime_error(text);
   }
   std::cout << "number: " << Utf16ToUtf8(r.Apn) << '\n'

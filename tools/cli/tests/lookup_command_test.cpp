@@ -83,12 +83,30 @@ TEST(LookupCommandTest, PrintsTheLookupOrTheReasonForNothing) {
   }
 }
 
-TEST(LookupCommandTest, FailingServicesEndWithStatusOne) {
-  test::PageServer server([](const std::string&) { return test::Reply{500, "down"}; });
-  const LookupRun run = Lookup("CN200710038426", server.Base());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output,
-            "下载遇到问题，可能的原因是: \n\n网络问题，请检查您是否已经正常连接到互联网。\n");
+TEST(LookupCommandTest, FailingServicesEndWithStatusOneAndTheCause) {
+  test::PageServer down([](const std::string&) { return test::Reply{500, "down"}; });
+  // Port 1 on loopback, where nobody listens.
+  const std::string closed = "http://127.0.0.1:1";
+  struct Case {
+    const char* name;
+    std::string server;
+    const char* cause;  // on the line under the message, after the address
+  };
+  const Case kCases[] = {
+      {"server error", down.Base(), "HTTP/1.1 500"},
+      {"nobody listening", closed, "Connection refused"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const LookupRun run = Lookup("CN200710038426", c.server);
+    EXPECT_EQ(run.status, 1);
+    const std::string message =
+        "下载遇到问题，可能的原因是: \n\n网络问题，请检查您是否已经正常连接到互联网。\n";
+    ASSERT_EQ(run.output.substr(0, message.size()), message) << run.output;
+    const std::string cause = run.output.substr(message.size());
+    EXPECT_EQ(cause.rfind(c.server + "/cgi-bin/fturl.cgi?s=", 0), 0u) << cause;
+    EXPECT_NE(cause.find(c.cause), std::string::npos) << cause;
+  }
 }
 
 }  // namespace
