@@ -1,7 +1,9 @@
 // "encipher" and "decipher": the request cipher with the application's key.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "cipher/rsa.h"
@@ -16,7 +18,19 @@ void AddCipherCommands(CLI::App& app) {
   encipher->add_option("TEXT", *text, "Plain text (UTF-8)")->required();
   encipher->callback([text] {
     const RSA rsa(kAppKeyN, kAppKeyE, kAppKeyD);
-    std::cout << Utf16ToUtf8(rsa.Encrypt(Utf8ToUtf16(*text))) << '\n';
+    const std::u16string plain = Utf8ToUtf16(*text);
+    // Each code unit is enciphered on its own, modulo the key's modulus: a larger one would
+    // come back as another character.
+    for (char16_t unit : plain) {
+      if (unit >= kAppKeyN) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(unit));
+        throw std::runtime_error(std::string("Cannot encipher ") + code +
+                                 ": the cipher carries code units below " +
+                                 std::to_string(kAppKeyN) + " only.");
+      }
+    }
+    std::cout << Utf16ToUtf8(rsa.Encrypt(plain)) << '\n';
   });
 
   auto digits = std::make_shared<std::string>();
@@ -24,6 +38,18 @@ void AddCipherCommands(CLI::App& app) {
   decipher->add_option("DIGITS", *digits, "Cipher text: groups of four decimal digits")->required();
   decipher->callback([digits] {
     const RSA rsa(kAppKeyN, kAppKeyE, kAppKeyD);
+    if (digits->size() % 4 != 0) {
+      throw std::runtime_error("Cipher text is groups of four decimal digits; " +
+                               std::to_string(digits->size()) + " digits are not.");
+    }
+    for (std::size_t i = 0; i < digits->size(); i += 4) {
+      const std::string group = digits->substr(i, 4);
+      if (group.find_first_not_of("0123456789") == std::string::npos &&
+          std::stoi(group) >= kAppKeyN) {
+        throw std::runtime_error("Cipher group " + group + " is not below the key's modulus " +
+                                 std::to_string(kAppKeyN) + ".");
+      }
+    }
     std::cout << Utf16ToUtf8(rsa.Decrypt(Utf8ToUtf16(*digits))) << '\n';
   });
 }

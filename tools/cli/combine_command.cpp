@@ -64,6 +64,11 @@ void RunCombine(const CombineOptions& options) {
         },
         child);
   });
+  // A page file that is not there is named as such, before anything is read.
+  for (const std::string& page : options.Pages) {
+    std::error_code error;
+    if (!std::filesystem::exists(page, error)) throw std::runtime_error(page + ": No such file");
+  }
   PdfDocument document;
   document.SetAutoLaunch(false);
   document.SetFileName(options.Output);

@@ -1,6 +1,7 @@
 // brevisfetch-cli get: fetches one address with the HTTP client, as the window and the download
 // workers do, and writes the body to a file or to stdout.
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -28,6 +29,10 @@ void RunGet(const GetOptions& options) {
   client.SetReadTimeout(options.ReadTimeout);
   client.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
   MemoryStream body;
+  // The client speaks plain HTTP; say so rather than name the missing secure handler.
+  std::string scheme = options.Url.substr(0, options.Url.find(':'));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (scheme == "https") throw std::runtime_error("HTTPS is not supported: " + options.Url);
   // Failures (HttpProtocolError with its status line, NetError texts) reach main, which prints
   // their message and exits with status 1.
   client.Get(Utf8ToUtf16(options.Url), body);

@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "tools/cli/commands.h"
+#include "tools/command_line.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"BrevisFetch: fetches the full text of a Chinese patent as one PDF."};
@@ -19,9 +20,7 @@ int main(int argc, char** argv) {
   brevis::cli::AddCombineCommand(app);
 
   try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
   } catch (const std::exception& e) {
     // Subcommands run from their parse callbacks; any failure ends up here. Messages may
     // quote a peer (a server's status line): its control bytes must not reach the terminal.

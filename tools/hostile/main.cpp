@@ -7,6 +7,7 @@
 #include <string>
 
 #include "stand_in/serving.h"
+#include "tools/command_line.h"
 #include "tools/hostile/hostile_server.h"
 
 int main(int argc, char** argv) {
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
   app.add_option("--trickle-ms", options.TrickleMs, "Pause between two bytes in mode trickle")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
-  CLI11_PARSE(app, argc, argv);
+  if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
 
   try {
     // SIGINT and SIGTERM end the server cleanly.

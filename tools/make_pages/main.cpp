@@ -8,6 +8,7 @@
 #include <string>
 
 #include "stand_in/page_generator.h"
+#include "tools/command_line.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Write synthetic patent pages (A4, 300 dpi, bilevel, Group 4 TIFF)."};
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 100000));
   app.add_option("--number", number, "Application number printed in the headers")
       ->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
   try {
     std::filesystem::create_directories(dir);
     const brevis::PageGenerator generator(number, count);

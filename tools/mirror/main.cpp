@@ -8,6 +8,7 @@
 
 #include "stand_in/mirror_data.h"
 #include "stand_in/serving.h"
+#include "tools/command_line.h"
 #include "tools/mirror/mirror_server.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
       "Clients find it through BREVISFETCH_SERVER and BREVISFETCH_PATENT_OFFICE "
       "(both http://127.0.0.1:8642 by default)."};
   app.name("brevisfetch-mirror");
+  app.set_version_flag("--version", "brevisfetch-mirror " BREVISFETCH_VERSION);
   brevis::MirrorOptions options;
   std::string sampleDir;
   uint64_t seed = 0;
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 600000));
   auto* seedOption =
       app.add_option("--seed", seed, "Makes the injected failures repeatable")->type_name("N");
-  CLI11_PARSE(app, argc, argv);
+  if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
 
   try {
     if (!sampleDir.empty()) {

@@ -172,7 +172,7 @@ TEST_F(CombineTest, BadPagesFailWithTheWritersMessageAndNoFile) {
   };
   const Case kCases[] = {
       {"empty.tif", "Invalid tiff file name"},
-      {"missing.tif", "Invalid tiff file name"},
+      {"missing.tif", "No such file"},
       {"truncated.tif", "Invalid tiff file name"},
       {"notes.tif", "Invalid tiff file name"},
   };
