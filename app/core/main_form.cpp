@@ -31,6 +31,26 @@ constexpr int kUpdateDeadline = 60000;
 // Largest lookup or update answer accepted: a few lines of cipher text or a search page.
 constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
 
+// `text` without blanks at its ends when it is an http or https address with a host and no
+// blank or control character; otherwise empty.
+std::u16string WebAddress(std::u16string_view text) {
+  const auto blank = [](char16_t c) { return c <= u' ' || c == 0x7F; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  std::u16string lower(text.substr(0, 8));
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  const std::size_t host = lower.starts_with(u"http://")    ? 7
+                           : lower.starts_with(u"https://") ? 8
+                                                            : 0;
+  if (host == 0 || text.size() == host || text[host] == u'/') return {};
+  for (char16_t c : text) {
+    if (blank(c)) return {};
+  }
+  return std::u16string(text);
+}
+
 std::filesystem::path FsPath(const std::u16string& path) {
   return std::filesystem::path(Utf16ToUtf8(path));
 }
@@ -257,10 +277,13 @@ void MainForm::checkUpdate() {
   } catch (const std::exception&) {
     return;
   }
-  if (text.empty()) return;
-  if (face_.MessageBox(std::u16string(kUpdateQuestion), std::u16string(kUpdateCaption),
-                       kMbYesNoQuestion) == kIdYes) {
-    face_.ShellOpen(text, swMaximized);
+  // Whoever can answer in the service's place chooses what the desktop opens: only a web
+  // address is offered, and the question shows it.
+  const std::u16string address = WebAddress(text);
+  if (address.empty()) return;
+  if (face_.MessageBox(std::u16string(kUpdateQuestion) + u"\r\r" + address,
+                       std::u16string(kUpdateCaption), kMbYesNoQuestion) == kIdYes) {
+    face_.ShellOpen(address, swMaximized);
   }
 }
 

@@ -834,14 +834,24 @@ TEST_F(MainFormTest, UpdateCheckOffersTheUpdatePage) {
     const char* name;
     test::Reply reply;
     int answer;
-    bool asked;
+    const char16_t* offered;  // the address asked about; null: no question
     bool opened;
   };
   const Case kCases[] = {
-      {"nothing new", {200, ""}, 6, false, false},
-      {"update, yes", {200, "not even an address"}, 6, true, true},
-      {"update, no", {200, "http://127.0.0.1/new.html"}, 7, true, false},
-      {"service fails", {500, "oops"}, 6, false, false},
+      {"nothing new", {200, ""}, 6, nullptr, false},
+      {"update, yes",
+       {200, "http://127.0.0.1/new.html\r\n"},
+       6,
+       u"http://127.0.0.1/new.html",
+       true},
+      {"update, no", {200, "HTTPS://mirror.test/new"}, 7, u"HTTPS://mirror.test/new", false},
+      {"service fails", {500, "oops"}, 6, nullptr, false},
+      // Only web addresses go to the desktop's opener.
+      {"not an address", {200, "not even an address"}, 6, nullptr, false},
+      {"a local file", {200, "file:///etc/passwd"}, 6, nullptr, false},
+      {"a script", {200, "javascript:alert(1)"}, 6, nullptr, false},
+      {"no host", {200, "http:///etc/passwd"}, 6, nullptr, false},
+      {"a blank inside", {200, "http://a.test/x y"}, 6, nullptr, false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -850,15 +860,16 @@ TEST_F(MainFormTest, UpdateCheckOffersTheUpdatePage) {
     face_.answers = {c.answer};
     SetUpdate(c.reply);
     form_->checkUpdate();
-    ASSERT_EQ(face_.boxes.size(), c.asked ? 1u : 0u);
-    if (c.asked) {
+    ASSERT_EQ(face_.boxes.size(), c.offered != nullptr ? 1u : 0u);
+    if (c.offered != nullptr) {
       EXPECT_EQ(face_.boxes[0].caption, u"更新通知");
-      EXPECT_EQ(face_.boxes[0].text, u"检查到软件有新的更新，需要访问更新网站吗？");
+      EXPECT_EQ(face_.boxes[0].text,
+                u"检查到软件有新的更新，需要访问更新网站吗？\r\r" + std::u16string(c.offered));
       EXPECT_EQ(face_.boxes[0].flags, 36);
     }
     ASSERT_EQ(face_.opens.size(), c.opened ? 1u : 0u);
     if (c.opened) {
-      EXPECT_EQ(face_.opens[0].first, Utf8ToUtf16(c.reply.body));
+      EXPECT_EQ(face_.opens[0].first, c.offered);
       EXPECT_EQ(face_.opens[0].second, swMaximized);
     }
   }
