@@ -160,8 +160,13 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
     return result;
   }
   if (!text.empty()) {
-    // Without the expected form the result stays empty, and no message is shown.
+    // An answer without the expected form, or with no pages, finds nothing: the user is told
+    // so, rather than left with a window that silently returns to idle.
     ReadMirrorAnswer(cipher_, text, result);
+    if (result.GkPages <= 0 && result.SdPages <= 0) {
+      face_.MessageBox(std::u16string(kNothingFound), std::u16string(kNothingFoundCaption),
+                       kMbInformation);
+    }
     CheckPageCount(result);
     return result;
   }

@@ -9,7 +9,6 @@
 
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
-#include "app/core/messages.h"
 #include "common/text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_face.h"
@@ -36,8 +35,6 @@ void RunLookup(const std::string& number) {
   if (r.GkPages <= 0) {
     std::string text;
     for (const std::string& message : face.Messages()) text += (text.empty() ? "" : "\n") + message;
-    // A mirror answer without a page count shows no box; it means nothing was found all the same.
-    if (text.empty()) text = Utf16ToUtf8(kNothingFound);
     std::replace(text.begin(), text.end(), '\r', '\n');
     // main prints the text through EscapeControls, which keeps the cause's CR LF as a break.
     if (!form.lookupCause().empty()) text += "\n" + form.lookupCause();
