@@ -18,6 +18,9 @@ std::string Bar(const char* name, int position, int maximum) {
   return text + "] " + std::to_string(position) + "/" + std::to_string(maximum);
 }
 
+// "1 page", "12 pages".
+std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+
 }  // namespace
 
 ProgressLine::ProgressLine(std::FILE* out, std::string label, bool terminal)
@@ -35,9 +38,9 @@ void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
     return;
   }
   if (bar == prbDownload && new_range) {
-    std::fprintf(out_, "%s: %d pages to fetch\n", label_.c_str(), maximum);
+    std::fprintf(out_, "%s: %s to fetch\n", label_.c_str(), Pages(maximum).c_str());
   } else if (position == maximum && before != maximum) {
-    std::fprintf(out_, "%s: %d pages %s\n", label_.c_str(), maximum,
+    std::fprintf(out_, "%s: %s %s\n", label_.c_str(), Pages(maximum).c_str(),
                  bar == prbDownload ? "downloaded" : "combined");
   } else {
     return;

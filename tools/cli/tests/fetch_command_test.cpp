@@ -203,9 +203,10 @@ TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
     EXPECT_EQ(ReadFile(folder / "gk_000001.tif"), ReadFile(*sample_ / c.number / "000001.tif"));
     // Not a terminal: a plain line when each phase starts and ends.
     const std::string label = "CN" + std::string(c.number) + ": ";
-    const std::string count = std::to_string(c.pages);
-    EXPECT_NE(ok.err.find(label + count + " pages to fetch\n" + label + count +
-                          " pages downloaded\n" + label + count + " pages combined\n"),
+    // "1 page", "12 pages".
+    const std::string count = std::to_string(c.pages) + (c.pages == 1 ? " page" : " pages");
+    EXPECT_NE(ok.err.find(label + count + " to fetch\n" + label + count + " downloaded\n" + label +
+                          count + " combined\n"),
               std::string::npos)
         << ok.err;
   }
