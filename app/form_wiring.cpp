@@ -47,6 +47,7 @@ class QtFace final : public MainFormFace {
   void SetPictureVisible(brevis::FacePicture picture, bool visible) override {
     form_.ShowPicture(ToIndicator(picture), visible);
   }
+  void SetPdfPath(const std::u16string& path) override { form_.SetPdfPath(ToQString(path)); }
   void SetNotValidHint(const std::u16string& hint) override {
     form_.SetNotValidHint(ToQString(hint));
   }

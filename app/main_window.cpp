@@ -122,6 +122,8 @@ MainWindow::MainWindow(QWidget* parent)
   }
 
   connect(edtApn_, &QLineEdit::textChanged, this, &MainWindow::ApnChanged);
+  // Enter in the entry does what a click on the download button does.
+  connect(edtApn_, &QLineEdit::returnPressed, this, &MainWindow::DownloadClicked);
   connect(btnDownload_, &Picture::Clicked, this, &MainWindow::DownloadClicked);
   connect(btnGk_, &Picture::Clicked, this, &MainWindow::GkClicked);
   connect(btnExit_, &Picture::Clicked, this, &MainWindow::ExitClicked);
@@ -157,6 +159,11 @@ void MainWindow::ShowPicture(Indicator picture, bool visible) {
 bool MainWindow::PictureVisible(Indicator picture) const {
   // Asked of the widget's own flag, so that the answer holds before the window is first shown.
   return !Cover(picture)->isHidden();
+}
+
+void MainWindow::SetPdfPath(const QString& path) {
+  btnGk_->setToolTip(path);
+  imgGk_->setToolTip(path);
 }
 
 void MainWindow::SetNotValidHint(const QString& hint) { imgNotValid_->setToolTip(hint); }

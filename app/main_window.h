@@ -33,6 +33,8 @@ class MainWindow final : public QWidget {
   // --- what the core does to the window; every call belongs on the window's thread ---
   void ShowPicture(Indicator picture, bool visible);
   bool PictureVisible(Indicator picture) const;
+  // The open-PDF picture's tooltip: the PDF it opens.
+  void SetPdfPath(const QString& path);
   // The cross's tooltip; empty: none.
   void SetNotValidHint(const QString& hint);
   QString NotValidHint() const;

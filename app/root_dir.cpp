@@ -20,7 +20,8 @@ bool Writable(const QString& dir) {
 
 QString ChooseRootDir(const QString& executableDir) {
   const QString fromEnvironment = qEnvironmentVariable("BREVISFETCH_REPO");
-  if (!fromEnvironment.isEmpty()) return QDir::cleanPath(fromEnvironment);
+  // Made absolute, so that the PDF's path is a file to the desktop and not a web address.
+  if (!fromEnvironment.isEmpty()) return QDir::cleanPath(QDir(fromEnvironment).absolutePath());
 
   const QString besideExecutable = QDir::cleanPath(executableDir + QStringLiteral("/repo"));
   if (QDir().mkpath(besideExecutable) && Writable(besideExecutable)) return besideExecutable;

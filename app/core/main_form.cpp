@@ -239,6 +239,7 @@ void MainForm::DownloadFinished(DownloadOutcome outcome) {
   using Status = DownloadOutcome::Status;
   switch (outcome.Result) {
     case Status::kCombined:
+      face_.SetPdfPath(outcome.PdfPath);
       face_.SetPictureVisible(imgGk, false);
       break;
     case Status::kPagesGivenUp: {

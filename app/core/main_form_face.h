@@ -28,6 +28,8 @@ class MainFormFace {
   virtual ~MainFormFace() = default;
 
   virtual void SetPictureVisible(FacePicture picture, bool visible) = 0;
+  // The PDF the open-PDF picture opens, for its hint (tooltip).
+  virtual void SetPdfPath(const std::u16string& path) { (void)path; }
   // The hint (tooltip) of the cross that marks a number not valid; empty: none.
   virtual void SetNotValidHint(const std::u16string& hint) { (void)hint; }
   // The number entry field.

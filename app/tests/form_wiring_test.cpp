@@ -223,9 +223,8 @@ TEST_F(MirrorTest, TheUpdateQuestionOffersTheMirrorsUpdatePage) {
   ASSERT_EQ(boxes.seen.size(), 1);
   EXPECT_EQ(boxes.seen[0].caption, QStringLiteral("更新通知"));
   // The window breaks the core's lines on line feeds.
-  EXPECT_EQ(boxes.seen[0].text,
-            QStringLiteral("检查到软件有新的更新，需要访问更新网站吗？\n\n"
-                           "http://127.0.0.1:9/brevisfetch-new.html"));
+  EXPECT_EQ(boxes.seen[0].text, QStringLiteral("检查到软件有新的更新，需要访问更新网站吗？\n\n"
+                                               "http://127.0.0.1:9/brevisfetch-new.html"));
   EXPECT_EQ(boxes.seen[0].icon, QMessageBox::Question);
   ASSERT_EQ(opened_.size(), 1);
   EXPECT_EQ(opened_[0], QUrl(QStringLiteral("http://127.0.0.1:9/brevisfetch-new.html")));

@@ -210,6 +210,20 @@ TEST_F(MainWindowTest, AnyChangeOfTheEntryIsReported) {
   EXPECT_FALSE(entry->isEnabled());
 }
 
+TEST_F(MainWindowTest, EnterInTheEntryAsksForTheDownloadAsTheButtonDoes) {
+  QSignalSpy spy(&form_, &MainWindow::DownloadClicked);
+  auto* entry = Child("edtApn");
+  entry->setFocus();
+  QTest::keyClick(entry, Qt::Key_Return);
+  QTest::keyClick(entry, Qt::Key_Enter);
+  EXPECT_EQ(spy.count(), 2);
+}
+
+TEST_F(MainWindowTest, TheOpenPdfPictureShowsThePdfsPath) {
+  form_.SetPdfPath(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
+  EXPECT_EQ(Child("btnGk")->toolTip(), QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
+}
+
 // --- Dragging ------------------------------------------------------------------------------
 
 TEST_F(MainWindowTest, DraggingTheBackgroundMovesTheWindow) {

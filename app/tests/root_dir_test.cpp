@@ -55,6 +55,9 @@ TEST_F(RootDirTest, TheEnvironmentOverridesBoth) {
   qputenv("BREVISFETCH_REPO", (temp_.path() + "/elsewhere/").toUtf8());
   EXPECT_EQ(ChooseRootDir(temp_.path()), temp_.path() + "/elsewhere");
   EXPECT_FALSE(QDir(temp_.path() + "/repo").exists());
+  // A relative folder is taken from the working folder and made absolute.
+  qputenv("BREVISFETCH_REPO", "patents/../repo2");
+  EXPECT_EQ(ChooseRootDir(temp_.path()), QDir::currentPath() + "/repo2");
   qputenv("BREVISFETCH_REPO", QByteArray());
   EXPECT_EQ(ChooseRootDir(temp_.path()), temp_.path() + "/repo");
 }

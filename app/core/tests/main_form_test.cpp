@@ -67,6 +67,10 @@ class RecordingFace final : public MainFormFace {
     OnWindowThread();
     notValidHint = hint;
   }
+  void SetPdfPath(const std::u16string& path) override {
+    OnWindowThread();
+    pdfPath = path;
+  }
   void SetEntryEnabled(bool enabled) override {
     OnWindowThread();
     entryEnabled = enabled;
@@ -124,6 +128,7 @@ class RecordingFace final : public MainFormFace {
   std::deque<int> answers;  // answers to message boxes; OK (1) when none is left
   std::map<FacePicture, bool> pictures;
   std::u16string notValidHint;
+  std::u16string pdfPath;
   bool entryEnabled = true;
   std::map<FaceProgressBar, int> ranges;
   std::map<FaceProgressBar, int> positions;
@@ -606,6 +611,8 @@ TEST_F(MainFormTest, DownloadsAndCombinesTwelvePages) {
   form_->btnGkClick();
   ASSERT_EQ(face_.opens.size(), 1u);
   EXPECT_EQ(Utf16ToUtf8(face_.opens[0].first), folder + "/CN200710038426_gk.pdf");
+  // The open-PDF picture's hint names the same file.
+  EXPECT_EQ(face_.pdfPath, face_.opens[0].first);
   EXPECT_EQ(face_.opens[0].second, swNormal);
 }
 
