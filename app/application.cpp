@@ -2,6 +2,8 @@
 #include "app/application.h"
 
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QString>
 #include <stdexcept>
@@ -18,6 +20,10 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     icon.addFile(QStringLiteral(":/brevisfetch/icon_%1.png").arg(QLatin1String(size)));
   }
   setWindowIcon(icon);
+  if (qtTexts_.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                    QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    installTranslator(&qtTexts_);
+  }
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

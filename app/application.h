@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 #include <exception>
 #include <functional>
 
@@ -10,7 +11,9 @@ namespace brevis::gui {
 
 class Application final : public QApplication {
  public:
-  // Sets the application's title "BREVISFETCH", its icon and its data-folder name.
+  // Sets the application's title "BREVISFETCH", its icon and its data-folder name, and has Qt's
+  // own texts (the buttons of a message box) in Chinese, as the window's, when Qt's translations
+  // are installed.
   Application(int& argc, char** argv);
 
   // The last resort for an error thrown through Qt's own code, which is not built to pass
@@ -21,6 +24,9 @@ class Application final : public QApplication {
   static void ShowException(const std::exception& error);
   // Runs `handler`; an error it throws is shown with ShowException and goes no further.
   static void ReportErrors(const std::function<void()>& handler);
+
+ private:
+  QTranslator qtTexts_;
 };
 
 }  // namespace brevis::gui

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QStringList>
+#include <algorithm>
 #include <utility>
 
 #include "app/background_picture.h"
@@ -177,13 +178,24 @@ QString MainWindow::EntryText() const { return edtApn_->text(); }
 void MainWindow::SetEntryText(const QString& text) { edtApn_->setText(text); }
 
 void MainWindow::SetRange(Bar bar, int minimum, int maximum) {
-  ProgressBar(bar)->setRange(minimum, maximum);
+  QProgressBar* target = ProgressBar(bar);
+  target->setRange(minimum, maximum);
+  ShowCount(target);
 }
 
 void MainWindow::SetPosition(Bar bar, int position) {
   QProgressBar* target = ProgressBar(bar);
   target->setValue(position);
+  ShowCount(target);
   target->repaint();
+}
+
+void MainWindow::ShowCount(QProgressBar* bar) {
+  // The bars are too thin for text; their tooltips give the page counts.
+  bar->setToolTip(bar->maximum() > 0 ? QStringLiteral("%1/%2 页")
+                                           .arg(std::max(bar->value(), bar->minimum()))
+                                           .arg(bar->maximum())
+                                     : QString());
 }
 
 int MainWindow::Position(Bar bar) const { return ProgressBar(bar)->value(); }

@@ -70,6 +70,8 @@ class MainWindow final : public QWidget {
  private:
   Picture* Cover(Indicator picture) const;
   QProgressBar* ProgressBar(Bar bar) const;
+  // The bar's tooltip: its position and maximum in pages.
+  static void ShowCount(QProgressBar* bar);
 
   // Children in creation order: later pictures lie above earlier ones, and the entry field and
   // the progress bars above all pictures.

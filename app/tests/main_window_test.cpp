@@ -219,6 +219,14 @@ TEST_F(MainWindowTest, EnterInTheEntryAsksForTheDownloadAsTheButtonDoes) {
   EXPECT_EQ(spy.count(), 2);
 }
 
+TEST_F(MainWindowTest, TheBarsTellTheirPageCounts) {
+  form_.SetRange(MainWindow::Bar::prbDownload, 0, 12);
+  form_.SetPosition(MainWindow::Bar::prbDownload, 5);
+  form_.SetRange(MainWindow::Bar::prbCombine, 0, 12);
+  EXPECT_EQ(Child("prbDownload")->toolTip(), QStringLiteral("5/12 页"));
+  EXPECT_EQ(Child("prbCombine")->toolTip(), QStringLiteral("0/12 页"));
+}
+
 TEST_F(MainWindowTest, TheOpenPdfPictureShowsThePdfsPath) {
   form_.SetPdfPath(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
   EXPECT_EQ(Child("btnGk")->toolTip(), QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
@@ -286,6 +294,13 @@ TEST_F(MainWindowTest, MessageBoxesCarryTheirCaptionTextIconAndButtons) {
           EXPECT_EQ(box.text(), QStringLiteral("可能的原因是: \n\n网络问题"));
           EXPECT_EQ(box.icon(), c.icon);
           EXPECT_EQ(box.standardButtons(), c.buttons);
+          // Qt's own buttons speak the window's language.
+          for (QAbstractButton* button : box.buttons()) {
+            const QMessageBox::StandardButton which = box.standardButton(button);
+            EXPECT_EQ(button->text(), which == QMessageBox::Ok    ? QStringLiteral("确定")
+                                      : which == QMessageBox::Yes ? QStringLiteral("是(&Y)")
+                                                                  : QStringLiteral("否(&N)"));
+          }
         },
         c.press);
     EXPECT_EQ(form_.MessageBox(QStringLiteral("可能的原因是: \r\r网络问题"),
