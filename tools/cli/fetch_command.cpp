@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -39,12 +40,41 @@ struct FetchOptions {
   double DeadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
 };
 
-// "repo" beside the executable, as the window keeps it.
+// True when a file can be made in `dir`, which is made when missing. Asked by trying, since
+// permission bits say nothing about read-only mounts.
+bool Writable(const std::filesystem::path& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (!std::filesystem::is_directory(dir, error)) return false;
+  std::string probe = (dir / ".brevisfetch-XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+// "repo" beside the executable, as the window keeps it; when that cannot be written, "repo" in
+// the user's data folder ($XDG_DATA_HOME, or ~/.local/share, then "brevisfetch"), as the window
+// falls back to.
 std::string DefaultRepo() {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
-  return (exe.parent_path() / "repo").string();
+  const std::filesystem::path beside = exe.parent_path() / "repo";
+  if (Writable(beside)) return beside.string();
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::filesystem::path data;
+  if (data_home != nullptr && *data_home == '/') {
+    data = data_home;
+  } else if (home != nullptr && *home != '\0') {
+    data = std::filesystem::path(home) / ".local" / "share";
+  } else {
+    throw std::runtime_error("Cannot write " + beside.string() +
+                             ", and no data folder is known: give --repo DIR.");
+  }
+  return (data / "brevisfetch" / "repo").string();
 }
 
 // One number a line; blank lines and lines starting with "#" are skipped. "-" reads stdin.

@@ -212,6 +212,23 @@ TEST_F(FetchCommandTest, EverySampleNumberGivesItsPdf) {
   }
 }
 
+TEST_F(FetchCommandTest, WithoutRepoTheUsersDataFolderServesWhenBesideTheProgramCannot) {
+  MirrorProcess mirror(*sample_, dir_ / "log");
+  // A copy of the program whose "repo" beside it is a plain file, so no folder can be made there.
+  fs::create_directories(dir_ / "bin");
+  fs::copy_file(BREVISFETCH_CLI, dir_ / "bin" / "brevisfetch-cli");
+  std::ofstream(dir_ / "bin" / "repo") << "not a folder";
+  const std::string command = "env BREVISFETCH_SERVER=" + mirror.Base() +
+                              " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() +
+                              " XDG_DATA_HOME=" + (dir_ / "data").string() + " " +
+                              (dir_ / "bin" / "brevisfetch-cli").string() + " fetch 98123456 >" +
+                              (dir_ / "out").string() + " 2>" + (dir_ / "err").string();
+  ASSERT_EQ(Shell(command), 0) << ReadFile(dir_ / "err");
+  const fs::path pdf = dir_ / "data" / "brevisfetch" / "repo" / "CN98123456" / "CN98123456_gk.pdf";
+  EXPECT_EQ(ReadFile(dir_ / "out"), pdf.string() + "\n");
+  EXPECT_TRUE(fs::exists(pdf));
+}
+
 TEST_F(FetchCommandTest, PagesArriveThroughFaultsAndGiveTheSamePdf) {
   const std::string pdf_name = "CN200710038426/CN200710038426_gk.pdf";
   {
