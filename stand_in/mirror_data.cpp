@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/core/service_protocol.h"
 #include "stand_in/page_generator.h"
 
 namespace brevis {
@@ -19,7 +20,8 @@ namespace {
 
 constexpr char kManifest[] = "manifest";
 constexpr std::size_t kMaxNumberDigits = 16;
-constexpr int kMaxPages = 100000;
+// As many pages as a client accepts in a lookup answer.
+constexpr int kMaxPages = protocol::kMaxAnnouncedPages;
 
 std::string_view Trim(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r");
@@ -97,7 +99,8 @@ PatentEntry MirrorData::ParseManifest(std::string_view text) {
     } else if (key == "pages") {
       if (!IsNumber(value) || value.size() > 6 || std::stoi(std::string(value)) < 1 ||
           std::stoi(std::string(value)) > kMaxPages) {
-        throw std::runtime_error(where + "pages must be a number from 1 to 100000");
+        throw std::runtime_error(where + "pages must be a number from 1 to " +
+                                 std::to_string(kMaxPages));
       }
       entry.Pages = std::stoi(std::string(value));
     } else {

@@ -7,13 +7,14 @@
 #include <string_view>
 
 #include "app/core/re_razavu.h"
+#include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "regex/pattern.h"
 
 namespace brevis {
 
 // A larger page count is taken as a broken lookup answer.
-inline constexpr int32_t kMaxLookupPages = 10000;
+inline constexpr int32_t kMaxLookupPages = protocol::kMaxAnnouncedPages;
 
 // Searches `subject` for `expression` with `pattern`. A subject that exhausts the engine's
 // bounds (its nesting or step budget) counts as one without a match.

@@ -34,6 +34,9 @@ inline constexpr std::string_view kMirrorScript = "/cgi-bin/fturl.cgi";
 inline constexpr std::string_view kMirrorParam = "s";
 // The mirror answer's two fields, the page count and the base address, stand either side of it.
 inline constexpr char kMirrorSeparator = '\t';
+// The largest page count a lookup answer may announce; a client takes a larger one as a broken
+// answer, and a server announces none.
+inline constexpr int kMaxAnnouncedPages = 10000;
 // What the client searches the deciphered answer for: group 1 the count, group 2 the address.
 inline constexpr std::u16string_view kMirrorAnswerPattern = u"(\\d+)\\t(.+)";
 

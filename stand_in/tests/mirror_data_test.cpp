@@ -56,6 +56,7 @@ TEST(MirrorDataTest, ParsesManifests) {
       {"kind = fmzl\nsource = mirror\n", "fmzl", true, false, 0},
       {"# comment\n\n  kind=syxx  \r\nsource=office\r\n", "syxx", false, true, 0},
       {"kind = fmzl\nsource = both\npages = 13\n", "fmzl", true, true, 13},
+      {"kind = fmzl\nsource = both\npages = 10000\n", "fmzl", true, true, 10000},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.text);
@@ -77,6 +78,8 @@ TEST(MirrorDataTest, RefusesBrokenManifests) {
       "kind = fmzl\nsource = mirror\npages = 0\n",
       "kind = fmzl\nsource = mirror\npages = -3\n",
       "kind = fmzl\nsource = mirror\npages = 9999999\n",
+      // More than a client accepts in a lookup answer.
+      "kind = fmzl\nsource = mirror\npages = 10001\n",
       "kind = fmzl\nsource = mirror\ncolour = red\n",
       "kind fmzl\nsource = mirror\n",
   };
