@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include <system_error>
 
 #include "common/atomic_file.h"
+#include "common/text.h"
 #include "pdf/bitmap.h"
 #include "pdf/bitmap_file.h"
 #include "pdf/jpeg_image.h"
@@ -71,6 +73,20 @@ std::string DocIdTime(const LocalTime& t) {
 
 std::string SystemReason(const std::string& what, const std::string& path, int error) {
   return what + " \"" + path + "\": " + std::strerror(error);
+}
+
+// A PDF text string of UTF-8 `text`: ASCII as it is; anything else as UTF-16BE behind its byte
+// order mark, so that every reader shows the characters (say, a Chinese subject).
+std::string TextString(const std::string& text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return text;
+  std::string bytes = "\xFE\xFF";
+  for (char16_t unit : Utf8ToUtf16(text)) {
+    bytes += static_cast<char>(unit >> 8);
+    bytes += static_cast<char>(unit & 0xFF);
+  }
+  return bytes;
 }
 
 // Asks the desktop to open the file, without waiting for the viewer; failures are ignored.
@@ -339,10 +355,10 @@ void PdfDocument::EndDoc() {
   PdfDictionaryObject& info = Info();
   info.AddStringValue("CreationDate", FormatPdfDate());
   info.AddStringValue("Creator", kCreator);
-  info.AddStringValue("Author", author_);
-  info.AddStringValue("Title", title_);
-  info.AddStringValue("Keywords", keywords_);
-  info.AddStringValue("Subject", subject_);
+  info.AddStringValue("Author", TextString(author_));
+  info.AddStringValue("Title", TextString(title_));
+  info.AddStringValue("Keywords", TextString(keywords_));
+  info.AddStringValue("Subject", TextString(subject_));
   info.AddStringValue("ModDate", FormatPdfDate());
 
   if (memStream_) {

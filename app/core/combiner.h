@@ -12,8 +12,9 @@ class Combiner {
  public:
   virtual ~Combiner() = default;
   // Starts a new document, with its first page open, that EndDoc writes to `file_name`
-  // (replacing an existing file). No viewer is started afterwards.
-  virtual void BeginDoc(const std::u16string& file_name) = 0;
+  // (replacing an existing file), with `subject` as the document's Subject. No viewer is started
+  // afterwards.
+  virtual void BeginDoc(const std::u16string& file_name, const std::u16string& subject) = 0;
   // Appends a page and makes it the current one.
   virtual void AddPage() = 0;
   // Places the TIFF file's image on the current page, coded with CCITT Group 4 and scaled to

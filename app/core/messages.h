@@ -28,6 +28,12 @@ inline constexpr std::u16string_view kCombineProblem = u"合并问题";
 inline std::u16string CheckCharacterHint(char16_t right) {
   return u"申请号的校验位不对，应为 " + std::u16string(1, right) + u"。";
 }
+// What a document set of kind `leixin` is: the publication text ("gk") of an invention is its
+// application's published description, the grant text ("sd") the patent's description.
+inline std::u16string DocumentTitle(const std::u16string& leixin, const std::u16string& set) {
+  if (leixin != u"fmzl") return u"实用新型专利说明书";
+  return set == u"gk" ? u"发明专利申请公开说明书" : u"发明专利说明书";
+}
 // The lookup's page count `pages` (decimal) is above the cap.
 inline std::u16string PageCountText(const std::u16string& pages) {
   return u"下载遇到问题，查询到的页数不合理（" + pages +

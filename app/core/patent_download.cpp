@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/core/messages.h"
 #include "app/core/patent_paths.h"
 #include "common/atomic_file.h"
 #include "common/text.h"
@@ -209,7 +210,8 @@ void PatentDownload::Combine() {
 void PatentDownload::CombineSet(const std::u16string& set, int32_t pages, int& combined) {
   if (pages <= 0) return;
   const std::u16string& apn = rerazavu_.Apn;
-  combiner_->BeginDoc(PdfPath(rootDir_, apn, set));
+  combiner_->BeginDoc(PdfPath(rootDir_, apn, set),
+                      u"CN" + apn + u" " + DocumentTitle(rerazavu_.LeiXin, set));
   for (int p = 1; p <= pages; ++p) {
     // BeginDoc opened the first page; every further page gets a page of its own.
     if (p > 1) combiner_->AddPage();

@@ -42,9 +42,10 @@ PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPr
   pdf1_.SetImageCompressionType(icFlate);
 }
 
-void PdfCombiner::BeginDoc(const std::u16string& file_name) {
+void PdfCombiner::BeginDoc(const std::u16string& file_name, const std::u16string& subject) {
   pdf1_.SetAutoLaunch(false);
   pdf1_.SetFileName(Utf16ToUtf8(file_name));
+  pdf1_.SetSubject(Utf16ToUtf8(subject));
   pdf1_.BeginDoc(false);
 }
 

@@ -24,7 +24,7 @@ class PdfCombiner final : public Combiner {
   // until AddTiffFromFile or DropPreparedPages has taken some out.
   explicit PdfCombiner(std::size_t maxPreparedPages = kMaxPreparedPages);
 
-  void BeginDoc(const std::u16string& file_name) override;
+  void BeginDoc(const std::u16string& file_name, const std::u16string& subject) override;
   void AddPage() override;
   // Places a prepared page when the file is still the one prepared, else reads the file now;
   // either way the document comes out the same, byte for byte.

@@ -148,6 +148,7 @@ struct CombinerLog {
   std::thread::id thread;
   std::string failOn;  // a call that throws, e.g. "tiff gk_000002.tif"
   int begins = 0;
+  std::u16string subject;             // of the last document begun
   std::vector<std::string> prepared;  // files handed to PreparePage, in any order
   bool preparedOffThread = true;      // every PreparePage ran off the window's thread
   std::thread::id windowThread;
@@ -157,9 +158,10 @@ struct CombinerLog {
 class RecordingCombiner final : public Combiner {
  public:
   explicit RecordingCombiner(std::shared_ptr<CombinerLog> log) : log_(std::move(log)) {}
-  void BeginDoc(const std::u16string& file_name) override {
+  void BeginDoc(const std::u16string& file_name, const std::u16string& subject) override {
     Record("begin " + Utf16ToUtf8(file_name));
     std::lock_guard<std::mutex> guard(log_->lock);
+    log_->subject = subject;
     ++log_->begins;
   }
   void AddPage() override { Record("page"); }
@@ -589,6 +591,8 @@ TEST_F(MainFormTest, DownloadsAndCombinesTwelvePages) {
   }
   expected_calls.push_back("end");
   EXPECT_EQ(log_->calls, expected_calls);
+  // The document names the patent.
+  EXPECT_EQ(log_->subject, u"CN200710038426 发明专利申请公开说明书");
   EXPECT_EQ(log_->pageBytes, expected_bytes);
   EXPECT_NE(log_->thread, face_.windowThread);  // the combination runs off the window's thread
 

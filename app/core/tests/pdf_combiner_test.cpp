@@ -46,7 +46,7 @@ class PdfCombinerTest : public ::testing::Test {
   // Combines the three pages into `name` as the combination does.
   fs::path Combine(PdfCombiner& combiner, const std::string& name) const {
     const fs::path pdf = dir_ / name;
-    combiner.BeginDoc(Utf8ToUtf16(pdf.string()));
+    combiner.BeginDoc(Utf8ToUtf16(pdf.string()), u"CN200710038426 发明专利申请公开说明书");
     for (int p = 1; p <= 3; ++p) {
       if (p > 1) combiner.AddPage();
       combiner.AddTiffFromFile(Utf8ToUtf16(Page(p)));
@@ -82,6 +82,9 @@ TEST_F(PdfCombinerTest, WritesOneGroup4PagePerFileWithTheDocumentsInfo) {
   EXPECT_NE(info.find("Title:           Tavish Presented\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Author:          Tavish\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Keywords:        brevis pdf document\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("Subject:         CN200710038426 发明专利申请公开说明书\n"),
+            std::string::npos)
+      << info;
   EXPECT_NE(info.find("Pages:           3\n"), std::string::npos) << info;
   // The pages' images are one-bit Group 4 images as wide as the page files.
   const std::string images = ShellOutput("pdfimages -list " + pdf.string());
@@ -116,7 +119,7 @@ TEST_F(PdfCombinerTest, PagesBeyondTheCapAreReadWhenCombined) {
   for (int p = 1; p <= 3; ++p) combiner.PreparePage(Utf8ToUtf16(Page(p)));
   for (int p = 1; p <= 3; ++p) GarbleKeepingSizeAndTime(Page(p));
   // Pages 1 and 2 filled the cap and are placed as prepared; page 3 is read, and is no picture.
-  combiner.BeginDoc(Utf8ToUtf16((dir_ / "capped.pdf").string()));
+  combiner.BeginDoc(Utf8ToUtf16((dir_ / "capped.pdf").string()), u"");
   EXPECT_NO_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(1))));
   combiner.AddPage();
   EXPECT_NO_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(2))));
@@ -128,7 +131,7 @@ TEST_F(PdfCombinerTest, APageThatIsNoTiffFailsWhenCombinedNotWhenPrepared) {
   std::ofstream(Page(2), std::ios::trunc) << "<html>busy</html>";
   PdfCombiner combiner;
   PrepareAll(combiner);
-  combiner.BeginDoc(Utf8ToUtf16((dir_ / "broken.pdf").string()));
+  combiner.BeginDoc(Utf8ToUtf16((dir_ / "broken.pdf").string()), u"");
   combiner.AddTiffFromFile(Utf8ToUtf16(Page(1)));
   combiner.AddPage();
   EXPECT_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(2))), std::exception);
