@@ -36,7 +36,28 @@ QStringList FaceFamilies() { return {QStringLiteral("Tahoma"), QStringLiteral("D
 // The number entry: the text is left unselected when the field gains the focus.
 class EntryField final : public QLineEdit {
  public:
-  using QLineEdit::QLineEdit;
+  // The design's size of the number's font, and the smallest it is shrunk to.
+  static constexpr int kFontPixels = 16;
+  static constexpr int kSmallestFontPixels = 10;
+
+  explicit EntryField(QWidget* parent) : QLineEdit(parent) {
+    connect(this, &QLineEdit::textChanged, this, &EntryField::FitText);
+  }
+
+  // A long number ("ZL200710038426.6") gets a smaller font, so that it is seen whole in the
+  // field's place and size as the design has them.
+  void FitText() {
+    QFont fitted = font();
+    // QLineEdit keeps 2 pixels free at either side, and the cursor takes one more.
+    const int room = contentsRect().width() - 5;
+    int pixels = kFontPixels;
+    for (; pixels > kSmallestFontPixels; --pixels) {
+      fitted.setPixelSize(pixels);
+      if (QFontMetrics(fitted).horizontalAdvance(text()) <= room) break;
+    }
+    fitted.setPixelSize(pixels);
+    if (fitted != font()) setFont(fitted);
+  }
 
  protected:
   void focusInEvent(QFocusEvent* event) override {

@@ -210,6 +210,22 @@ TEST_F(MainWindowTest, AnyChangeOfTheEntryIsReported) {
   EXPECT_FALSE(entry->isEnabled());
 }
 
+TEST_F(MainWindowTest, LongNumbersAreSeenWholeInTheEntry) {
+  auto* entry = qobject_cast<QLineEdit*>(Child("edtApn"));
+  const QRect place = entry->geometry();
+  for (const char* number : {"CN200710038426", "CN200710038426X", "ZL200710038426.6"}) {
+    SCOPED_TRACE(number);
+    entry->setText(QString::fromUtf8(number));
+    // QLineEdit keeps 2 pixels free at either side, and the cursor takes one more.
+    EXPECT_LE(QFontMetrics(entry->font()).horizontalAdvance(entry->text()),
+              entry->contentsRect().width() - 5);
+    EXPECT_EQ(entry->geometry(), place);
+  }
+  // A short number keeps the design's size.
+  entry->setText(QStringLiteral("98123456"));
+  EXPECT_EQ(entry->font().pixelSize(), 16);
+}
+
 TEST_F(MainWindowTest, EnterInTheEntryAsksForTheDownloadAsTheButtonDoes) {
   QSignalSpy spy(&form_, &MainWindow::DownloadClicked);
   auto* entry = Child("edtApn");
