@@ -93,7 +93,7 @@ QProgressBar* MakeBar(const char* name, const char* colour, QWidget* parent, int
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      shellOpener_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
+      shellOpener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("MainWindow"));
   setWindowTitle(kCaption);
   QFont face;
@@ -255,7 +255,12 @@ int MainWindow::MessageBox(const QString& text, const QString& caption, int flag
 void MainWindow::ShellOpen(const QString& target) {
   const QUrl url =
       QDir::isAbsolutePath(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
-  shellOpener_(url);
+  // Without a program for it (no PDF viewer installed, say) the user learns what was not opened.
+  if (!shellOpener_(url)) {
+    MessageBox(QStringLiteral("无法打开：\r\r") + target +
+                   QStringLiteral("\r\r请检查是否安装了能打开它的程序。"),
+               QStringLiteral("BREVISFETCH"), brevis::kMbInformation);
+  }
 }
 
 void MainWindow::RunOnWindowThread(std::function<void()> call) {
@@ -263,7 +268,7 @@ void MainWindow::RunOnWindowThread(std::function<void()> call) {
   QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
 }
 
-void MainWindow::SetShellOpener(std::function<void(const QUrl&)> opener) {
+void MainWindow::SetShellOpener(std::function<bool(const QUrl&)> opener) {
   shellOpener_ = std::move(opener);
 }
 

@@ -50,14 +50,15 @@ class MainWindow final : public QWidget {
   // information) and the buttons in 0x0F (0 OK, 4 Yes and No), as the core's kMb... flags do
   // (app/core/main_form_face.h). Returns kIdOk, kIdYes or kIdNo.
   int MessageBox(const QString& text, const QString& caption, int flags);
-  // Hands a document path or web address to the desktop. The result is not reported.
+  // Hands a document path or web address to the desktop; when the desktop has nothing to open it
+  // with, a message box names what was not opened.
   void ShellOpen(const QString& target);
   // Runs `call` on the window's thread; safe to call from any thread. The call is dropped when
   // the window is gone by then.
   void RunOnWindowThread(std::function<void()> call);
 
   // Replaces the desktop hand-over, so that tests can see what would be opened.
-  void SetShellOpener(std::function<void(const QUrl&)> opener);
+  void SetShellOpener(std::function<bool(const QUrl&)> opener);
 
  signals:
   void ApnChanged();
@@ -90,7 +91,7 @@ class MainWindow final : public QWidget {
   QProgressBar* prbDownload_;
   QProgressBar* prbCombine_;
 
-  std::function<void(const QUrl&)> shellOpener_;
+  std::function<bool(const QUrl&)> shellOpener_;
 };
 
 }  // namespace brevis::gui

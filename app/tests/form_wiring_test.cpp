@@ -109,7 +109,10 @@ class FormWiringTest : public ::testing::Test {
     ASSERT_TRUE(temp_.isValid());
     for (const char* name : kVariables) saved_ << qgetenv(name);
     UseServer(QStringLiteral("http://127.0.0.1:%1").arg(ClosedPort()));
-    form_.SetShellOpener([this](const QUrl& url) { opened_ << url; });
+    form_.SetShellOpener([this](const QUrl& url) {
+      opened_ << url;
+      return true;
+    });
   }
   void TearDown() override {
     wiring_.reset();

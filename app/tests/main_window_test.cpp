@@ -386,12 +386,28 @@ TEST_F(MainWindowTest, AnErrorEscapingAHandlerIsReportedAndTheLoopGoesOn) {
 
 TEST_F(MainWindowTest, ShellOpenHandsFilesAndAddressesToTheDesktop) {
   QList<QUrl> opened;
-  form_.SetShellOpener([&opened](const QUrl& url) { opened << url; });
+  form_.SetShellOpener([&opened](const QUrl& url) {
+    opened << url;
+    return true;
+  });
   form_.ShellOpen(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
   form_.ShellOpen(QStringLiteral("http://127.0.0.1:8080/brevisfetch.html"));
   ASSERT_EQ(opened.size(), 2);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf")));
   EXPECT_EQ(opened[1], QUrl(QStringLiteral("http://127.0.0.1:8080/brevisfetch.html")));
+
+  // No program to open it with: the user is told which file was not opened.
+  form_.SetShellOpener([](const QUrl&) { return false; });
+  int boxes = 0;
+  AnswerNextBox(
+      [&boxes](QMessageBox& box) {
+        ++boxes;
+        EXPECT_NE(box.text().indexOf(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf")), -1);
+        EXPECT_EQ(box.icon(), QMessageBox::Information);
+      },
+      QMessageBox::Ok);
+  form_.ShellOpen(QStringLiteral("/tmp/repo/CN1/CN1_gk.pdf"));
+  EXPECT_EQ(boxes, 1);
 }
 
 TEST_F(MainWindowTest, CallsFromAWorkerRunOnTheWindowsThread) {
