@@ -515,13 +515,8 @@ int MirrorServer::Bind() {
   const std::string where = o.Bind + ":" + std::to_string(o.Port);
   if (o.Port < 0 || o.Port > 65535)
     throw std::runtime_error("cannot listen on " + where + ": bad port");
-  if (o.Port == 0) {
-    const int port = impl_->server.bind_to_any_port(o.Bind);
-    if (port <= 0) throw std::runtime_error("cannot listen on " + where);
-    impl_->bound = true;
-    return port;
-  }
-  // Try the address first with a plain socket, for the system's reason when it is taken.
+  // Try the address first with a plain socket, for the system's reason when it is taken or is
+  // not one of this machine's (port 0 tries any free port).
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -540,6 +535,12 @@ int MirrorServer::Bind() {
   ::freeaddrinfo(found);
   if (result != 0)
     throw std::runtime_error("cannot listen on " + where + ": " + std::strerror(error));
+  if (o.Port == 0) {
+    const int port = impl_->server.bind_to_any_port(o.Bind);
+    if (port <= 0) throw std::runtime_error("cannot listen on " + where);
+    impl_->bound = true;
+    return port;
+  }
   if (!impl_->server.bind_to_port(o.Bind, o.Port)) {
     throw std::runtime_error("cannot listen on " + where);
   }

@@ -495,18 +495,37 @@ TEST_F(MirrorServerTest, DelayIsAddedToEveryAnswer) {
 
 // Starting.
 
-TEST_F(MirrorServerTest, PortInUseIsAClearError) {
+TEST_F(MirrorServerTest, AddressesItCannotUseAreClearErrors) {
   RunningServer first(Options());
-  MirrorOptions options = Options();
-  options.Port = first.Port();
-  MirrorServer second(options);
-  try {
-    second.Bind();
-    ADD_FAILURE() << "the second server could bind";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) +
-                                         ": Address already in use");
+  struct Case {
+    const char* name;
+    std::string bind;
+    int port;
+    std::string message;
+  };
+  const Case kCases[] = {
+      {"port in use", "127.0.0.1", first.Port(),
+       "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) + ": Address already in use"},
+      // An address of another machine (TEST-NET-1), with a fixed port and with any port.
+      {"not this machine's", "192.0.2.1", 8642,
+       "cannot listen on 192.0.2.1:8642: Cannot assign requested address"},
+      {"not this machine's, any port", "192.0.2.1", 0,
+       "cannot listen on 192.0.2.1:0: Cannot assign requested address"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    MirrorOptions options = Options();
+    options.Bind = c.bind;
+    options.Port = c.port;
+    MirrorServer second(options);
+    try {
+      second.Bind();
+      ADD_FAILURE() << "the second server could bind";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
   }
+  MirrorOptions options = Options();
   options.DataDir = "/no/such/folder";
   EXPECT_THROW(MirrorServer{options}, std::runtime_error);
 }
