@@ -35,6 +35,8 @@ PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPr
   pdf1_.SetVersion(pdf14);
   pdf1_.SetPageLayout(plSinglePage);
   pdf1_.SetPageMode(pmUseNone);
+  // Set, though empty, so the catalogue carries an empty ViewerPreferences dictionary.
+  pdf1_.SetViewerPreferences({});
   pdf1_.SetJpegQuality(kJpegQuality);
   pdf1_.SetCompression(cmFlateDecode);
   pdf1_.SetKeepImageAspectRatio(false);

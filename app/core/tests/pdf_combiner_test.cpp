@@ -82,6 +82,10 @@ TEST_F(PdfCombinerTest, WritesOneGroup4PagePerFileWithTheDocumentsInfo) {
   EXPECT_NE(info.find("Title:           Tavish Presented\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Author:          Tavish\n"), std::string::npos) << info;
   EXPECT_NE(info.find("Keywords:        brevis pdf document\n"), std::string::npos) << info;
+  // The catalogue carries the viewer preferences the component sets: none.
+  EXPECT_EQ(ShellOutput("qpdf --show-object=1 " + pdf.string()),
+            "<< /AA << >> /PageLayout /OneColumn /PageMode /UseNone /Pages 3 0 R /Type /Catalog "
+            "/ViewerPreferences << >> >>\n");
   EXPECT_NE(info.find("Subject:         CN200710038426 发明专利申请公开说明书\n"),
             std::string::npos)
       << info;
