@@ -51,10 +51,6 @@ std::u16string WebAddress(std::u16string_view text) {
   return std::u16string(text);
 }
 
-std::filesystem::path FsPath(const std::u16string& path) {
-  return std::filesystem::path(Utf16ToUtf8(path));
-}
-
 }  // namespace
 
 MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/core/service_protocol.h"
+
 namespace brevis {
 
 // The application's title, the caption of its error report.
@@ -31,7 +33,9 @@ inline std::u16string CheckCharacterHint(char16_t right) {
 // What a document set of kind `leixin` is: the publication text ("gk") of an invention is its
 // application's published description, the grant text ("sd") the patent's description.
 inline std::u16string DocumentTitle(const std::u16string& leixin, const std::u16string& set) {
-  if (leixin != u"fmzl") return u"实用新型专利说明书";
+  if (!protocol::IsText(std::u16string_view(leixin), protocol::kInventionKind)) {
+    return u"实用新型专利说明书";
+  }
   return set == u"gk" ? u"发明专利申请公开说明书" : u"发明专利说明书";
 }
 // The lookup's page count `pages` (decimal) is above the cap.

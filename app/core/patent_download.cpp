@@ -19,10 +19,6 @@ namespace brevis {
 
 namespace {
 
-std::filesystem::path FsPath(const std::u16string& path) {
-  return std::filesystem::path(Utf16ToUtf8(path));
-}
-
 std::u16string FileName(const std::u16string& path) {
   const std::size_t slash = path.find_last_of(u'/');
   return slash == std::u16string::npos ? path : path.substr(slash + 1);

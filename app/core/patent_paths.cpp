@@ -3,7 +3,13 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace brevis {
+
+std::filesystem::path FsPath(const std::u16string& path) {
+  return std::filesystem::path(Utf16ToUtf8(path));
+}
 
 std::u16string PageNumberText(int page) {
   char digits[16];

@@ -2,10 +2,14 @@
 // PDF files. Every part of the program that names these files builds the names here.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace brevis {
+
+// A path of this program's UTF-16 text as the file system takes it.
+std::filesystem::path FsPath(const std::u16string& path);
 
 // Page number `page` (1 or more) in decimal with at least six digits, zeros on the left:
 // 1 gives "000001", 1234567 gives "1234567".
