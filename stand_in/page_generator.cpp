@@ -403,6 +403,15 @@ void DrawFigure(PageBitmap& page, Random& rng, const Rect& area, int figure) {
 
 }  // namespace
 
+std::string FilingDate(std::string_view number) {
+  std::string year(number.substr(0, 4));
+  if (number.size() < 12) {
+    const int twoDigits = std::stoi(std::string(number.substr(0, 2)));
+    year = std::to_string(twoDigits >= 85 ? 1900 + twoDigits : 2000 + twoDigits);
+  }
+  return year + ".01.15";
+}
+
 PageGenerator::PageGenerator(std::string number, int pages)
     : number_(std::move(number)), pages_(pages) {
   if (number_.empty() || number_.find_first_not_of("0123456789") != std::string::npos) {
@@ -443,7 +452,7 @@ PageBitmap PageGenerator::Render(int page) const {
       if (std::string_view(code) == "(21)") {
         DrawText(bitmap, x, y + 4, number_, 5);
       } else if (std::string_view(code) == "(22)") {
-        DrawText(bitmap, x, y + 4, number_.substr(0, 4) + ".01.15", 5);
+        DrawText(bitmap, x, y + 4, FilingDate(number_), 5);
       } else {
         for (int i = rng.Between(6, 22); i > 0; --i, x += kCell) {
           DrawGlyph(bitmap, x, y, rng.Between(0, kGlyphCount - 1));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brevis {
@@ -51,6 +52,11 @@ class PageGenerator {
   std::string number_;
   int pages_;
 };
+
+// The filing date printed on page 1 of `number`'s text, "YYYY.01.15". The year is the number's
+// first four digits, or for the 8-digit numbers filed before 2004 its first two (85..99 are the
+// 1900s, the rest the 2000s).
+std::string FilingDate(std::string_view number);
 
 // Encodes a bitmap as a one-strip Group 4 TIFF file (MinIsWhite, `dpi` in both directions).
 // Throws std::runtime_error when libtiff refuses it.

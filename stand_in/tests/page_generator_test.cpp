@@ -94,6 +94,20 @@ TEST(PageGeneratorTest, HeaderCarriesTheNumberAndThePage) {
   EXPECT_NE(header(base), header(PageGenerator("200710038426", 12).Render(4)));
 }
 
+TEST(PageGeneratorTest, FilingDateIsARealDate) {
+  struct Case {
+    const char* number;
+    const char* date;
+  };
+  const Case cases[] = {
+      {"200710038426", "2007.01.15"},
+      {"98123456", "1998.01.15"},
+      {"85100001", "1985.01.15"},
+      {"03123456", "2003.01.15"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FilingDate(c.number), c.date) << c.number;
+}
+
 TEST(PageGeneratorTest, FiguresOnTheFirstPageAndTheLastSixth) {
   struct Case {
     int pages;
