@@ -205,8 +205,9 @@ void MainForm::btnDownloadClick() {
       return;
     }
     const int total = rerazavu_.GkPages + rerazavu_.SdPages;
-    face_.SetProgressRange(prbDownload, total);
-    face_.SetProgressRange(prbCombine, total);
+    // After pages were given up, downloading the same patent again fetches only the missing ones.
+    DownloadSettings settings = settings_;
+    settings.Resume = settings.Resume || apn_ == givenUpApn_;
 
     // The listener's calls come on other threads; each is handed to the window's thread, in
     // order, and the last one ends the download there.
@@ -221,10 +222,14 @@ void MainForm::btnDownloadClick() {
       face_.RunOnWindowThread(
           [this, outcome = std::move(outcome)] { DownloadFinished(std::move(outcome)); });
     };
-    download_ = std::make_unique<PatentDownload>(rerazavu_, rootDir_, combiner_.get(), settings_,
+    download_ = std::make_unique<PatentDownload>(rerazavu_, rootDir_, combiner_.get(), settings,
                                                  std::move(listener));
+    // The workers' counts reach the bars later, through the window's thread.
     const int kept = download_->Start();
-    if (settings_.Resume) face_.SetProgressPosition(prbDownload, kept);
+    if (settings.Resume) face_.SetPagesKept(kept);
+    face_.SetProgressRange(prbDownload, total);
+    face_.SetProgressRange(prbCombine, total);
+    if (settings.Resume) face_.SetProgressPosition(prbDownload, kept);
   } catch (const std::exception& error) {
     ShowErrorReport(error);
     ReturnToIdle();
@@ -237,13 +242,16 @@ void MainForm::DownloadFinished(DownloadOutcome outcome) {
     case Status::kCombined:
       face_.SetPdfPath(outcome.PdfPath);
       face_.SetPictureVisible(imgGk, false);
+      givenUpApn_.clear();
       break;
     case Status::kPagesGivenUp: {
-      std::u16string names;
+      givenUpApn_ = apn_;
+      std::u16string pages;
       for (const GivenUpPage& page : outcome.GivenUp) {
-        names += (names.empty() ? u"" : u", ") + page.FileName;
+        pages += (pages.empty() ? u"" : u"\r") + page.FileName + u": " +
+                 Utf8ToUtf16(EscapeControls(page.Cause));
       }
-      face_.MessageBox(GivenUpText(names), std::u16string(kDownloadProblem), kMbInformation);
+      face_.MessageBox(GivenUpText(pages), std::u16string(kDownloadProblem), kMbInformation);
       break;
     }
     case Status::kCombineFailed:

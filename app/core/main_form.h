@@ -122,6 +122,8 @@ class MainForm final {
   ReRazavu rerazavu_;
   std::u16string rootDir_;
   std::u16string apn_;
+  // The patent whose last download gave pages up: its next download keeps the pages in place.
+  std::u16string givenUpApn_;
   bool valid_ = false;
   char16_t rightCheckCharacter_ = 0;
   std::string lookupCause_;

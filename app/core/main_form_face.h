@@ -34,6 +34,9 @@ class MainFormFace {
   virtual void SetNotValidHint(const std::u16string& hint) { (void)hint; }
   // The number entry field.
   virtual void SetEntryEnabled(bool enabled) = 0;
+  // A resumed download keeps `kept` pages already in the folder and fetches only the others; told
+  // before the bars get their ranges.
+  virtual void SetPagesKept(int kept) { (void)kept; }
   // Minimum 0, maximum `maximum`, position 0; the bar is redrawn.
   virtual void SetProgressRange(FaceProgressBar bar, int maximum) = 0;
   // The bar is redrawn at once.

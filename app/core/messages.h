@@ -43,9 +43,9 @@ inline std::u16string PageCountText(const std::u16string& pages) {
   return u"下载遇到问题，查询到的页数不合理（" + pages +
          u" 页），可能是服务器的回答有误，请稍后再次下载。";
 }
-// Pages given up, `names` their file names joined by ", ".
-inline std::u16string GivenUpText(const std::u16string& names) {
-  return u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\r" + names +
+// Pages given up, `pages` one line each: the file's name and why.
+inline std::u16string GivenUpText(const std::u16string& pages) {
+  return u"下载遇到问题，以下页面未能下载: \r\r" + pages +
          u"\r\r已下载的页面保留在文件夹中，请稍后再次下载。";
 }
 // The combination failed for `reason`.

@@ -51,7 +51,10 @@ PatentDownload::~PatentDownload() {
 }
 
 int PatentDownload::Start() {
-  std::filesystem::create_directories(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)));
+  const std::string folder = FsPath(PatentFolder(rootDir_, rerazavu_.Apn));
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw FileWriteError("Cannot create folder " + folder + ": " + error.message());
   auto queues = DealJobs(rerazavu_, rootDir_, [this](DownloadThread&) { AfterDownload(); });
   if (combiner_) {
     combiner_->DropPreparedPages();

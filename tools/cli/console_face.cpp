@@ -17,13 +17,17 @@ std::string NotValidText(const MainForm& form, const std::string& typed) {
   return text;
 }
 
+void ConsoleFace::SetPagesKept(int kept) {
+  if (line_ != nullptr) line_->SetKept(kept);
+}
+
 void ConsoleFace::SetProgressRange(FaceProgressBar bar, int maximum) {
   maximum_[bar] = maximum;
-  if (listener_) listener_(bar, 0, maximum);
+  if (line_ != nullptr) line_->Update(bar, 0, maximum);
 }
 
 void ConsoleFace::SetProgressPosition(FaceProgressBar bar, int position) {
-  if (listener_) listener_(bar, position, maximum_[bar]);
+  if (line_ != nullptr) line_->Update(bar, position, maximum_[bar]);
 }
 
 int ConsoleFace::MessageBox(const std::u16string& text, const std::u16string&, int flags) {

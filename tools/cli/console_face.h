@@ -1,5 +1,5 @@
 // ConsoleFace: the window's face on a terminal. Message boxes are kept for the command to
-// report, questions are answered No, progress goes to a listener, and calls for the window's
+// report, questions are answered No, progress goes to a ProgressLine, and calls for the window's
 // thread wait in a queue that the command runs.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "app/core/call_queue.h"
 #include "app/core/main_form_face.h"
+#include "tools/cli/progress_line.h"
 
 namespace brevis {
 class MainForm;
@@ -23,12 +24,10 @@ std::string NotValidText(const MainForm& form, const std::string& typed);
 
 class ConsoleFace final : public MainFormFace {
  public:
-  // Told of every change of a progress bar, with the bar's position and maximum.
-  using ProgressListener = std::function<void(FaceProgressBar bar, int position, int maximum)>;
-
   // A terminal shows no pictures; the command learns a download's end from its outcome.
   void SetPictureVisible(FacePicture, bool) override {}
   void SetEntryEnabled(bool) override {}
+  void SetPagesKept(int kept) override;
   void SetProgressRange(FaceProgressBar bar, int maximum) override;
   void SetProgressPosition(FaceProgressBar bar, int position) override;
   void Repaint() override {}
@@ -40,9 +39,10 @@ class ConsoleFace final : public MainFormFace {
 
   // Texts of the message boxes shown so far, in UTF-8 with line breaks as "\n".
   const std::vector<std::string>& Messages() const { return messages_; }
-  // Also forgets the bars' maximums, so that a new listener hears only of bars set up after it.
-  void SetProgressListener(ProgressListener listener) {
-    listener_ = std::move(listener);
+  // Where progress is shown from now on (none: null). Also forgets the bars' maximums, so that
+  // the line hears only of bars set up after it.
+  void SetProgressLine(ProgressLine* line) {
+    line_ = line;
     maximum_[prbDownload] = maximum_[prbCombine] = 0;
   }
 
@@ -51,7 +51,7 @@ class ConsoleFace final : public MainFormFace {
  private:
   std::vector<std::string> messages_;
   int maximum_[2] = {0, 0};  // by FaceProgressBar
-  ProgressListener listener_;
+  ProgressLine* line_ = nullptr;
 };
 
 }  // namespace brevis::cli

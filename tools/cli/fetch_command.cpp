@@ -120,9 +120,7 @@ void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& 
 bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   const std::string label = "CN" + Utf16ToUtf8(form.apn());
   ProgressLine line(stderr, label, terminal);
-  face.SetProgressListener([&line](FaceProgressBar bar, int position, int maximum) {
-    line.Update(bar, position, maximum);
-  });
+  face.SetProgressLine(&line);
   const std::size_t messages_before = face.Messages().size();
 
   form.btnDownloadClick();
@@ -130,18 +128,14 @@ bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   }
   face.window.RunPending();
   line.Finish();
-  face.SetProgressListener(nullptr);
+  face.SetProgressLine(nullptr);
 
   const std::vector<std::string>& messages = face.Messages();
   for (std::size_t i = messages_before; i < messages.size(); ++i) {
-    std::cerr << label << ": " << messages[i] << '\n';
+    std::cerr << label << ": " << EscapeControls(messages[i]) << '\n';
   }
   const DownloadOutcome& outcome = form.LastOutcome();
-  // Under the message, why: each page given up with its cause, and how to go on.
-  for (const GivenUpPage& page : outcome.GivenUp) {
-    std::cerr << label << ": " << Utf16ToUtf8(page.FileName) << ": " << EscapeControls(page.Cause)
-              << '\n';
-  }
+  // The message names each page given up with its cause; under it, how to go on.
   if (!outcome.GivenUp.empty()) {
     std::cerr << label << ": fetch again with --resume to fetch only the missing pages.\n";
   }

@@ -37,10 +37,17 @@ void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
     if (maximum_[prbDownload] > 0 && maximum_[prbCombine] > 0) Draw();
     return;
   }
+  // The download's lines count the pages fetched; those kept in place are told at the start.
   if (bar == prbDownload && new_range) {
-    std::fprintf(out_, "%s: %s to fetch\n", label_.c_str(), Pages(maximum).c_str());
+    if (kept_ > 0) {
+      std::fprintf(out_, "%s: %s, %d kept, %d to fetch\n", label_.c_str(), Pages(maximum).c_str(),
+                   kept_, maximum - kept_);
+    } else {
+      std::fprintf(out_, "%s: %s to fetch\n", label_.c_str(), Pages(maximum).c_str());
+    }
   } else if (position == maximum && before != maximum) {
-    std::fprintf(out_, "%s: %s %s\n", label_.c_str(), Pages(maximum).c_str(),
+    const int count = bar == prbDownload ? maximum - kept_ : maximum;
+    std::fprintf(out_, "%s: %s %s\n", label_.c_str(), Pages(count).c_str(),
                  bar == prbDownload ? "downloaded" : "combined");
   } else {
     return;

@@ -14,6 +14,9 @@ class ProgressLine {
   // `label` starts every line (the number); `terminal` chooses bars over plain lines.
   ProgressLine(std::FILE* out, std::string label, bool terminal);
 
+  // The download keeps `kept` pages already in place and fetches the others; told before the
+  // bars get their ranges.
+  void SetKept(int kept) { kept_ = kept; }
   // A bar was set to `position` of `maximum`; bars without a maximum yet are not shown.
   void Update(FaceProgressBar bar, int position, int maximum);
   // Ends the bars' line, if one was drawn.
@@ -26,6 +29,7 @@ class ProgressLine {
   std::string label_;
   bool terminal_;
   bool drawn_ = false;
+  int kept_ = 0;
   int position_[2] = {0, 0};  // by FaceProgressBar
   int maximum_[2] = {0, 0};
 };

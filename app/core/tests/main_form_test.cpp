@@ -733,9 +733,10 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
   ASSERT_EQ(face_.boxes.size(), 1u);
   EXPECT_EQ(face_.boxes[0].caption, u"下载问题");
   EXPECT_EQ(face_.boxes[0].flags, 64);
-  EXPECT_EQ(face_.boxes[0].text,
-            u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\rgk_000003.tif\r\r"
-            u"已下载的页面保留在文件夹中，请稍后再次下载。");
+  EXPECT_EQ(face_.boxes[0].text, u"下载遇到问题，以下页面未能下载: \r\rgk_000003.tif: " +
+                                     PageBase() +
+                                     u"/000003.tif: HTTP/1.1 503 Service Unavailable\r\r"
+                                     u"已下载的页面保留在文件夹中，请稍后再次下载。");
   EXPECT_EQ(server_.Count("/pages/CN/000003.tif"), 8u);
   EXPECT_TRUE(log_->calls.empty());
   EXPECT_TRUE(face_.pictures[imgGk]);
@@ -750,6 +751,18 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
     EXPECT_EQ(ReadFile(entry.path()),
               test::TiffSample(static_cast<uint32_t>(std::stoi(name.substr(3, 6)))));
   }
+
+  // Downloaded again, the patent keeps the pages in place and fetches only the missing ones.
+  const auto in_place = static_cast<std::size_t>(
+      std::distance(fs::directory_iterator(Folder("200710038426")), fs::directory_iterator()));
+  const std::size_t asked_before = PageRequests();
+  SetPageHook(nullptr);
+  Download(u"CN200710038426");
+  EXPECT_EQ(PageRequests() - asked_before, 5 - in_place);
+  EXPECT_EQ(face_.boxes.size(), 1u);
+  EXPECT_EQ(log_->calls.back(), "end");
+  EXPECT_FALSE(face_.pictures[imgGk]);
+  EXPECT_EQ(face_.positions[prbDownload], 5);
 }
 
 TEST_F(MainFormTest, ClosingMidDownloadCutsTheFetchesUnderWayShort) {
@@ -791,8 +804,11 @@ TEST_F(MainFormTest, TricklingPageServerEndsInTheMessageAndIdleWithinTheDeadline
 
   ASSERT_EQ(face_.boxes.size(), 1u);
   EXPECT_EQ(face_.boxes[0].text,
-            u"下载遇到问题，以下页面多次尝试后仍未能下载: \r\rgk_000001.tif\r\r"
-            u"已下载的页面保留在文件夹中，请稍后再次下载。");
+            u"下载遇到问题，以下页面未能下载: \r\rgk_000001.tif: "
+            u"http://127.0.0.1:" +
+                Utf8ToUtf16(std::to_string(pages.Port())) +
+                u"/p/000001.tif: Fetch took longer than 0.3 s.\r\r"
+                u"已下载的页面保留在文件夹中，请稍后再次下载。");
   EXPECT_GE(pages.Connections(), 1u);
   EXPECT_TRUE(fs::is_empty(Folder("200710038426")));
   EXPECT_TRUE(log_->calls.empty());

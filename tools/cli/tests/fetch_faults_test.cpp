@@ -1,7 +1,8 @@
 // End-to-end fault runs of "brevisfetch-cli fetch": against brevisfetch-hostile in each of its
-// modes (pages and lookup answer) and against a failing or slow brevisfetch-mirror, each in a
-// process of its own. Every run must end with a correct PDF or with a clear message and status
-// 1, leave no partial or non-TIFF page file behind, and keep its memory bounded.
+// modes (pages and lookup answer), against a failing or slow brevisfetch-mirror, and into a full
+// or read-only folder, each in a process of its own. Every run must end with a correct PDF or
+// with a clear message that says why and status 1, leave no partial or non-TIFF page file
+// behind, and keep its memory bounded.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,7 +55,7 @@ FaultRun Fetch(const std::string& base, const std::vector<std::string>& args, co
 // The outcome every run must have: the PDF with every page, or a message, status 1 and no PDF;
 // in both cases only whole TIFF page files in the patent's folder.
 void CheckOutcome(const FaultRun& run, const fs::path& folder, const std::string& number, int pages,
-                  const char* message) {
+                  const char* message, const char* cause = nullptr) {
   ASSERT_TRUE(run.exited) << "killed by a signal: " << run.err;
   const fs::path pdf = folder / ("CN" + number + "_gk.pdf");
   if (message == nullptr) {
@@ -62,6 +65,7 @@ void CheckOutcome(const FaultRun& run, const fs::path& folder, const std::string
   } else {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    if (cause != nullptr) EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(pdf));
   }
   if (!fs::exists(folder)) return;
@@ -84,7 +88,7 @@ constexpr long kPeakLimitKiB = 768L * 1024;
 #endif
 
 // What the command says when a page was given up, and when the mirror could not be asked.
-constexpr char kGivenUp[] = "以下页面多次尝试后仍未能下载";
+constexpr char kGivenUp[] = "以下页面未能下载";
 constexpr char kMirrorFailed[] = "网络问题，请检查您是否已经正常连接到互联网。";
 
 struct Case {
@@ -92,6 +96,7 @@ struct Case {
   std::vector<std::string> server;  // brevisfetch-hostile's or brevisfetch-mirror's options
   std::vector<std::string> fetch;   // the command's own options
   const char* message;              // null: the PDF is made
+  const char* cause = nullptr;      // why, also printed when there is a message
 };
 
 class FetchFaultsTest : public ::testing::Test {
@@ -112,7 +117,7 @@ class FetchFaultsTest : public ::testing::Test {
       std::vector<std::string> fetch = {"CN" + number};
       fetch.insert(fetch.end(), c.fetch.begin(), c.fetch.end());
       const FaultRun run = Fetch(server.Base(), fetch, repo, dir_);
-      CheckOutcome(run, repo / ("CN" + number), number, pages, c.message);
+      CheckOutcome(run, repo / ("CN" + number), number, pages, c.message, c.cause);
       EXPECT_LT(run.peakKiB, kPeakLimitKiB);
     }
   }
@@ -127,18 +132,45 @@ const std::vector<std::string> kQuick = {"--deadline",    "1", "--max-tries", "2
 TEST_F(FetchFaultsTest, HostilePageServers) {
   // The pages are drawn on request, slowly in a sanitizer's build: no small deadline here.
   std::vector<Case> cases = {{"good", {"--mode", "good"}, {"--deadline", "60"}, nullptr}};
-  for (const char* mode : {"garbage-status", "endless-headers", "endless-chunks", "endless-body",
-                           "endless-continue", "cut-short", "trickle", "silent", "not-tiff"}) {
-    cases.push_back({mode, {"--mode", mode}, kQuick, kGivenUp});
+  // Each page given up is named with the address asked and what went wrong there.
+  const struct {
+    const char* mode;
+    const char* cause;
+  } kModes[] = {
+      {"garbage-status", ".tif: Response status line is not HTTP"},
+      {"endless-headers", "Response header has more than 255 lines."},
+      {"endless-chunks", "Response body is larger than the 33554432 bytes a fetch accepts."},
+      {"endless-body", "Response body is larger than the 33554432 bytes a fetch accepts."},
+      {"endless-continue", "Response has more than 32 interim answers."},
+      {"cut-short", "Connection Closed Gracefully."},
+      {"trickle", "Fetch took longer than 1 s."},
+      {"silent", "Fetch took longer than 1 s."},
+      {"not-tiff", "The body is not a TIFF."},
+  };
+  for (const auto& mode : kModes) {
+    cases.push_back({mode.mode, {"--mode", mode.mode}, kQuick, kGivenUp, mode.cause});
   }
   RunCases(BREVISFETCH_HOSTILE, {"--pages", "5"}, cases, "200710038426", 5);
 }
 
 TEST_F(FetchFaultsTest, HostileLookupAnswers) {
   std::vector<Case> cases;
-  for (const char* mode : {"garbage-status", "endless-headers", "endless-chunks", "endless-body",
-                           "endless-continue", "cut-short", "trickle", "silent"}) {
-    cases.push_back({mode, {"--lookup-mode", mode}, kQuick, kMirrorFailed});
+  // Under the message, the address asked and what went wrong there.
+  const struct {
+    const char* mode;
+    const char* cause;
+  } kModes[] = {
+      {"garbage-status", "/cgi-bin/fturl.cgi?s="},
+      {"endless-headers", "Response header has more than 255 lines."},
+      {"endless-chunks", "Response body is larger than the 4194304 bytes a fetch accepts."},
+      {"endless-body", "Response body is larger than the 4194304 bytes a fetch accepts."},
+      {"endless-continue", "Response has more than 32 interim answers."},
+      {"cut-short", "Connection Closed Gracefully."},
+      {"trickle", "Fetch took longer than 1 s."},
+      {"silent", "Fetch took longer than 1 s."},
+  };
+  for (const auto& mode : kModes) {
+    cases.push_back({mode.mode, {"--lookup-mode", mode.mode}, kQuick, kMirrorFailed, mode.cause});
   }
   // An answer that is not cipher text fails in reading it, with the error's own text.
   cases.push_back(
@@ -161,10 +193,89 @@ TEST_F(FetchFaultsTest, FailingAndSlowMirror) {
        patient,
        nullptr},
       {"delay 300 ms", {"--delay-ms", "300"}, patient, nullptr},
-      {"fail always", {"--fail-rate", "1", "--seed", "9"}, kQuick, kGivenUp},
-      {"delay past the deadline", {"--delay-ms", "1500"}, kQuick, kMirrorFailed},
+      {"fail always",
+       {"--fail-rate", "1", "--seed", "9"},
+       kQuick,
+       kGivenUp,
+       "Connection Closed Gracefully."},
+      {"delay past the deadline",
+       {"--delay-ms", "1500"},
+       kQuick,
+       kMirrorFailed,
+       "Fetch took longer than 1 s."},
   };
   RunCases(BREVISFETCH_MIRROR, {"--data", sample.string()}, cases, "200710038426", 12);
+}
+
+// A local file error is not the network's: the page or the PDF that could not be written is named
+// with the system's reason, nothing is retried, and nothing partial stays. The repository is a
+// small or read-only file system mounted in a user and mount namespace of the run's own.
+TEST_F(FetchFaultsTest, FullAndReadOnlyFolders) {
+  if (std::system("unshare -rm true 2>/dev/null") != 0) {
+    GTEST_SKIP() << "no user and mount namespaces here (unshare -rm)";
+  }
+  const fs::path sample = dir_ / "sample";
+  ASSERT_EQ(std::system((std::string(BREVISFETCH_MIRROR) + " --make-sample " + sample.string() +
+                         " >/dev/null")
+                            .c_str()),
+            0);
+  struct FolderCase {
+    const char* title;
+    const char* mount;              // shell commands run in the namespace before the fetch, on "$R"
+    std::vector<std::string> says;  // the message and the cause: the file and the reason
+  };
+  const FolderCase cases[] = {
+      {"full while pages arrive",
+       "mount -t tmpfs -o size=200k tmpfs \"$R\"",
+       {kGivenUp, "CN200710038426/gk_0000", ".tif: No space left on device"}},
+      {"full when the PDF is written",
+       "mount -t tmpfs -o size=560k tmpfs \"$R\"",
+       {"合并PDF文件时遇到问题",
+        "CN200710038426/CN200710038426_gk.pdf\": No space left on device"}},
+      {"read-only repository",
+       "mount -t tmpfs -o ro tmpfs \"$R\"",
+       {"Cannot create folder", "CN200710038426: Read-only file system"}},
+      {"read-only patent folder",
+       "mount -t tmpfs tmpfs \"$R\" && mkdir \"$R/CN200710038426\" && mount -o remount,ro \"$R\"",
+       {kGivenUp, ".tif: Read-only file system"}},
+  };
+  int index = 0;
+  for (const FolderCase& c : cases) {
+    SCOPED_TRACE(c.title);
+    const fs::path repo = dir_ / ("folder" + std::to_string(index));
+    const fs::path log = dir_ / ("mirror" + std::to_string(index++) + ".log");
+    fs::create_directories(repo);
+    ServerProcess mirror({BREVISFETCH_MIRROR, "--port", "0", "--data", sample.string()}, log);
+    // The run sees its own mounts; what it leaves is listed from inside before they go.
+    const std::string script =
+        "export BREVISFETCH_SERVER=" + mirror.Base() +
+        " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() + " R=" + repo.string() + "; " + c.mount +
+        " && { " + BREVISFETCH_CLI + " fetch CN200710038426 --repo \"$R\" 2>" +
+        (dir_ / "err").string() + "; echo $? >" + (dir_ / "status").string() +
+        "; ls -A \"$R\"/CN200710038426 >" + (dir_ / "left").string() + " 2>/dev/null; true; }";
+    fs::remove(dir_ / "status");
+    fs::remove(dir_ / "left");
+    ASSERT_EQ(std::system(("unshare -rm sh -c '" + script + "'").c_str()), 0);
+    const std::string err = ReadFile(dir_ / "err");
+    EXPECT_EQ(ReadFile(dir_ / "status"), "1\n") << err;
+    for (const std::string& text : c.says) {
+      EXPECT_NE(err.find(text), std::string::npos) << text << " in:\n" << err;
+    }
+    std::istringstream left(ReadFile(dir_ / "left"));
+    for (std::string name; std::getline(left, name);) {
+      EXPECT_EQ(TemporaryTarget(name), "") << name;
+      EXPECT_FALSE(name.ends_with(".pdf")) << name;
+    }
+    // Nothing was retried: no page was asked for twice.
+    std::istringstream lines(ReadFile(log));
+    std::set<std::string> asked;
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t at = line.find("\"GET /pages/");
+      if (at == std::string::npos) continue;
+      const std::string target = line.substr(at, line.find(' ', at + 5) - at);
+      EXPECT_TRUE(asked.insert(target).second) << "asked twice: " << target;
+    }
+  }
 }
 
 }  // namespace
