@@ -100,9 +100,8 @@ void ReduceRgba(Bitmap& bitmap, bool fax) {
   }
 }
 
-TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, int jpegQuality,
-                           TiffDecoding decoding) {
-  TIFF* tif = file.get();
+// The image's size; throws for an image without one or beyond the limits.
+std::pair<uint32_t, uint32_t> CheckedSize(TIFF* tif) {
   uint32_t w = 0, h = 0;
   if (TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 ||
       TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1 || w == 0 || h == 0) {
@@ -111,6 +110,13 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
   if (w > kTiffMaxSide || h > kTiffMaxSide || int64_t{w} * h * 4 > kTiffMaxRasterBytes) {
     throw PdfError("Tiff image too large");
   }
+  return {w, h};
+}
+
+TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, int jpegQuality,
+                           TiffDecoding decoding) {
+  TIFF* tif = file.get();
+  const auto [w, h] = CheckedSize(tif);
   TiffPageImage page;
   page.Width = static_cast<int32_t>(w);
   page.Height = static_cast<int32_t>(h);
@@ -164,6 +170,39 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
   return page;
 }
 
+OneBitImage DecodeImage(TiffFile& file) {
+  TIFF* tif = file.get();
+  const auto [w, h] = CheckedSize(tif);
+  OneBitImage image;
+  image.Width = static_cast<int32_t>(w);
+  image.Height = static_cast<int32_t>(h);
+  image.Stride = (std::size_t{w} + 7) / 8;
+  float resolution = 0;
+  uint16_t unit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+  if (TIFFGetField(tif, TIFFTAG_YRESOLUTION, &resolution) == 1 && resolution > 0) {
+    image.Dpi = static_cast<int32_t>(unit == RESUNIT_CENTIMETER ? resolution * 2.54f + 0.5f
+                                                                : resolution + 0.5f);
+  }
+  if (IsOneBitPage(tif)) {
+    image.Rows = DecodeOneBit(file, image.Width, image.Height);
+    return image;
+  }
+  Bitmap bitmap(image.Width, image.Height, PixelFormat::pf32bit);
+  if (TIFFReadRGBAImageOriented(tif, w, h, reinterpret_cast<uint32_t*>(bitmap.Bits()),
+                                ORIENTATION_TOPLEFT, 1) != 1 ||
+      file.TakeError()) {
+    throw PdfError(kCannotDecode);
+  }
+  ReduceRgba(bitmap, true);
+  image.Rows.resize(image.Stride * h);
+  for (int32_t y = 0; y < image.Height; ++y) {
+    std::memcpy(image.Rows.data() + static_cast<std::size_t>(y) * image.Stride, bitmap.ScanLine(y),
+                image.Stride);
+  }
+  return image;
+}
+
 }  // namespace
 
 std::vector<std::pair<int32_t, int32_t>> TiffSliceRanges(int32_t height) {
@@ -198,6 +237,21 @@ PreparedTiff PrepareTiff(const std::string& fileName, PdfImageCompressionType co
     result.Error = std::current_exception();
   }
   return result;
+}
+
+std::vector<OneBitImage> DecodeTiffPages(const std::string& fileName) {
+  TiffFile file(fileName);
+  if (file.get() == nullptr) throw PdfError("Invalid tiff file name");
+  file.TakeError();
+  std::vector<OneBitImage> images;
+  for (;;) {
+    images.push_back(DecodeImage(file));
+    file.TakeError();
+    if (TIFFReadDirectory(file.get()) <= 0) {
+      if (file.TakeError()) throw PdfError(kCannotDecode);
+      return images;
+    }
+  }
 }
 
 }  // namespace brevis

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/one_bit_image.h"
 #include "pdf/pdf_image.h"
 
 namespace brevis {
@@ -61,5 +62,10 @@ enum class TiffDecoding { kAuto, kRgba };
 // decode tiff image" when libtiff reports an error while reading an image or a directory.
 PreparedTiff PrepareTiff(const std::string& fileName, PdfImageCompressionType compression,
                          int jpegQuality, TiffDecoding decoding = TiffDecoding::kAuto);
+
+// Every image of the file as a black and white image, for recognition: one-bit pages as they are
+// coded, other pages reduced to black and white at half luminance. Throws PdfError as PrepareTiff
+// does, "Invalid tiff file name", "Tiff image too large" or "Cannot decode tiff image".
+std::vector<OneBitImage> DecodeTiffPages(const std::string& fileName);
 
 }  // namespace brevis

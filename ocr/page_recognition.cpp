@@ -1,0 +1,93 @@
+// PageRecognition: a queue of page files and threads that decode and recognise them.
+#include "ocr/page_recognition.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "pdf/tiff_import.h"
+
+namespace brevis {
+
+PageRecognition::PageRecognition(std::string languages, unsigned threads)
+    : languages_(std::move(languages)) {
+  CheckOcrLanguages(languages_);
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
+}
+
+PageRecognition::~PageRecognition() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  changed_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void PageRecognition::Submit(const std::string& path) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!entries_.try_emplace(path).second) return;
+    queue_.push_back(path);
+  }
+  changed_.notify_all();
+}
+
+PageText PageRecognition::Take(const std::string& path) {
+  std::unique_lock<std::mutex> lock(lock_);
+  if (entries_.try_emplace(path).second) {
+    queue_.push_front(path);
+    changed_.notify_all();
+  } else if (const auto waiting = std::find(queue_.begin(), queue_.end(), path);
+             waiting != queue_.end()) {
+    queue_.erase(waiting);
+    queue_.push_front(path);
+  }
+  changed_.wait(lock, [&] { return entries_[path].Now == State::kDone; });
+  PageText text = std::move(entries_[path].Text);
+  entries_.erase(path);
+  return text;
+}
+
+void PageRecognition::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  queue_.clear();
+  // A file under way stays until its thread has put its text there.
+  std::erase_if(entries_, [](const auto& entry) { return entry.second.Now != State::kUnderWay; });
+}
+
+void PageRecognition::Work() {
+  std::unique_ptr<Recognizer> engine;
+  std::unique_lock<std::mutex> lock(lock_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    const std::string path = std::move(queue_.front());
+    queue_.pop_front();
+    entries_[path].Now = State::kUnderWay;
+    lock.unlock();
+    PageText text = Read(engine, path);
+    lock.lock();
+    Entry& entry = entries_[path];
+    entry.Text = std::move(text);
+    entry.Now = State::kDone;
+    changed_.notify_all();
+  }
+}
+
+PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::string& path) const {
+  PageText text;
+  try {
+    const std::vector<OneBitImage> images = DecodeTiffPages(path);
+    if (!engine) engine = std::make_unique<Recognizer>(languages_);
+    for (const OneBitImage& image : images) text.Images.push_back(engine->Recognize(image));
+  } catch (const std::exception& error) {
+    text.Images.clear();
+    text.Error = error.what();
+  }
+  return text;
+}
+
+}  // namespace brevis

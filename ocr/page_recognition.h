@@ -1,0 +1,68 @@
+// PageRecognition: recognises the text of page files on a pool of threads, one engine on each,
+// while the caller goes on (fetching further pages, combining earlier ones).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ocr/recognizer.h"
+
+namespace brevis {
+
+// The text of a page file: the lines of each of its images, in the file's order, or why there is
+// none.
+struct PageText {
+  std::vector<std::vector<RecognizedLine>> Images;
+  std::string Error;  // empty when the file was recognised
+};
+
+class PageRecognition {
+ public:
+  // `threads` engines for `languages`, each started by its thread when the first page comes;
+  // 0 threads: one per core. Throws OcrError at once when a language's data is missing.
+  explicit PageRecognition(std::string languages = kDefaultOcrLanguages, unsigned threads = 0);
+  // Pages waiting are dropped; a page under way is finished first.
+  ~PageRecognition();
+  PageRecognition(const PageRecognition&) = delete;
+  PageRecognition& operator=(const PageRecognition&) = delete;
+
+  unsigned Threads() const { return static_cast<unsigned>(threads_.size()); }
+
+  // Queues the page file for recognition unless it is queued, under way or done already. Any
+  // thread may call it; it never waits for recognition.
+  void Submit(const std::string& path);
+  // The page file's text, waiting for it; a file not submitted yet is submitted first, and a
+  // file still waiting goes to the head of the queue.
+  PageText Take(const std::string& path);
+  // Forgets every file submitted and not taken.
+  void Clear();
+
+ private:
+  enum class State { kWaiting, kUnderWay, kDone };
+  struct Entry {
+    State Now = State::kWaiting;
+    PageText Text;
+  };
+
+  void Work();
+  // Decodes and recognises the file with the thread's engine, started on first use.
+  PageText Read(std::unique_ptr<Recognizer>& engine, const std::string& path) const;
+
+  const std::string languages_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;         // files waiting, first to go first
+  std::map<std::string, Entry> entries_;  // files submitted and not taken
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace brevis

@@ -1,0 +1,163 @@
+// Recognizer: Tesseract's LSTM engine on our decoded pages, read line by line and word by word,
+// with the blanks between words decided here rather than by the engine.
+#include "ocr/recognizer.h"
+
+#include <omp.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/text.h"
+
+namespace brevis {
+
+namespace {
+
+constexpr char kDebianDataFolder[] = "/usr/share/tesseract-ocr/5/tessdata";
+
+// The code point that starts `text` at `i`, moving `i` past it.
+char32_t NextCodePoint(const std::u16string& text, std::size_t& i) {
+  const char16_t unit = text[i++];
+  if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
+    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i++] - 0xDC00);
+  }
+  return unit;
+}
+
+char32_t FirstCodePoint(const std::u16string& text) {
+  std::size_t i = 0;
+  return NextCodePoint(text, i);
+}
+
+char32_t LastCodePoint(const std::u16string& text) {
+  std::size_t i = text.size() - 1;
+  if (i > 0 && text[i] >= 0xDC00 && text[i] < 0xE000) --i;
+  return NextCodePoint(text, i);
+}
+
+// The text of the iterator's element at `level`, trimmed of blanks; empty when it has none.
+std::u16string ElementText(const tesseract::ResultIterator& it,
+                           tesseract::PageIteratorLevel level) {
+  const std::unique_ptr<char[]> utf8(it.GetUTF8Text(level));
+  if (!utf8) return {};
+  std::u16string text = Utf8ToUtf16(utf8.get());
+  const std::size_t first = text.find_first_not_of(u" \t\r\n");
+  if (first == std::u16string::npos) return {};
+  const std::size_t last = text.find_last_not_of(u" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string OcrDataFolder() {
+  const char* prefix = std::getenv("TESSDATA_PREFIX");
+  return prefix != nullptr && *prefix != '\0' ? prefix : kDebianDataFolder;
+}
+
+void CheckOcrLanguages(std::string_view languages) {
+  if (languages.empty()) throw OcrError("No recognition language given.");
+  std::size_t start = 0;
+  while (start <= languages.size()) {
+    const std::size_t end = std::min(languages.find('+', start), languages.size());
+    const std::string language(languages.substr(start, end - start));
+    if (language.empty() ||
+        language.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
+            std::string::npos) {
+      throw OcrError("\"" + std::string(languages) + "\" is not a list of recognition languages.");
+    }
+    const std::filesystem::path data =
+        std::filesystem::path(OcrDataFolder()) / (language + ".traineddata");
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(data, error)) {
+      std::string package = "tesseract-ocr-" + language;
+      for (char& c : package) {
+        c = c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      }
+      throw OcrError("The recognition language " + language + " is not installed (no " +
+                     data.string() + "): install the Debian package " + package + ".");
+    }
+    start = end + 1;
+  }
+}
+
+bool IsCjk(char32_t c) {
+  return (c >= 0x2E80 && c <= 0x2FDF) ||  // radicals
+         (c >= 0x3000 && c <= 0x30FF) ||  // CJK punctuation, kana
+         (c >= 0x3100 && c <= 0x31FF) ||  // bopomofo, kana extensions
+         (c >= 0x3400 && c <= 0x4DBF) ||  // ideographs, extension A
+         (c >= 0x4E00 && c <= 0x9FFF) ||  // ideographs
+         (c >= 0xAC00 && c <= 0xD7AF) ||  // hangul
+         (c >= 0xF900 && c <= 0xFAFF) ||  // compatibility ideographs
+         (c >= 0xFE30 && c <= 0xFE4F) ||  // compatibility forms
+         (c >= 0xFF00 && c <= 0xFFEF) ||  // full-width forms
+         (c >= 0x20000 && c <= 0x3FFFF);  // ideographs, supplementary planes
+}
+
+std::u16string JoinWords(const std::vector<std::u16string>& words) {
+  std::u16string line;
+  for (const std::u16string& word : words) {
+    if (word.empty()) continue;
+    if (!line.empty() && !IsCjk(LastCodePoint(line)) && !IsCjk(FirstCodePoint(word))) {
+      line += u' ';
+    }
+    line += word;
+  }
+  return line;
+}
+
+struct Recognizer::Engine {
+  tesseract::TessBaseAPI Api;
+};
+
+Recognizer::Recognizer(std::string_view languages) : engine_(std::make_unique<Engine>()) {
+  CheckOcrLanguages(languages);
+  if (engine_->Api.Init(OcrDataFolder().c_str(), std::string(languages).c_str(),
+                        tesseract::OEM_LSTM_ONLY) != 0) {
+    throw OcrError("The recognition engine does not start for " + std::string(languages) + ".");
+  }
+  // The engine's diagnostics would go to standard error, between our own lines.
+  engine_->Api.SetVariable("debug_file", "/dev/null");
+  engine_->Api.SetPageSegMode(tesseract::PSM_AUTO);
+}
+
+Recognizer::~Recognizer() = default;
+
+std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
+  if (page.Width <= 0 || page.Height <= 0 ||
+      page.Rows.size() < page.Stride * static_cast<std::size_t>(page.Height)) {
+    throw OcrError("The page has no image to recognise.");
+  }
+  // One engine per thread, each single-threaded: the threads that recognise pages are the
+  // parallelism, and OpenMP's own threads would only compete with them for the cores.
+  omp_set_num_threads(1);
+  tesseract::TessBaseAPI& api = engine_->Api;
+  // A 0 bit is black, as Tesseract takes one-bit images.
+  api.SetImage(page.Rows.data(), page.Width, page.Height, 0, static_cast<int>(page.Stride));
+  api.SetSourceResolution(page.Dpi > 0 ? page.Dpi : 300);
+  if (api.Recognize(nullptr) != 0) throw OcrError("The recognition engine failed on the page.");
+
+  std::vector<RecognizedLine> lines;
+  const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+  if (!it) return lines;
+  it->Begin();
+  do {
+    if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+    RecognizedLine line;
+    it->BoundingBox(tesseract::RIL_TEXTLINE, &line.Box.X0, &line.Box.Y0, &line.Box.X1,
+                    &line.Box.Y1);
+    std::vector<std::u16string> words;
+    do {
+      words.push_back(ElementText(*it, tesseract::RIL_WORD));
+    } while (!it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
+             it->Next(tesseract::RIL_WORD));
+    line.Text = JoinWords(words);
+    if (!line.Text.empty()) lines.push_back(std::move(line));
+  } while (it->Next(tesseract::RIL_TEXTLINE));
+  api.Clear();
+  return lines;
+}
+
+}  // namespace brevis

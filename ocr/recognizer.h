@@ -1,0 +1,72 @@
+// Recognizer: one Tesseract engine that reads the text lines of a black and white page. An engine
+// is single-threaded and serves one thread at a time; PageRecognition keeps one per thread.
+// Tesseract's headers stay in recognizer.cpp.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/one_bit_image.h"
+
+namespace brevis {
+
+// Recognition cannot start (language data missing) or a page cannot be read.
+class OcrError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A box in image pixels: left, top, right and bottom, the right and bottom edges excluded.
+struct TextBox {
+  int X0 = 0;
+  int Y0 = 0;
+  int X1 = 0;
+  int Y1 = 0;
+  friend bool operator==(const TextBox&, const TextBox&) = default;
+};
+
+// One printed line: its text as it is printed and its box.
+struct RecognizedLine {
+  std::u16string Text;
+  TextBox Box;
+};
+
+inline constexpr char kDefaultOcrLanguages[] = "chi_sim+eng";
+
+// The folder Tesseract reads its language data from: TESSDATA_PREFIX when set, else the one of
+// Debian's packages.
+std::string OcrDataFolder();
+// Throws OcrError naming the Debian package of the first language of `languages` ("chi_sim+eng")
+// whose data is not in OcrDataFolder(), or for a list that names no language.
+void CheckOcrLanguages(std::string_view languages);
+
+// A character of a script written without blanks between words: CJK ideographs, kana, hangul,
+// and CJK and full-width punctuation.
+bool IsCjk(char32_t c);
+// The words of one line as one text: a blank between two words, except where the end of one or
+// the start of the next is a CJK character; Chinese has no blanks between words, whatever the
+// engine's splitting says, while blanks between Latin words and numbers stay.
+std::u16string JoinWords(const std::vector<std::u16string>& words);
+
+class Recognizer {
+ public:
+  // Starts an engine for `languages`; throws OcrError as CheckOcrLanguages does, or when the
+  // engine does not start.
+  explicit Recognizer(std::string_view languages = kDefaultOcrLanguages);
+  ~Recognizer();
+  Recognizer(const Recognizer&) = delete;
+  Recognizer& operator=(const Recognizer&) = delete;
+
+  // The page's text lines in reading order, each with its box; empty lines are left out.
+  // Throws OcrError when the engine fails on the page.
+  std::vector<RecognizedLine> Recognize(const OneBitImage& page);
+
+ private:
+  struct Engine;
+  std::unique_ptr<Engine> engine_;
+};
+
+}  // namespace brevis
