@@ -6,7 +6,6 @@
 #include <tiffio.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
