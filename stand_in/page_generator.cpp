@@ -1,18 +1,22 @@
-// Draws synthetic patent pages into packed bitmaps and writes them as Group 4 TIFF with libtiff.
-// Every choice comes from a small seeded generator, so a page's bytes depend only on its number,
-// page and page count.
+// Lays out an invented patent's pages, prints their text with the page font into packed bitmaps
+// and writes them as Group 4 TIFF with libtiff. Every choice comes from a small seeded generator,
+// so a page's bytes depend only on its number, page and page count.
 #include "stand_in/page_generator.h"
 
 #include <tiffio.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "stand_in/glyph_font.h"
+#include "stand_in/patent_text.h"
 
 namespace brevis {
 
@@ -91,172 +95,210 @@ uint64_t Fnv1a(std::string_view text) {
   return hash;
 }
 
-struct Rect {
-  int x0, y0, x1, y1;
+constexpr int kLeft = 236;
+constexpr int kRight = PageGenerator::kWidth - 236;
+constexpr int kTop = 340;
+constexpr int kBottom = PageGenerator::kHeight - 260;
+
+// Type sizes in pixels to the em at 300 dpi: 46 is 11 points.
+constexpr int kBodySize = 46;
+constexpr int kHeaderSize = 40;
+constexpr int kTitleSize = 58;
+constexpr int kCaptionSize = 50;
+constexpr int kNumeralSize = 40;
+constexpr int kLinePitch = 76;  // baseline to baseline in body text
+constexpr int kParagraphGap = 16;
+constexpr int kHeaderBaseline = 232;
+constexpr int kRuleTop = 262;
+constexpr int kRuleBottom = 267;
+// Description paragraphs: "[0001]" at the margin, the text in a column to its right.
+constexpr int kTextColumn = kLeft + 190;
+constexpr int kClaimsPerPage = 6;
+constexpr int kParagraphsPerPage = 7;
+
+// The sample texts are well-formed UTF-8 of our own; anything else is a bug.
+std::u32string Decode(std::string_view utf8) {
+  std::u32string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<uint8_t>(utf8[i]);
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (int k = 1; k < length; ++k) {
+      c = c << 6 | (static_cast<uint8_t>(utf8[i + static_cast<std::size_t>(k)]) & 0x3F);
+    }
+    out += c;
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+std::string Encode(std::u32string_view text) {
+  std::string out;
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Chinese characters and full-width punctuation: a line may break before and after each one.
+// Latin letters, digits and their signs ("0.8mm", "GB/T") stay together as words.
+bool IsWide(char32_t c) { return c >= 0x2E80 || c == U'“' || c == U'”'; }
+// Punctuation that must not begin a line, and punctuation that must not end one.
+bool IsClosing(char32_t c) {
+  return std::u32string_view(U"，。、；：？！）》”％").find(c) != std::u32string_view::npos;
+}
+bool IsOpening(char32_t c) {
+  return std::u32string_view(U"（《“").find(c) != std::u32string_view::npos;
+}
+
+int Width(std::u32string_view text, int size) {
+  int width = 0;
+  for (char32_t c : text) width += GlyphFont::Shared().Glyph(c, size).Advance;
+  return width;
+}
+
+// `text` broken into lines, the first at most `first` pixels wide and the others `width`. Closing
+// punctuation hangs into the margin rather than begin a line; an opening one moves to the next.
+std::vector<std::u32string> BreakLines(std::u32string_view text, int size, int first, int width) {
+  std::vector<std::u32string> lines;
+  std::u32string line;
+  int lineWidth = 0;
+  const int space = Width(U" ", size);
+  bool spaceBefore = false;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == U' ') {
+      spaceBefore = true;
+      ++i;
+      continue;
+    }
+    std::size_t end = i + 1;
+    if (!IsWide(text[i])) {
+      while (end < text.size() && text[end] != U' ' && !IsWide(text[end])) ++end;
+    }
+    const std::u32string_view unit = text.substr(i, end - i);
+    const int unitWidth = Width(unit, size);
+    int gap = spaceBefore && !line.empty() ? space : 0;
+    const int limit = lines.empty() ? first : width;
+    if (!line.empty() && lineWidth + gap + unitWidth > limit && !IsClosing(unit[0])) {
+      std::u32string carried;
+      if (line.size() > 1 && IsOpening(line.back())) {
+        carried = line.back();
+        line.pop_back();
+      }
+      lines.push_back(std::move(line));
+      line = carried;
+      lineWidth = Width(line, size);
+      gap = 0;
+    }
+    if (gap > 0) line += U' ';
+    line += unit;
+    lineWidth += gap + unitWidth;
+    spaceBefore = false;
+    i = end;
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+// A run of text starting with its pen at `X` on the baseline.
+struct Piece {
+  std::u32string Text;
+  int X;
 };
 
-// A glyph is a few strokes inside a kGlyph x kGlyph cell.
-constexpr int kGlyph = 40;
-constexpr int kCell = 46;       // advance from glyph to glyph
-constexpr int kLinePitch = 78;  // baseline to baseline
-constexpr int kStroke = 5;
-constexpr int kGlyphCount = 500;
+// What a page is made of while it is composed: the bitmap, the lines printed on it and the
+// areas of its drawings.
+struct Sheet {
+  PageBitmap Bitmap{PageGenerator::kWidth, PageGenerator::kHeight};
+  std::vector<PrintedLine> Lines;
+  std::vector<PageArea> Drawings;
 
-using Glyph = std::vector<Rect>;
-
-// Strokes of one component of a glyph inside the box [x0, x1) x [y0, y1).
-void AddComponent(Glyph& glyph, Random& rng, int x0, int y0, int x1, int y1) {
-  const int w = x1 - x0;
-  const int h = y1 - y0;
-  const int kind = rng.Between(0, 9);
-  if (kind < 2 && w > 14 && h > 14) {
-    // An enclosure with a stroke inside, like 口 or 日.
-    glyph.push_back({x0, y0, x1, y0 + kStroke});
-    glyph.push_back({x0, y1 - kStroke, x1, y1});
-    glyph.push_back({x0, y0, x0 + kStroke, y1});
-    glyph.push_back({x1 - kStroke, y0, x1, y1});
-    if (rng.Chance(60)) {
-      const int y = y0 + h / 2 - kStroke / 2;
-      glyph.push_back({x0, y, x1, y + kStroke});
-    }
-    return;
-  }
-  const int strokes = rng.Between(2, 4);
-  for (int s = 0; s < strokes; ++s) {
-    switch (rng.Between(0, 3)) {
-      case 0:
-      case 1: {  // horizontal
-        const int y = y0 + rng.Between(0, std::max(0, h - kStroke));
-        const int a = x0 + rng.Between(0, w / 4);
-        const int b = x1 - rng.Between(0, w / 4);
-        glyph.push_back({a, y, b, y + kStroke - 1});
-        break;
-      }
-      case 2: {  // vertical
-        const int x = x0 + rng.Between(0, std::max(0, w - kStroke));
-        const int a = y0 + rng.Between(0, h / 4);
-        const int b = y1 - rng.Between(0, h / 5);
-        glyph.push_back({x, a, x + kStroke - 1, b});
-        break;
-      }
-      default: {  // a slanted stroke as a staircase of short pieces
-        const int steps = std::max(3, std::min(w, h) / 5);
-        const bool left = rng.Chance(50);
-        for (int i = 0; i < steps; ++i) {
-          const int x = left ? x1 - (i + 1) * w / steps : x0 + i * w / steps;
-          const int y = y0 + i * h / steps;
-          glyph.push_back({x, y, x + w / steps + 2, y + kStroke});
+  // Prints the pieces as one line on `baseline`; its text joins theirs with a blank.
+  void Print(const std::vector<Piece>& pieces, int baseline, int size) {
+    GlyphFont& font = GlyphFont::Shared();
+    PrintedLine line;
+    bool inked = false;
+    for (const Piece& piece : pieces) {
+      if (!line.Text.empty()) line.Text += ' ';
+      line.Text += Encode(piece.Text);
+      int pen = piece.X;
+      for (char32_t c : piece.Text) {
+        const GlyphImage& glyph = font.Glyph(c, size);
+        for (const GlyphImage::Run& run : glyph.Runs) {
+          Bitmap.Fill(pen + run.X0, baseline + run.Y, pen + run.X1, baseline + run.Y + 1);
         }
-        break;
-      }
-    }
-  }
-}
-
-std::vector<Glyph> MakeGlyphs() {
-  Random rng(20100410);
-  std::vector<Glyph> glyphs(kGlyphCount);
-  for (Glyph& glyph : glyphs) {
-    switch (rng.Between(0, 2)) {
-      case 0:
-        AddComponent(glyph, rng, 2, 2, kGlyph - 2, kGlyph - 2);
-        break;
-      case 1: {  // left and right parts
-        const int split = rng.Between(14, 20);
-        AddComponent(glyph, rng, 1, 2, split - 2, kGlyph - 2);
-        AddComponent(glyph, rng, split + 2, 1, kGlyph - 1, kGlyph - 1);
-        break;
-      }
-      default: {  // top and bottom parts
-        const int split = rng.Between(14, 22);
-        AddComponent(glyph, rng, 3, 1, kGlyph - 3, split - 2);
-        AddComponent(glyph, rng, 1, split + 2, kGlyph - 1, kGlyph - 1);
-        break;
-      }
-    }
-  }
-  return glyphs;
-}
-
-const std::vector<Glyph>& Glyphs() {
-  static const std::vector<Glyph> glyphs = MakeGlyphs();
-  return glyphs;
-}
-
-// A 5 x 7 font for the readable parts: the number, page numbers and reference numerals.
-struct FontChar {
-  char c;
-  std::array<const char*, 7> rows;
-};
-constexpr FontChar kFont[] = {
-    {'0', {".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."}},
-    {'1', {"..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."}},
-    {'2', {".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"}},
-    {'3', {"#####", "...#.", "..#..", "...#.", "....#", "#...#", ".###."}},
-    {'4', {"...#.", "..##.", ".#.#.", "#..#.", "#####", "...#.", "...#."}},
-    {'5', {"#####", "#....", "####.", "....#", "....#", "#...#", ".###."}},
-    {'6', {"..##.", ".#...", "#....", "####.", "#...#", "#...#", ".###."}},
-    {'7', {"#####", "....#", "...#.", "..#..", ".#...", ".#...", ".#..."}},
-    {'8', {".###.", "#...#", "#...#", ".###.", "#...#", "#...#", ".###."}},
-    {'9', {".###.", "#...#", "#...#", ".####", "....#", "...#.", ".##.."}},
-    {'C', {".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."}},
-    {'N', {"#...#", "#...#", "##..#", "#.#.#", "#..##", "#...#", "#...#"}},
-    {'A', {".###.", "#...#", "#...#", "#####", "#...#", "#...#", "#...#"}},
-    {'B', {"####.", "#...#", "#...#", "####.", "#...#", "#...#", "####."}},
-    {'U', {"#...#", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
-    {'/', {"....#", "...#.", "...#.", "..#..", ".#...", ".#...", "#...."}},
-    {'[', {".###.", ".#...", ".#...", ".#...", ".#...", ".#...", ".###."}},
-    {']', {".###.", "...#.", "...#.", "...#.", "...#.", "...#.", ".###."}},
-    {'(', {"...#.", "..#..", ".#...", ".#...", ".#...", "..#..", "...#."}},
-    {')', {".#...", "..#..", "...#.", "...#.", "...#.", "..#..", ".#..."}},
-    {'.', {".....", ".....", ".....", ".....", ".....", ".##..", ".##.."}},
-    {'-', {".....", ".....", ".....", "#####", ".....", ".....", "....."}},
-};
-
-// Draws `text` with its top left corner at (x, y), each font pixel `scale` pixels wide; returns
-// the x after the text. Characters outside the font leave a gap.
-int DrawText(PageBitmap& page, int x, int y, std::string_view text, int scale) {
-  for (char c : text) {
-    for (const FontChar& f : kFont) {
-      if (f.c != c) continue;
-      for (int row = 0; row < 7; ++row) {
-        for (int col = 0; col < 5; ++col) {
-          if (f.rows[static_cast<std::size_t>(row)][col] == '#') {
-            page.Fill(x + col * scale, y + row * scale, x + (col + 1) * scale,
-                      y + (row + 1) * scale);
-          }
+        if (!glyph.Runs.empty()) {
+          const PageArea ink{pen + glyph.InkX0, baseline + glyph.InkY0, pen + glyph.InkX1,
+                             baseline + glyph.InkY1};
+          line.X0 = inked ? std::min(line.X0, ink.X0) : ink.X0;
+          line.Y0 = inked ? std::min(line.Y0, ink.Y0) : ink.Y0;
+          line.X1 = inked ? std::max(line.X1, ink.X1) : ink.X1;
+          line.Y1 = inked ? std::max(line.Y1, ink.Y1) : ink.Y1;
+          inked = true;
         }
+        pen += glyph.Advance;
       }
     }
-    x += 6 * scale;
+    if (inked) Lines.push_back(std::move(line));
   }
-  return x;
-}
 
-int TextWidth(std::string_view text, int scale) {
-  return static_cast<int>(text.size()) * 6 * scale;
-}
-
-void DrawGlyph(PageBitmap& page, int x, int y, int index) {
-  for (const Rect& r : Glyphs()[static_cast<std::size_t>(index)]) {
-    page.Fill(x + r.x0, y + r.y0, x + r.x1, y + r.y1);
+  void Rule(int x0, int y0, int x1, int y1) {
+    Bitmap.Fill(x0, y0, x1, y1);
+    Drawings.push_back({x0, y0, x1, y1});
   }
-}
 
-// Punctuation sits low in its cell: a comma-like tick or a small ring for a full stop.
-void DrawPunctuation(PageBitmap& page, int x, int y, bool stop) {
-  if (stop) {
-    page.Fill(x + 4, y + 28, x + 14, y + 31);
-    page.Fill(x + 4, y + 37, x + 14, y + 40);
-    page.Fill(x + 3, y + 30, x + 6, y + 38);
-    page.Fill(x + 12, y + 30, x + 15, y + 38);
-  } else {
-    page.Fill(x + 5, y + 30, x + 11, y + 37);
-    page.Fill(x + 7, y + 37, x + 10, y + 43);
+  // Prints `text` as a block: the first line from `firstX` (after `label` at `labelX` when there
+  // is one), the others from `x`, all up to the right margin. Returns the next line's baseline.
+  int Block(std::u32string_view label, int labelX, std::u32string_view text, int firstX, int x,
+            int baseline, int size) {
+    const std::vector<std::u32string> lines = BreakLines(text, size, kRight - firstX, kRight - x);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::vector<Piece> pieces;
+      if (i == 0 && !label.empty()) pieces.push_back({std::u32string(label), labelX});
+      pieces.push_back({lines[i], i == 0 ? firstX : x});
+      Print(pieces, baseline, size);
+      baseline += kLinePitch;
+    }
+    return baseline;
   }
+};
+
+int LineCount(std::u32string_view text, int firstX, int x) {
+  return static_cast<int>(BreakLines(text, kBodySize, kRight - firstX, kRight - x).size());
 }
 
-void DrawLine(PageBitmap& page, int xa, int ya, int xb, int yb, int pen) {
+// How many body lines fit from `baseline` down to the bottom margin.
+int LinesLeft(int baseline) {
+  return baseline > kBottom ? 0 : (kBottom - baseline) / kLinePitch + 1;
+}
+
+// The strokes of a figure, with the box around them.
+struct Strokes {
+  PageBitmap& Page;
+  PageArea Box{PageGenerator::kWidth, PageGenerator::kHeight, 0, 0};
+
+  void Fill(int x0, int y0, int x1, int y1) {
+    Page.Fill(x0, y0, x1, y1);
+    Box = {std::min(Box.X0, std::max(x0, 0)), std::min(Box.Y0, std::max(y0, 0)),
+           std::max(Box.X1, std::min(x1, Page.Width)), std::max(Box.Y1, std::min(y1, Page.Height))};
+  }
+};
+
+void DrawLine(Strokes& page, int xa, int ya, int xb, int yb, int pen) {
   const int dx = std::abs(xb - xa);
   const int dy = -std::abs(yb - ya);
   const int sx = xa < xb ? 1 : -1;
@@ -277,14 +319,14 @@ void DrawLine(PageBitmap& page, int xa, int ya, int xb, int yb, int pen) {
   }
 }
 
-void DrawFrame(PageBitmap& page, const Rect& r, int pen) {
-  page.Fill(r.x0, r.y0, r.x1, r.y0 + pen);
-  page.Fill(r.x0, r.y1 - pen, r.x1, r.y1);
-  page.Fill(r.x0, r.y0, r.x0 + pen, r.y1);
-  page.Fill(r.x1 - pen, r.y0, r.x1, r.y1);
+void DrawFrame(Strokes& page, const PageArea& r, int pen) {
+  page.Fill(r.X0, r.Y0, r.X1, r.Y0 + pen);
+  page.Fill(r.X0, r.Y1 - pen, r.X1, r.Y1);
+  page.Fill(r.X0, r.Y0, r.X0 + pen, r.Y1);
+  page.Fill(r.X1 - pen, r.Y0, r.X1, r.Y1);
 }
 
-void DrawCircle(PageBitmap& page, int cx, int cy, int radius, int pen) {
+void DrawCircle(Strokes& page, int cx, int cy, int radius, int pen) {
   const int steps = 8 * radius;
   for (int i = 0; i < steps; ++i) {
     const double angle = 2.0 * M_PI * i / steps;
@@ -294,114 +336,107 @@ void DrawCircle(PageBitmap& page, int cx, int cy, int radius, int pen) {
   }
 }
 
-constexpr int kLeft = 236;
-constexpr int kRight = PageGenerator::kWidth - 236;
-constexpr int kTop = 340;
-constexpr int kBottom = PageGenerator::kHeight - 260;
-
-// Lines of glyphs filling `area` from `y`, in paragraphs that start indented with a paragraph
-// number; returns the y below the last line.
-int DrawParagraphs(PageBitmap& page, Random& rng, int y, int bottom, int& paragraph,
-                   bool numbered) {
-  const int perLine = (kRight - kLeft) / kCell;
-  while (y + kGlyph <= bottom) {
-    int remaining = rng.Between(40, 360);
-    int column = 2;  // indent
-    if (numbered) {
-      char label[16];
-      std::snprintf(label, sizeof label, "[%04d]", ++paragraph % 10000);
-      const int end = DrawText(page, kLeft + column * kCell, y + 4, label, 5);
-      column = (end - kLeft) / kCell + 1;
-    }
-    int untilPunctuation = rng.Between(5, 18);
-    while (remaining > 0 && y + kGlyph <= bottom) {
-      for (; column < perLine && remaining > 0; ++column, --remaining) {
-        const int x = kLeft + column * kCell;
-        if (--untilPunctuation == 0) {
-          DrawPunctuation(page, x, y, remaining < 3 || rng.Chance(25));
-          untilPunctuation = rng.Between(5, 18);
-        } else if (remaining == 1) {
-          DrawPunctuation(page, x, y, true);
-        } else {
-          DrawGlyph(page, x, y, rng.Between(0, kGlyphCount - 1));
-        }
-      }
-      column = 0;
-      y += kLinePitch;
-    }
-  }
-  return y;
-}
-
-// A block diagram: frames in a grid joined by lines, a few circles, reference numerals with
-// leader lines and a caption under it.
-void DrawFigure(PageBitmap& page, Random& rng, const Rect& area, int figure) {
+// A block diagram in `area`: frames in a grid joined by lines, a few circles, reference
+// numerals with leader lines, and the caption "图<figure>" under it.
+void DrawFigure(Sheet& sheet, Random& rng, const PageArea& area, int figure) {
   const int captionHeight = 90;
-  const Rect box{area.x0 + 120, area.y0 + 60, area.x1 - 120, area.y1 - captionHeight - 40};
+  const PageArea box{area.X0 + 120, area.Y0 + 60, area.X1 - 120, area.Y1 - captionHeight - 40};
   const int cols = rng.Between(2, 3);
   const int rows = rng.Between(2, 3);
-  const int cellW = (box.x1 - box.x0) / cols;
-  const int cellH = (box.y1 - box.y0) / rows;
+  const int cellW = (box.X1 - box.X0) / cols;
+  const int cellH = (box.Y1 - box.Y0) / rows;
   int numeral = 10 * figure;
-  // Bounding boxes of the shapes drawn, by grid cell; empty cells have x0 == x1.
-  std::vector<Rect> grid(static_cast<std::size_t>(rows * cols), Rect{0, 0, 0, 0});
+  Strokes page{sheet.Bitmap};
+  // Boxes of the shapes drawn, by grid cell; empty cells have X0 == X1.
+  std::vector<PageArea> grid(static_cast<std::size_t>(rows * cols), PageArea{});
+  std::vector<Piece> numerals;
+  std::vector<int> numeralBaselines;
   int drawn = 0;
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < cols; ++c) {
       if (drawn > 1 && rng.Chance(20)) continue;
-      const int x0 = box.x0 + c * cellW + cellW / 6;
-      const int y0 = box.y0 + r * cellH + cellH / 5;
-      Rect shape{x0, y0, x0 + cellW * 2 / 3, y0 + cellH * 3 / 5};
+      const int x0 = box.X0 + c * cellW + cellW / 6;
+      const int y0 = box.Y0 + r * cellH + cellH / 5;
+      PageArea shape{x0, y0, x0 + cellW * 2 / 3, y0 + cellH * 3 / 5};
       if (rng.Chance(25)) {
-        const int radius = std::min(shape.x1 - shape.x0, shape.y1 - shape.y0) / 2;
-        const int cx = (shape.x0 + shape.x1) / 2;
-        const int cy = (shape.y0 + shape.y1) / 2;
+        const int radius = std::min(shape.X1 - shape.X0, shape.Y1 - shape.Y0) / 2;
+        const int cx = (shape.X0 + shape.X1) / 2;
+        const int cy = (shape.Y0 + shape.Y1) / 2;
         DrawCircle(page, cx, cy, radius, 5);
         shape = {cx - radius, cy - radius, cx + radius, cy + radius};
       } else {
         DrawFrame(page, shape, 5);
         // Hatching inside some frames.
         if (rng.Chance(40)) {
-          for (int x = shape.x0 + 30; x < shape.x1 - 70; x += 40) {
-            DrawLine(page, x, shape.y1 - 10, x + 60, shape.y0 + 10, 2);
+          for (int x = shape.X0 + 30; x < shape.X1 - 70; x += 40) {
+            DrawLine(page, x, shape.Y1 - 10, x + 60, shape.Y0 + 10, 2);
           }
         }
       }
       // Joined to the shape on its left and to the one above it.
-      const Rect& left = grid[static_cast<std::size_t>(r * cols + c - 1 + (c == 0 ? 1 : 0))];
-      if (c > 0 && left.x1 > left.x0) {
-        const int y = (left.y0 + left.y1) / 2;
-        DrawLine(page, left.x1, y, shape.x0, y, 4);
+      const PageArea& left = grid[static_cast<std::size_t>(r * cols + c - 1 + (c == 0 ? 1 : 0))];
+      if (c > 0 && left.X1 > left.X0) {
+        const int y = (left.Y0 + left.Y1) / 2;
+        DrawLine(page, left.X1, y, shape.X0, y, 4);
       }
       if (r > 0) {
-        const Rect& above = grid[static_cast<std::size_t>((r - 1) * cols + c)];
-        if (above.x1 > above.x0) {
-          const int x = (above.x0 + above.x1) / 2;
-          DrawLine(page, x, above.y1, x, shape.y0, 4);
+        const PageArea& above = grid[static_cast<std::size_t>((r - 1) * cols + c)];
+        if (above.X1 > above.X0) {
+          const int x = (above.X0 + above.X1) / 2;
+          DrawLine(page, x, above.Y1, x, shape.Y0, 4);
         }
       }
       grid[static_cast<std::size_t>(r * cols + c)] = shape;
       ++drawn;
-      // Reference numeral above the right end, with a leader line to the shape.
-      char label[16];
-      std::snprintf(label, sizeof label, "%d", ++numeral);
-      const int lx = shape.x1 + 20;
-      const int ly = shape.y0 - 70;
-      DrawText(page, lx, ly, label, 5);
-      DrawLine(page, lx, ly + 40, shape.x1 - 20, shape.y0 + 20, 3);
+      // Reference numeral above the right end, with a leader line from its foot to the shape.
+      const int lx = shape.X1 + 20;
+      const int baseline = shape.Y0 - 36;
+      numerals.push_back({Decode(std::to_string(++numeral)), lx});
+      numeralBaselines.push_back(baseline);
+      DrawLine(page, lx, baseline + 14, shape.X1 - 20, shape.Y0 + 20, 3);
     }
   }
-  // Caption: a glyph and the figure's number, centred.
-  char number[16];
-  std::snprintf(number, sizeof number, "%d", figure);
-  const int width = kCell + TextWidth(number, 6);
-  const int x = (area.x0 + area.x1 - width) / 2;
-  const int y = area.y1 - captionHeight;
-  DrawGlyph(page, x, y, 7);
-  DrawText(page, x + kCell, y - 1, number, 6);
+  sheet.Drawings.push_back(page.Box);
+  for (std::size_t i = 0; i < numerals.size(); ++i) {
+    sheet.Print({numerals[i]}, numeralBaselines[i], kNumeralSize);
+  }
+  const std::u32string caption = Decode("图" + std::to_string(figure));
+  const int x = (area.X0 + area.X1 - Width(caption, kCaptionSize)) / 2;
+  sheet.Print({{caption, x}}, area.Y1 - captionHeight + kCaptionSize, kCaptionSize);
+}
+
+// The drawings: how many figures come before drawing page `index` (from 0), when each page shows
+// one or two as the bits of `twos` say, repeating every 64 pages.
+int FiguresBefore(int index, uint64_t twos) {
+  const int whole = index / 64;
+  const int rest = index % 64;
+  const uint64_t below = rest == 0 ? 0 : twos & (~uint64_t{0} >> (64 - rest));
+  return index + whole * __builtin_popcountll(twos) + __builtin_popcountll(below);
+}
+
+// Adds the sentences of `candidates` to `text` while it stays within `budget` lines, the first
+// from `firstX`, the others from `x`, stopping at the first that does not fit or after `most`.
+// `end` closes the text after each addition for the count ("。" for claims).
+std::u32string FitSentences(const std::vector<std::string>& candidates, std::u32string text,
+                            std::string_view separator, std::string_view end, int budget,
+                            int firstX, int x, std::size_t most) {
+  std::u32string fitted;
+  bool first = true;
+  for (const std::string& candidate : candidates) {
+    if (most-- == 0) break;
+    std::u32string trial =
+        text + Decode(first ? std::string() : std::string(separator)) + Decode(candidate);
+    if (LineCount(trial + Decode(end), firstX, x) > budget) break;
+    text = std::move(trial);
+    fitted = text + Decode(end);
+    first = false;
+  }
+  return fitted;
 }
 
 }  // namespace
+
+struct PageGenerator::Composition : Sheet {};
 
 std::string FilingDate(std::string_view number) {
   std::string year(number.substr(0, 4));
@@ -425,71 +460,254 @@ bool PageGenerator::HasFigure(int page) const {
   return page > pages_ - pages_ / 6;
 }
 
-PageBitmap PageGenerator::Render(int page) const {
-  if (page < 1 || page > pages_) throw std::out_of_range("Page generator: no such page.");
-  Random rng(Fnv1a(number_) ^ (static_cast<uint64_t>(page) * uint64_t{0x9E3779B97F4A7C15}));
-  PageBitmap bitmap(kWidth, kHeight);
+namespace {
 
-  // Header: number on the left, a title of glyphs in the middle, page/pages on the right, and a
-  // rule beneath.
-  DrawText(bitmap, kLeft, 180, "CN" + number_, 6);
-  const std::string pageText = std::to_string(page) + "/" + std::to_string(pages_);
-  DrawText(bitmap, kRight - TextWidth(pageText, 6), 180, pageText, 6);
-  const int titleGlyphs = 3;
-  for (int i = 0; i < titleGlyphs; ++i) {
-    DrawGlyph(bitmap, kWidth / 2 - titleGlyphs * kCell / 2 + i * kCell, 182, 100 + page % 3 + i);
-  }
-  bitmap.Fill(kLeft, 262, kRight, 267);
+using Section = PatentText::Section;
 
-  int paragraph = (page - 1) * 9;
-  const bool drawings = HasFigure(page) && page > 1;
-  if (page == 1) {
-    // Bibliographic lines: a code in brackets, then numbers or glyphs.
-    int y = kTop;
-    const char* codes[] = {"(21)", "(22)", "(71)", "(72)", "(54)"};
-    for (const char* code : codes) {
-      int x = DrawText(bitmap, kLeft, y + 4, code, 5) + 30;
-      if (std::string_view(code) == "(21)") {
-        DrawText(bitmap, x, y + 4, number_, 5);
-      } else if (std::string_view(code) == "(22)") {
-        DrawText(bitmap, x, y + 4, FilingDate(number_), 5);
-      } else {
-        for (int i = rng.Between(6, 22); i > 0; --i, x += kCell) {
-          DrawGlyph(bitmap, x, y, rng.Between(0, kGlyphCount - 1));
-        }
-      }
-      y += kLinePitch + 20;
-    }
-    bitmap.Fill(kLeft, y, kRight, y + 3);
-    y += 40;
-    DrawText(bitmap, kLeft, y + 4, "(57)", 5);
-    y += kLinePitch;
-    const int bottom = HasFigure(1) ? y + 12 * kLinePitch : kBottom;
-    y = DrawParagraphs(bitmap, rng, y, bottom, paragraph, false);
-    if (HasFigure(1)) DrawFigure(bitmap, rng, {kLeft, y + 40, kRight, kBottom}, 1);
-  } else if (drawings) {
-    const int firstFigure = 2 * (page - (pages_ - pages_ / 6)) - 1;
-    if (rng.Chance(50)) {
-      DrawFigure(bitmap, rng, {kLeft, kTop, kRight, kBottom}, firstFigure);
+// The claims page `index` (from 0): claims 1 + 6 * index on, each given its share of the lines
+// left. Claim 1 is independent; the others each refer to one of the four claims before them.
+void ComposeClaims(Sheet& sheet, const PatentText& patent, uint64_t order, Random& rng, int index) {
+  const int first = 1 + index * kClaimsPerPage;
+  const int features = patent.Count(Section::Feature);
+  // The features after the first, in an order of the patent's own.
+  const auto feature = [&](int k) {
+    return std::string(patent.Sentence(
+        Section::Feature, static_cast<uint64_t>(1 + (order + static_cast<uint64_t>(k)) %
+                                                        static_cast<uint64_t>(features - 1))));
+  };
+  int baseline = kTop + kBodySize;
+  for (int n = first; n < first + kClaimsPerPage; ++n) {
+    const int budget = LinesLeft(baseline) / (first + kClaimsPerPage - n);
+    std::string head;
+    std::vector<std::string> picks;
+    std::size_t most = 0;
+    if (n == 1) {
+      head = patent.Title() + "，其特征在于，";
+      // The first feature names the parts; three more follow it.
+      picks.emplace_back(patent.Sentence(Section::Feature, 0));
+      for (int k = 0; k < features - 1; ++k) picks.emplace_back(feature(k));
+      most = 4;
     } else {
-      const int middle = (kTop + kBottom) / 2;
-      DrawFigure(bitmap, rng, {kLeft, kTop, kRight, middle}, firstFigure);
-      DrawFigure(bitmap, rng, {kLeft, middle, kRight, kBottom}, firstFigure + 1);
+      head = "根据权利要求" + std::to_string(rng.Between(std::max(1, n - 4), n - 1)) + "所述的" +
+             std::string(patent.Subject()) + "，其特征在于，";
+      // Each claim adds what the claims before it did not say yet, as far as there is any.
+      picks.emplace_back(feature(n + 1));
+      picks.emplace_back(feature(n + 2));
+      most = static_cast<std::size_t>(rng.Between(1, 2));
     }
-  } else {
-    DrawParagraphs(bitmap, rng, kTop, kBottom, paragraph, true);
+    const std::u32string label = Decode(std::to_string(n) + ".");
+    const int labelX = kLeft + 2 * kBodySize;
+    const int firstX = labelX + Width(label, kBodySize) + Width(U" ", kBodySize);
+    const std::u32string text =
+        FitSentences(picks, Decode(head), "；", "。", budget, firstX, kLeft, most);
+    if (text.empty()) break;
+    baseline = sheet.Block(label, labelX, text, firstX, kLeft, baseline, kBodySize) + kParagraphGap;
   }
-  return bitmap;
 }
 
-std::string PageGenerator::Tiff(int page) const { return EncodeGroup4Tiff(Render(page), kDpi); }
+// The description page `index` (from 0). The first carries the title and the sections up to the
+// first embodiments in paragraphs [0001] to [0008]; each further page seven more paragraphs of
+// embodiments, each given its share of the lines left.
+void ComposeDescription(Sheet& sheet, const PatentText& patent, Random& rng, int index,
+                        int figures) {
+  int baseline = kTop + kBodySize;
+  int first = 1;
+  int count = 8;
+  if (index == 0) {
+    const std::u32string title = Decode(patent.Title());
+    baseline = kTop + kTitleSize;
+    sheet.Print({{title, (kLeft + kRight - Width(title, kTitleSize)) / 2}}, baseline, kTitleSize);
+    baseline += kLinePitch + 30;
+  } else {
+    first = 9 + (index - 1) * kParagraphsPerPage;
+    count = kParagraphsPerPage;
+  }
+  for (int p = first; p < first + count; ++p) {
+    const char* heading = p == 1   ? "技术领域"
+                          : p == 2 ? "背景技术"
+                          : p == 4 ? "发明内容"
+                          : p == 6 ? "附图说明"
+                          : p == 7 ? "具体实施方式"
+                                   : nullptr;
+    if (heading != nullptr) {
+      if (LinesLeft(baseline) < 2) break;
+      sheet.Print({{Decode(heading), kLeft}}, baseline, kBodySize);
+      baseline += kLinePitch;
+    }
+    std::vector<std::string> candidates;
+    const auto add = [&](Section section, uint64_t i) {
+      candidates.emplace_back(patent.Sentence(section, i));
+    };
+    std::string_view separator;
+    std::string_view end;
+    std::size_t most = 6;
+    if (p == 1) {
+      add(Section::Field, 0);
+      add(Section::Field, 1);
+    } else if (p <= 3) {
+      add(Section::Background, 2 * static_cast<uint64_t>(p - 2));
+      add(Section::Background, 2 * static_cast<uint64_t>(p - 2) + 1);
+    } else if (p == 4) {
+      for (uint64_t i = 0; i < 3; ++i) add(Section::Summary, i);
+    } else if (p == 5) {
+      add(Section::Summary, 3);
+      add(Section::Summary, 4);
+    } else if (p == 6) {
+      for (int figure = 1; figure <= std::min(figures, 6); ++figure) {
+        candidates.push_back(patent.FigureView(figure));
+      }
+      separator = "；";
+      end = "。";
+    } else {
+      // Embodiments: the topic's own sentences with now and then a general one.
+      const int embodiment = p - 6;
+      if (p == 7) candidates.emplace_back(patent.Sentence(Section::Closing, 0));
+      uint64_t next = rng.Next();
+      uint64_t nextClosing = rng.Next();
+      const auto closings = static_cast<uint64_t>(patent.Count(Section::Closing));
+      for (int k = 0; k < 6; ++k) {
+        const std::string_view sentence =
+            rng.Chance(75) ? patent.Sentence(Section::Embodiment, next++)
+                           : patent.Sentence(Section::Closing, 1 + nextClosing++ % (closings - 1));
+        candidates.push_back(Fill(sentence, embodiment, rng.Next()));
+      }
+      most = static_cast<std::size_t>(rng.Between(2, 5));
+    }
+    const int budget = LinesLeft(baseline) / (first + count - p);
+    char label[16];
+    std::snprintf(label, sizeof label, "[%04d]", p % 10000);
+    const int firstX = kTextColumn + 2 * kBodySize;
+    const std::u32string text =
+        FitSentences(candidates, U"", separator, end, budget, firstX, kTextColumn, most);
+    if (text.empty()) break;
+    baseline = sheet.Block(Decode(label), kLeft, text, firstX, kTextColumn, baseline, kBodySize) +
+               kParagraphGap;
+  }
+}
 
-void PageGenerator::WriteTiff(int page, const std::string& path) const {
-  const std::string bytes = Tiff(page);
+// Page 1: the bibliographic fields, the abstract and, for more than one page, a figure.
+void ComposeFront(Sheet& sheet, const PatentText& patent, Random& rng, std::string_view number,
+                  bool figure) {
+  struct Field {
+    const char* Code;
+    const char* Label;
+    std::string Value;
+  };
+  const Field fields[] = {
+      {"(21)", "申请号", std::string(number)}, {"(22)", "申请日", FilingDate(number)},
+      {"(71)", "申请人", patent.Applicant()},  {"(72)", "发明人", patent.Inventors()},
+      {"(54)", "发明名称", patent.Title()},
+  };
+  int baseline = kTop + 40;
+  for (const Field& field : fields) {
+    sheet.Print({{Decode(field.Code), kLeft},
+                 {Decode(field.Label), kLeft + 120},
+                 {Decode(field.Value), kLeft + 360}},
+                baseline, kBodySize);
+    baseline += 90;
+  }
+  const int rule = baseline - 50;
+  sheet.Rule(kLeft, rule, kRight, rule + 3);
+  baseline += 30;
+  sheet.Print({{U"(57)", kLeft}, {U"摘要", kLeft + 120}}, baseline, kBodySize);
+  baseline += kLinePitch;
+
+  std::vector<std::string> sentences{"本发明公开了" + patent.Title() + "，" +
+                                     std::string(patent.Sentence(Section::Feature, 0)) + "。"};
+  const int summaries = patent.Count(Section::Summary);
+  const int start = rng.Between(1, summaries - 1);
+  for (int k = 0; k < summaries - 1; ++k) {
+    sentences.emplace_back(patent.Sentence(
+        Section::Summary, static_cast<uint64_t>(1 + (start + k) % (summaries - 1))));
+  }
+  const int firstX = kLeft + 2 * kBodySize;
+  const int budget = figure ? 8 : LinesLeft(baseline);
+  baseline = sheet.Block(U"", 0, FitSentences(sentences, U"", "", "", budget, firstX, kLeft, 4),
+                         firstX, kLeft, baseline, kBodySize);
+  if (figure) DrawFigure(sheet, rng, {kLeft, baseline, kRight, kBottom}, 1);
+}
+
+}  // namespace
+
+PageGenerator::Composition PageGenerator::Compose(int page) const {
+  if (page < 1 || page > pages_) throw std::out_of_range("Page generator: no such page.");
+  const uint64_t seed = Fnv1a(number_);
+  Random rng(seed ^ (static_cast<uint64_t>(page) * uint64_t{0x9E3779B97F4A7C15}));
+  const PatentText patent(seed);
+  // Pages 2 to lastText carry text: first the claims, then the description.
+  const int lastText = pages_ - pages_ / 6;
+  const int textPages = lastText - 1;
+  const int claimPages = textPages <= 1 ? textPages : std::min(3, std::max(1, textPages / 8));
+  const bool claims = page > 1 && page - 2 < claimPages;
+  // Which drawing pages show two figures rather than one.
+  const uint64_t twos = Random(~seed).Next();
+  const int drawingPages = pages_ - lastText;
+
+  Composition sheet;
+  const std::u32string left = Decode("CN" + number_);
+  const std::u32string part = Decode(page == 1         ? "发明专利申请"
+                                     : page > lastText ? "说明书附图"
+                                     : claims          ? "权利要求书"
+                                                       : "说明书");
+  const std::u32string right = Decode(std::to_string(page) + "/" + std::to_string(pages_));
+  sheet.Print({{left, kLeft}}, kHeaderBaseline, kHeaderSize);
+  sheet.Print({{part, (kLeft + kRight - Width(part, kHeaderSize)) / 2}}, kHeaderBaseline,
+              kHeaderSize);
+  sheet.Print({{right, kRight - Width(right, kHeaderSize)}}, kHeaderBaseline, kHeaderSize);
+  sheet.Rule(kLeft, kRuleTop, kRight, kRuleBottom);
+
+  if (page == 1) {
+    ComposeFront(sheet, patent, rng, number_, HasFigure(1));
+  } else if (claims) {
+    ComposeClaims(sheet, patent, seed >> 7, rng, page - 2);
+  } else if (page <= lastText) {
+    const int figures = drawingPages > 0 ? FiguresBefore(drawingPages, twos) : 1;
+    ComposeDescription(sheet, patent, rng, page - 2 - claimPages, figures);
+  } else {
+    const int index = page - lastText - 1;
+    const int figure = 1 + FiguresBefore(index, twos);
+    if ((twos >> (index % 64) & 1) == 0) {
+      DrawFigure(sheet, rng, {kLeft, kTop, kRight, kBottom}, figure);
+    } else {
+      const int middle = (kTop + kBottom) / 2;
+      DrawFigure(sheet, rng, {kLeft, kTop, kRight, middle}, figure);
+      DrawFigure(sheet, rng, {kLeft, middle, kRight, kBottom}, figure + 1);
+    }
+  }
+  return sheet;
+}
+
+PageBitmap PageGenerator::Render(int page) const { return Compose(page).Bitmap; }
+
+std::vector<PrintedLine> PageGenerator::Lines(int page) const { return Compose(page).Lines; }
+
+std::vector<PageArea> PageGenerator::Drawings(int page) const { return Compose(page).Drawings; }
+
+std::string PageGenerator::GroundTruth(int page) const {
+  std::string text;
+  for (const PrintedLine& line : Lines(page)) text += line.Text + "\n";
+  return text;
+}
+
+namespace {
+
+void WriteFile(const std::string& bytes, const std::string& path) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   file.close();
   if (!file) throw std::runtime_error("Could not write " + path + ".");
+}
+
+}  // namespace
+
+std::string PageGenerator::Tiff(int page) const { return EncodeGroup4Tiff(Render(page), kDpi); }
+
+void PageGenerator::WriteTiff(int page, const std::string& path) const {
+  WriteFile(Tiff(page), path);
+}
+
+void PageGenerator::WriteGroundTruth(int page, const std::string& path) const {
+  WriteFile(GroundTruth(page), path);
 }
 
 namespace {
