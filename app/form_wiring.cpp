@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QObject>
+#include <QSettings>
 #include <functional>
 #include <memory>
 #include <string>
@@ -85,6 +86,13 @@ class QtFace final : public MainFormFace {
 // The PDF writer behind the combination.
 std::unique_ptr<Combiner> MakeCombiner() { return std::make_unique<PdfCombiner>(); }
 
+// The window's own settings: $XDG_CONFIG_HOME/brevisfetch/window.conf.
+QSettings WindowSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("brevisfetch"),
+                   QStringLiteral("window"));
+}
+constexpr char kOcrKey[] = "ocr";
+
 MainFormSettings SettingsFor(const QString& rootDir) {
   MainFormSettings settings;
   settings.RootDir = rootDir.toStdU16String();
@@ -126,6 +134,14 @@ FormWiring::FormWiring(MainWindow& form, QString rootDir)
   handle(&MainWindow::GkClicked, [&logic] { logic.btnGkClick(); });
   handle(&MainWindow::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
   handle(&MainWindow::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
+  // 识别文字 is kept between runs in the window's own settings file.
+  const bool ocr = WindowSettings().value(kOcrKey, false).toBool();
+  form.SetTextRecognition(ocr);
+  logic.SetTextRecognition(ocr);
+  QObject::connect(&form, &MainWindow::TextRecognitionToggled, context, [&logic](bool on) {
+    logic.SetTextRecognition(on);
+    WindowSettings().setValue(kOcrKey, on);
+  });
   // Exit only ends the event loop; a running download is stopped when the core goes.
   QObject::connect(&form, &MainWindow::ExitClicked, qApp, &QApplication::quit,
                    Qt::QueuedConnection);

@@ -1,13 +1,16 @@
 // MainWindow: builds the window's controls at their places and carries out the core's requests.
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QBitmap>
 #include <QColor>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFocusEvent>
 #include <QFont>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPixmap>
@@ -152,6 +155,14 @@ MainWindow::MainWindow(QWidget* parent)
   connect(btnUpdate_, &Picture::Clicked, this, &MainWindow::UpdateClicked);
   connect(btnWebsite_, &Picture::Clicked, this, &MainWindow::WebsiteClicked);
   connect(btnDes_, &Picture::Clicked, this, &MainWindow::WebsiteClicked);
+
+  // The window's few settings live in a right-click menu, so that its look stays as it is.
+  menu_ = new QMenu(this);
+  ocrAction_ = menu_->addAction(QStringLiteral("识别文字"));
+  ocrAction_->setObjectName(QStringLiteral("actOcr"));
+  ocrAction_->setCheckable(true);
+  ocrAction_->setToolTip(QStringLiteral("识别页面上的文字，使PDF可以搜索和复制文字"));
+  connect(ocrAction_, &QAction::triggered, this, &MainWindow::TextRecognitionToggled);
 }
 
 MainWindow::~MainWindow() = default;
@@ -270,6 +281,15 @@ void MainWindow::RunOnWindowThread(std::function<void()> call) {
 
 void MainWindow::SetShellOpener(std::function<bool(const QUrl&)> opener) {
   shellOpener_ = std::move(opener);
+}
+
+bool MainWindow::TextRecognition() const { return ocrAction_->isChecked(); }
+
+void MainWindow::SetTextRecognition(bool on) { ocrAction_->setChecked(on); }
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+  menu_->popup(event->globalPos());
 }
 
 }  // namespace brevis::gui

@@ -8,7 +8,10 @@
 #include <QWidget>
 #include <functional>
 
+class QAction;
+class QContextMenuEvent;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 
 namespace brevis::gui {
@@ -57,6 +60,13 @@ class MainWindow final : public QWidget {
   // the window is gone by then.
   void RunOnWindowThread(std::function<void()> call);
 
+  // The checkable item 识别文字 of the window's right-click menu: whether downloads recognise the
+  // pages' text. Setting it does not report a change.
+  bool TextRecognition() const;
+  void SetTextRecognition(bool on);
+  // The right-click menu, for tests.
+  QMenu* ContextMenu() const { return menu_; }
+
   // Replaces the desktop hand-over, so that tests can see what would be opened.
   void SetShellOpener(std::function<bool(const QUrl&)> opener);
 
@@ -67,6 +77,11 @@ class MainWindow final : public QWidget {
   void ExitClicked();
   void UpdateClicked();
   void WebsiteClicked();
+  // The user switched 识别文字 on or off.
+  void TextRecognitionToggled(bool on);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   Picture* Cover(Indicator picture) const;
@@ -90,6 +105,8 @@ class MainWindow final : public QWidget {
   QLineEdit* edtApn_;
   QProgressBar* prbDownload_;
   QProgressBar* prbCombine_;
+  QMenu* menu_;
+  QAction* ocrAction_;
 
   std::function<bool(const QUrl&)> shellOpener_;
 };

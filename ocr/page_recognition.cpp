@@ -82,7 +82,9 @@ PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::s
   try {
     const std::vector<OneBitImage> images = DecodeTiffPages(path);
     if (!engine) engine = std::make_unique<Recognizer>(languages_);
-    for (const OneBitImage& image : images) text.Images.push_back(engine->Recognize(image));
+    for (const OneBitImage& image : images) {
+      text.Images.push_back({image.Width, image.Height, engine->Recognize(image)});
+    }
   } catch (const std::exception& error) {
     text.Images.clear();
     text.Error = error.what();

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -17,10 +18,17 @@
 
 namespace brevis {
 
-// The text of a page file: the lines of each of its images, in the file's order, or why there is
+// The text lines of one image, and the image's size in pixels.
+struct ImageText {
+  int32_t Width = 0;
+  int32_t Height = 0;
+  std::vector<RecognizedLine> Lines;
+};
+
+// The text of a page file: that of each of its images, in the file's order, or why there is
 // none.
 struct PageText {
-  std::vector<std::vector<RecognizedLine>> Images;
+  std::vector<ImageText> Images;
   std::string Error;  // empty when the file was recognised
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brevis {
 
@@ -30,6 +31,20 @@ class Combiner {
   virtual void PreparePage(const std::u16string& file_name) { (void)file_name; }
   // Forgets every page prepared and not used yet.
   virtual void DropPreparedPages() {}
+
+  // Text recognition for the documents begun from now on: each page's text laid invisibly over
+  // its picture, and a text file beside each PDF; on for `languages` ("chi_sim+eng"), off when
+  // empty. Throws (OcrError) when a language's data is missing; the setting stays as it was.
+  virtual void SetTextLanguages(const std::string& languages) { (void)languages; }
+  // The page files of the next document, whose recognition may start now, on other threads.
+  virtual void RecognisePages(const std::vector<std::u16string>& file_names) { (void)file_names; }
+  // The page files of the last document written whose text could not be recognised, each with
+  // why; the document and its text file were written without their text.
+  struct UnreadPage {
+    std::u16string FileName;
+    std::string Cause;
+  };
+  virtual std::vector<UnreadPage> UnreadPages() const { return {}; }
 };
 
 }  // namespace brevis

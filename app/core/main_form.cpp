@@ -59,7 +59,8 @@ MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
       combiner_(std::move(combiner)),
       settings_(std::move(settings)),
       rootDir_(settings_.RootDir),
-      cipher_(kAppKeyN, kAppKeyE, kAppKeyD) {
+      cipher_(kAppKeyN, kAppKeyE, kAppKeyD),
+      ocr_(settings_.Ocr) {
   for (HttpClient* client : {&httpPage_, &httpUpdate_}) {
     client->FetchDeadline = settings_.FetchDeadline;
     client->MaxBodySize = kAnswerBodyLimit;
@@ -198,6 +199,8 @@ void MainForm::btnDownloadClick() {
   face_.Repaint();
 
   try {
+    // Missing language data is told before anything is fetched.
+    if (combiner_) combiner_->SetTextLanguages(ocr_ ? settings_.OcrLanguages : std::string());
     rerazavu_ = GetReRazavu(apn_, patent_type_);
     if (rerazavu_.GkPages <= 0) {
       outcome_.Error = lookupCause_;
@@ -236,6 +239,21 @@ void MainForm::btnDownloadClick() {
   }
 }
 
+namespace {
+
+// One line a page: the file's name and why, made safe to show.
+template <class Pages>
+std::u16string PageCauses(const Pages& pages) {
+  std::u16string lines;
+  for (const auto& page : pages) {
+    lines += (lines.empty() ? u"" : u"\r") + page.FileName + u": " +
+             Utf8ToUtf16(EscapeControls(page.Cause));
+  }
+  return lines;
+}
+
+}  // namespace
+
 void MainForm::DownloadFinished(DownloadOutcome outcome) {
   using Status = DownloadOutcome::Status;
   switch (outcome.Result) {
@@ -243,15 +261,15 @@ void MainForm::DownloadFinished(DownloadOutcome outcome) {
       face_.SetPdfPath(outcome.PdfPath);
       face_.SetPictureVisible(imgGk, false);
       givenUpApn_.clear();
+      if (!outcome.Unread.empty()) {
+        face_.MessageBox(UnreadText(PageCauses(outcome.Unread)),
+                         std::u16string(kRecognitionProblem), kMbInformation);
+      }
       break;
     case Status::kPagesGivenUp: {
       givenUpApn_ = apn_;
-      std::u16string pages;
-      for (const GivenUpPage& page : outcome.GivenUp) {
-        pages += (pages.empty() ? u"" : u"\r") + page.FileName + u": " +
-                 Utf8ToUtf16(EscapeControls(page.Cause));
-      }
-      face_.MessageBox(GivenUpText(pages), std::u16string(kDownloadProblem), kMbInformation);
+      face_.MessageBox(GivenUpText(PageCauses(outcome.GivenUp)), std::u16string(kDownloadProblem),
+                       kMbInformation);
       break;
     }
     case Status::kCombineFailed:

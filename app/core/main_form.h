@@ -14,6 +14,7 @@
 #include "app/core/re_razavu.h"
 #include "cipher/rsa.h"
 #include "http/http_client.h"
+#include "ocr/recognizer.h"
 
 namespace brevis {
 
@@ -25,6 +26,9 @@ struct MainFormSettings : DownloadSettings {
   // search server; see HostsFromEnvironment.
   std::u16string Server;
   std::u16string PatentOffice;
+  // Text recognition of the pages, and its languages; SetTextRecognition changes the first.
+  bool Ocr = false;
+  std::string OcrLanguages = kDefaultOcrLanguages;
 };
 
 class MainForm final {
@@ -89,6 +93,9 @@ class MainForm final {
   char16_t rightCheckCharacter() const { return rightCheckCharacter_; }
   const ReRazavu& rerazavu() const { return rerazavu_; }
   const std::u16string& RootDir() const { return rootDir_; }
+  // Whether the next downloads recognise the pages' text.
+  bool TextRecognition() const { return ocr_; }
+  void SetTextRecognition(bool on) { ocr_ = on; }
   // A download runs: from the click until the window has returned to idle.
   bool Busy() const { return busy_; }
   // Workers of the current download; 0 when idle.
@@ -133,6 +140,7 @@ class MainForm final {
 
   std::u16string entryText_;  // the entry field's text
   bool busy_ = false;
+  bool ocr_ = false;
   HttpClient httpPage_;
   HttpClient httpUpdate_;
 };

@@ -25,6 +25,7 @@ inline constexpr std::u16string_view kUpdateCaption = u"更新通知";
 inline constexpr std::u16string_view kUpdateQuestion =
     u"检查到软件有新的更新，需要访问更新网站吗？";
 inline constexpr std::u16string_view kCombineProblem = u"合并问题";
+inline constexpr std::u16string_view kRecognitionProblem = u"识别问题";
 
 // The cross's hint for a number whose check character is wrong; `right` is the right one.
 inline std::u16string CheckCharacterHint(char16_t right) {
@@ -47,6 +48,11 @@ inline std::u16string PageCountText(const std::u16string& pages) {
 inline std::u16string GivenUpText(const std::u16string& pages) {
   return u"下载遇到问题，以下页面未能下载: \r\r" + pages +
          u"\r\r已下载的页面保留在文件夹中，请稍后再次下载。";
+}
+// The PDF was written, but the text of some pages could not be recognised; `pages` one line
+// each: the file's name and why.
+inline std::u16string UnreadText(const std::u16string& pages) {
+  return u"PDF文件已生成，但以下页面未能识别文字，这些页面没有文字层: \r\r" + pages;
 }
 // The combination failed for `reason`.
 inline std::u16string CombineFailedText(const std::u16string& reason) {

@@ -187,7 +187,7 @@ void PatentDownload::Finish() {
     outcome.Result = DownloadOutcome::Status::kPagesGivenUp;
   } else {
     try {
-      Combine();
+      Combine(outcome.Unread);
       outcome.Result = DownloadOutcome::Status::kCombined;
       outcome.PdfPath = PdfPath(rootDir_, rerazavu_.Apn);
     } catch (const std::exception& error) {
@@ -199,15 +199,27 @@ void PatentDownload::Finish() {
   if (listener_.Finished) listener_.Finished(std::move(outcome));
 }
 
-void PatentDownload::Combine() {
+void PatentDownload::Combine(std::vector<Combiner::UnreadPage>& unread) {
   if (!combiner_) throw std::logic_error("No PDF writer is available.");
+  // Pages kept from an earlier run, or not prepared, are recognised while the first ones are
+  // combined.
+  const std::pair<std::u16string, int32_t> sets[] = {{u"gk", rerazavu_.GkPages},
+                                                     {u"sd", rerazavu_.SdPages}};
+  std::vector<std::u16string> files;
+  for (const auto& [set, pages] : sets) {
+    for (int p = 1; p <= pages; ++p) files.push_back(PagePath(rootDir_, rerazavu_.Apn, set, p));
+  }
+  combiner_->RecognisePages(files);
   int combined = 0;
-  CombineSet(u"gk", rerazavu_.GkPages, combined);
-  CombineSet(u"sd", rerazavu_.SdPages, combined);
+  for (const auto& [set, pages] : sets) {
+    if (pages <= 0) continue;
+    CombineSet(set, pages, combined);
+    const std::vector<Combiner::UnreadPage> missing = combiner_->UnreadPages();
+    unread.insert(unread.end(), missing.begin(), missing.end());
+  }
 }
 
 void PatentDownload::CombineSet(const std::u16string& set, int32_t pages, int& combined) {
-  if (pages <= 0) return;
   const std::u16string& apn = rerazavu_.Apn;
   combiner_->BeginDoc(PdfPath(rootDir_, apn, set),
                       u"CN" + apn + u" " + DocumentTitle(rerazavu_.LeiXin, set));

@@ -50,7 +50,9 @@ struct DownloadOutcome {
   Status Result = Status::kNotStarted;
   std::u16string PdfPath;            // kCombined: the publication text's PDF
   std::vector<GivenUpPage> GivenUp;  // kPagesGivenUp: by file name
-  std::string Error;                 // kCombineFailed, kFailed: the reason
+  // kCombined, with recognition: the pages whose text could not be recognised.
+  std::vector<Combiner::UnreadPage> Unread;
+  std::string Error;  // kCombineFailed, kFailed: the reason
 };
 
 class PatentDownload final {
@@ -100,8 +102,9 @@ class PatentDownload final {
   // The finisher thread: waits for the workers, then combines the pages unless one was given up,
   // and reports the outcome.
   void Finish();
-  // The combination of every document set with pages; throws what the combiner throws.
-  void Combine();
+  // The combination of every document set with pages; throws what the combiner throws. The
+  // pages whose text could not be recognised are added to `unread`.
+  void Combine(std::vector<Combiner::UnreadPage>& unread);
   void CombineSet(const std::u16string& set, int32_t pages, int& combined);
 
   const ReRazavu rerazavu_;

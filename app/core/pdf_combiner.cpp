@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/atomic_file.h"
 #include "common/text.h"
 
 namespace brevis {
@@ -45,8 +46,11 @@ PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPr
 }
 
 void PdfCombiner::BeginDoc(const std::u16string& file_name, const std::u16string& subject) {
+  pdfPath_ = Utf16ToUtf8(file_name);
+  text_ = DocumentText();
+  unread_.clear();
   pdf1_.SetAutoLaunch(false);
-  pdf1_.SetFileName(Utf16ToUtf8(file_name));
+  pdf1_.SetFileName(pdfPath_);
   pdf1_.SetSubject(Utf16ToUtf8(subject));
   pdf1_.BeginDoc(false);
 }
@@ -70,15 +74,42 @@ void PdfCombiner::AddTiffFromFile(const std::u16string& file_name) {
   std::filesystem::file_time_type written;
   if (found && FileIdentity(path, size, written) && size == page.Size && written == page.Written) {
     pdf1_.AddPreparedTiff(std::move(page.Tiff), kPagePaint);
-    return;
+  } else {
+    pdf1_.AddTiffFromFile(path, kPageCompression, kPagePaint);
   }
-  pdf1_.AddTiffFromFile(path, kPageCompression, kPagePaint);
+  if (!recognition_) return;
+  const PageText text = recognition_->Take(path);
+  LayPageText(pdf1_, text);
+  text_.Add(path, text);
 }
 
-void PdfCombiner::EndDoc() { pdf1_.EndDoc(); }
+void PdfCombiner::EndDoc() {
+  pdf1_.EndDoc();
+  if (!recognition_) return;
+  const std::string contents = text_.Contents();
+  WriteFileAtomically(TextFilePath(pdfPath_), reinterpret_cast<const uint8_t*>(contents.data()),
+                      contents.size());
+  for (const UnreadFile& page : text_.Unread()) {
+    unread_.push_back(
+        {Utf8ToUtf16(std::filesystem::path(page.File).filename().string()), page.Cause});
+  }
+}
+
+void PdfCombiner::SetTextLanguages(const std::string& languages) {
+  if (languages == languages_) return;
+  recognition_ = languages.empty() ? nullptr : std::make_unique<PageRecognition>(languages);
+  languages_ = languages;
+}
+
+void PdfCombiner::RecognisePages(const std::vector<std::u16string>& file_names) {
+  if (!recognition_) return;
+  for (const std::u16string& file : file_names) recognition_->Submit(Utf16ToUtf8(file));
+}
 
 void PdfCombiner::PreparePage(const std::u16string& file_name) {
   const std::string path = Utf16ToUtf8(file_name);
+  // Recognition runs on its own threads while this one codes the page and fetches the next.
+  if (recognition_) recognition_->Submit(path);
   {
     std::lock_guard<std::mutex> guard(preparedLock_);
     if (prepared_.size() >= maxPreparedPages_) return;
@@ -99,8 +130,11 @@ void PdfCombiner::PreparePage(const std::u16string& file_name) {
 }
 
 void PdfCombiner::DropPreparedPages() {
-  std::lock_guard<std::mutex> guard(preparedLock_);
-  prepared_.clear();
+  {
+    std::lock_guard<std::mutex> guard(preparedLock_);
+    prepared_.clear();
+  }
+  if (recognition_) recognition_->Clear();
 }
 
 }  // namespace brevis

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/core/combiner.h"
+#include "ocr/document_text.h"
+#include "ocr/page_recognition.h"
 #include "pdf/pdf_document.h"
 
 namespace brevis {
@@ -32,6 +35,9 @@ class PdfCombiner final : public Combiner {
   void EndDoc() override;
   void PreparePage(const std::u16string& file_name) override;
   void DropPreparedPages() override;
+  void SetTextLanguages(const std::string& languages) override;
+  void RecognisePages(const std::vector<std::u16string>& file_names) override;
+  std::vector<UnreadPage> UnreadPages() const override { return unread_; }
 
   // The document component, for its settings.
   const PdfDocument& Pdf1() const { return pdf1_; }
@@ -48,6 +54,13 @@ class PdfCombiner final : public Combiner {
   const std::size_t maxPreparedPages_;
   std::mutex preparedLock_;  // guards prepared_
   std::map<std::string, PreparedPage> prepared_;
+
+  // Recognition, when on; the text of the document under way, and what the last one lacked.
+  std::string languages_;
+  std::unique_ptr<PageRecognition> recognition_;
+  std::string pdfPath_;
+  DocumentText text_;
+  std::vector<UnreadPage> unread_;
 };
 
 }  // namespace brevis

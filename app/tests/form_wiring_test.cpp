@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -188,6 +189,21 @@ TEST_F(FormWiringTest, TypingNumbersTogglesTheTickTheCrossAndTheCovers) {
         << form_.NotValidHint().toStdString();
     EXPECT_TRUE(form_.PictureVisible(Indicator::imgGk));
   }
+}
+
+TEST_F(FormWiringTest, TextRecognitionIsKeptBetweenRuns) {
+  Start();
+  EXPECT_FALSE(form_.TextRecognition());
+  form_.ContextMenu()->actions()[0]->trigger();
+  // The program started again finds the item as it was left.
+  wiring_.reset();
+  MainWindow again;
+  FormWiring wiring(again, RootDir());
+  EXPECT_TRUE(again.TextRecognition());
+  again.ContextMenu()->actions()[0]->trigger();
+  MainWindow third;
+  FormWiring third_wiring(third, RootDir());
+  EXPECT_FALSE(third.TextRecognition());
 }
 
 TEST_F(FormWiringTest, ClicksOnCoversDoNothingAndTheWebPagesOpen) {

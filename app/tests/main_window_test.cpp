@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QBitmap>
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -241,6 +243,30 @@ TEST_F(MainWindowTest, TheBarsTellTheirPageCounts) {
   form_.SetRange(MainWindow::Bar::prbCombine, 0, 12);
   EXPECT_EQ(Child("prbDownload")->toolTip(), QStringLiteral("5/12 页"));
   EXPECT_EQ(Child("prbCombine")->toolTip(), QStringLiteral("0/12 页"));
+}
+
+TEST_F(MainWindowTest, TheRightClickMenuSwitchesTextRecognition) {
+  QSignalSpy spy(&form_, &MainWindow::TextRecognitionToggled);
+  // A right click anywhere on the panel opens the menu.
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(60, 250),
+                          form_.mapToGlobal(QPoint(60, 250)));
+  QApplication::sendEvent(Child("imgBg"), &click);
+  QMenu* menu = form_.ContextMenu();
+  ASSERT_TRUE(QTest::qWaitFor([menu] { return menu->isVisible(); }, 5000));
+  ASSERT_EQ(menu->actions().size(), 1);
+  QAction* item = menu->actions()[0];
+  EXPECT_EQ(item->text(), QStringLiteral("识别文字"));
+  EXPECT_TRUE(item->isCheckable());
+  EXPECT_FALSE(form_.TextRecognition());
+  item->trigger();
+  EXPECT_TRUE(form_.TextRecognition());
+  ASSERT_EQ(spy.count(), 1);
+  EXPECT_EQ(spy[0][0].toBool(), true);
+  menu->hide();
+  // Set by the program, the item reports nothing.
+  form_.SetTextRecognition(false);
+  EXPECT_FALSE(item->isChecked());
+  EXPECT_EQ(spy.count(), 1);
 }
 
 TEST_F(MainWindowTest, TheOpenPdfPictureShowsThePdfsPath) {

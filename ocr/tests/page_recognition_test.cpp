@@ -37,7 +37,8 @@ TEST(PageRecognitionTest, PagesSubmittedAndTakenInAnyOrder) {
     const PageText text = recognition.Take(*page);
     EXPECT_EQ(text.Error, "");
     ASSERT_EQ(text.Images.size(), 1u);
-    EXPECT_EQ(text.Images[0].size(), 4u);
+    EXPECT_EQ(text.Images[0].Lines.size(), 4u);
+    EXPECT_EQ(text.Images[0].Width, 1800);
   }
   // Not submitted: taken all the same. Not a page: no text, and why.
   EXPECT_EQ(recognition.Take(pages[1]).Images.size(), 1u);

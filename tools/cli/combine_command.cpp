@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/text.h"
+#include "ocr/document_text.h"
+#include "ocr/page_recognition.h"
 #include "pdf/pdf_document.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/supervised_child.h"
@@ -25,6 +28,8 @@ struct CombineOptions {
   std::string Compression = "g4";
   std::string Fit = "width";
   std::vector<std::string> Pages;
+  bool Ocr = false;
+  std::string OcrLanguages = kDefaultOcrLanguages;
 };
 
 // A one-line bar on standard error, redrawn in place; shown only when that is a terminal.
@@ -59,9 +64,9 @@ void RunCombine(const CombineOptions& options) {
     const std::filesystem::path target(options.Output);
     RemoveTemporaryFiles(
         target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path(),
-        [name = target.filename().string()](std::string_view temporary_of) {
-          return temporary_of == name;
-        },
+        [name = target.filename().string(),
+         text = std::filesystem::path(TextFilePath(options.Output)).filename().string()](
+            std::string_view temporary_of) { return temporary_of == name || temporary_of == text; },
         child);
   });
   // A page file that is not there is named as such, before anything is read.
@@ -80,12 +85,25 @@ void RunCombine(const CombineOptions& options) {
                                                                   {"jpeg", icJpeg}};
   const PdfImageCompressionType compression = codings.at(options.Compression);
   const TiffPaintType fit = options.Fit == "page" ? tptResizePage : tptResizeImage;
+  // Recognition, when asked for, runs on its own threads ahead of the combination, which lays
+  // each page's text over its picture as soon as the picture is placed.
+  std::unique_ptr<PageRecognition> recognition;
+  DocumentText text;
+  if (options.Ocr) {
+    recognition = std::make_unique<PageRecognition>(options.OcrLanguages);
+    for (const std::string& page : options.Pages) recognition->Submit(page);
+  }
   std::size_t done = 0;
   try {
     PageCountBar bar(options.Pages.size());
     bar.Update(0);
     document.AddTiffFiles(options.Pages, compression, fit, [&](std::size_t count) {
       done = count;
+      if (recognition) {
+        const PageText page = recognition->Take(options.Pages[count - 1]);
+        LayPageText(document, page);
+        text.Add(options.Pages[count - 1], page);
+      }
       bar.Update(count);
     });
   } catch (const std::exception& e) {
@@ -95,6 +113,14 @@ void RunCombine(const CombineOptions& options) {
   // Written under a temporary name and renamed into place: a failure leaves no file behind and
   // an existing one as it was.
   document.EndDoc();
+  if (!recognition) return;
+  const std::string contents = text.Contents();
+  WriteFileAtomically(TextFilePath(options.Output),
+                      reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
+  for (const UnreadFile& page : text.Unread()) {
+    std::fprintf(stderr, "%s: no text: %s\n", page.File.c_str(),
+                 EscapeControls(page.Cause).c_str());
+  }
 }
 
 }  // namespace
@@ -120,6 +146,12 @@ void AddCombineCommand(CLI::App& app) {
   combine->add_option("PAGE", options->Pages, "TIFF page files, in page order")
       ->type_name("PAGE.tif")
       ->required();
+  combine->add_flag("--ocr", options->Ocr,
+                    "Recognise the pages' text: lay it invisibly over each page, so that it can "
+                    "be searched and copied, and write it to OUT.txt beside the PDF");
+  combine->add_option("--ocr-lang", options->OcrLanguages, "Recognition languages, joined by +")
+      ->type_name("LANGS")
+      ->capture_default_str();
   combine->callback([options] { RunCombine(*options); });
 }
 

@@ -38,6 +38,8 @@ struct FetchOptions {
   int MaxTries = RetryPolicy{}.MaxTries;
   int FirstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
   double DeadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
+  bool Ocr = false;
+  std::string OcrLanguages = kDefaultOcrLanguages;
 };
 
 // True when a file can be made in `dir`, which is made when missing. Asked by trying, since
@@ -110,7 +112,8 @@ void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& 
       Utf16ToUtf8(PatentFolder(root_dir, apn)),
       [&pdf_base](std::string_view target) {
         return IsPageFileName(target) || target == pdf_base + "_gk.pdf" ||
-               target == pdf_base + "_sd.pdf";
+               target == pdf_base + "_sd.pdf" || target == pdf_base + "_gk.txt" ||
+               target == pdf_base + "_sd.txt";
       },
       pid);
 }
@@ -165,6 +168,10 @@ void RunFetch(const FetchOptions& options) {
   settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
   settings.Resume = options.Resume;
   settings.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
+  settings.Ocr = options.Ocr;
+  settings.OcrLanguages = options.OcrLanguages;
+  // Missing language data is told once, before anything is fetched.
+  if (options.Ocr) CheckOcrLanguages(options.OcrLanguages);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
 
   // The work runs in a child process: interrupted, the command stops it and removes what it was
@@ -233,6 +240,12 @@ void AddFetchCommand(CLI::App& app) {
                    "0: no limit")
       ->type_name("SECONDS")
       ->check(CLI::Range(0.0, 86400.0))
+      ->capture_default_str();
+  fetch->add_flag("--ocr", options->Ocr,
+                  "Recognise the pages' text: lay it invisibly over each PDF page, so that it "
+                  "can be searched and copied, and write it to CN<number>_gk.txt beside the PDF");
+  fetch->add_option("--ocr-lang", options->OcrLanguages, "Recognition languages, joined by +")
+      ->type_name("LANGS")
       ->capture_default_str();
   fetch->callback([options] { RunFetch(*options); });
 }

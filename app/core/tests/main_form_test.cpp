@@ -153,6 +153,10 @@ struct CombinerLog {
   bool preparedOffThread = true;      // every PreparePage ran off the window's thread
   std::thread::id windowThread;
   int drops = 0;
+  std::vector<std::string> languages;        // each SetTextLanguages, in order
+  std::string missingLanguages;              // SetTextLanguages throws for these
+  std::vector<std::string> recognised;       // files handed to RecognisePages
+  std::vector<Combiner::UnreadPage> unread;  // what UnreadPages answers
 };
 
 class RecordingCombiner final : public Combiner {
@@ -184,6 +188,23 @@ class RecordingCombiner final : public Combiner {
   void DropPreparedPages() override {
     std::lock_guard<std::mutex> guard(log_->lock);
     ++log_->drops;
+  }
+  void SetTextLanguages(const std::string& languages) override {
+    std::lock_guard<std::mutex> guard(log_->lock);
+    if (!languages.empty() && languages == log_->missingLanguages) {
+      throw OcrError("The recognition language " + languages + " is not installed.");
+    }
+    log_->languages.push_back(languages);
+  }
+  void RecognisePages(const std::vector<std::u16string>& file_names) override {
+    std::lock_guard<std::mutex> guard(log_->lock);
+    for (const std::u16string& file : file_names) {
+      log_->recognised.push_back(fs::path(Utf16ToUtf8(file)).filename().string());
+    }
+  }
+  std::vector<UnreadPage> UnreadPages() const override {
+    std::lock_guard<std::mutex> guard(log_->lock);
+    return log_->unread;
   }
 
  private:
@@ -763,6 +784,44 @@ TEST_F(MainFormTest, PageThatKeepsFailingEndsTheDownloadWithoutPdf) {
   EXPECT_EQ(log_->calls.back(), "end");
   EXPECT_FALSE(face_.pictures[imgGk]);
   EXPECT_EQ(face_.positions[prbDownload], 5);
+}
+
+TEST_F(MainFormTest, TextRecognitionReachesTheCombinerAndPagesWithoutTextAreTold) {
+  MirrorSays(u"3\t" + PageBase());
+  // Off, as the form starts: the combiner is told so.
+  EXPECT_FALSE(form_->TextRecognition());
+  Download(u"CN200710038426");
+  EXPECT_EQ(log_->languages, std::vector<std::string>{""});
+  EXPECT_TRUE(face_.boxes.empty());
+
+  // On: every page of the document may be recognised at once, those kept or not prepared too;
+  // a page whose text could not be read is told, while the PDF stands.
+  form_->SetTextRecognition(true);
+  log_->unread = {{u"gk_000002.tif", "The recognition engine failed on the page."}};
+  log_->recognised.clear();
+  Download(u"CN200710038426");
+  EXPECT_EQ(log_->languages.back(), "chi_sim+eng");
+  EXPECT_EQ(log_->recognised,
+            (std::vector<std::string>{"gk_000001.tif", "gk_000002.tif", "gk_000003.tif"}));
+  EXPECT_EQ(form_->LastOutcome().Result, DownloadOutcome::Status::kCombined);
+  EXPECT_FALSE(face_.pictures[imgGk]);
+  ASSERT_EQ(face_.boxes.size(), 1u);
+  EXPECT_EQ(face_.boxes[0].caption, u"识别问题");
+  EXPECT_EQ(face_.boxes[0].flags, 64);
+  EXPECT_EQ(face_.boxes[0].text,
+            u"PDF文件已生成，但以下页面未能识别文字，这些页面没有文字层: \r\r"
+            u"gk_000002.tif: The recognition engine failed on the page.");
+
+  // Language data missing: said before anything is asked of the services.
+  log_->missingLanguages = "chi_sim+eng";
+  face_.boxes.clear();
+  const std::size_t requests_before = server_.Requests().size();
+  Download(u"CN200710038426");
+  EXPECT_EQ(server_.Requests().size(), requests_before);
+  ASSERT_EQ(face_.boxes.size(), 1u);
+  EXPECT_EQ(face_.boxes[0].flags, 16);
+  EXPECT_EQ(face_.boxes[0].text, u"The recognition language chi_sim+eng is not installed.");
+  EXPECT_TRUE(face_.entryEnabled);
 }
 
 TEST_F(MainFormTest, ClosingMidDownloadCutsTheFetchesUnderWayShort) {
