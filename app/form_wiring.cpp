@@ -86,7 +86,7 @@ class QtFace final : public MainFormFace {
 // The PDF writer behind the combination.
 std::unique_ptr<Combiner> MakeCombiner() { return std::make_unique<PdfCombiner>(); }
 
-// The window's own settings: $XDG_CONFIG_HOME/brevisfetch/window.conf.
+// The window's own settings: $XDG_CONFIG_HOME/brevisfetch/window.ini.
 QSettings WindowSettings() {
   return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("brevisfetch"),
                    QStringLiteral("window"));

@@ -6,6 +6,7 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -16,6 +17,8 @@ namespace brevis {
 namespace {
 
 constexpr char kDebianDataFolder[] = "/usr/share/tesseract-ocr/5/tessdata";
+// Words further apart than this many line heights belong to separate lines.
+constexpr int kLineGap = 6;
 
 // The code point that starts `text` at `i`, moving `i` past it.
 char32_t NextCodePoint(const std::u16string& text, std::size_t& i) {
@@ -96,14 +99,19 @@ bool IsCjk(char32_t c) {
          (c >= 0x20000 && c <= 0x3FFFF);  // ideographs, supplementary planes
 }
 
-std::u16string JoinWords(const std::vector<std::u16string>& words) {
+std::u16string JoinWords(const std::vector<LineWord>& words, int wide_gap) {
   std::u16string line;
-  for (const std::u16string& word : words) {
-    if (word.empty()) continue;
-    if (!line.empty() && !IsCjk(LastCodePoint(line)) && !IsCjk(FirstCodePoint(word))) {
-      line += u' ';
+  int end = 0;  // where the last word taken ends
+  for (const LineWord& word : words) {
+    if (word.Text.empty()) continue;
+    if (!line.empty()) {
+      const bool cjk_before = IsCjk(LastCodePoint(line));
+      const bool cjk_after = IsCjk(FirstCodePoint(word.Text));
+      const bool blank = cjk_before == cjk_after ? !cjk_before : word.X0 - end >= wide_gap;
+      if (blank) line += u' ';
     }
-    line += word;
+    line += word.Text;
+    end = word.X1;
   }
   return line;
 }
@@ -131,8 +139,10 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
     throw OcrError("The page has no image to recognise.");
   }
   // One engine per thread, each single-threaded: the threads that recognise pages are the
-  // parallelism, and OpenMP's own threads would only compete with them for the cores.
-  omp_set_num_threads(1);
+  // parallelism, and OpenMP's own threads would only compete with them for the cores. The engine
+  // asks for its teams' sizes itself, so only making every parallel region inactive keeps them
+  // to one thread.
+  omp_set_max_active_levels(0);
   tesseract::TessBaseAPI& api = engine_->Api;
   // A 0 bit is black, as Tesseract takes one-bit images.
   api.SetImage(page.Rows.data(), page.Width, page.Height, 0, static_cast<int>(page.Stride));
@@ -142,19 +152,37 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
   std::vector<RecognizedLine> lines;
   const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
   if (!it) return lines;
+  std::vector<LineWord> words;
+  TextBox box;
+  int wide_gap = 0;
+  const auto end_line = [&] {
+    RecognizedLine line{JoinWords(words, wide_gap), box};
+    if (!line.Text.empty()) lines.push_back(std::move(line));
+    words.clear();
+  };
   it->Begin();
   do {
     if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
-    RecognizedLine line;
-    it->BoundingBox(tesseract::RIL_TEXTLINE, &line.Box.X0, &line.Box.Y0, &line.Box.X1,
-                    &line.Box.Y1);
-    std::vector<std::u16string> words;
+    TextBox line;
+    it->BoundingBox(tesseract::RIL_TEXTLINE, &line.X0, &line.Y0, &line.X1, &line.Y1);
+    // A gap of several line heights parts items that only share a baseline (a page header's
+    // number, title and page count), which are read as lines of their own.
+    const int widest_gap = kLineGap * (line.Y1 - line.Y0);
+    // Half a character's width, in text set solid.
+    wide_gap = (line.Y1 - line.Y0) / 2;
     do {
-      words.push_back(ElementText(*it, tesseract::RIL_WORD));
+      TextBox word;
+      if (!it->BoundingBox(tesseract::RIL_WORD, &word.X0, &word.Y0, &word.X1, &word.Y1)) continue;
+      if (!words.empty() && word.X0 - box.X1 > widest_gap) end_line();
+      if (words.empty()) {
+        box = {word.X0, line.Y0, word.X1, line.Y1};
+      } else {
+        box.X1 = std::max(box.X1, word.X1);
+      }
+      words.push_back({ElementText(*it, tesseract::RIL_WORD), word.X0, word.X1});
     } while (!it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
              it->Next(tesseract::RIL_WORD));
-    line.Text = JoinWords(words);
-    if (!line.Text.empty()) lines.push_back(std::move(line));
+    end_line();
   } while (it->Next(tesseract::RIL_TEXTLINE));
   api.Clear();
   return lines;

@@ -46,10 +46,17 @@ void CheckOcrLanguages(std::string_view languages);
 // A character of a script written without blanks between words: CJK ideographs, kana, hangul,
 // and CJK and full-width punctuation.
 bool IsCjk(char32_t c);
-// The words of one line as one text: a blank between two words, except where the end of one or
-// the start of the next is a CJK character; Chinese has no blanks between words, whatever the
-// engine's splitting says, while blanks between Latin words and numbers stay.
-std::u16string JoinWords(const std::vector<std::u16string>& words);
+// A word as the engine read it, and where it lies along its line.
+struct LineWord {
+  std::u16string Text;
+  int X0 = 0;
+  int X1 = 0;
+};
+// The words of one line, left to right, as one text. Chinese has no blanks between words,
+// whatever the engine's splitting says: between two CJK characters there is none. Between Latin
+// words and numbers the engine's blank stays. Where Chinese meets Latin or a number, a blank
+// stands only for a printed gap of at least `wide_gap` pixels ("[0003] 根据", but "采用304不锈钢").
+std::u16string JoinWords(const std::vector<LineWord>& words, int wide_gap);
 
 class Recognizer {
  public:

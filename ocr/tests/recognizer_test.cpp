@@ -6,12 +6,14 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/text.h"
 #include "ocr/tests/text_measures.h"
 #include "pdf/tiff_import.h"
+#include "stand_in/page_generator.h"
 
 namespace brevis {
 namespace {
@@ -26,27 +28,40 @@ const std::vector<std::u16string> kPrinted = {
 };
 constexpr int kBaselines[] = {120, 250, 380, 500};
 
-TEST(JoinWordsTest, NoBlankBesideChineseBlanksBetweenLatinWords) {
+TEST(JoinWordsTest, NoBlankBetweenChineseBlanksBetweenLatinWordsGapsWhereTheyMeet) {
+  // Words of 40-pixel characters, each given with the gap before it; a gap of 20 is wide.
   struct Case {
-    std::vector<std::u16string> words;
+    std::vector<std::pair<int, std::u16string>> words;  // gap before, text
     std::u16string line;
   };
   const Case cases[] = {
-      // The engine's splitting of Chinese is dropped.
-      {{u"本", u"发明", u"涉及", u"一种"}, u"本发明涉及一种"},
-      {{u"阀门", u"，", u"特别是"}, u"阀门，特别是"},
-      {{u"（", u"1", u"）"}, u"（1）"},
-      // Latin words and numbers keep their blanks; beside Chinese there is none.
-      {{u"GB/T", u"3280-2015"}, u"GB/T 3280-2015"},
-      {{u"采用", u"304", u"不锈钢"}, u"采用304不锈钢"},
-      {{u"厚度", u"0.8mm", u"。"}, u"厚度0.8mm。"},
-      {{u"stainless", u"steel."}, u"stainless steel."},
+      // The engine's splitting of Chinese is dropped, however wide the gap.
+      {{{0, u"本"}, {2, u"发明"}, {30, u"涉及"}, {0, u"一种"}}, u"本发明涉及一种"},
+      {{{0, u"阀门"}, {0, u"，"}, {25, u"特别是"}}, u"阀门，特别是"},
+      {{{0, u"（"}, {2, u"1"}, {2, u"）"}}, u"（1）"},
+      // Latin words and numbers keep their blanks, however narrow the gap.
+      {{{0, u"GB/T"}, {8, u"3280-2015"}}, u"GB/T 3280-2015"},
+      {{{0, u"stainless"}, {3, u"steel."}}, u"stainless steel."},
+      // Where Chinese meets Latin or a number, only a printed gap makes a blank.
+      {{{0, u"采用"}, {4, u"304"}, {5, u"不锈钢"}}, u"采用304不锈钢"},
+      {{{0, u"厚度"}, {2, u"0.8mm"}, {0, u"。"}}, u"厚度0.8mm。"},
+      {{{0, u"[0003]"}, {60, u"根据"}}, u"[0003] 根据"},
+      {{{0, u"(21)"}, {45, u"申请号"}, {45, u"200710038426"}}, u"(21) 申请号 200710038426"},
       // Empty words leave no trace; a character beyond the BMP counts as Chinese.
-      {{u"", u"a", u"", u"b"}, u"a b"},
-      {{u"\U00020000", u"x"}, u"\U00020000x"},
+      {{{0, u""}, {0, u"a"}, {0, u""}, {5, u"b"}}, u"a b"},
+      {{{0, u"\U00020000"}, {5, u"x"}}, u"\U00020000x"},
       {{}, u""},
   };
-  for (const Case& c : cases) EXPECT_EQ(JoinWords(c.words), c.line) << Utf16ToUtf8(c.line);
+  for (const Case& c : cases) {
+    std::vector<LineWord> words;
+    int x = 0;
+    for (const auto& [gap, text] : c.words) {
+      x += gap;
+      words.push_back({text, x, x + 40 * static_cast<int>(text.size())});
+      x = words.back().X1;
+    }
+    EXPECT_EQ(JoinWords(words, 20), c.line) << Utf16ToUtf8(c.line);
+  }
 }
 
 TEST(CheckOcrLanguagesTest, MissingDataNamesTheDebianPackage) {
@@ -100,6 +115,33 @@ TEST(RecognizerTest, ReadsEachPrintedLineInOrderWithItsBox) {
   EXPECT_NE(lines[2].Text.find(u"made of stainless steel."), std::u16string::npos);
   // The same engine reads the next page afresh.
   EXPECT_EQ(recognizer.Recognize(images[0]).size(), kPrinted.size());
+}
+
+TEST(RecognizerTest, AGeneratedFrontPageAgainstWhatItPrints) {
+  // The front page as the sample mirror serves it, through the TIFF reader.
+  const PageGenerator generator("200710038426", 12);
+  const std::string path = ::testing::TempDir() + "recognizer_front_page.tif";
+  generator.WriteTiff(1, path);
+  const std::vector<OneBitImage> images = DecodeTiffPages(path);
+  ASSERT_EQ(images.size(), 1u);
+  const std::vector<RecognizedLine> lines = Recognizer().Recognize(images[0]);
+  const std::vector<PrintedLine> printed = generator.Lines(1);
+
+  // The header's number, title and page count stand apart: each is a line of its own.
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(Utf16ToUtf8(lines[0].Text), printed[0].Text);
+  EXPECT_EQ(Utf16ToUtf8(lines[1].Text), printed[1].Text);
+  EXPECT_EQ(lines[0].Box.Y0 / 20, lines[2].Box.Y0 / 20);
+  EXPECT_NEAR(static_cast<double>(lines.size()), static_cast<double>(printed.size()), 2.0);
+  std::u16string read;
+  std::u16string truth;
+  for (const RecognizedLine& line : lines) {
+    EXPECT_EQ(test::BlanksBetweenCjk(line.Text), 0u) << Utf16ToUtf8(line.Text);
+    read += line.Text;
+  }
+  for (const PrintedLine& line : printed) truth += Utf8ToUtf16(line.Text);
+  EXPECT_LE(test::CharacterErrorRate(read, truth), 0.15) << Utf16ToUtf8(read);
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& 
 // this one: it runs the calls the workers and the combination hand to it.
 bool FetchOne(MainForm& form, ConsoleFace& face, bool terminal) {
   const std::string label = "CN" + Utf16ToUtf8(form.apn());
-  ProgressLine line(stderr, label, terminal);
+  ProgressLine line(stderr, label, terminal, form.TextRecognition());
   face.SetProgressLine(&line);
   const std::size_t messages_before = face.Messages().size();
 

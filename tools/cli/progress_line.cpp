@@ -23,8 +23,8 @@ std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " pa
 
 }  // namespace
 
-ProgressLine::ProgressLine(std::FILE* out, std::string label, bool terminal)
-    : out_(out), label_(std::move(label)), terminal_(terminal) {}
+ProgressLine::ProgressLine(std::FILE* out, std::string label, bool terminal, bool text)
+    : out_(out), label_(std::move(label)), terminal_(terminal), text_(text) {}
 
 void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
   const int before = position_[bar];
@@ -48,7 +48,9 @@ void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
   } else if (position == maximum && before != maximum) {
     const int count = bar == prbDownload ? maximum - kept_ : maximum;
     std::fprintf(out_, "%s: %s %s\n", label_.c_str(), Pages(count).c_str(),
-                 bar == prbDownload ? "downloaded" : "combined");
+                 bar == prbDownload ? "downloaded"
+                 : text_            ? "recognised and combined"
+                                    : "combined");
   } else {
     return;
   }
@@ -56,9 +58,9 @@ void ProgressLine::Update(FaceProgressBar bar, int position, int maximum) {
 }
 
 void ProgressLine::Draw() {
-  const std::string line = label_ + "  " +
-                           Bar("pages", position_[prbDownload], maximum_[prbDownload]) + "  " +
-                           Bar("pdf", position_[prbCombine], maximum_[prbCombine]);
+  const std::string line =
+      label_ + "  " + Bar("pages", position_[prbDownload], maximum_[prbDownload]) + "  " +
+      Bar(text_ ? "text+pdf" : "pdf", position_[prbCombine], maximum_[prbCombine]);
   // Back to the line's start and clear it, so that a shorter line leaves nothing behind.
   std::fprintf(out_, "\r\x1b[K%s", line.c_str());
   std::fflush(out_);

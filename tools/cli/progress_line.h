@@ -11,8 +11,9 @@ namespace brevis::cli {
 
 class ProgressLine {
  public:
-  // `label` starts every line (the number); `terminal` chooses bars over plain lines.
-  ProgressLine(std::FILE* out, std::string label, bool terminal);
+  // `label` starts every line (the number); `terminal` chooses bars over plain lines; with `text`
+  // the combination also recognises each page's text, and its bar and line say so.
+  ProgressLine(std::FILE* out, std::string label, bool terminal, bool text = false);
 
   // The download keeps `kept` pages already in place and fetches the others; told before the
   // bars get their ranges.
@@ -28,6 +29,7 @@ class ProgressLine {
   std::FILE* out_;
   std::string label_;
   bool terminal_;
+  bool text_;
   bool drawn_ = false;
   int kept_ = 0;
   int position_[2] = {0, 0};  // by FaceProgressBar
