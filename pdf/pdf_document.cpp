@@ -26,6 +26,7 @@
 #include "pdf/md5_digest.h"
 #include "pdf/object_writer.h"
 #include "pdf/pdf_error.h"
+#include "pdf/text_layer_font.h"
 
 extern char** environ;
 
@@ -163,6 +164,7 @@ void PdfDocument::BeginDoc(bool /*initial*/) {
   pageArr_.clear();
   xImages_.clear();
   pagesCount_ = 0;
+  textLayerFont_ = std::make_unique<TextLayerFont>(*this);
 
   PdfDictionaryObject* catalog = NewIndirectDictionary();
   rootIndex_ = static_cast<std::size_t>(maxObjNum_ - 1);
@@ -212,7 +214,7 @@ int32_t PdfDocument::AddPage() {
   streamDict.AddValue("Filter", std::make_unique<PdfArrayObject>(&streamDict));
   streamDict.AddValue("DecodeParms", std::make_unique<PdfArrayObject>(&streamDict));
 
-  pageArr_.push_back({page, page->ID()});
+  pageArr_.push_back({page, page->ID(), std::nullopt});
   SetCurrentPageNumber(pagesCount_ - 1);
   currentPage_->SetSize(psA4);
   return pagesCount_ - 1;
@@ -517,9 +519,10 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
     slice.Image->AddName(name);
     return RegisterImage(std::move(slice.Image), std::move(name), image.Width, slice.Rows);
   };
+  std::optional<PdfImageArea>& area = pageArr_[static_cast<std::size_t>(currentPageNum_)].ImageArea;
   if (!image.Sliced) {
     const int32_t index = add(image.Slices.front());
-    page->ShowImage(index, 0, 0, page->Width(), page->Height(), 0);
+    area = page->ShowImage(index, 0, 0, page->Width(), page->Height(), 0);
     return;
   }
   // Slices are placed top down, each one starting exactly where its first row (the last row of
@@ -533,9 +536,25 @@ void PdfDocument::PlaceTiffImage(TiffPageImage& image, TiffPaintType paintType) 
   for (TiffSlice& slice : image.Slices) {
     const int32_t rows = slice.Rows;
     const int32_t index = add(slice);
-    page->ShowImage(index, 0, scale * first, width, scale * rows, 0);
+    const PdfImageArea drawn = page->ShowImage(index, 0, scale * first, width, scale * rows, 0);
+    // The whole image reaches from the top of the first slice to the bottom of the last.
+    if (first == 0) {
+      area = drawn;
+    } else {
+      area->Height = drawn.Y + drawn.Height - area->Y;
+    }
     first += rows - 1;
   }
+}
+
+void PdfDocument::AddTextLayer(const std::vector<TextLine>& lines, int32_t imageWidth,
+                               int32_t imageHeight, TextLayerMode mode) {
+  RequireDocument();
+  if (currentPage_ == nullptr) throw std::logic_error("No page is open.");
+  const std::optional<PdfImageArea>& area =
+      pageArr_[static_cast<std::size_t>(currentPageNum_)].ImageArea;
+  if (!area) throw std::logic_error("The open page has no imported image.");
+  ShowTextLayer(*currentPage_, *textLayerFont_, lines, imageWidth, imageHeight, *area, mode);
 }
 
 void PdfDocument::AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType) {

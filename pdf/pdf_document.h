@@ -15,12 +15,14 @@
 #include "pdf/pdf_image.h"
 #include "pdf/pdf_objects.h"
 #include "pdf/pdf_page.h"
+#include "pdf/text_layer.h"
 #include "pdf/tiff_import.h"
 
 namespace brevis {
 
 class Bitmap;
 class JpegImage;
+class TextLayerFont;
 
 enum PdfVersType { pdf10, pdf11, pdf12, pdf13, pdf14, pdf15, pdf16, pdf17, pdf18, pdf19, pdf110 };
 enum PdfPageLayout { plSinglePage, plOneColumn, plTwoColumnLeft, plTwoColumnRight };
@@ -39,6 +41,7 @@ enum PdfCompressionMethod { cmNone, cmFlateDecode };
 struct PdfDictArrItem {
   PdfDictionaryObject* PageObj = nullptr;  // owned by the object table
   PdfObjectNumber PageLink;                // the page dictionary's number at creation
+  std::optional<PdfImageArea> ImageArea;   // where the TIFF import drew the page's last image
 };
 
 // One image of the image table. Its position in the table is the ImageIndex that
@@ -150,6 +153,16 @@ class PdfDocument {
                     TiffPaintType paintType,
                     const std::function<void(std::size_t done)>& progress = nullptr);
 
+  // Writes recognised lines as a text layer (text_layer.h) over the image that the TIFF import
+  // (AddTiffFromFile, AddPreparedTiff, AddTiffFiles) placed last on the open page; the boxes are
+  // in the pixels of an imageWidth x imageHeight picture of that image (the image's own size, or
+  // that of a scaled copy). The document's one text-layer font is added with the first line
+  // written, and only then: without lines, or with none that has text and a box, the document
+  // stays byte for byte as it was. Requires a begun document, an open page with such an image
+  // and positive sizes (std::logic_error otherwise); throws PdfError when Flate fails.
+  void AddTextLayer(const std::vector<TextLine>& lines, int32_t imageWidth, int32_t imageHeight,
+                    TextLayerMode mode = tlInvisible);
+
   // Writes the whole file: header, objects renumbered 1, 2, ... without the deleted ones,
   // cross-reference table and trailer. Offsets count from the stream's position at the start.
   void WriteDocument(Stream& stream);
@@ -248,6 +261,7 @@ class PdfDocument {
   PdfPageMode pageMode_ = pmUseNone;
   PdfViewerPreferences viewerPreferences_;
   std::vector<PdfImageObject> xImages_;
+  std::unique_ptr<TextLayerFont> textLayerFont_;  // made afresh by BeginDoc
   bool keepImageAspectRatio_ = false;
   PdfImageCompressionType imageCompressionType_ = icFlate;
   int32_t jpegQuality_ = 100;

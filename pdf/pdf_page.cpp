@@ -163,8 +163,8 @@ void PdfPage::ClosePage() {
 
 void PdfPage::AppendContent(std::string text) { pageContent_.push_back(std::move(text)); }
 
-void PdfPage::ShowImage(int32_t imageIndex, long double x, long double y, long double w,
-                        long double h, long double angle) {
+PdfImageArea PdfPage::ShowImage(int32_t imageIndex, long double x, long double y, long double w,
+                                long double h, long double angle) {
   const PdfImageObject& image = parent_.XImages().at(static_cast<std::size_t>(imageIndex));
   if (xObjectObj_ == nullptr) {
     PdfObject* resources = Resolve(pageObj_.ValueByName("Resources"));
@@ -209,6 +209,11 @@ void PdfPage::ShowImage(int32_t imageIndex, long double x, long double y, long d
   Concat(ConvertX(fw), 0, 0, ConvertX(fh), 0, 0);
   AppendContent("/" + image.Name + " Do");
   GStateRestore();
+  return {x, y, w, h};
+}
+
+void PdfPage::AddFontResource(const std::string& name, const PdfObject& font) {
+  fontObjectObj_->AddValue(name, font);
 }
 
 void PdfPage::GStateSave() {

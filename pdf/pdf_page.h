@@ -51,6 +51,12 @@ enum PdfTextRenderingMode {
   trClipping
 };
 
+// A box on the page in page units, its top-left corner (X, Y) measured from the top-left of the
+// page.
+struct PdfImageArea {
+  long double X = 0, Y = 0, Width = 0, Height = 0;
+};
+
 // Colour values hold red in the lowest byte, then green and blue; 0 or less draws black.
 inline constexpr int32_t kColorBlack = 0x000000;
 inline constexpr int32_t kColorRed = 0x0000FF;
@@ -81,10 +87,15 @@ class PdfPage {
 
   // Enters image `imageIndex` of the document's image table into the page's XObject resources
   // and draws it in the box whose top-left corner is (x, y) in page units from the top of the
-  // page, turned by `angle` degrees about the box's bottom-left corner. Throws std::out_of_range
-  // for an index outside the table.
-  void ShowImage(int32_t imageIndex, long double x, long double y, long double w, long double h,
-                 long double angle);
+  // page, turned by `angle` degrees about the box's bottom-left corner. Returns the box the image
+  // fills before turning (narrowed by the document's KeepImageAspectRatio). Throws
+  // std::out_of_range for an index outside the table.
+  PdfImageArea ShowImage(int32_t imageIndex, long double x, long double y, long double w,
+                         long double h, long double angle);
+
+  // Enters an indirect font object into the page's Font resources under `name`, replacing what
+  // was there under that name.
+  void AddFontResource(const std::string& name, const PdfObject& font);
 
   void GStateSave();
   // Writes "Q" only to close an open "q"; returns whether it did.
