@@ -3,6 +3,7 @@
 
 #include "common/text.h"
 #include "pdf/pdf_document.h"
+#include "pdf/text_layer.h"
 
 namespace brevis {
 
@@ -12,9 +13,24 @@ std::string TextFilePath(const std::string& pdfPath) {
 }
 
 void LayPageText(PdfDocument& document, const PageText& text) {
-  // The PDF writer's text layer is joined here next.
-  (void)document;
-  (void)text;
+  // BREVISFETCH_SHOW_TEXT=1 draws the text in colour, to see where the boxes lie.
+  const TextLayerMode mode = TextLayerModeFromEnvironment();
+  const int32_t last = document.CurrentPageNumber();
+  const auto images = static_cast<int32_t>(text.Images.size());
+  for (int32_t i = 0; i < images; ++i) {
+    const int32_t page = last - (images - 1 - i);
+    if (page < 0) continue;
+    if (page != document.CurrentPageNumber()) document.SetCurrentPageNumber(page);
+    const ImageText& image = text.Images[static_cast<std::size_t>(i)];
+    std::vector<TextLine> lines;
+    for (const RecognizedLine& line : image.Lines) {
+      lines.push_back({line.Text, static_cast<double>(line.Box.X0),
+                       static_cast<double>(line.Box.Y0), static_cast<double>(line.Box.X1),
+                       static_cast<double>(line.Box.Y1)});
+    }
+    if (!lines.empty()) document.AddTextLayer(lines, image.Width, image.Height, mode);
+  }
+  if (document.CurrentPageNumber() != last) document.SetCurrentPageNumber(last);
 }
 
 void DocumentText::Add(const std::string& file, const PageText& text) {

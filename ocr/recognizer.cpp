@@ -17,8 +17,6 @@ namespace brevis {
 namespace {
 
 constexpr char kDebianDataFolder[] = "/usr/share/tesseract-ocr/5/tessdata";
-// Words further apart than this many line heights belong to separate lines.
-constexpr int kLineGap = 6;
 
 // The code point that starts `text` at `i`, moving `i` past it.
 char32_t NextCodePoint(const std::u16string& text, std::size_t& i) {
@@ -53,6 +51,35 @@ std::u16string ElementText(const tesseract::ResultIterator& it,
 }
 
 }  // namespace
+
+void JoinRows(std::vector<RecognizedLine>& lines) {
+  std::stable_sort(
+      lines.begin(), lines.end(),
+      [](const RecognizedLine& a, const RecognizedLine& b) { return a.Box.Y0 < b.Box.Y0; });
+  std::vector<RecognizedLine> rows;
+  auto first = lines.begin();
+  while (first != lines.end()) {
+    // The lines that reach into the middle of the first one's height share its row.
+    const int middle = (first->Box.Y0 + first->Box.Y1) / 2;
+    const auto end = std::find_if(
+        first, lines.end(), [middle](const RecognizedLine& line) { return line.Box.Y0 > middle; });
+    std::stable_sort(first, end, [](const RecognizedLine& a, const RecognizedLine& b) {
+      return a.Box.X0 < b.Box.X0;
+    });
+    // Joined as words are: the engine may also cut one printed line in two.
+    RecognizedLine row{{}, first->Box};
+    std::vector<LineWord> parts;
+    for (auto part = first; part != end; ++part) {
+      parts.push_back({std::move(part->Text), part->Box.X0, part->Box.X1});
+      row.Box = {std::min(row.Box.X0, part->Box.X0), std::min(row.Box.Y0, part->Box.Y0),
+                 std::max(row.Box.X1, part->Box.X1), std::max(row.Box.Y1, part->Box.Y1)};
+    }
+    row.Text = JoinWords(parts, (row.Box.Y1 - row.Box.Y0) / 2);
+    rows.push_back(std::move(row));
+    first = end;
+  }
+  lines = std::move(rows);
+}
 
 std::string OcrDataFolder() {
   const char* prefix = std::getenv("TESSDATA_PREFIX");
@@ -165,15 +192,11 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
     if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
     TextBox line;
     it->BoundingBox(tesseract::RIL_TEXTLINE, &line.X0, &line.Y0, &line.X1, &line.Y1);
-    // A gap of several line heights parts items that only share a baseline (a page header's
-    // number, title and page count), which are read as lines of their own.
-    const int widest_gap = kLineGap * (line.Y1 - line.Y0);
     // Half a character's width, in text set solid.
     wide_gap = (line.Y1 - line.Y0) / 2;
     do {
       TextBox word;
       if (!it->BoundingBox(tesseract::RIL_WORD, &word.X0, &word.Y0, &word.X1, &word.Y1)) continue;
-      if (!words.empty() && word.X0 - box.X1 > widest_gap) end_line();
       if (words.empty()) {
         box = {word.X0, line.Y0, word.X1, line.Y1};
       } else {
@@ -185,6 +208,7 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
     end_line();
   } while (it->Next(tesseract::RIL_TEXTLINE));
   api.Clear();
+  JoinRows(lines);
   return lines;
 }
 

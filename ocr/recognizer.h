@@ -58,6 +58,13 @@ struct LineWord {
 // stands only for a printed gap of at least `wide_gap` pixels ("[0003] 根据", but "采用304不锈钢").
 std::u16string JoinWords(const std::vector<LineWord>& words, int wide_gap);
 
+// Puts lines in the order a reader of a one-column page takes them, from the top, and joins the
+// lines that share a row into one, from the left, as JoinWords joins words: a page header's
+// number, title and page count, or a column of field codes the engine read apart from the
+// fields. The engine's own order follows its blocks; the PDF readers put what shares a baseline
+// on one line.
+void JoinRows(std::vector<RecognizedLine>& lines);
+
 class Recognizer {
  public:
   // Starts an engine for `languages`; throws OcrError as CheckOcrLanguages does, or when the
@@ -67,7 +74,8 @@ class Recognizer {
   Recognizer(const Recognizer&) = delete;
   Recognizer& operator=(const Recognizer&) = delete;
 
-  // The page's text lines in reading order, each with its box; empty lines are left out.
+  // The page's text lines in reading order, a row a line (JoinRows), each with its box; empty
+  // lines are left out.
   // Throws OcrError when the engine fails on the page.
   std::vector<RecognizedLine> Recognize(const OneBitImage& page);
 

@@ -1,6 +1,7 @@
 // The text layer: one invisible text object per recognised line, stretched over the line's box.
 #include "pdf/text_layer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
@@ -10,6 +11,9 @@
 
 namespace brevis {
 namespace {
+
+// The widest horizontal scaling of a line, in percent.
+constexpr long double kMaxScaling = 150.0L;
 
 constexpr char kFontResource[] = "FTL";
 // The font's descent as a share of the font size (text_layer_font.cpp: -120 of 1000 units).
@@ -63,8 +67,11 @@ void ShowTextLayer(PdfPage& page, TextLayerFont& font, const std::vector<TextLin
     const long double width = (line.X1 - line.X0) * scaleX;
     const long double x = left + line.X0 * scaleX;
     const long double baseline = top - line.Y1 * scaleY + kDescentShare * size;
-    // The advance at 100 % is size * Advance / 1000; Tz takes it to the box's width.
-    const long double scaling = 100.0L * width * 1000.0L / (size * encoded.Advance);
+    // The advance at 100 % is size * Advance / 1000; Tz takes it to the box's width. A line whose
+    // text is far narrower than its box (a row of items far apart, joined by blanks) is not
+    // stretched beyond kMaxScaling: blanks wider than a character part a line in some readers.
+    const long double scaling =
+        std::min(kMaxScaling, 100.0L * width * 1000.0L / (size * encoded.Advance));
     page.AppendContent("BT\n/" + std::string(kFontResource) + " " + FormatContentNumber(size) +
                        " Tf\n" + FormatContentNumber(scaling) + " Tz\n1 0 0 1 " +
                        FormatContentNumber(x) + " " + FormatContentNumber(baseline) + " Tm\n" +

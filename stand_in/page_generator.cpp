@@ -650,10 +650,11 @@ PageGenerator::Composition PageGenerator::Compose(int page) const {
                                      : claims          ? "权利要求书"
                                                        : "说明书");
   const std::u32string right = Decode(std::to_string(page) + "/" + std::to_string(pages_));
-  sheet.Print({{left, kLeft}}, kHeaderBaseline, kHeaderSize);
-  sheet.Print({{part, (kLeft + kRight - Width(part, kHeaderSize)) / 2}}, kHeaderBaseline,
-              kHeaderSize);
-  sheet.Print({{right, kRight - Width(right, kHeaderSize)}}, kHeaderBaseline, kHeaderSize);
+  // One row, and so one line, as a reader copies it: its three items joined by blanks.
+  sheet.Print({{left, kLeft},
+               {part, (kLeft + kRight - Width(part, kHeaderSize)) / 2},
+               {right, kRight - Width(right, kHeaderSize)}},
+              kHeaderBaseline, kHeaderSize);
   sheet.Rule(kLeft, kRuleTop, kRight, kRuleBottom);
 
   if (page == 1) {

@@ -67,9 +67,9 @@ class PageGenerator {
   // The page as a bitmap. Throws std::out_of_range for a page outside 1..Pages(), and
   // std::runtime_error when the font cannot be found (GlyphFont::Shared).
   PageBitmap Render(int page) const;
-  // The page's printed lines in reading order: the header's three items ("CN<number>" on the
-  // left, the part's name in the middle, "<page>/<pages>" on the right) as three lines, then the
-  // body top to bottom, and in a figure its reference numerals (by rows, left to right) before
+  // The page's printed lines in reading order: the header's row ("CN<number>" on the left, the
+  // part's name in the middle, "<page>/<pages>" on the right) as one line, its items joined by
+  // blanks, then the body top to bottom, and in a figure its reference numerals (by rows, left to right) before
   // its caption ("图3"). Same errors as Render.
   std::vector<PrintedLine> Lines(int page) const;
   // The rules and figures of the page. Every black pixel of Render(page) lies in a line's box or

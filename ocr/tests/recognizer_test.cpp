@@ -127,11 +127,11 @@ TEST(RecognizerTest, AGeneratedFrontPageAgainstWhatItPrints) {
   const std::vector<RecognizedLine> lines = Recognizer().Recognize(images[0]);
   const std::vector<PrintedLine> printed = generator.Lines(1);
 
-  // The header's number, title and page count stand apart: each is a line of its own.
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(Utf16ToUtf8(lines[0].Text), printed[0].Text);
-  EXPECT_EQ(Utf16ToUtf8(lines[1].Text), printed[1].Text);
-  EXPECT_EQ(lines[0].Box.Y0 / 20, lines[2].Box.Y0 / 20);
+  // The header's number, title and page count, far apart on one row, are one line.
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_TRUE(Utf16ToUtf8(lines[0].Text).starts_with("CN200710038426 发明专利申请 "))
+      << Utf16ToUtf8(lines[0].Text);
+  EXPECT_GT(lines[0].Box.X1 - lines[0].Box.X0, PageGenerator::kWidth / 2);
   EXPECT_NEAR(static_cast<double>(lines.size()), static_cast<double>(printed.size()), 2.0);
   std::u16string read;
   std::u16string truth;

@@ -1,0 +1,133 @@
+// "combine --ocr" and "fetch --ocr" end to end: the text laid over the pages comes out of three
+// independent readers (poppler, mupdf, pdf.js) line for line as it was recognised, with no blank
+// between two Chinese characters; the text file beside the PDF holds the same lines; missing
+// language data stops the command before anything is written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/tests/test_files.h"
+#include "common/text.h"
+#include "ocr/recognizer.h"
+#include "ocr/tests/text_measures.h"
+#include "pdf/tests/pdf_test_support.h"
+#include "pdf/tests/text_readers.h"
+#include "stand_in/page_generator.h"
+#include "tools/cli/tests/server_process.h"
+
+namespace brevis {
+namespace {
+
+namespace fs = std::filesystem;
+using pdf_test::ReadPdfText;
+using pdf_test::TextReader;
+using test::ScratchFolder;
+
+const std::string kCli = BREVISFETCH_CLI;
+
+// The text file's pages and lines, as the readers' are cut.
+std::vector<std::vector<std::string>> TextFilePages(const std::string& path) {
+  return pdf_test::PagesOfLines(test::ReadFile(path));
+}
+
+// Every reader gives the lines of the text file, page by page, and no blank between two Chinese
+// characters.
+void ExpectReadersGiveTheTextFile(const std::string& pdf, const std::string& text_file) {
+  const std::vector<std::vector<std::string>> expected = TextFilePages(text_file);
+  for (const TextReader reader :
+       {TextReader::kPdftotext, TextReader::kMutool, TextReader::kPdfjs}) {
+    SCOPED_TRACE(pdf_test::ReaderName(reader));
+    const pdf_test::ReadText read = ReadPdfText(reader, pdf);
+    if (!read.missing.empty()) {
+      ADD_FAILURE() << read.missing;
+      continue;
+    }
+    ASSERT_EQ(read.error, "");
+    EXPECT_EQ(read.pages, expected) << read.raw;
+    for (const auto& page : read.pages) {
+      for (const std::string& line : page) {
+        EXPECT_EQ(test::BlanksBetweenCjk(Utf8ToUtf16(line)), 0u) << line;
+      }
+    }
+  }
+}
+
+TEST(OcrCommandTest, CombineLaysTheRecognisedLinesOverEveryPage) {
+  ScratchFolder scratch;
+  // A front page and a description page of a generated patent, and the four-line fixture.
+  const PageGenerator generator("201910987654", 6);
+  const std::vector<std::string> pages = {scratch.File("1.tif"), scratch.File("3.tif"),
+                                          std::string(OCR_TEST_DATA_DIR) + "/four_lines.tif"};
+  generator.WriteTiff(1, pages[0]);
+  generator.WriteTiff(3, pages[1]);
+  const std::string pdf = scratch.File("out.pdf");
+  std::string command = kCli + " combine --ocr -o '" + pdf + "'";
+  for (const std::string& page : pages) command += " '" + page + "'";
+  const pdf_test::ToolRun run = pdf_test::Run(command, scratch);
+  ASSERT_EQ(run.status, 0) << run.err;
+  pdf_test::ExpectValidPdf(pdf, 3);
+
+  const std::vector<std::vector<std::string>> text = TextFilePages(scratch.File("out.txt"));
+  ASSERT_EQ(text.size(), 3u);
+  // The header's row, its items far apart, is one line.
+  EXPECT_TRUE(text[0][0].starts_with("CN201910987654 发明专利申请 ")) << text[0][0];
+  EXPECT_EQ(text[2].size(), 4u);
+  ExpectReadersGiveTheTextFile(pdf, scratch.File("out.txt"));
+
+  // Without --ocr: no text file, and no text in the PDF.
+  const std::string plain = scratch.File("plain.pdf");
+  ASSERT_EQ(pdf_test::Run(kCli + " combine -o '" + plain + "' '" + pages[0] + "'", scratch).status,
+            0);
+  EXPECT_FALSE(fs::exists(scratch.File("plain.txt")));
+  EXPECT_EQ(test::ReadFile(plain).find("/ToUnicode"), std::string::npos);
+}
+
+TEST(OcrCommandTest, MissingLanguageDataStopsBeforeAnythingIsWritten) {
+  ScratchFolder scratch;
+  const std::string page = std::string(OCR_TEST_DATA_DIR) + "/four_lines.tif";
+  const pdf_test::ToolRun combine = pdf_test::Run(
+      kCli + " combine --ocr --ocr-lang chi_sim+xyz -o '" + scratch.File("x.pdf") + "' " + page,
+      scratch);
+  EXPECT_EQ(combine.status >> 8, 1);
+  EXPECT_NE(combine.err.find("install the Debian package tesseract-ocr-xyz."), std::string::npos)
+      << combine.err;
+  // The fetch asks nothing of a mirror that is not there.
+  const pdf_test::ToolRun fetch = pdf_test::Run(
+      "BREVISFETCH_SERVER=http://127.0.0.1:9 " + kCli +
+          " fetch --ocr --ocr-lang xyz CN200710038426 --repo '" + scratch.File("repo") + "'",
+      scratch);
+  EXPECT_EQ(fetch.status >> 8, 1);
+  EXPECT_NE(fetch.err.find("tesseract-ocr-xyz"), std::string::npos) << fetch.err;
+  EXPECT_EQ(fetch.err.find("10061"), std::string::npos) << fetch.err;
+  EXPECT_EQ(scratch.Count(), 0u);
+}
+
+TEST(OcrCommandTest, FetchWritesASearchablePdfAndItsTextFile) {
+  ScratchFolder scratch;
+  const std::string sample = scratch.File("sample");
+  ASSERT_EQ(
+      pdf_test::Run(std::string(BREVISFETCH_MIRROR) + " --make-sample '" + sample + "'", scratch)
+          .status,
+      0);
+  test::ServerProcess mirror({BREVISFETCH_MIRROR, "--port", "0", "--data", sample},
+                             scratch.File("mirror.log"));
+  const pdf_test::ToolRun run = pdf_test::Run(
+      "BREVISFETCH_SERVER=" + mirror.Base() + " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() + " " +
+          kCli + " fetch --ocr CN200820123456 --repo '" + scratch.File("repo") + "'",
+      scratch);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("CN200820123456: 3 pages recognised and combined\n"), std::string::npos)
+      << run.err;
+  const std::string folder = scratch.File("repo/CN200820123456/");
+  const std::vector<std::vector<std::string>> text =
+      TextFilePages(folder + "CN200820123456_gk.txt");
+  ASSERT_EQ(text.size(), 3u);
+  EXPECT_TRUE(text[1][0].starts_with("CN200820123456 ")) << text[1][0];
+  ExpectReadersGiveTheTextFile(folder + "CN200820123456_gk.pdf", folder + "CN200820123456_gk.txt");
+}
+
+}  // namespace
+}  // namespace brevis
