@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "common/text.h"
 
@@ -149,6 +150,9 @@ struct Recognizer::Engine {
 
 Recognizer::Recognizer(std::string_view languages) : engine_(std::make_unique<Engine>()) {
   CheckOcrLanguages(languages);
+  // Starting an engine writes the library's global parameters: one engine starts at a time.
+  static std::mutex starting;
+  const std::lock_guard<std::mutex> guard(starting);
   if (engine_->Api.Init(OcrDataFolder().c_str(), std::string(languages).c_str(),
                         tesseract::OEM_LSTM_ONLY) != 0) {
     throw OcrError("The recognition engine does not start for " + std::string(languages) + ".");
