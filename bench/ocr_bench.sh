@@ -13,7 +13,6 @@ cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 sets=${OCR_SETS:-sample fifty}
 langs=chi_sim+eng
-pdfjs_version=4.8.69
 cli=$build/tools/cli/brevisfetch-cli
 make_pages=$build/tools/make_pages/make_pages
 mirror=$build/tools/mirror/brevisfetch-mirror
@@ -25,12 +24,10 @@ for tool in img2pdf ocrmypdf tesseract pdftotext mutool node npm hyperfine; do
   command -v "$tool" >/dev/null || { echo "ocr_bench: $tool is missing (scripts/setup)" >&2; exit 1; }
 done
 
-# pdf.js, the third reader, from npm on first use.
-modules=$build/bench-node/node_modules
-if [[ ! -f $modules/pdfjs-dist/package.json ]]; then
-  npm install --prefix "$build/bench-node" --no-audit --no-fund --loglevel=error \
-    --omit=optional "pdfjs-dist@$pdfjs_version" >&2
-fi
+# pdf.js, the third reader: the tests' script, with the package scripts/setup installs beside it.
+pdfjs=pdf/tests/pdfjs/pdfjs_text.mjs
+[[ -f pdf/tests/pdfjs/node_modules/pdfjs-dist/package.json ]] ||
+  { echo "ocr_bench: pdfjs-dist is missing (scripts/setup installs it)" >&2; exit 1; }
 
 work=$(mktemp -d)
 mirror_pid=
@@ -59,7 +56,7 @@ read_pdf() {
   local pdf=$1 name=$2
   pdftotext -enc UTF-8 "$pdf" "$name.poppler"
   mutool draw -q -F txt -o "$name.mupdf" "$pdf" 2>/dev/null
-  node bench/pdfjs_text.mjs "$modules" "$pdf" >"$name.pdfjs" 2>/dev/null
+  node "$pdfjs" "$pdf" >"$name.pdfjs" 2>/dev/null
 }
 score() { python3 "$measure" score "$1" "$2" >"$3"; }
 watch() { python3 "$measure" watch "$@"; }
