@@ -6,6 +6,8 @@
 # Usage: bench/fetch_bench.sh [hyperfine options...]   (after ./scripts/build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/mirror.sh
+source bench/mirror.sh
 cli=$PWD/build/tools/cli/brevisfetch-cli
 mirror=$PWD/build/tools/mirror/brevisfetch-mirror
 number=201910987654
@@ -22,16 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$mirror" --make-sample "$work/sample" >/dev/null
-"$mirror" --data "$work/sample" --port 0 >"$work/mirror.out" 2>/dev/null &
-mirror_pid=$!
-base=
-for _ in $(seq 100); do
-  base=$(grep -o 'http://[^ ]*[0-9]' "$work/mirror.out" || true)
-  [[ -n $base ]] && break
-  sleep 0.1
-done
-[[ -n $base ]] || { echo "fetch_bench: brevisfetch-mirror did not start" >&2; exit 1; }
+start_sample_mirror "$mirror" "$work/sample" fetch_bench
 export BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base
 
 last=$(printf '%06d' "$pages")

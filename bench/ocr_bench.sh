@@ -10,6 +10,8 @@
 #   OCR_SETS="sample fifty" FETCH_RUNS=5 bench/ocr_bench.sh     (OCR_SETS=sample: quick run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/mirror.sh
+source bench/mirror.sh
 build=${BUILD_DIR:-build}
 sets=${OCR_SETS:-sample fifty}
 langs=chi_sim+eng
@@ -95,16 +97,7 @@ done
 fetch_set=sample
 [[ " $sets " == *" fifty "* ]] && fetch_set=fifty
 fetch_number=${number[$fetch_set]}
-"$mirror" --make-sample "$work/mirror" >/dev/null
-"$mirror" --data "$work/mirror" --port 0 >"$work/mirror.out" 2>/dev/null &
-mirror_pid=$!
-base=
-for _ in $(seq 100); do
-  base=$(grep -o 'http://[^ ]*[0-9]' "$work/mirror.out" || true)
-  [[ -n $base ]] && break
-  sleep 0.1
-done
-[[ -n $base ]] || { echo "ocr_bench: brevisfetch-mirror did not start" >&2; exit 1; }
+start_sample_mirror "$mirror" "$work/mirror" ocr_bench
 export BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base
 
 echo "ocr_bench: plain fetch of $fetch_number" >&2

@@ -1,6 +1,7 @@
 // DocumentText: the text file's contents, and the text layer through the PDF writer.
 #include "ocr/document_text.h"
 
+#include "common/atomic_file.h"
 #include "common/text.h"
 #include "pdf/pdf_document.h"
 #include "pdf/text_layer.h"
@@ -31,6 +32,11 @@ void LayPageText(PdfDocument& document, const PageText& text) {
     if (!lines.empty()) document.AddTextLayer(lines, image.Width, image.Height, mode);
   }
   if (document.CurrentPageNumber() != last) document.SetCurrentPageNumber(last);
+}
+
+void DocumentText::WriteBeside(const std::string& pdfPath) const {
+  WriteFileAtomically(TextFilePath(pdfPath), reinterpret_cast<const uint8_t*>(contents_.data()),
+                      contents_.size());
 }
 
 void DocumentText::Add(const std::string& file, const PageText& text) {

@@ -31,6 +31,8 @@ class DocumentText {
   void Add(const std::string& file, const PageText& text);
   // UTF-8: each page's lines, each ending in a line feed, with a form feed between two pages.
   std::string Contents() const { return contents_; }
+  // Writes Contents() to TextFilePath(pdfPath), atomically; throws FileWriteError.
+  void WriteBeside(const std::string& pdfPath) const;
   // The page files that have no text, in page order.
   const std::vector<UnreadFile>& Unread() const { return unread_; }
 

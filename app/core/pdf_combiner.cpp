@@ -5,7 +5,6 @@
 #include <system_error>
 #include <utility>
 
-#include "common/atomic_file.h"
 #include "common/text.h"
 
 namespace brevis {
@@ -86,9 +85,7 @@ void PdfCombiner::AddTiffFromFile(const std::u16string& file_name) {
 void PdfCombiner::EndDoc() {
   pdf1_.EndDoc();
   if (!recognition_) return;
-  const std::string contents = text_.Contents();
-  WriteFileAtomically(TextFilePath(pdfPath_), reinterpret_cast<const uint8_t*>(contents.data()),
-                      contents.size());
+  text_.WriteBeside(pdfPath_);
   for (const UnreadFile& page : text_.Unread()) {
     unread_.push_back(
         {Utf8ToUtf16(std::filesystem::path(page.File).filename().string()), page.Cause});

@@ -114,9 +114,7 @@ void RunCombine(const CombineOptions& options) {
   // an existing one as it was.
   document.EndDoc();
   if (!recognition) return;
-  const std::string contents = text.Contents();
-  WriteFileAtomically(TextFilePath(options.Output),
-                      reinterpret_cast<const uint8_t*>(contents.data()), contents.size());
+  text.WriteBeside(options.Output);
   for (const UnreadFile& page : text.Unread()) {
     std::fprintf(stderr, "%s: no text: %s\n", page.File.c_str(),
                  EscapeControls(page.Cause).c_str());
