@@ -116,7 +116,9 @@ std::pair<uint32_t, uint32_t> CheckedSize(TIFF* tif) {
 TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, int jpegQuality,
                            TiffDecoding decoding) {
   TIFF* tif = file.get();
-  const auto [w, h] = CheckedSize(tif);
+  // Plain variables, not a structured binding: the lambdas below capture them.
+  const auto [width, height] = CheckedSize(tif);
+  const uint32_t w = width, h = height;
   TiffPageImage page;
   page.Width = static_cast<int32_t>(w);
   page.Height = static_cast<int32_t>(h);
