@@ -497,6 +497,71 @@ TEST_F(FetchCommandTest, InterruptedRunEndsAtOnceAndLeavesNoTemporaryFiles) {
   }
 }
 
+// Two runs of the same patent into the same folder at once, in any mix of plain and --resume:
+// the second waits for the first (telling which process it waits for), and they end with one
+// whole PDF and nothing else beside the pages; with --no-wait the second fails at once with a
+// message that names the first.
+TEST_F(FetchCommandTest, SecondRunOfThePatentWaitsForTheFirstOrFailsWithNoWait) {
+  const std::string number = "201910987654";
+  const std::string pdf_name = "CN" + number + "_gk.pdf";
+  // Slow enough that the first run is still at work when the second reaches the folder.
+  MirrorProcess mirror(*sample_, dir_ / "log", {"--delay-ms", "40"});
+  struct Case {
+    const char* title;
+    const char* first;   // options of the first run
+    const char* second;  // options of the second run
+    bool waits;          // else it fails at once
+  };
+  const Case kCases[] = {
+      {"plain + plain", "", "", true},
+      {"plain + resume", "", "--resume", true},
+      {"resume + resume", "--resume", "--resume", true},
+      {"plain + no-wait", "", "--no-wait", false},
+  };
+  const auto args = [&](const fs::path& repo, const std::string& options) {
+    std::vector<std::string> all = {"fetch", number, "--repo", repo.string()};
+    if (!options.empty()) all.push_back(options);
+    return all;
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    const fs::path repo = dir_ / "repo";
+    const fs::path folder = repo / ("CN" + number);
+    fs::remove_all(repo);
+    CliProcess first(args(repo, c.first), mirror.Base(), dir_ / "out1", dir_ / "err1");
+    // The first run is downloading; its lock file names the process that does the work.
+    ASSERT_TRUE(first.WaitUntil([&] { return PageFiles(folder) >= 1; }, std::chrono::seconds(60)));
+    const std::string holder = Lines(ReadFile(folder / ("CN" + number + ".lock"))).at(0);
+    CliProcess second(args(repo, c.second), mirror.Base(), dir_ / "out2", dir_ / "err2");
+    ASSERT_TRUE(second.WaitForEnd(std::chrono::seconds(120)));
+    ASSERT_TRUE(first.WaitForEnd(std::chrono::seconds(120)));
+
+    EXPECT_EQ(first.Status(), 0) << ReadFile(dir_ / "err1");
+    const std::string err = ReadFile(dir_ / "err2");
+    if (c.waits) {
+      EXPECT_EQ(second.Status(), 0) << err;
+      EXPECT_EQ(
+          err.rfind("CN" + number + ": waiting for process " + holder +
+                        " (brevisfetch-cli), which is fetching CN" + number + " in this folder\n",
+                    0),
+          0u)
+          << err;
+      EXPECT_EQ(ReadFile(dir_ / "out2"), (folder / pdf_name).string() + "\n");
+    } else {
+      EXPECT_TRUE(WIFEXITED(second.Status()) && WEXITSTATUS(second.Status()) == 1);
+      EXPECT_EQ(err, "CN" + number + ": CN" + number +
+                         " is being fetched in this folder by process " + holder +
+                         " (brevisfetch-cli).\n1 of 1 number not fetched.\n");
+      EXPECT_EQ(ReadFile(dir_ / "out2"), "");
+    }
+    EXPECT_EQ(Shell("qpdf --check " + (folder / pdf_name).string() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(ShellOutput("qpdf --show-npages " + (folder / pdf_name).string()), "50\n");
+    EXPECT_EQ(PageFiles(folder), 50u);
+    // No temporary file and no lock file stay behind.
+    EXPECT_EQ(OtherFiles(folder, pdf_name), std::vector<std::string>{});
+  }
+}
+
 // What strace saw of one run: the fsync and rename calls in the order they were made, each with
 // the path it names (the file or folder behind a descriptor, and a rename's new name).
 struct SyncCall {
