@@ -122,12 +122,13 @@ start_sample_mirror "$mirror" "$work/sample" memory_bench
 export BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base
 fetch_a4=$(peak "$(fetch 50)")
 
-# The figures of main at 998876a, before pages were decoded a band at a time, from this script.
-echo "| Job | Peak memory (MB) | Time (s) | Goal (MB) | Before: memory (MB), time (s) |"
+# The peak memory of main at 998876a, before pages were decoded a band at a time, from this
+# script.
+echo "| Job | Peak memory (MB) | Time (s) | Goal (MB) | Before (MB) |"
 echo "|---|---|---|---|---|"
-echo "| combine: one tiled 20000 x 6000 Group 4 page | $combine_big | ≤ 64 | 562, 3.7 |"
-echo "| fetch: five such pages | $fetch_big | ≤ 256 | 2673, 18.4 |"
-echo "| combine: 50 A4 pages | $combine_a4 | no more than before | 19, 0.4 |"
-echo "| fetch: 50 A4 pages | $fetch_a4 | no more than before | 23, 0.3 |"
+echo "| combine: one tiled 20000 x 6000 Group 4 page | $combine_big | ≤ 64 | 562 |"
+echo "| fetch: five such pages | $fetch_big | ≤ 256 | 2673 |"
+echo "| combine: 50 A4 pages | $combine_a4 | no more than before | 19 |"
+echo "| fetch: 50 A4 pages | $fetch_a4 | no more than before | 23 |"
 echo
 echo "The big page: $(stat -c %s "$big") bytes, tiles of 512 x 512."
