@@ -24,9 +24,9 @@ class PdfCombiner final : public Combiner {
   // combined.
   static constexpr std::size_t kMaxPreparedPages = 400;
   // At most this many pages are decoded and coded at once by default, whatever the number of
-  // threads that deliver them: the pixels of a page libtiff cannot decode a band at a time cost
-  // up to kTiffMaxRasterBytes, and coding is bound by the processor, of which this machine class
-  // has two cores.
+  // threads that deliver them: a page that libtiff cannot decode a band at a time costs up to
+  // kTiffMaxRasterBytes, and since coding is bound by the processor, two pages at once already
+  // keep two cores busy.
   static constexpr std::size_t kMaxPreparingPages = 2;
   static constexpr char kKeywords[] = "brevis pdf document";
 
