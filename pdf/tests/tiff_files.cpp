@@ -3,11 +3,41 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "pdf/tests/text_page.h"
 
 namespace brevis::test {
+
+namespace {
+
+// Cuts the picture's rows into tiles, the parts beyond its right and bottom edges 0, and writes
+// them. The tile width is a multiple of 8 for bilevel pictures, so each tile starts on a byte.
+bool WriteTiles(TIFF* tif, const TiffPicture& p, const std::vector<uint8_t>& data,
+                std::size_t row_bytes) {
+  const std::size_t pixel_bits = p.colour ? 24 : 1;
+  const std::size_t tile_row_bytes = (static_cast<std::size_t>(p.tileWidth) * pixel_bits + 7) / 8;
+  std::vector<uint8_t> tile(tile_row_bytes * static_cast<std::size_t>(p.tileLength));
+  for (int y0 = 0; y0 < p.height; y0 += p.tileLength) {
+    for (int x0 = 0; x0 < p.width; x0 += p.tileWidth) {
+      std::fill(tile.begin(), tile.end(), 0);
+      const std::size_t offset = static_cast<std::size_t>(x0) * pixel_bits / 8;
+      const std::size_t bytes = std::min(tile_row_bytes, row_bytes - offset);
+      for (int y = 0; y < p.tileLength && y0 + y < p.height; ++y) {
+        std::copy_n(data.data() + static_cast<std::size_t>(y0 + y) * row_bytes + offset, bytes,
+                    tile.data() + static_cast<std::size_t>(y) * tile_row_bytes);
+      }
+      if (TIFFWriteTile(tif, tile.data(), static_cast<uint32_t>(x0), static_cast<uint32_t>(y0), 0,
+                        0) < 0) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 void WriteTiffFile(const std::string& path, const std::vector<TiffPicture>& pictures) {
   TIFF* tif = TIFFOpen(path.c_str(), "w");
@@ -16,8 +46,14 @@ void WriteTiffFile(const std::string& path, const std::vector<TiffPicture>& pict
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(p.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(p.height));
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
-                 static_cast<uint32_t>(p.rowsPerStrip > 0 ? p.rowsPerStrip : p.height));
+    if (p.tileWidth > 0) {
+      TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(p.tileWidth));
+      TIFFSetField(tif, TIFFTAG_TILELENGTH, static_cast<uint32_t>(p.tileLength));
+    } else {
+      TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
+                   static_cast<uint32_t>(p.rowsPerStrip > 0 ? p.rowsPerStrip : p.height));
+    }
+    if (p.lsbFirst) TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
     uint16_t compression = COMPRESSION_NONE;
     switch (p.coding) {
       case TiffCoding::kNone:
@@ -54,12 +90,18 @@ void WriteTiffFile(const std::string& path, const std::vector<TiffPicture>& pict
       }
       row_bytes = (static_cast<std::size_t>(p.width) + 7) / 8;
     }
-    for (int y = 0; y < p.height; ++y) {
-      if (TIFFWriteScanline(tif, data.data() + static_cast<std::size_t>(y) * row_bytes,
-                            static_cast<uint32_t>(y), 0) != 1) {
-        TIFFClose(tif);
-        throw std::runtime_error("cannot write a row of " + path);
+    bool written = true;
+    if (p.tileWidth > 0) {
+      written = WriteTiles(tif, p, data, row_bytes);
+    } else {
+      for (int y = 0; written && y < p.height; ++y) {
+        written = TIFFWriteScanline(tif, data.data() + static_cast<std::size_t>(y) * row_bytes,
+                                    static_cast<uint32_t>(y), 0) == 1;
       }
+    }
+    if (!written) {
+      TIFFClose(tif);
+      throw std::runtime_error("cannot write the pixels of " + path);
     }
     if (TIFFWriteDirectory(tif) != 1) {
       TIFFClose(tif);
