@@ -63,6 +63,8 @@ constexpr int kRefusedHeadMs = 1000;
 // The page files mapped at once, and the bytes they may hold, before the oldest go.
 constexpr std::size_t kMappedFiles = 256;
 constexpr uint64_t kMappedBytes = 64u << 20;
+// The most one write to a connection sends.
+constexpr std::size_t kMaxSingleWrite = 256 * 1024;
 // The access log is written out when this much has gathered, and at least every 200 ms.
 constexpr std::size_t kLogBufferBytes = 64 * 1024;
 constexpr timeval kLogFlushInterval{0, 200 * 1000};
@@ -350,7 +352,12 @@ struct MirrorServer::Impl {
       if (limit < 1) throw std::invalid_argument("Every time-out and limit must be at least 1.");
     }
     ::signal(SIGPIPE, SIG_IGN);
-    base = event_base_new();
+    // epoll_ctl calls are gathered per turn of the loop: evhttp switches a connection between
+    // reading and writing for every answer.
+    event_config* config = event_config_new();
+    event_config_set_flag(config, EVENT_BASE_FLAG_EPOLL_USE_CHANGELIST);
+    base = event_base_new_with_config(config);
+    event_config_free(config);
     http = evhttp_new(base);
     if (base == nullptr || http == nullptr) throw std::runtime_error("cannot start libevent");
     evhttp_set_allowed_methods(http, 0xFFFF);
@@ -456,6 +463,8 @@ bufferevent* MirrorServer::Impl::NewBufferEvent(event_base* loop, void* arg) {
   auto* impl = static_cast<Impl*>(arg);
   bufferevent* bev = bufferevent_socket_new(loop, -1, BEV_OPT_CLOSE_ON_FREE);
   if (bev == nullptr) return nullptr;
+  // A page's answer goes out in one write rather than in bufferevent's 16 KiB steps.
+  bufferevent_set_max_single_write(bev, kMaxSingleWrite);
   auto* c = new Connection;
   c->impl = impl;
   c->bev = bev;
