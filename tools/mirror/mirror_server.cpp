@@ -76,6 +76,15 @@ std::string Page(const std::string& title, const std::string& body) {
          title + "</title>\n</head>\n<body>\n" + body + "</body>\n</html>\n";
 }
 
+// The request's method. evhttp gives a method it does not know a value outside its enumeration,
+// which must not be read as one.
+unsigned Method(const evhttp_request* req) {
+  unsigned method = 0;
+  static_assert(sizeof req->type == sizeof method);
+  std::memcpy(&method, &req->type, sizeof method);
+  return method;
+}
+
 // An answer built by a route, sent by Reply.
 struct Answer {
   int status = 200;
@@ -311,10 +320,11 @@ struct MirrorServer::Impl {
     event* timer = nullptr;  // the deadline of the current wait; first, the setting up
     enum class Wait { kSetUp, kFirstHead, kIdle, kHead, kNone } wait = Wait::kSetUp;
     bool setUp = false;
-    bool counted = false;    // counted against the limits (not refused)
-    bool refused = false;    // over a limit: its request gets a 503
-    bool closing = false;    // shut down on purpose: nothing more is answered or logged
-    bool answering = false;  // a route's answer is under way
+    bool counted = false;     // counted against the limits (not refused)
+    bool refused = false;     // over a limit: its request gets a 503
+    bool closing = false;     // shut down on purpose: nothing more is answered or logged
+    bool answering = false;   // a route's answer is under way
+    bool badVersion = false;  // the request's HTTP version is not 1.x
     std::string peer;
 
     // The request heads as they arrive, read here beside evhttp so that the limits hold on the
@@ -718,15 +728,17 @@ void MirrorServer::Impl::OnRequest(evhttp_request* req, void* arg) {
     return;
   }
   // Answers say HTTP/1.1, the highest version this server speaks; an HTTP/1.0 request that did
-  // not ask to keep the connection still has it closed after the answer.
-  if (req->major == 1 && req->minor == 0) {
-    const char* connection =
-        evhttp_find_header(evhttp_request_get_input_headers(req), "Connection");
-    if (connection == nullptr || evutil_ascii_strcasecmp(connection, "keep-alive") != 0) {
-      evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
-    }
-    req->minor = 1;
+  // not ask to keep the connection still has it closed after the answer, and one of another
+  // major version gets a 400 and the connection closed.
+  c->badVersion = req->major != 1;
+  const char* connection = evhttp_find_header(evhttp_request_get_input_headers(req), "Connection");
+  if (c->badVersion ||
+      (req->minor == 0 &&
+       (connection == nullptr || evutil_ascii_strcasecmp(connection, "keep-alive") != 0))) {
+    evhttp_add_header(evhttp_request_get_output_headers(req), "Connection", "close");
   }
+  req->major = 1;
+  req->minor = 1;
   c->answering = true;
   c->fault = Fault::kNone;
   c->bodyBytes = 0;
@@ -776,8 +788,8 @@ void MirrorServer::Impl::Answer(evhttp_request* req) {
 }
 
 void MirrorServer::Impl::Route(evhttp_request* req, Connection* c) {
-  const evhttp_cmd_type method = evhttp_request_get_command(req);
-  if (req->major != 1) return Reply(req, c, BadRequest("HTTP/1.0 or 1.1 only"));
+  const unsigned method = Method(req);
+  if (c->badVersion) return Reply(req, c, BadRequest("HTTP/1.0 or 1.1 only"));
   const evhttp_uri* uri = evhttp_request_get_evhttp_uri(req);
   const char* rawPath = uri != nullptr ? evhttp_uri_get_path(uri) : nullptr;
   if (rawPath == nullptr || rawPath[0] != '/') return Reply(req, c, BadRequest("bad target"));
@@ -838,7 +850,7 @@ void MirrorServer::Impl::Reply(evhttp_request* req, Connection* c, brevis::Answe
     evhttp_add_header(headers, name.c_str(), value.c_str());
   }
   // evhttp would send a HEAD answer's body too: it gets the length alone.
-  if (evhttp_request_get_command(req) == EVHTTP_REQ_HEAD) {
+  if (Method(req) == EVHTTP_REQ_HEAD) {
     evhttp_add_header(headers, "Content-Length", std::to_string(answer.body.size()).c_str());
     c->bodyBytes = 0;
   } else {
@@ -988,7 +1000,7 @@ void MirrorServer::Impl::PageFile(evhttp_request* req, Connection* c, const std:
     return std::string(value);
   };
   FileConditions conditions;
-  conditions.head = evhttp_request_get_command(req) == EVHTTP_REQ_HEAD;
+  conditions.head = Method(req) == EVHTTP_REQ_HEAD;
   conditions.ifNoneMatch = field("If-None-Match");
   conditions.ifModifiedSince = field("If-Modified-Since");
   conditions.range = field("Range");

@@ -439,6 +439,8 @@ TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
       std::string("\x00\xff\xfe\x01\r\n\r\n", 8),
       "GET\r\n\r\n",
       "GET / HTTP/9.9\r\n\r\n",
+      "GET / HTTP/0.1\r\n\r\n",
+      "BREW / HTTP/1.1\r\nConnection: close\r\n\r\n",
       // Cipher text with letters, cut groups, too long, or deciphering to no number.
       "GET " + mirror + "12a4" + head,
       "GET " + mirror + Encipher("200710038426").substr(0, 46) + head,
