@@ -298,12 +298,19 @@ class AccessLog {
 };
 
 // "10/Oct/2000:13:55:36 +0000", the time of a Common Log Format line, in UTC.
-std::string LogTime() {
+// Made once a second: every line of that second shares it.
+const std::string& LogTime() {
+  thread_local std::time_t last = -1;
+  thread_local std::string stamp;
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char stamp[40];
-  std::strftime(stamp, sizeof stamp, "%d/%b/%Y:%H:%M:%S +0000", &utc);
+  if (now != last) {
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%d/%b/%Y:%H:%M:%S +0000", &utc);
+    stamp = text;
+    last = now;
+  }
   return stamp;
 }
 
@@ -376,6 +383,13 @@ struct MirrorServer::Impl {
     evhttp_set_max_body_size(http, 64 * 1024);
     const timeval idle = Milliseconds(options.IdleTimeoutMs);
     evhttp_set_timeout_tv(http, &idle);
+    // Every connection waits for one of these three; libevent keeps such common time-outs in
+    // queues rather than in its heap of timers.
+    const timeval header = Milliseconds(options.HeaderTimeoutMs);
+    const timeval refused = Milliseconds(std::min(kRefusedHeadMs, options.HeaderTimeoutMs));
+    headerWait = event_base_init_common_timeout(base, &header);
+    idleWait = event_base_init_common_timeout(base, &idle);
+    refusedWait = event_base_init_common_timeout(base, &refused);
     evhttp_set_bevcb(http, &Impl::NewBufferEvent, this);
     evhttp_set_gencb(http, &Impl::OnRequest, this);
     // Stop, from any thread, ends the loop through this pipe.
@@ -414,7 +428,7 @@ struct MirrorServer::Impl {
   static void OnClose(evhttp_connection* evcon, void* arg);
   bool SetUp(Connection* c);
   void ReadHead(Connection* c, const char* bytes, std::size_t size);
-  void Arm(Connection* c, Connection::Wait wait, int ms);
+  void Arm(Connection* c, Connection::Wait wait, const timeval* after);
   void RefuseHead(Connection* c, int status, const char* reason);
   void Close(Connection* c);
   void Forget(Connection* c);
@@ -453,6 +467,9 @@ struct MirrorServer::Impl {
   event* hangUpEvent = nullptr;
   event* flushEvent = nullptr;
   int stopPipe[2] = {-1, -1};
+  const timeval* headerWait = nullptr;
+  const timeval* idleWait = nullptr;
+  const timeval* refusedWait = nullptr;
 
   // Touched by the serving thread only, but for the counts, which others read.
   std::unordered_map<bufferevent*, Connection*> connections;
@@ -519,24 +536,23 @@ bool MirrorServer::Impl::SetUp(Connection* c) {
   if (counted >= options.MaxConnections || mine >= options.MaxConnectionsPerClient) {
     c->refused = true;
     if (mine == 0) perClient.erase(c->peer);
-    Arm(c, Connection::Wait::kFirstHead, std::min(kRefusedHeadMs, options.HeaderTimeoutMs));
+    Arm(c, Connection::Wait::kFirstHead, refusedWait);
   } else {
     c->counted = true;
     ++counted;
     ++mine;
-    Arm(c, Connection::Wait::kFirstHead, options.HeaderTimeoutMs);
+    Arm(c, Connection::Wait::kFirstHead, headerWait);
   }
   return true;
 }
 
-void MirrorServer::Impl::Arm(Connection* c, Connection::Wait wait, int ms) {
+void MirrorServer::Impl::Arm(Connection* c, Connection::Wait wait, const timeval* after) {
   c->wait = wait;
   if (wait == Connection::Wait::kNone) {
     evtimer_del(c->timer);
     return;
   }
-  const timeval after = Milliseconds(ms);
-  evtimer_add(c->timer, &after);
+  evtimer_add(c->timer, after);
 }
 
 void MirrorServer::Impl::OnTimer(evutil_socket_t, short, void* arg) {
@@ -597,8 +613,7 @@ void MirrorServer::Impl::ReadHead(Connection* c, const char* bytes, std::size_t 
       c->lineBytes = 0;
       c->headBytes = 0;
       c->line.clear();
-      if (c->wait != Connection::Wait::kFirstHead)
-        Arm(c, Connection::Wait::kHead, options.HeaderTimeoutMs);
+      if (c->wait != Connection::Wait::kFirstHead) Arm(c, Connection::Wait::kHead, headerWait);
     }
     ++c->headBytes;
     if (byte == '\n') {
@@ -609,7 +624,7 @@ void MirrorServer::Impl::ReadHead(Connection* c, const char* bytes, std::size_t 
         c->lines.push_back(std::move(c->line));
         c->line.clear();
         c->arrived.push_back(Clock::now());
-        Arm(c, Connection::Wait::kNone, 0);
+        Arm(c, Connection::Wait::kNone, nullptr);
         continue;
       }
       c->lineBytes = 0;
@@ -649,7 +664,7 @@ void MirrorServer::Impl::RefuseHead(Connection* c, int status, const char* reaso
 // Ends the connection: evhttp reads its end and frees it, which calls OnClose.
 void MirrorServer::Impl::Close(Connection* c) {
   c->closing = true;
-  Arm(c, Connection::Wait::kNone, 0);
+  Arm(c, Connection::Wait::kNone, nullptr);
   const int fd = bufferevent_getfd(c->bev);
   if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
@@ -875,9 +890,9 @@ void MirrorServer::Impl::OnComplete(evhttp_request* req, void* arg) {
   // The next request's wait: its head may have begun already.
   if (!c->closing) {
     if (c->inHead) {
-      impl->Arm(c, Connection::Wait::kHead, impl->options.HeaderTimeoutMs);
+      impl->Arm(c, Connection::Wait::kHead, impl->headerWait);
     } else if (c->lines.empty()) {
-      impl->Arm(c, Connection::Wait::kIdle, impl->options.IdleTimeoutMs);
+      impl->Arm(c, Connection::Wait::kIdle, impl->idleWait);
     }
   }
 }
@@ -988,9 +1003,9 @@ void MirrorServer::Impl::PageFile(evhttp_request* req, Connection* c, const std:
       return;
     }
   }
-  const std::optional<std::string> file = data.PagePath(number, page);
-  if (!file || MirrorData::PageFileName(page) != name) return Reply(req, c, ErrorPage(404));
-  const std::shared_ptr<MappedFile> mappedFile = mapped.Get(*file);
+  // The data folder's page file, which mapped.Get finds a regular file or nothing.
+  if (page < 1 || MirrorData::PageFileName(page) != name) return Reply(req, c, ErrorPage(404));
+  const std::shared_ptr<MappedFile> mappedFile = mapped.Get(data.Dir() + "/" + number + "/" + name);
   if (!mappedFile) return Reply(req, c, ErrorPage(404));
 
   evkeyvalq* in = evhttp_request_get_input_headers(req);
