@@ -638,6 +638,19 @@ TEST_F(MirrorServerTest, PageFilesAnswerConditionalAndRangeRequests) {
   EXPECT_EQ(HeaderOf(ask("HEAD", ""), "Content-Length"), size);
 }
 
+TEST_F(MirrorServerTest, PageFileRewrittenWhileServingIsServedAnew) {
+  RunningServer server(Options());
+  const fs::path folder = *data_ / "200710099999";
+  WriteFile(folder / "manifest", "kind = fmzl\nsource = mirror\n");
+  const std::string url = server.Url("/pages/200710099999/000001.tif");
+  for (const std::string bytes : {"II*\x01first version", "II*\x01the second, longer version"}) {
+    WriteFile(folder / "000001.tif", bytes);
+    EXPECT_EQ(Fetch(url).body, bytes);
+  }
+  fs::remove_all(folder);
+  EXPECT_EQ(Fetch(url).status, 404);
+}
+
 // Limits on what a client holds.
 
 TEST_F(MirrorServerTest, SlowHeadIsCutOffAtTheHeaderTimeout) {
