@@ -100,11 +100,11 @@ std::optional<RangeSet> ParseRange(std::string_view field, uint64_t size) {
   for (char& c : unit) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   if (unit != "bytes") return std::nullopt;
   RangeSet set;
-  for (std::string_view spec : ListElements(field.substr(equals + 1))) {
-    const std::size_t dash = spec.find('-');
+  for (std::string_view item : ListElements(field.substr(equals + 1))) {
+    const std::size_t dash = item.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
-    const std::string_view firstText = Trim(spec.substr(0, dash));
-    const std::string_view lastText = Trim(spec.substr(dash + 1));
+    const std::string_view firstText = Trim(item.substr(0, dash));
+    const std::string_view lastText = Trim(item.substr(dash + 1));
     ++set.asked;
     if (firstText.empty()) {
       // The last N bytes; none is no range.
