@@ -86,7 +86,7 @@ struct ByteRange {
 };
 
 // The satisfiable ranges of a Range field for a file of `size` bytes and how many ranges it
-// asked for; nullopt when it is no byte-ranges specifier at all.
+// asked for; nullopt when it is no list of byte ranges at all.
 struct RangeSet {
   std::vector<ByteRange> satisfiable;
   std::size_t asked = 0;
