@@ -887,13 +887,10 @@ void MirrorServer::Impl::OnComplete(evhttp_request* req, void* arg) {
   impl->WriteLogLine(c, line, evhttp_request_get_response_code(req), c->bodyBytes, req, c->fault);
   if (!c->arrived.empty()) c->arrived.pop_front();
   c->answering = false;
-  // The next request's wait: its head may have begun already.
-  if (!c->closing) {
-    if (c->inHead) {
-      impl->Arm(c, Connection::Wait::kHead, impl->headerWait);
-    } else if (c->lines.empty()) {
-      impl->Arm(c, Connection::Wait::kIdle, impl->idleWait);
-    }
+  // The wait for the next request, unless its head has begun already (its deadline runs from
+  // its first byte) or arrived whole.
+  if (!c->closing && !c->inHead && c->lines.empty()) {
+    impl->Arm(c, Connection::Wait::kIdle, impl->idleWait);
   }
 }
 
