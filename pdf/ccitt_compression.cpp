@@ -1,7 +1,9 @@
-// CCITT fax coder. Rows are taken from the bitmap inverted (1 = black inside the coder), runs are
-// measured a byte at a time with leading-bit tables, and codes are looked up by run length.
+// CCITT fax coder. A bitmap's rows are turned into changing elements (runs measured a byte at a
+// time with leading-bit tables), every row is coded from its changing elements and those of the
+// row above, and codes are looked up by run length.
 #include "pdf/ccitt_compression.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <stdexcept>
@@ -29,11 +31,7 @@ constexpr std::array<uint8_t, 256> kOneRuns = LeadingBits(true);
 static_assert(kZeroRuns[0x00] == 8 && kZeroRuns[0x01] == 7 && kZeroRuns[0x80] == 0);
 static_assert(kOneRuns[0xFF] == 8 && kOneRuns[0xFE] == 7 && kOneRuns[0x7F] == 0);
 
-inline int Pixel(const uint8_t* row, int x) {
-  return (row[static_cast<unsigned>(x) >> 3] >> (7 - (static_cast<unsigned>(x) & 7))) & 1;
-}
-
-// Length of the run of `color` (1 black, 0 white) that starts at pixel `s`, ending at `width`
+// Length of the run of `color` bits (1 or 0) that starts at pixel `s`, ending at `width`
 // at the latest. Bits past the width are never counted.
 int FindSpan(const uint8_t* row, int s, int width, int color) {
   int bits = width - s;
@@ -75,11 +73,6 @@ int FindSpan(const uint8_t* row, int s, int width, int color) {
   return span;
 }
 
-// The first pixel at or after `s` whose colour is not `color`; `width` when there is none.
-inline int NextChange(const uint8_t* row, int s, int width, int color) {
-  return s >= width ? width : s + FindSpan(row, s, width, color);
-}
-
 }  // namespace
 
 void CcittCompression::CompressImage(const Bitmap& image, int compress_type, Stream& sa_stream) {
@@ -107,65 +100,98 @@ void CcittCompression::Execute(const Bitmap& b) {
   if (stream_ == nullptr) throw std::runtime_error("Output stream is empty.");
   if (b.GetPixelFormat() != PixelFormat::pf1bit)
     throw std::runtime_error("Incorrect image format.");
-  rowPixels_ = b.Width();
-  rowBytes_ = (rowPixels_ + 7) / 8;
   if (b.Width() == 0 || b.Height() == 0) return;
-
-  // The reference row lives only while this bitmap is coded, also when a write fails.
-  struct ReleaseRefline {
-    std::vector<uint8_t>& refline;
-    ~ReleaseRefline() { std::vector<uint8_t>().swap(refline); }
-  } release{refline_};
-
-  const auto row_bytes = static_cast<std::size_t>(rowBytes_);
-  std::vector<uint8_t> row(row_bytes);
-  const bool two_dimensional = ct_ != CCITT::CCITT31D;
-  if (two_dimensional) refline_.assign(row_bytes, 0);
-  bit_ = 8;
-  data_ = 0;
-
+  const int width = b.Width();
+  BeginRows(width);
+  // The changing elements of each row, read from the bitmap, where white is a 1 bit.
+  std::vector<int32_t> changes(static_cast<std::size_t>(width));
   for (int y = 0; y < b.Height(); ++y) {
-    const uint8_t* source = b.ScanLine(y);
-    for (std::size_t i = 0; i < row_bytes; ++i) row[i] = static_cast<uint8_t>(~source[i]);
-    switch (ct_) {
-      case CCITT::CCITT31D:
-        Code1DRow(row.data());
-        break;
-      case CCITT::CCITT32D:
-        PutBits(kEolCode.code, kEolCode.length);
-        PutBits(0, 1);  // tag bit: the row is coded two-dimensionally
-        Code2DRow(row.data());
-        break;
-      case CCITT::CCITT42D:
-        Code2DRow(row.data());
-        break;
+    const uint8_t* row = b.ScanLine(y);
+    std::size_t count = 0;
+    int x = 0;
+    int white = 1;
+    for (;;) {
+      x += FindSpan(row, x, width, white);
+      if (x >= width) break;
+      changes[count++] = x;
+      white ^= 1;
     }
-    // The coded row is the next row's reference; the old reference buffer takes the next row.
-    if (two_dimensional) std::swap(row, refline_);
+    PutRow(changes.data(), count);
   }
+  EndRows();
+}
+
+void CcittCompression::BeginRows(int32_t width) {
+  if (stream_ == nullptr) throw std::runtime_error("Output stream is empty.");
+  rowPixels_ = width;
+  // A row has at most `width` changing elements.
+  const std::size_t size = static_cast<std::size_t>(width) + kSentinels;
+  ref_.assign(size, width);
+  cur_.assign(size, width);
+  refCount_ = 0;
+  curCount_ = 0;
+  acc_ = 0;
+  accBits_ = 0;
+  out_.clear();
+}
+
+void CcittCompression::PutRow(const int32_t* changes, std::size_t count) {
+  std::copy(changes, changes + count, cur_.begin());
+  std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(count), kSentinels, rowPixels_);
+  curCount_ = count;
+  switch (ct_) {
+    case CCITT::CCITT31D:
+      Code1DRow();
+      break;
+    case CCITT::CCITT32D:
+      PutBits(kEolCode.code, kEolCode.length);
+      PutBits(0, 1);  // tag bit: the row is coded two-dimensionally
+      Code2DRow();
+      break;
+    case CCITT::CCITT42D:
+      Code2DRow();
+      break;
+  }
+  // The coded row is the next row's reference; the old reference buffer takes the next row.
+  std::swap(cur_, ref_);
+  std::swap(curCount_, refCount_);
+  if (out_.size() >= std::size_t{1} << 16) FlushBytes();
+}
+
+void CcittCompression::EndRows() {
   if (ct_ == CCITT::CCITT42D) {
     // End of facsimile block.
     PutBits(kEolCode.code, kEolCode.length);
     PutBits(kEolCode.code, kEolCode.length);
   }
-  if (bit_ != 8) stream_->Write(&data_, 1);
+  while (accBits_ >= 8) {
+    accBits_ -= 8;
+    out_.push_back(static_cast<uint8_t>(acc_ >> accBits_));
+  }
+  // The last byte's free bits are 0.
+  if (accBits_ != 0) out_.push_back(static_cast<uint8_t>(acc_ << (8 - accBits_)));
+  accBits_ = 0;
+  FlushBytes();
+  // The rows live only while one image is coded.
+  std::vector<int32_t>().swap(ref_);
+  std::vector<int32_t>().swap(cur_);
+}
+
+void CcittCompression::FlushBytes() {
+  if (!out_.empty()) stream_->Write(out_.data(), out_.size());
+  out_.clear();
 }
 
 void CcittCompression::PutBits(unsigned value, unsigned count) {
-  // Fill the current byte from its top free bit; write it as soon as it is full.
-  while (count > bit_) {
-    count -= bit_;
-    data_ = static_cast<uint8_t>(data_ | ((value >> count) & ((1u << bit_) - 1)));
-    stream_->Write(&data_, 1);
-    data_ = 0;
-    bit_ = 8;
-  }
-  data_ = static_cast<uint8_t>(data_ | ((value & ((1u << count) - 1)) << (bit_ - count)));
-  bit_ = static_cast<uint8_t>(bit_ - count);
-  if (bit_ == 0) {
-    stream_->Write(&data_, 1);
-    data_ = 0;
-    bit_ = 8;
+  // Codes are at most 13 bits, so acc_ never holds more than 31 + 13 pending bits.
+  acc_ = (acc_ << count) | value;
+  accBits_ += count;
+  if (accBits_ >= 32) {
+    accBits_ -= 32;
+    const auto word = static_cast<uint32_t>(acc_ >> accBits_);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                              static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
+    out_.insert(out_.end(), bytes, bytes + 4);
   }
 }
 
@@ -186,57 +212,54 @@ void CcittCompression::PutSpan(int run, bool black) {
   PutBits(terminating.code, terminating.length);
 }
 
-void CcittCompression::Code1DRow(const uint8_t* row) {
-  const int width = rowPixels_;
-  int p = 0;
-  // Every row starts with a white run, of length 0 when its first pixel is black.
-  for (;;) {
-    const int white = FindSpan(row, p, width, 0);
-    PutSpan(white, false);
-    p += white;
-    if (p >= width) break;
-    const int black = FindSpan(row, p, width, 1);
-    PutSpan(black, true);
-    p += black;
-    if (p >= width) break;
+void CcittCompression::Code1DRow() {
+  // Every row starts with a white run, of length 0 when its first pixel is black; the runs
+  // alternate in colour from one changing element to the next, the last ending at the width.
+  int32_t from = 0;
+  for (std::size_t i = 0; i < curCount_; ++i) {
+    PutSpan(cur_[i] - from, (i & 1) != 0);
+    from = cur_[i];
   }
+  PutSpan(rowPixels_ - from, (curCount_ & 1) != 0);
 }
 
-void CcittCompression::Code2DRow(const uint8_t* cur) {
+void CcittCompression::Code2DRow() {
   // Changing elements as T.4 names them: a0 the reference pixel on the coding row, a1 and a2 the
-  // next changes on it, b1 and b2 the changes on the reference row above.
-  const uint8_t* ref = refline_.data();
-  const int width = rowPixels_;
-  int a0 = 0;
-  int a1 = Pixel(cur, 0) ? 0 : NextChange(cur, 0, width, 0);
-  int b1 = Pixel(ref, 0) ? 0 : NextChange(ref, 0, width, 0);
+  // next changes on it, b1 and b2 the changes on the reference row above. The colour of a0 is
+  // white while an even number of the coding row's changes lie at or before it, so a1 is always
+  // cur_[ai], and b1 is the first reference change right of a0 whose index has ai's parity (a
+  // change to the colour opposite a0's). At the start of a row a0 stands before the first pixel
+  // (-1 here), counts as white, and the first run is measured from pixel 0.
+  const int32_t* cur = cur_.data();
+  const int32_t* ref = ref_.data();
+  const int32_t width = rowPixels_;
+  int32_t a0 = -1;
+  std::size_t ai = 0;
+  std::size_t bi = 0;  // the first reference change right of a0, of either colour
   for (;;) {
-    const int b2 = b1 >= width ? width : NextChange(ref, b1, width, Pixel(ref, b1));
+    while (ref[bi] <= a0) ++bi;
+    const std::size_t b = bi + ((bi ^ ai) & 1);
+    const int32_t b1 = ref[b];
+    const int32_t b2 = ref[b + 1];
+    const int32_t a1 = cur[ai];
     if (b2 < a1) {
       PutBits(kPassCode.code, kPassCode.length);
       a0 = b2;
-    } else if (const int d = b1 - a1; d >= -3 && d <= 3) {
+    } else if (const int32_t d = b1 - a1; d >= -3 && d <= 3) {
       const CcittCode& vertical = kVerticalCodes[d + 3];
       PutBits(vertical.code, vertical.length);
       a0 = a1;
+      ++ai;
     } else {
-      const int a2 = a1 >= width ? width : NextChange(cur, a1, width, Pixel(cur, a1));
+      const int32_t a2 = cur[ai + 1];
       PutBits(kHorizontalCode.code, kHorizontalCode.length);
-      // At the start of a row a0 stands before the first pixel and counts as white.
-      if (a0 + a1 == 0 || Pixel(cur, a0) == 0) {
-        PutSpan(a1 - a0, false);
-        PutSpan(a2 - a1, true);
-      } else {
-        PutSpan(a1 - a0, true);
-        PutSpan(a2 - a1, false);
-      }
+      const bool black = (ai & 1) != 0;
+      PutSpan(a1 - (a0 < 0 ? 0 : a0), black);
+      PutSpan(a2 - a1, !black);
       a0 = a2;
+      ai += 2;
     }
     if (a0 >= width) break;
-    const int color = Pixel(cur, a0);
-    a1 = NextChange(cur, a0, width, color);
-    b1 = NextChange(ref, a0, width, color ^ 1);
-    b1 = NextChange(ref, b1, width, color);
   }
 }
 
