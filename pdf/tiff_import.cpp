@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "pdf/bitmap.h"
 #include "pdf/pdf_error.h"
+#include "pdf/tiff_group4.h"
 
 namespace brevis {
 
@@ -131,7 +133,16 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
          bitmap.Height()});
   };
 
-  if (fax && decoding == TiffDecoding::kAuto && IsOneBitPage(tif)) {
+  if (fax && decoding == TiffDecoding::kAuto) {
+    if (std::optional<std::vector<TiffSlice>> slices =
+            TranscodeGroup4(tif, page.Width, page.Height, code)) {
+      page.Slices = std::move(*slices);
+      return page;
+    }
+    // What reading the raw data reported, libtiff reports again below.
+    file.TakeError();
+  }
+  if (fax && decoding != TiffDecoding::kRgba && IsOneBitPage(tif)) {
     const std::vector<uint8_t> rows = DecodeOneBit(file, page.Width, page.Height);
     const std::size_t stride = (w + 7) / 8;
     for (const auto& [first, count] : TiffSliceRanges(page.Height)) {

@@ -51,10 +51,12 @@ struct PreparedTiff {
 // for images under 1200 rows.
 std::vector<std::pair<int32_t, int32_t>> TiffSliceRanges(int32_t height);
 
-// How pixels are taken from libtiff. kRgba decodes every image to 32-bit colour and reduces it;
-// kAuto decodes one-bit pages straight to one bit per pixel when the coding is a fax coding,
-// which gives the same image objects with less work.
-enum class TiffDecoding { kAuto, kRgba };
+// How pixels are taken. kRgba decodes every image with libtiff to 32-bit colour and reduces it;
+// kOneBit decodes one-bit pages with libtiff straight to one bit per pixel when the coding is a
+// fax coding; kAuto also decodes Group 4 pages with our own decoder and codes their rows without
+// a bitmap (tiff_group4.h), falling back to kOneBit. All three give the same image objects, with
+// less work from kRgba to kAuto.
+enum class TiffDecoding { kAuto, kOneBit, kRgba };
 
 // Reads every image of the file. Touches no document, so it may run on any thread. Throws
 // PdfError ("Invalid tiff file name") when the file cannot be opened or is no TIFF file; later

@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -57,6 +58,7 @@ int MapProc(thandle_t, void**, toff_t*) { return 0; }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 std::string g_message;
+bool g_error = false;  // an error, not only a warning, among the messages
 
 void RecordMessage(const char* module, const char* format, va_list args) {
   char text[512];
@@ -64,9 +66,14 @@ void RecordMessage(const char* module, const char* format, va_list args) {
   if (g_message.empty()) g_message = std::string(module ? module : "libtiff") + ": " + text;
 }
 
+void RecordError(const char* module, const char* format, va_list args) {
+  g_error = true;
+  RecordMessage(module, format, args);
+}
+
 // Opens a memory file with every libtiff error and warning recorded.
 TIFF* Open(MemoryFile& file, const char* mode) {
-  TIFFSetErrorHandler(RecordMessage);
+  TIFFSetErrorHandler(RecordError);
   TIFFSetWarningHandler(RecordMessage);
   file.position = 0;
   TIFF* tif = TIFFClientOpen("memory", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc,
@@ -76,6 +83,7 @@ TIFF* Open(MemoryFile& file, const char* mode) {
 }
 
 void CheckMessages() {
+  g_error = false;
   if (!g_message.empty()) {
     std::string message;
     message.swap(g_message);
@@ -129,23 +137,34 @@ std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, 
   return ReadRawStrip(file);
 }
 
-std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
-                                   FaxCoding coding) {
+namespace {
+
+// A one-strip TIFF file in memory holding the fax data as it is.
+MemoryFile RawFaxFile(const uint8_t* data, std::size_t size, int width, int height,
+                      FaxCoding coding, bool lsbFirst) {
   MemoryFile file;
   TIFF* tif = Open(file, "w");
   // Rows coded one-dimensionally without EOL codes are what libtiff calls Modified Huffman
-  // (CCITTRLE), except that its rows start on byte boundaries; that is switched off below.
+  // (CCITTRLE), except that its rows start on byte boundaries; that is switched off when read.
   const uint16_t compression = coding == FaxCoding::kGroup4 ? COMPRESSION_CCITTFAX4
                                : coding == FaxCoding::k2D   ? COMPRESSION_CCITTFAX3
                                                             : COMPRESSION_CCITTRLE;
   SetBilevelFields(tif, width, height, compression);
+  if (lsbFirst) TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
   if (coding == FaxCoding::k2D) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, GROUP3OPT_2DENCODING);
-  std::vector<uint8_t> copy = data;
+  std::vector<uint8_t> copy(data, data + size);
   TIFFWriteRawStrip(tif, 0, copy.data(), static_cast<tmsize_t>(copy.size()));
   TIFFClose(tif);
   CheckMessages();
+  return file;
+}
 
-  tif = Open(file, "r");
+}  // namespace
+
+std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
+                                   FaxCoding coding) {
+  MemoryFile file = RawFaxFile(data.data(), data.size(), width, height, coding, false);
+  TIFF* tif = Open(file, "r");
   if (coding == FaxCoding::k1D) TIFFSetField(tif, TIFFTAG_FAXMODE, FAXMODE_NOEOL | FAXMODE_NORTC);
   const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
   std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(height));
@@ -156,6 +175,26 @@ std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, 
   if (read != static_cast<tmsize_t>(rows.size())) {
     throw std::runtime_error("TIFFReadEncodedStrip returned " + std::to_string(read) + " bytes");
   }
+  return rows;
+}
+
+std::vector<uint8_t> Group4FileOf(const std::vector<uint8_t>& data, int width, int height) {
+  return RawFaxFile(data.data(), data.size(), width, height, FaxCoding::kGroup4, false).bytes;
+}
+
+std::optional<std::vector<uint8_t>> LibtiffDecodeAsImport(const uint8_t* data, std::size_t size,
+                                                          int width, int height, bool lsbFirst) {
+  MemoryFile file = RawFaxFile(data, size, width, height, FaxCoding::kGroup4, lsbFirst);
+  TIFF* tif = Open(file, "r");
+  const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
+  std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(height));
+  const tmsize_t read =
+      TIFFReadEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
+  TIFFClose(tif);
+  const bool error = g_error;
+  g_error = false;
+  g_message.clear();
+  if (read < 0 || error) return std::nullopt;
   return rows;
 }
 

@@ -19,6 +19,8 @@ struct TiffPicture {
   TiffCoding coding = TiffCoding::kGroup4;
   bool minIsBlack = false;  // bilevel photometry; MinIsWhite otherwise
   int rowsPerStrip = 0;     // 0: one strip
+  bool lsbFirst = false;    // FillOrder 2
+  int tileSize = 0;         // square tiles of this side (a multiple of 16) instead of strips
 };
 
 // Writes the pictures as the images of one TIFF file; throws std::runtime_error on failure.

@@ -1,0 +1,60 @@
+// Group 4 (T.6) fax decoder of the TIFF import: reads the coded rows of one strip or tile and
+// gives each row as its changing elements, so that the fax coder can code the rows again with no
+// bitmap in between.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace brevis {
+
+// Decodes Group 4 data one row at a time. A row comes as its changing elements: the ascending
+// positions below the width where the colour changes, the first from white to black (white is
+// the coding's white, a 0 bit of a MinIsWhite page), so an all-white row has none. Every row is
+// decoded against the row above, an all-white row above the first.
+//
+// The decoder copies the data it is given (reversing the bits of every byte for FillOrder 2),
+// so the caller's buffer may go. Not thread-safe; one decoder per strip or tile.
+class Group4Decoder {
+ public:
+  // `width` must be at least 1. `lsbFirst`: the data's bytes hold their first bit in the least
+  // significant place (TIFF FillOrder 2).
+  Group4Decoder(const uint8_t* data, std::size_t size, int32_t width, bool lsbFirst);
+
+  // Decodes the next row. Returns false when it cannot: the data is damaged (a bit string that
+  // is no code, a change outside the row or behind the one before, an extension code), ends
+  // within the row, or the row is the end of the data (EOFB). After false, the decoder stays
+  // failed.
+  bool NextRow();
+
+  // The last row's changing elements, valid until the next call of NextRow.
+  const int32_t* Changes() const { return cur_.data(); }
+  std::size_t ChangeCount() const { return curCount_; }
+  int32_t Width() const { return width_; }
+
+ private:
+  uint32_t Peek(unsigned count);
+  void Skip(unsigned count) { position_ += count; }
+  int32_t ReadRun(bool black);
+  void Push(int32_t x);
+
+  std::vector<uint8_t> data_;  // the coded bytes, most significant bit first, 8 zero bytes after
+  uint64_t position_ = 0;      // the next bit to read, counted from the start of data_
+  uint64_t endBit_ = 0;        // the number of bits the data really holds
+  int32_t width_ = 0;
+  bool failed_ = false;
+
+  // The rows as changing elements, each followed by sentinels equal to the width so that the
+  // search for b1 and b2 needs no bounds checks.
+  std::vector<int32_t> ref_;
+  std::vector<int32_t> cur_;
+  std::size_t refCount_ = 0;
+  std::size_t curCount_ = 0;
+};
+
+// Sets the black pixels (1 bits) of a packed row of (width + 7) / 8 bytes from changing elements;
+// the row's bits are cleared first.
+void FillRowFromChanges(const int32_t* changes, std::size_t count, int32_t width, uint8_t* row);
+
+}  // namespace brevis
