@@ -75,6 +75,43 @@ int FindSpan(const uint8_t* row, int s, int width, int color) {
 
 }  // namespace
 
+// The coder's output while a row is coded, kept in locals so that it stays in registers.
+struct CcittBitWriter {
+  uint64_t acc;   // pending bits, the latest in the lowest bits (older ones above are junk)
+  unsigned bits;  // how many of acc's bits are pending: at most 31 between calls
+  uint8_t* out;   // where the next whole bytes go; the caller made room for the row
+
+  // `count` is at most 32, so acc never holds more than 31 + 32 pending bits.
+  void Put(unsigned value, unsigned count) {
+    acc = (acc << count) | value;
+    bits += count;
+    if (bits >= 32) {
+      bits -= 32;
+      const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(acc >> bits));
+      std::memcpy(out, &word, sizeof word);
+      out += 4;
+    }
+  }
+  void Put(const CcittCode& code) { Put(code.code, code.length); }
+
+  // A run of `black` or white pixels: make-up codes, then a terminating code.
+  void PutRun(int32_t run, bool black) {
+    const CcittCode* table = black ? kBlackCodes : kWhiteCodes;
+    // Runs of 2624 and more take make-up codes for 2560 until the rest has a code of its own.
+    const CcittCode& longest = table[kCcittRunCodes - 1];
+    while (run >= 2624) {
+      Put(longest);
+      run -= longest.run;
+    }
+    if (run >= 64) {
+      const CcittCode& makeup = table[63 + run / 64];
+      Put(makeup);
+      run -= makeup.run;
+    }
+    Put(table[run]);
+  }
+};
+
 void CcittCompression::CompressImage(const Bitmap& image, int compress_type, Stream& sa_stream) {
   if (image.GetPixelFormat() != PixelFormat::pf1bit) {
     throw std::runtime_error("Image format must be B/W.");
@@ -132,98 +169,115 @@ void CcittCompression::BeginRows(int32_t width) {
   curCount_ = 0;
   acc_ = 0;
   accBits_ = 0;
-  out_.clear();
+  outUsed_ = 0;
+}
+
+void CcittCompression::MakeRoom(std::size_t bytes) {
+  if (outUsed_ >= kFlushBytes) FlushBytes();
+  if (out_.size() - outUsed_ < bytes) out_.resize(outUsed_ + bytes + kFlushBytes);
 }
 
 void CcittCompression::PutRow(const int32_t* changes, std::size_t count) {
+  SetCodingRow(changes, count);
+  // The most a row can take: a pass code (4 bits) per two reference changes, at most 40 bits per
+  // change of its own (a horizontal code and two runs of up to 13 bits each, or a vertical
+  // code), 12 bits per 2560 pixels of long runs, an EOL with its tag, and a few more.
+  MakeRoom(refCount_ + 5 * count + static_cast<std::size_t>(rowPixels_) / 512 + 32);
+  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
+  switch (ct_) {
+    case CCITT::CCITT31D:
+      Code1DRow(writer);
+      break;
+    case CCITT::CCITT32D:
+      writer.Put(kEolCode);
+      writer.Put(0, 1);  // tag bit: the row is coded two-dimensionally
+      Code2DRow(writer);
+      break;
+    case CCITT::CCITT42D:
+      Code2DRow(writer);
+      break;
+  }
+  FinishRow(writer);
+}
+
+void CcittCompression::PutCodedRow(const int32_t* changes, std::size_t count, const uint8_t* bits,
+                                   uint64_t firstBit, uint64_t bitCount) {
+  SetCodingRow(changes, count);
+  MakeRoom(static_cast<std::size_t>(bitCount / 8) + 16);
+  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
+  const uint8_t* from = bits + firstBit / 8;
+  const auto skip = static_cast<unsigned>(firstBit % 8);
+  // 32 bits at a time from an 8-byte load, so the skipped bits at the front never matter.
+  const auto load = [&] {
+    uint64_t word;
+    std::memcpy(&word, from, sizeof word);
+    return __builtin_bswap64(word) << skip;
+  };
+  for (; bitCount >= 32; bitCount -= 32, from += 4) {
+    writer.Put(static_cast<uint32_t>(load() >> 32), 32);
+  }
+  if (bitCount != 0) {
+    const auto rest = static_cast<unsigned>(bitCount);
+    writer.Put(static_cast<uint32_t>(load() >> (64 - rest)), rest);
+  }
+  FinishRow(writer);
+}
+
+void CcittCompression::SetCodingRow(const int32_t* changes, std::size_t count) {
   std::copy(changes, changes + count, cur_.begin());
   std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(count), kSentinels, rowPixels_);
   curCount_ = count;
-  switch (ct_) {
-    case CCITT::CCITT31D:
-      Code1DRow();
-      break;
-    case CCITT::CCITT32D:
-      PutBits(kEolCode.code, kEolCode.length);
-      PutBits(0, 1);  // tag bit: the row is coded two-dimensionally
-      Code2DRow();
-      break;
-    case CCITT::CCITT42D:
-      Code2DRow();
-      break;
-  }
+}
+
+void CcittCompression::FinishRow(const CcittBitWriter& writer) {
+  acc_ = writer.acc;
+  accBits_ = writer.bits;
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.data());
   // The coded row is the next row's reference; the old reference buffer takes the next row.
   std::swap(cur_, ref_);
   std::swap(curCount_, refCount_);
-  if (out_.size() >= std::size_t{1} << 16) FlushBytes();
 }
 
 void CcittCompression::EndRows() {
+  MakeRoom(16);
+  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
   if (ct_ == CCITT::CCITT42D) {
     // End of facsimile block.
-    PutBits(kEolCode.code, kEolCode.length);
-    PutBits(kEolCode.code, kEolCode.length);
+    writer.Put(kEolCode);
+    writer.Put(kEolCode);
   }
-  while (accBits_ >= 8) {
-    accBits_ -= 8;
-    out_.push_back(static_cast<uint8_t>(acc_ >> accBits_));
+  while (writer.bits >= 8) {
+    writer.bits -= 8;
+    *writer.out++ = static_cast<uint8_t>(writer.acc >> writer.bits);
   }
   // The last byte's free bits are 0.
-  if (accBits_ != 0) out_.push_back(static_cast<uint8_t>(acc_ << (8 - accBits_)));
+  if (writer.bits != 0) *writer.out++ = static_cast<uint8_t>(writer.acc << (8 - writer.bits));
   accBits_ = 0;
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.data());
   FlushBytes();
-  // The rows live only while one image is coded.
+  // The rows and the output buffer live only while one image is coded.
   std::vector<int32_t>().swap(ref_);
   std::vector<int32_t>().swap(cur_);
+  std::vector<uint8_t>().swap(out_);
 }
 
 void CcittCompression::FlushBytes() {
-  if (!out_.empty()) stream_->Write(out_.data(), out_.size());
-  out_.clear();
+  if (outUsed_ != 0) stream_->Write(out_.data(), outUsed_);
+  outUsed_ = 0;
 }
 
-void CcittCompression::PutBits(unsigned value, unsigned count) {
-  // Codes are at most 13 bits, so acc_ never holds more than 31 + 13 pending bits.
-  acc_ = (acc_ << count) | value;
-  accBits_ += count;
-  if (accBits_ >= 32) {
-    accBits_ -= 32;
-    const auto word = static_cast<uint32_t>(acc_ >> accBits_);
-    const uint8_t bytes[4] = {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
-                              static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)};
-    out_.insert(out_.end(), bytes, bytes + 4);
-  }
-}
-
-void CcittCompression::PutSpan(int run, bool black) {
-  const CcittCode* table = black ? kBlackCodes : kWhiteCodes;
-  // Runs of 2624 and more take make-up codes for 2560 until the rest has a code of its own.
-  const CcittCode& longest = table[kCcittRunCodes - 1];
-  while (run >= 2624) {
-    PutBits(longest.code, longest.length);
-    run -= longest.run;
-  }
-  if (run >= 64) {
-    const CcittCode& makeup = table[63 + run / 64];
-    PutBits(makeup.code, makeup.length);
-    run -= makeup.run;
-  }
-  const CcittCode& terminating = table[run];
-  PutBits(terminating.code, terminating.length);
-}
-
-void CcittCompression::Code1DRow() {
+void CcittCompression::Code1DRow(CcittBitWriter& writer) const {
   // Every row starts with a white run, of length 0 when its first pixel is black; the runs
   // alternate in colour from one changing element to the next, the last ending at the width.
   int32_t from = 0;
   for (std::size_t i = 0; i < curCount_; ++i) {
-    PutSpan(cur_[i] - from, (i & 1) != 0);
+    writer.PutRun(cur_[i] - from, (i & 1) != 0);
     from = cur_[i];
   }
-  PutSpan(rowPixels_ - from, (curCount_ & 1) != 0);
+  writer.PutRun(rowPixels_ - from, (curCount_ & 1) != 0);
 }
 
-void CcittCompression::Code2DRow() {
+void CcittCompression::Code2DRow(CcittBitWriter& writer) const {
   // Changing elements as T.4 names them: a0 the reference pixel on the coding row, a1 and a2 the
   // next changes on it, b1 and b2 the changes on the reference row above. The colour of a0 is
   // white while an even number of the coding row's changes lie at or before it, so a1 is always
@@ -243,19 +297,18 @@ void CcittCompression::Code2DRow() {
     const int32_t b2 = ref[b + 1];
     const int32_t a1 = cur[ai];
     if (b2 < a1) {
-      PutBits(kPassCode.code, kPassCode.length);
+      writer.Put(kPassCode);
       a0 = b2;
     } else if (const int32_t d = b1 - a1; d >= -3 && d <= 3) {
-      const CcittCode& vertical = kVerticalCodes[d + 3];
-      PutBits(vertical.code, vertical.length);
+      writer.Put(kVerticalCodes[d + 3]);
       a0 = a1;
       ++ai;
     } else {
       const int32_t a2 = cur[ai + 1];
-      PutBits(kHorizontalCode.code, kHorizontalCode.length);
+      writer.Put(kHorizontalCode);
       const bool black = (ai & 1) != 0;
-      PutSpan(a1 - (a0 < 0 ? 0 : a0), black);
-      PutSpan(a2 - a1, !black);
+      writer.PutRun(a1 - (a0 < 0 ? 0 : a0), black);
+      writer.PutRun(a2 - a1, !black);
       a0 = a2;
       ai += 2;
     }

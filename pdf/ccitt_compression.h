@@ -2,6 +2,7 @@
 // two-dimensional or T.6 (Group 4) fax data and appends the bytes to a stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -10,6 +11,7 @@
 namespace brevis {
 
 class Bitmap;
+struct CcittBitWriter;  // the bit output of one row, in the .cpp
 
 // The coding modes:
 // - CCITT31D: T.4 one-dimensional (Modified Huffman), rows back to back, no EOL, no fill bits.
@@ -49,6 +51,12 @@ class CcittCompression {
   // where the row turns from white to black, the next where it turns back, and so on; an
   // all-white row has none. Positions out of order or out of range are misuse (unchecked).
   void PutRow(const int32_t* changes, std::size_t count);
+  // A row whose codes the caller has already: the `bitCount` bits from bit `firstBit` of `bits`
+  // (most significant bit first; at least 8 readable bytes past the last one used), which must
+  // be exactly what PutRow would write for `changes` in the current mode, and are copied
+  // instead (see Group4Decoder::RowIsCanonical).
+  void PutCodedRow(const int32_t* changes, std::size_t count, const uint8_t* bits,
+                   uint64_t firstBit, uint64_t bitCount);
   void EndRows();
 
   Stream* GetStream() const { return stream_; }
@@ -57,11 +65,12 @@ class CcittCompression {
   void SetMode(CCITT mode) { ct_ = mode; }
 
  private:
-  void PutBits(unsigned value, unsigned count);
-  void PutSpan(int run, bool black);
+  void MakeRoom(std::size_t bytes);
+  void SetCodingRow(const int32_t* changes, std::size_t count);
+  void FinishRow(const CcittBitWriter& writer);
   void FlushBytes();
-  void Code1DRow();
-  void Code2DRow();
+  void Code1DRow(CcittBitWriter& writer) const;
+  void Code2DRow(CcittBitWriter& writer) const;
 
   // Reference and coding rows as changing elements, each followed by kSentinels entries equal
   // to the width, so that the searches for b1, b2 and a2 need no bounds checks.
@@ -72,9 +81,13 @@ class CcittCompression {
   std::size_t curCount_ = 0;  // the same for cur_
   int32_t rowPixels_ = 0;     // pixels per row
 
-  uint64_t acc_ = 0;          // bits not yet in out_, the latest in the lowest bits
+  // Output: pending bits, then whole bytes collected in out_ and written to the stream in
+  // blocks of about kFlushBytes.
+  static constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
+  uint64_t acc_ = 0;          // pending bits, the latest in the lowest bits
   unsigned accBits_ = 0;      // how many of acc_'s bits are pending: at most 31
-  std::vector<uint8_t> out_;  // whole bytes not yet written to the stream
+  std::vector<uint8_t> out_;  // room for the bytes; the first outUsed_ are not yet written
+  std::size_t outUsed_ = 0;
   Stream* stream_ = nullptr;  // not owned
   CCITT ct_ = CCITT::CCITT31D;
 };

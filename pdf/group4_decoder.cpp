@@ -71,9 +71,9 @@ constexpr std::array<uint8_t, 256> ReversedBytes() {
 }
 constexpr std::array<uint8_t, 256> kReversed = ReversedBytes();
 
-// Reading past the data's end reads these zero bytes: a peek reads 8 bytes from the byte that
-// holds the next bit, which may lie up to one code past the end before the row fails.
-constexpr std::size_t kPadding = 16;
+// Zero bytes after the data, so that the reader loads 4 bytes at a time without a check; past
+// them it shifts in zeros, which are no code, so a row cannot run on there.
+constexpr std::size_t kPadding = 8;
 
 }  // namespace
 
@@ -90,35 +90,67 @@ Group4Decoder::Group4Decoder(const uint8_t* data, std::size_t size, int32_t widt
   DecodeTables();
 }
 
-uint32_t Group4Decoder::Peek(unsigned count) {
-  uint64_t word;
-  std::memcpy(&word, data_.data() + (position_ >> 3), sizeof word);
-  word = __builtin_bswap64(word) << (position_ & 7);
-  return static_cast<uint32_t>(word >> (64 - count));
-}
+namespace {
 
-int32_t Group4Decoder::ReadRun(bool black) {
-  const Tables& tables = DecodeTables();
+// The bit reader's state, kept in locals while a row is decoded so that it stays in registers.
+struct BitReader {
+  uint64_t acc;          // the next bits, from the top bit
+  unsigned avail;        // how many of acc's bits are data (or zeros past its end)
+  const uint8_t* next;   // the next byte to load
+  const uint8_t* limit;  // loads stop here; zeros are shifted in after it
+
+  // At least 32 bits in acc afterwards: room for two codes.
+  void Refill() {
+    if (avail < 32) {
+      if (next < limit) {
+        uint32_t word;
+        std::memcpy(&word, next, sizeof word);
+        acc |= uint64_t{__builtin_bswap32(word)} << (32 - avail);
+      }
+      next += 4;
+      avail += 32;
+    }
+  }
+  uint32_t Peek(unsigned count) const { return static_cast<uint32_t>(acc >> (64 - count)); }
+  void Skip(unsigned count) {
+    acc <<= count;
+    avail -= count;
+  }
+};
+
+// One run of `black` pixels: make-up codes and a terminating code. -1 for a bit string that is
+// no code. `canonical` turns false when the run's codes are not the ones the coder writes for
+// it: make-up codes of 2560 while the rest is 2624 or more, then at most one other make-up code.
+int32_t ReadRun(BitReader& bits, const Tables& tables, bool black, int32_t width, bool& canonical) {
   int32_t run = 0;
+  uint16_t makeup = 0;  // the last make-up code's run
   for (;;) {
-    const Entry entry = black ? tables.black[Peek(kBlackBits)] : tables.white[Peek(kWhiteBits)];
+    bits.Refill();
+    const Entry entry =
+        black ? tables.black[bits.Peek(kBlackBits)] : tables.white[bits.Peek(kWhiteBits)];
     if (entry.length == 0) return -1;
-    Skip(entry.length);
+    bits.Skip(entry.length);
     run += entry.value;
     // A terminating code ends the run; make-up codes add to it. A run past the row is damage,
     // and stopping there also keeps the sum from growing.
-    if (entry.value < 64 || run > width_) return run;
+    if (entry.value < 64 || run > width) return run;
+    if (makeup != 0 && makeup != 2560) canonical = false;
+    makeup = entry.value;
   }
 }
 
-void Group4Decoder::Push(int32_t x) {
-  // Two changes at one position cancel: a run of no pixels.
-  if (curCount_ != 0 && cur_[curCount_ - 1] == x) {
-    --curCount_;
-  } else {
-    cur_[curCount_++] = x;
+// Appends a change to the row; a change where the row changes already cancels it (a run of no
+// pixels, which the coder never writes), and then false.
+bool Push(int32_t* cur, std::size_t& count, int32_t x) {
+  if (count != 0 && cur[count - 1] == x) {
+    --count;
+    return false;
   }
+  cur[count++] = x;
+  return true;
 }
+
+}  // namespace
 
 bool Group4Decoder::NextRow() {
   if (failed_) return false;
@@ -127,45 +159,68 @@ bool Group4Decoder::NextRow() {
   std::swap(cur_, ref_);
   std::swap(curCount_, refCount_);
   std::fill_n(ref_.begin() + static_cast<std::ptrdiff_t>(refCount_), 3, width_);
-  curCount_ = 0;
 
   const Tables& tables = DecodeTables();
   const int32_t width = width_;
   const int32_t* ref = ref_.data();
+  int32_t* cur = cur_.data();
+  std::size_t count = 0;
+  BitReader bits{acc_, avail_, data_.data() + next_, data_.data() + data_.size() - 4};
+  rowFirstBit_ = next_ * 8 - avail_;
+  // Whether every code is the one the coder would write here: see RowIsCanonical.
+  bool canonical = true;
   // a0 as in the coder: -1 before the first pixel, white while an even number of changes lie
   // at or before it; b1 is the first reference change right of a0 whose index has the parity of
-  // curCount_ (a change to the colour opposite a0's).
+  // `count` (a change to the colour opposite a0's).
   int32_t a0 = -1;
   std::size_t bi = 0;
   while (a0 < width) {
     while (ref[bi] <= a0) ++bi;
-    const std::size_t b = bi + ((bi ^ curCount_) & 1);
-    const Entry mode = tables.mode[Peek(kModeBits)];
+    const std::size_t b = bi + ((bi ^ count) & 1);
+    bits.Refill();
+    const Entry mode = tables.mode[bits.Peek(kModeBits)];
     if (mode.length == 0) return false;  // EOL, EOFB or an extension
-    Skip(mode.length);
+    bits.Skip(mode.length);
+    const int32_t b1 = ref[b];
+    const int32_t b2 = ref[b + 1];
     if (mode.value == kPass) {
-      a0 = ref[b + 1];
+      // The coder passes only when a change on this row follows b2; a pass to the row's end is
+      // no code of its own.
+      canonical &= b2 < width;
+      a0 = b2;
     } else if (mode.value == kHorizontal) {
-      const bool black = (curCount_ & 1) != 0;
-      const int32_t first = ReadRun(black);
+      const bool black = (count & 1) != 0;
+      const int32_t first = ReadRun(bits, tables, black, width, canonical);
       if (first < 0) return false;
-      const int32_t second = ReadRun(!black);
+      const int32_t second = ReadRun(bits, tables, !black, width, canonical);
       if (second < 0) return false;
       const int32_t a1 = (a0 < 0 ? 0 : a0) + first;
       const int32_t a2 = a1 + second;
       if (a2 > width) return false;
-      if (a1 < width) Push(a1);
-      if (a2 < width) Push(a2);
+      // The coder codes horizontally when neither a pass nor a vertical code fits, and its
+      // first run is empty only at the start of a row.
+      canonical &= a1 <= b2 && (a1 - b1 > 3 || b1 - a1 > 3) && (first != 0 || a0 < 0);
+      if (a1 < width) canonical &= Push(cur, count, a1);
+      if (a2 < width) canonical &= Push(cur, count, a2);
       a0 = a2;
     } else {
-      const int32_t a1 = ref[b] + mode.value - 3;
+      const int32_t a1 = b1 + mode.value - 3;
       if (a1 <= a0 || a1 < 0 || a1 > width) return false;
-      if (a1 < width) Push(a1);
+      canonical &= a1 <= b2;
+      if (a1 < width) Push(cur, count, a1);
       a0 = a1;
     }
-    if (position_ > endBit_) return false;
   }
-  std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(curCount_), 3, width_);
+  // The row must lie within the data, not in the zeros after it.
+  const auto next = static_cast<uint64_t>(bits.next - data_.data());
+  if (next * 8 - bits.avail > endBit_) return false;
+  acc_ = bits.acc;
+  avail_ = bits.avail;
+  next_ = static_cast<std::size_t>(next);
+  rowBits_ = next * 8 - bits.avail - rowFirstBit_;
+  rowCanonical_ = canonical;
+  curCount_ = count;
+  std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(count), 3, width_);
   failed_ = false;
   return true;
 }

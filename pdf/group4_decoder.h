@@ -33,17 +33,28 @@ class Group4Decoder {
   std::size_t ChangeCount() const { return curCount_; }
   int32_t Width() const { return width_; }
 
- private:
-  uint32_t Peek(unsigned count);
-  void Skip(unsigned count) { position_ += count; }
-  int32_t ReadRun(bool black);
-  void Push(int32_t x);
+  // The last row's codes in the data (as decoded: most significant bit first whatever the fill
+  // order): they start RowFirstBit() bits into Data() and take RowBits() bits.
+  const uint8_t* Data() const { return data_.data(); }
+  uint64_t RowFirstBit() const { return rowFirstBit_; }
+  uint64_t RowBits() const { return rowBits_; }
+  // True when the last row's codes are exactly the ones CcittCompression writes for the row
+  // against the row above: every mode is the one its coder picks (pass before vertical before
+  // horizontal), every run is coded with the fewest make-up codes, no run is empty but a first
+  // one. Then those bits can be copied instead of coding the row again.
+  bool RowIsCanonical() const { return rowCanonical_; }
 
-  std::vector<uint8_t> data_;  // the coded bytes, most significant bit first, 8 zero bytes after
-  uint64_t position_ = 0;      // the next bit to read, counted from the start of data_
+ private:
+  std::vector<uint8_t> data_;  // the coded bytes, most significant bit first, zeros after
   uint64_t endBit_ = 0;        // the number of bits the data really holds
+  uint64_t acc_ = 0;           // the bits loaded but not yet read, from the top bit
+  unsigned avail_ = 0;         // how many bits of acc_ are loaded
+  std::size_t next_ = 0;       // the next byte of data_ to load
   int32_t width_ = 0;
   bool failed_ = false;
+  uint64_t rowFirstBit_ = 0;
+  uint64_t rowBits_ = 0;
+  bool rowCanonical_ = false;
 
   // The rows as changing elements, each followed by sentinels equal to the width so that the
   // search for b1 and b2 needs no bounds checks.

@@ -77,6 +77,12 @@ class PageRows {
 
   const int32_t* Changes() const { return changes_.data(); }
   std::size_t Count() const { return count_; }
+  // The row's own Group 4 codes, when they are the ones our coder writes against the row above:
+  // a strip (a tile holds part of a row), not inverted (the codes are for the other colours).
+  const Group4Decoder* CodedRow() const {
+    return !tiled_ && !inverted_ && decoders_.front().RowIsCanonical() ? &decoders_.front()
+                                                                       : nullptr;
+  }
 
  private:
   // Decoders for the strip, or for the tiles of the next band, each `columns` pixels wide.
@@ -209,7 +215,15 @@ std::optional<std::vector<TiffSlice>> TranscodeGroup4(TIFF* tif, int32_t width, 
         if (!rows.Next()) return std::nullopt;
         ++decoded;
       }
-      coder.PutRow(rows.Changes(), rows.Count());
+      // A Group 4 row coded against the row above it, as in the page, is copied when its codes
+      // are our coder's; the first row of a later slice is coded against white.
+      const Group4Decoder* coded = rows.CodedRow();
+      if (coded != nullptr && createCode == 4 && (y > first || y == 0)) {
+        coder.PutCodedRow(rows.Changes(), rows.Count(), coded->Data(), coded->RowFirstBit(),
+                          coded->RowBits());
+      } else {
+        coder.PutRow(rows.Changes(), rows.Count());
+      }
     }
     coder.EndRows();
     slices.push_back({std::make_unique<PdfImage>(data.Bytes(), width, count, createCode), count});

@@ -33,7 +33,7 @@ class TiffFile {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, RecordError, &error_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, nullptr);
-    tif_ = TIFFOpenExt(path.c_str(), "r", options);
+    tif_ = TIFFOpenExt(path.c_str(), "rm", options);
     TIFFOpenOptionsFree(options);
   }
   ~TiffFile() {
