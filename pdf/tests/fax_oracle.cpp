@@ -12,6 +12,8 @@
 #include <string>
 #include <utility>
 
+#include "pdf/ccitt_code_tables.h"
+
 namespace brevis::test {
 
 namespace {
@@ -176,6 +178,61 @@ std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, 
     throw std::runtime_error("TIFFReadEncodedStrip returned " + std::to_string(read) + " bytes");
   }
   return rows;
+}
+
+std::vector<uint8_t> HorizontalGroup4(const std::vector<uint8_t>& rows, int width, int height,
+                                      bool splitMakeups) {
+  std::vector<uint8_t> data;
+  uint32_t pending = 0;  // bits not yet in data, the latest lowest
+  int bits = 0;
+  const auto put = [&](const CcittCode& code) {
+    for (int i = code.length - 1; i >= 0; --i) {
+      pending = (pending << 1) | ((code.code >> i) & 1u);
+      if (++bits == 8) {
+        data.push_back(static_cast<uint8_t>(pending));
+        pending = 0;
+        bits = 0;
+      }
+    }
+  };
+  const auto put_run = [&](int run, bool black) {
+    const CcittCode* table = black ? kBlackCodes : kWhiteCodes;
+    if (splitMakeups && run >= 128) {
+      put(table[64]);  // the make-up code of 64
+      run -= 64;
+    }
+    while (run >= 2624) {
+      put(table[kCcittRunCodes - 1]);
+      run -= 2560;
+    }
+    if (run >= 64) {
+      put(table[63 + run / 64]);
+      run %= 64;
+    }
+    put(table[run]);
+  };
+  const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = rows.data() + static_cast<std::size_t>(y) * row_bytes;
+    const auto black_at = [&](int x) {
+      return x < width && ((row[x / 8] >> (7 - x % 8)) & 1) != 0;
+    };
+    // Pairs of runs, white then black, from a0 to a1 to a2, until the row's end.
+    for (int a0 = 0; a0 < width;) {
+      int a1 = a0;
+      while (a1 < width && !black_at(a1)) ++a1;
+      int a2 = a1;
+      while (a2 < width && black_at(a2)) ++a2;
+      put(kHorizontalCode);
+      put_run(a1 - a0, false);
+      put_run(a2 - a1, true);
+      a0 = a2;
+    }
+  }
+  put(kEolCode);
+  put(kEolCode);
+  if (bits != 0) data.push_back(static_cast<uint8_t>(pending << (8 - bits)));
+  return data;
 }
 
 std::vector<uint8_t> Group4FileOf(const std::vector<uint8_t>& data, int width, int height) {

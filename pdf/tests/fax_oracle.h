@@ -28,6 +28,12 @@ enum class FaxCoding {
 std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
                                    FaxCoding coding);
 
+// Group 4 data of another coder than libtiff's and ours, valid but not what either writes: every
+// row in horizontal mode only, and with `splitMakeups` every run of 128 pixels or more with a
+// make-up code of 64 before the make-up code of the rest.
+std::vector<uint8_t> HorizontalGroup4(const std::vector<uint8_t>& rows, int width, int height,
+                                      bool splitMakeups);
+
 // A whole TIFF file (one image, one strip, MinIsWhite, FillOrder 1) whose strip is the given
 // Group 4 data as it is, damaged or not.
 std::vector<uint8_t> Group4FileOf(const std::vector<uint8_t>& data, int width, int height);

@@ -30,13 +30,14 @@ std::vector<uint8_t> Reversed(std::vector<uint8_t> bytes) {
 }
 
 // Every row of the data through our decoder as packed rows (1 = black), or nullopt when a row
-// cannot be decoded.
+// cannot be decoded. `canonical_rows` counts the rows whose codes are our coder's.
 std::optional<std::vector<uint8_t>> Decode(const std::vector<uint8_t>& data, int width, int height,
-                                           bool lsbFirst) {
+                                           bool lsbFirst, int* canonical_rows = nullptr) {
   Group4Decoder decoder(data.data(), data.size(), width, lsbFirst);
   std::vector<uint8_t> rows(RowBytes(width) * static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y) {
     if (!decoder.NextRow()) return std::nullopt;
+    if (canonical_rows != nullptr && decoder.RowIsCanonical()) ++*canonical_rows;
     FillRowFromChanges(decoder.Changes(), decoder.ChangeCount(), width,
                        rows.data() + static_cast<std::size_t>(y) * RowBytes(width));
   }
@@ -85,10 +86,25 @@ TEST(Group4DecoderTest, GivesBackWhatLibtiffCoded) {
     const std::vector<uint8_t> data = test::LibtiffGroup4(c.rows, c.width, c.height);
     for (const bool lsb_first : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (lsb_first ? " FillOrder 2" : " FillOrder 1"));
+      int canonical_rows = 0;
       const std::optional<std::vector<uint8_t>> rows =
-          Decode(lsb_first ? Reversed(data) : data, c.width, c.height, lsb_first);
+          Decode(lsb_first ? Reversed(data) : data, c.width, c.height, lsb_first, &canonical_rows);
       ASSERT_TRUE(rows.has_value());
       EXPECT_EQ(*rows, c.rows);
+      // libtiff's coder writes what ours writes, so every row's codes can be copied.
+      EXPECT_EQ(canonical_rows, c.height);
+    }
+    // Another coder's data (horizontal mode only, and make-up codes split in two) decodes to
+    // the same pixels, but rows with codes ours would not write must be coded again.
+    for (const bool split : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (split ? " horizontal, split" : " horizontal"));
+      int canonical_rows = 0;
+      const std::optional<std::vector<uint8_t>> rows =
+          Decode(test::HorizontalGroup4(c.rows, c.width, c.height, split), c.width, c.height, false,
+                 &canonical_rows);
+      ASSERT_TRUE(rows.has_value());
+      EXPECT_EQ(*rows, c.rows);
+      EXPECT_LT(canonical_rows, c.height);
     }
   }
 }

@@ -388,6 +388,27 @@ TEST_F(TiffImportTest, TranscodedGroup4PagesGiveTheBytesOfLibtiffDecoding) {
   }
 }
 
+// Rows our coder would code otherwise than the page's coder did are coded again, not copied:
+// pages coded in horizontal mode only, some with make-up codes split in two.
+TEST_F(TiffImportTest, Group4RowsOfAnotherCoderAreCodedAgain) {
+  const int width = 2480, height = 1300;
+  const TiffPicture picture = test::TextPicture(width, height, 21);
+  for (const bool split : {false, true}) {
+    const std::vector<uint8_t> file = test::Group4FileOf(
+        test::HorizontalGroup4(picture.pixels, width, height, split), width, height);
+    const std::string path = scratch.File("horizontal.tif");
+    test::WriteFile(path, std::string(file.begin(), file.end()));
+    for (const PdfImageCompressionType type : {icCCITT42, icCCITT32}) {
+      SCOPED_TRACE(std::to_string(split) + " " + std::to_string(type));
+      const std::optional<std::vector<TiffSlice>> transcoded = Transcoded(path, type);
+      ASSERT_TRUE(transcoded.has_value());
+      const PreparedTiff libtiff = PrepareTiff(path, type, 100, TiffDecoding::kOneBit);
+      ASSERT_FALSE(libtiff.Error);
+      ExpectSameSlices(*transcoded, libtiff.Images.at(0).Slices);
+    }
+  }
+}
+
 // Group 4 data that our decoder does not take to the last row: libtiff decodes the page as
 // before, refusing it with the import's error or mending it with a warning.
 TEST_F(TiffImportTest, DamagedGroup4PagesAreLeftToLibtiff) {
