@@ -139,17 +139,6 @@ int32_t ReadRun(BitReader& bits, const Tables& tables, bool black, int32_t width
   }
 }
 
-// Appends a change to the row; a change where the row changes already cancels it (a run of no
-// pixels, which the coder never writes), and then false.
-bool Push(int32_t* cur, std::size_t& count, int32_t x) {
-  if (count != 0 && cur[count - 1] == x) {
-    --count;
-    return false;
-  }
-  cur[count++] = x;
-  return true;
-}
-
 }  // namespace
 
 bool Group4Decoder::NextRow() {
@@ -184,9 +173,9 @@ bool Group4Decoder::NextRow() {
     const int32_t b1 = ref[b];
     const int32_t b2 = ref[b + 1];
     if (mode.value == kPass) {
-      // The coder passes only when a change on this row follows b2; a pass to the row's end is
-      // no code of its own.
-      canonical &= b2 < width;
+      // A coder passes only when a change on this row follows b2. libtiff mends a pass to the
+      // row's end in its own way; it is left to libtiff.
+      if (b2 >= width) return false;
       a0 = b2;
     } else if (mode.value == kHorizontal) {
       const bool black = (count & 1) != 0;
@@ -197,17 +186,19 @@ bool Group4Decoder::NextRow() {
       const int32_t a1 = (a0 < 0 ? 0 : a0) + first;
       const int32_t a2 = a1 + second;
       if (a2 > width) return false;
-      // The coder codes horizontally when neither a pass nor a vertical code fits, and its
-      // first run is empty only at the start of a row.
-      canonical &= a1 <= b2 && (a1 - b1 > 3 || b1 - a1 > 3) && (first != 0 || a0 < 0);
-      if (a1 < width) canonical &= Push(cur, count, a1);
-      if (a2 < width) canonical &= Push(cur, count, a2);
+      // Empty runs (but a first one at the start of a row, and a second one at its end) are
+      // left to libtiff, which takes them in its own way.
+      if ((first == 0 && a0 >= 0) || (second == 0 && a1 < width)) return false;
+      // The coder codes horizontally when neither a pass nor a vertical code fits.
+      canonical &= a1 <= b2 && (a1 - b1 > 3 || b1 - a1 > 3);
+      if (a1 < width) cur[count++] = a1;
+      if (a2 < width) cur[count++] = a2;
       a0 = a2;
     } else {
       const int32_t a1 = b1 + mode.value - 3;
       if (a1 <= a0 || a1 < 0 || a1 > width) return false;
       canonical &= a1 <= b2;
-      if (a1 < width) Push(cur, count, a1);
+      if (a1 < width) cur[count++] = a1;
       a0 = a1;
     }
   }

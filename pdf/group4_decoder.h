@@ -23,9 +23,10 @@ class Group4Decoder {
   Group4Decoder(const uint8_t* data, std::size_t size, int32_t width, bool lsbFirst);
 
   // Decodes the next row. Returns false when it cannot: the data is damaged (a bit string that
-  // is no code, a change outside the row or behind the one before, an extension code), ends
-  // within the row, or the row is the end of the data (EOFB). After false, the decoder stays
-  // failed.
+  // is no code, a change outside the row or behind the one before, a run past the row, an empty
+  // run within it, a pass to its end, an extension code), ends within the row, or the row is the
+  // end of the data (EOFB). After false, the decoder stays failed. Where libtiff mends such damage,
+  // the import leaves the page to it.
   bool NextRow();
 
   // The last row's changing elements, valid until the next call of NextRow.
@@ -40,8 +41,8 @@ class Group4Decoder {
   uint64_t RowBits() const { return rowBits_; }
   // True when the last row's codes are exactly the ones CcittCompression writes for the row
   // against the row above: every mode is the one its coder picks (pass before vertical before
-  // horizontal), every run is coded with the fewest make-up codes, no run is empty but a first
-  // one. Then those bits can be copied instead of coding the row again.
+  // horizontal) and every run is coded with the fewest make-up codes. Then those bits can be
+  // copied instead of coding the row again.
   bool RowIsCanonical() const { return rowCanonical_; }
 
  private:
