@@ -81,8 +81,10 @@ Group4Decoder::Group4Decoder(const uint8_t* data, std::size_t size, int32_t widt
     : data_(size + kPadding, 0),
       endBit_(uint64_t{size} * 8),
       width_(width),
-      ref_(static_cast<std::size_t>(width) + 3, width),
-      cur_(static_cast<std::size_t>(width) + 3, width) {
+      ref_(static_cast<std::size_t>(width) + 4, width),
+      cur_(static_cast<std::size_t>(width) + 4, width) {
+  ref_[0] = -1;
+  cur_[0] = -1;
   if (size != 0) std::memcpy(data_.data(), data, size);
   if (lsbFirst) {
     for (std::size_t i = 0; i < size; ++i) data_[i] = kReversed[data_[i]];
@@ -121,7 +123,8 @@ struct BitReader {
 // One run of `black` pixels: make-up codes and a terminating code. -1 for a bit string that is
 // no code. `canonical` turns false when the run's codes are not the ones the coder writes for
 // it: make-up codes of 2560 while the rest is 2624 or more, then at most one other make-up code.
-int32_t ReadRun(BitReader& bits, const Tables& tables, bool black, int32_t width, bool& canonical) {
+[[gnu::always_inline]] inline int32_t ReadRun(BitReader& bits, const Tables& tables, bool black,
+                                              int32_t width, bool& canonical) {
   int32_t run = 0;
   uint16_t makeup = 0;  // the last make-up code's run
   for (;;) {
@@ -147,25 +150,26 @@ bool Group4Decoder::NextRow() {
   // The finished row becomes the reference; its sentinels are rewritten after it.
   std::swap(cur_, ref_);
   std::swap(curCount_, refCount_);
-  std::fill_n(ref_.begin() + static_cast<std::ptrdiff_t>(refCount_), 3, width_);
+  std::fill_n(ref_.begin() + 1 + static_cast<std::ptrdiff_t>(refCount_), 3, width_);
 
   const Tables& tables = DecodeTables();
   const int32_t width = width_;
-  const int32_t* ref = ref_.data();
-  int32_t* cur = cur_.data();
+  const int32_t* ref = ref_.data() + 1;
+  int32_t* cur = cur_.data() + 1;
   std::size_t count = 0;
   BitReader bits{acc_, avail_, data_.data() + next_, data_.data() + data_.size() - 4};
   rowFirstBit_ = next_ * 8 - avail_;
   // Whether every code is the one the coder would write here: see RowIsCanonical.
   bool canonical = true;
   // a0 as in the coder: -1 before the first pixel, white while an even number of changes lie
-  // at or before it; b1 is the first reference change right of a0 whose index has the parity of
-  // `count` (a change to the colour opposite a0's).
+  // at or before it; b1 = ref[b] is the first reference change right of a0 whose index has the
+  // parity of `count` (a change to the colour opposite a0's). Reference changes two places
+  // before b never lie right of a0, so b only moves on in steps of two, but after a vertical
+  // code, where the parity changes and b1 may be the change just before.
   int32_t a0 = -1;
-  std::size_t bi = 0;
+  std::ptrdiff_t b = 0;
   while (a0 < width) {
-    while (ref[bi] <= a0) ++bi;
-    const std::size_t b = bi + ((bi ^ count) & 1);
+    while (ref[b] <= a0) b += 2;
     bits.Refill();
     const Entry mode = tables.mode[bits.Peek(kModeBits)];
     if (mode.length == 0) return false;  // EOL, EOFB or an extension
@@ -177,6 +181,7 @@ bool Group4Decoder::NextRow() {
       // row's end in its own way; it is left to libtiff.
       if (b2 >= width) return false;
       a0 = b2;
+      b += 2;
     } else if (mode.value == kHorizontal) {
       const bool black = (count & 1) != 0;
       const int32_t first = ReadRun(bits, tables, black, width, canonical);
@@ -200,6 +205,7 @@ bool Group4Decoder::NextRow() {
       canonical &= a1 <= b2;
       if (a1 < width) cur[count++] = a1;
       a0 = a1;
+      b += ref[b - 1] > a1 ? -1 : 1;
     }
   }
   // The row must lie within the data, not in the zeros after it.
@@ -211,7 +217,7 @@ bool Group4Decoder::NextRow() {
   rowBits_ = next * 8 - bits.avail - rowFirstBit_;
   rowCanonical_ = canonical;
   curCount_ = count;
-  std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(count), 3, width_);
+  std::fill_n(cur_.begin() + 1 + static_cast<std::ptrdiff_t>(count), 3, width_);
   failed_ = false;
   return true;
 }

@@ -30,7 +30,7 @@ class Group4Decoder {
   bool NextRow();
 
   // The last row's changing elements, valid until the next call of NextRow.
-  const int32_t* Changes() const { return cur_.data(); }
+  const int32_t* Changes() const { return cur_.data() + 1; }
   std::size_t ChangeCount() const { return curCount_; }
   int32_t Width() const { return width_; }
 
@@ -57,8 +57,8 @@ class Group4Decoder {
   uint64_t rowBits_ = 0;
   bool rowCanonical_ = false;
 
-  // The rows as changing elements, each followed by sentinels equal to the width so that the
-  // search for b1 and b2 needs no bounds checks.
+  // The rows as changing elements from index 1, after a -1 and followed by sentinels equal to
+  // the width, so that the search for b1 and b2 needs no bounds checks.
   std::vector<int32_t> ref_;
   std::vector<int32_t> cur_;
   std::size_t refCount_ = 0;
