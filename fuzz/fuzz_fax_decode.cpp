@@ -33,7 +33,7 @@ struct Page {
 // nullopt when a row cannot be decoded.
 std::optional<std::vector<uint8_t>> Decode(const Page& page, const uint8_t* data, size_t size,
                                            std::vector<uint8_t>& transcoded) {
-  brevis::Group4Decoder decoder(data, size, page.width, page.lsbFirst);
+  brevis::Group4Decoder decoder(std::vector<uint8_t>(data, data + size), page.width, page.lsbFirst);
   const std::size_t row_bytes = (static_cast<std::size_t>(page.width) + 7) / 8;
   std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(page.height));
   brevis::MemoryStream stream;

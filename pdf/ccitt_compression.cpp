@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -174,7 +175,14 @@ void CcittCompression::BeginRows(int32_t width) {
 
 void CcittCompression::MakeRoom(std::size_t bytes) {
   if (outUsed_ >= kFlushBytes) FlushBytes();
-  if (out_.size() - outUsed_ < bytes) out_.resize(outUsed_ + bytes + kFlushBytes);
+  if (outSize_ - outUsed_ < bytes) {
+    // Grown without clearing: every byte is written before it is read.
+    const std::size_t size = outUsed_ + bytes + kFlushBytes;
+    std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
+    if (outUsed_ != 0) std::memcpy(grown.get(), out_.get(), outUsed_);
+    out_ = std::move(grown);
+    outSize_ = size;
+  }
 }
 
 void CcittCompression::PutRow(const int32_t* changes, std::size_t count) {
@@ -183,7 +191,7 @@ void CcittCompression::PutRow(const int32_t* changes, std::size_t count) {
   // change of its own (a horizontal code and two runs of up to 13 bits each, or a vertical
   // code), 12 bits per 2560 pixels of long runs, an EOL with its tag, and a few more.
   MakeRoom(refCount_ + 5 * count + static_cast<std::size_t>(rowPixels_) / 512 + 32);
-  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
   switch (ct_) {
     case CCITT::CCITT31D:
       Code1DRow(writer);
@@ -204,7 +212,7 @@ void CcittCompression::PutCodedRow(const int32_t* changes, std::size_t count, co
                                    uint64_t firstBit, uint64_t bitCount) {
   SetCodingRow(changes, count);
   MakeRoom(static_cast<std::size_t>(bitCount / 8) + 16);
-  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
   const uint8_t* from = bits + firstBit / 8;
   const auto skip = static_cast<unsigned>(firstBit % 8);
   // 32 bits at a time from an 8-byte load, so the skipped bits at the front never matter.
@@ -232,7 +240,7 @@ void CcittCompression::SetCodingRow(const int32_t* changes, std::size_t count) {
 void CcittCompression::FinishRow(const CcittBitWriter& writer) {
   acc_ = writer.acc;
   accBits_ = writer.bits;
-  outUsed_ = static_cast<std::size_t>(writer.out - out_.data());
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.get());
   // The coded row is the next row's reference; the old reference buffer takes the next row.
   std::swap(cur_, ref_);
   std::swap(curCount_, refCount_);
@@ -240,7 +248,7 @@ void CcittCompression::FinishRow(const CcittBitWriter& writer) {
 
 void CcittCompression::EndRows() {
   MakeRoom(16);
-  CcittBitWriter writer{acc_, accBits_, out_.data() + outUsed_};
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
   if (ct_ == CCITT::CCITT42D) {
     // End of facsimile block.
     writer.Put(kEolCode);
@@ -253,16 +261,15 @@ void CcittCompression::EndRows() {
   // The last byte's free bits are 0.
   if (writer.bits != 0) *writer.out++ = static_cast<uint8_t>(writer.acc << (8 - writer.bits));
   accBits_ = 0;
-  outUsed_ = static_cast<std::size_t>(writer.out - out_.data());
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.get());
   FlushBytes();
-  // The rows and the output buffer live only while one image is coded.
+  // The rows live only while one image is coded; the output buffer serves the next image too.
   std::vector<int32_t>().swap(ref_);
   std::vector<int32_t>().swap(cur_);
-  std::vector<uint8_t>().swap(out_);
 }
 
 void CcittCompression::FlushBytes() {
-  if (outUsed_ != 0) stream_->Write(out_.data(), outUsed_);
+  if (outUsed_ != 0) stream_->Write(out_.get(), outUsed_);
   outUsed_ = 0;
 }
 

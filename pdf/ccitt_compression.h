@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "common/stream.h"
@@ -84,9 +85,10 @@ class CcittCompression {
   // Output: pending bits, then whole bytes collected in out_ and written to the stream in
   // blocks of about kFlushBytes.
   static constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
-  uint64_t acc_ = 0;          // pending bits, the latest in the lowest bits
-  unsigned accBits_ = 0;      // how many of acc_'s bits are pending: at most 31
-  std::vector<uint8_t> out_;  // room for the bytes; the first outUsed_ are not yet written
+  uint64_t acc_ = 0;                // pending bits, the latest in the lowest bits
+  unsigned accBits_ = 0;            // how many of acc_'s bits are pending: at most 31
+  std::unique_ptr<uint8_t[]> out_;  // room for outSize_ bytes; the first outUsed_ are not yet
+  std::size_t outSize_ = 0;         // written
   std::size_t outUsed_ = 0;
   Stream* stream_ = nullptr;  // not owned
   CCITT ct_ = CCITT::CCITT31D;

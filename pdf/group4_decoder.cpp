@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "pdf/ccitt_code_tables.h"
 
@@ -71,24 +72,20 @@ constexpr std::array<uint8_t, 256> ReversedBytes() {
 }
 constexpr std::array<uint8_t, 256> kReversed = ReversedBytes();
 
-// Zero bytes after the data, so that the reader loads 4 bytes at a time without a check; past
-// them it shifts in zeros, which are no code, so a row cannot run on there.
-constexpr std::size_t kPadding = 8;
-
 }  // namespace
 
-Group4Decoder::Group4Decoder(const uint8_t* data, std::size_t size, int32_t width, bool lsbFirst)
-    : data_(size + kPadding, 0),
-      endBit_(uint64_t{size} * 8),
+Group4Decoder::Group4Decoder(std::vector<uint8_t> data, int32_t width, bool lsbFirst)
+    : data_(std::move(data)),
+      endBit_(uint64_t{data_.size()} * 8),
       width_(width),
       ref_(static_cast<std::size_t>(width) + 4, width),
       cur_(static_cast<std::size_t>(width) + 4, width) {
+  if (lsbFirst) {
+    for (uint8_t& byte : data_) byte = kReversed[byte];
+  }
+  data_.resize(data_.size() + kPadding, 0);
   ref_[0] = -1;
   cur_[0] = -1;
-  if (size != 0) std::memcpy(data_.data(), data, size);
-  if (lsbFirst) {
-    for (std::size_t i = 0; i < size; ++i) data_[i] = kReversed[data_[i]];
-  }
   DecodeTables();
 }
 

@@ -14,13 +14,18 @@ namespace brevis {
 // the coding's white, a 0 bit of a MinIsWhite page), so an all-white row has none. Every row is
 // decoded against the row above, an all-white row above the first.
 //
-// The decoder copies the data it is given (reversing the bits of every byte for FillOrder 2),
-// so the caller's buffer may go. Not thread-safe; one decoder per strip or tile.
+// The decoder keeps the data it is given (with the bits of every byte reversed for FillOrder 2).
+// Not thread-safe; one decoder per strip or tile.
 class Group4Decoder {
  public:
+  // Zero bytes the decoder appends to the data, so that its reader loads 4 bytes at a time
+  // without a check (past them it shifts in zeros, which are no code, so a row cannot run on
+  // there). Data with this much spare capacity is not moved.
+  static constexpr std::size_t kPadding = 8;
+
   // `width` must be at least 1. `lsbFirst`: the data's bytes hold their first bit in the least
   // significant place (TIFF FillOrder 2).
-  Group4Decoder(const uint8_t* data, std::size_t size, int32_t width, bool lsbFirst);
+  Group4Decoder(std::vector<uint8_t> data, int32_t width, bool lsbFirst);
 
   // Decodes the next row. Returns false when it cannot: the data is damaged (a bit string that
   // is no code, a change outside the row or behind the one before, a run past the row, an empty
@@ -46,7 +51,7 @@ class Group4Decoder {
   bool RowIsCanonical() const { return rowCanonical_; }
 
  private:
-  std::vector<uint8_t> data_;  // the coded bytes, most significant bit first, zeros after
+  std::vector<uint8_t> data_;  // the coded bytes, most significant bit first, kPadding zeros after
   uint64_t endBit_ = 0;        // the number of bits the data really holds
   uint64_t acc_ = 0;           // the bits loaded but not yet read, from the top bit
   unsigned avail_ = 0;         // how many bits of acc_ are loaded

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "common/stream.h"
 #include "pdf/ccitt_compression.h"
@@ -21,7 +22,9 @@ std::vector<uint8_t> RawStrile(TIFF* tif, uint32_t strile, bool tiled) {
   const uint64_t size = TIFFGetStrileByteCount(tif, strile);
   // A count beyond the pixel limit is no Group 4 page this path takes.
   if (size == 0 || size > static_cast<uint64_t>(kTiffMaxRasterBytes)) return {};
-  std::vector<uint8_t> data(static_cast<std::size_t>(size));
+  std::vector<uint8_t> data;
+  data.reserve(static_cast<std::size_t>(size) + Group4Decoder::kPadding);
+  data.resize(static_cast<std::size_t>(size));
   const tmsize_t read =
       tiled ? TIFFReadRawTile(tif, strile, data.data(), static_cast<tmsize_t>(size))
             : TIFFReadRawStrip(tif, strile, data.data(), static_cast<tmsize_t>(size));
@@ -94,9 +97,9 @@ class PageRows {
     decoders_.reserve(tiles);
     for (uint32_t i = 0; i < tiles; ++i) {
       const uint32_t strile = tiled_ ? band_ * tiles + i : 0;
-      const std::vector<uint8_t> data = RawStrile(tif_, strile, tiled_);
+      std::vector<uint8_t> data = RawStrile(tif_, strile, tiled_);
       if (data.empty()) return false;
-      decoders_.emplace_back(data.data(), data.size(), static_cast<int32_t>(columns), lsbFirst_);
+      decoders_.emplace_back(std::move(data), static_cast<int32_t>(columns), lsbFirst_);
     }
     ++band_;
     return true;

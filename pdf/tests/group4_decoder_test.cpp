@@ -33,7 +33,7 @@ std::vector<uint8_t> Reversed(std::vector<uint8_t> bytes) {
 // cannot be decoded. `canonical_rows` counts the rows whose codes are our coder's.
 std::optional<std::vector<uint8_t>> Decode(const std::vector<uint8_t>& data, int width, int height,
                                            bool lsbFirst, int* canonical_rows = nullptr) {
-  Group4Decoder decoder(data.data(), data.size(), width, lsbFirst);
+  Group4Decoder decoder(data, width, lsbFirst);
   std::vector<uint8_t> rows(RowBytes(width) * static_cast<std::size_t>(height));
   for (int y = 0; y < height; ++y) {
     if (!decoder.NextRow()) return std::nullopt;
