@@ -139,6 +139,16 @@ TEST(Group4DecoderTest, DamagedDataIsNeverDecodedOtherwiseThanByLibtiff) {
       {"run past the row", {0x20, 0x3E, 0x03, 0xE3, 0x5F, 0xFF}, false, true},
       // VL3 as the first code: a change left of the row's start.
       {"change before the row", {0x04, 0xFF, 0xFF}, false, true},
+      // Horizontal mode with a white run of 9 and an empty black run (001 10100 0000110111),
+      // then V0 to the end of each row; and the same with two empty runs at the row's start
+      // (001 00110101 0000110111).
+      {"empty run", {0x34, 0x1B, 0xBF, 0xFF}, false, true},
+      {"two empty runs", {0x26, 0xA1, 0xBF, 0xFF, 0xFF}, false, std::nullopt},
+      // A pass to the row's end as the first code (0001), then V0s.
+      {"pass to the row's end", {0x1F, 0xFF, 0xFF}, false, true},
+      // Five white rows (V0), then horizontal mode with a white run of 16 and a black run of
+      // 48 whose code's last two bits (0) are missing: 1111 1:001:1010 10:00 0001 1001.
+      {"last code ends past the data", {0xF9, 0xA8, 0x19}, false, std::nullopt},
   };
   // Every cut of the good data, and every byte of it with its bits flipped: the outcome depends
   // on the place, only the relation between the two decoders is fixed.
