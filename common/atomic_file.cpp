@@ -21,6 +21,29 @@ bool AllOf(std::string_view text, std::string_view set) {
   return !text.empty() && text.find_first_not_of(set) == std::string_view::npos;
 }
 
+// Flushes the file or folder `path` to the disk; 0 or the system's error. fsync through a
+// descriptor of its own flushes what any descriptor of the file wrote. A file system that cannot
+// flush (EINVAL: some network and special file systems refuse fsync on a folder) has nothing
+// more to give, which is no failure of the write.
+int SyncPath(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+  if (fd < 0) return errno;
+  int error = 0;
+  while (::fsync(fd) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EINVAL) error = errno;
+    break;
+  }
+  ::close(fd);
+  return error;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 std::string TemporaryName(const std::string& path, int pid, unsigned n, unsigned stamp) {
@@ -89,10 +112,19 @@ TemporaryFile::~TemporaryFile() {
 }
 
 void TemporaryFile::Commit() {
+  // Without the first flush, a power cut after the rename could leave the name on an empty
+  // file; without the second, the rename itself could be lost although the caller was told the
+  // file is written.
+  if (const int error = SyncPath(name_, 0); error != 0) {
+    throw std::system_error(error, std::generic_category(), path_);
+  }
   if (std::rename(name_.c_str(), path_.c_str()) != 0) {
     throw std::system_error(errno, std::generic_category(), path_);
   }
   committed_ = true;
+  if (const int error = SyncPath(FolderOf(path_), O_DIRECTORY); error != 0) {
+    throw std::system_error(error, std::generic_category(), path_);
+  }
 }
 
 void WriteFileAtomically(const std::string& path, const uint8_t* data, std::size_t size) {

@@ -1,7 +1,7 @@
 // Atomic file writing: a file is written whole under a temporary name in its own folder and then
 // renamed over its name, so that no partial file ever carries the name, even when the process is
-// killed while writing. The temporary names follow one rule, so that what an interrupted writer
-// leaves behind can be told from every other file and removed.
+// killed while writing or the power fails after the rename. The temporary names follow one rule,
+// so that what an interrupted writer leaves behind can be told from every other file and removed.
 #pragma once
 
 #include <cstddef>
@@ -43,7 +43,13 @@ class TemporaryFile final {
 
   // The temporary file's path, for writing.
   const std::string& Name() const { return name_; }
-  // Renames the temporary file to the target, replacing an existing file.
+  // Makes the written file durable and gives it the target's name, replacing an existing file:
+  // the file's data reach the disk (fsync) before the rename, and the folder's entry after it,
+  // so that once Commit returns a power cut leaves either the new file or the old one under the
+  // name, never an empty or partial one. The writer must have handed every byte to the system
+  // (closed or flushed its stream) before. A failure of the rename leaves the temporary file to
+  // the destructor; a failure to flush the folder after the rename is thrown all the same (the
+  // file carries its name then, but may not survive a power cut).
   void Commit();
 
  private:

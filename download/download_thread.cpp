@@ -6,9 +6,8 @@
 #include <utility>
 
 #include "common/atomic_file.h"
-#include "common/stream.h"
 #include "common/text.h"
-#include "download/tiff_check.h"
+#include "download/page_file.h"
 #include "http/http_client.h"
 #include "http/http_errors.h"
 
@@ -117,20 +116,19 @@ void DownloadThread::DownloadJob(QueuedJob job) {
 }
 
 void DownloadThread::FetchToFile(const DownloadItem& item) const {
-  MemoryStream body;
+  // The body goes to the page's temporary file as it arrives; a fetch that fails or is cut
+  // short leaves no file behind (PageFile's destructor).
+  PageFile page(Utf16ToUtf8(item.LocalUrl), limits_.MaxBodySize);
   {
     HttpClient client;
     client.SetReadTimeout(limits_.ReadTimeout);
     client.FetchDeadline = limits_.Deadline;
+    // Also here, so that an announced length beyond the cap is refused before its body.
     client.MaxBodySize = limits_.MaxBodySize;
     client.CancelFlag = &terminated_;
-    client.Get(item.RemoteUrl, body);
+    client.Get(item.RemoteUrl, page);
   }
-  const std::vector<uint8_t>& bytes = body.Bytes();
-  if (!LooksLikeTiff(bytes.data(), bytes.size())) {
-    throw std::runtime_error("The body is not a TIFF.");
-  }
-  WriteFileAtomically(Utf16ToUtf8(item.LocalUrl), bytes.data(), bytes.size());
+  page.Commit();
 }
 
 void DownloadThread::ClearJobList() { jobList_.clear(); }

@@ -1,6 +1,7 @@
 // DownloadThread: a worker thread with its own queue of page jobs. It fetches each job's address
-// with an HTTP client of its own, checks that the body is a TIFF, writes it atomically to the
-// job's file and reports the job through its callback; a failed job is tried again later.
+// with an HTTP client of its own into the job's temporary file as the body arrives, checks that
+// the body is a TIFF, puts the file in place and reports the job through its callback; a failed
+// job is tried again later.
 #pragma once
 
 #include <atomic>
@@ -61,7 +62,8 @@ class DownloadThread final {
   // One try of one job. A failed try puts the job back at the tail, or gives it up after
   // policy_.MaxTries tries.
   void DownloadJob(QueuedJob job);
-  // Fetches the job's address, checks the body and puts it in place; throws on any failure.
+  // Fetches the job's address into a PageFile, checks the body and puts it in place; throws on
+  // any failure.
   void FetchToFile(const DownloadItem& item) const;
   // Drops every queued job; used once the thread has ended, so without the lock.
   void ClearJobList();

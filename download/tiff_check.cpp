@@ -2,6 +2,11 @@
 // part they point to lies inside the data.
 #include "download/tiff_check.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <vector>
 
 namespace brevis {
@@ -147,6 +152,23 @@ bool LooksLikeTiff(const uint8_t* data, std::size_t size) {
     return PartsInside(in, strip_offsets, strip_counts);
   }
   return PartsInside(in, tile_offsets, tile_counts);
+}
+
+bool FileLooksLikeTiff(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool tiff = false;
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      tiff = LooksLikeTiff(static_cast<const uint8_t*>(map), size);
+      ::munmap(map, size);
+    }
+  }
+  ::close(fd);
+  return tiff;
 }
 
 }  // namespace brevis

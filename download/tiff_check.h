@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace brevis {
 
@@ -11,5 +12,9 @@ namespace brevis {
 // data with all its entries, and every strip that directory names lies inside the data too.
 // Later directories are not examined.
 bool LooksLikeTiff(const uint8_t* data, std::size_t size);
+
+// LooksLikeTiff of the file at `path`, read through a memory map, so that only the parts the
+// check looks at are read from the disk; false when the file cannot be read.
+bool FileLooksLikeTiff(const std::string& path);
 
 }  // namespace brevis

@@ -1,8 +1,10 @@
 // Fuzz target: the mirror's request handling, with one MirrorServer on loopback serving the
-// sample data. Each input is sent as a raw request and, read as fields, as a well-formed request
-// to a route picked by its first byte, so that the handlers see hostile values. No answer may be
-// a server error, every connection must end, and a proper request must still get a 200 after
-// every input.
+// sample data with small head limits. Each input is sent as a raw request and, read as fields, as
+// a well-formed request to a route picked by its first byte (page files with hostile Range and
+// validator fields among them), so that the heads' reading beside evhttp, the handlers and the
+// file answers see hostile values. No answer may be a server error, every connection must end,
+// no connection may stay open after its client's, and a proper request must still get a 200
+// after every input.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -53,6 +55,9 @@ class InProcessMirror {
     options.UpdateUrl = "http://127.0.0.1" + std::string(brevis::protocol::kProductPage);
     options.Seed = 1;
     options.Log = [](const std::string&) {};
+    // Small enough that inputs reach them, large enough for every route's proper request.
+    options.MaxRequestLine = 512;
+    options.MaxHeaderBytes = 2048;
     server_ = new brevis::MirrorServer(options);
     port_ = static_cast<uint16_t>(server_->Bind());
     std::thread([this] { server_->Run(); }).detach();
@@ -63,6 +68,7 @@ class InProcessMirror {
     return *mirror;
   }
   uint16_t Port() const { return port_; }
+  int OpenConnections() const { return server_->OpenConnections(); }
 
  private:
   std::string dir_;
@@ -178,9 +184,9 @@ std::string Encode(std::string_view bytes) {
 // separated by "\n": two values for the route and the Host header (none when empty).
 std::string StructuredRequest(const uint8_t* data, size_t size) {
   static const brevis::RSA cipher(brevis::kAppKeyN, brevis::kAppKeyE, brevis::kAppKeyD);
-  const auto fields = brevis::fuzz::Fields(data + 1, size - 1, 3);
-  const std::string a = Encode(fields[0]);
-  const std::string b = Encode(fields[1]);
+  const auto fields_of = brevis::fuzz::Fields(data + 1, size - 1, 3);
+  const std::string a = Encode(fields_of[0]);
+  const std::string b = Encode(fields_of[1]);
   namespace protocol = brevis::protocol;
   // "<script>?<name>=<value>&<name>=<value>", the values as they stand.
   const auto query = [](std::string_view script, std::string_view name, const std::string& value,
@@ -189,13 +195,14 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
            "=" + value2;
   };
   std::string target;
-  switch (data[0] % 8) {
+  std::string fields;  // header fields beyond Host
+  switch (data[0] % 10) {
     case 0:
       target = protocol::MirrorTarget<char>(a);
       break;
     case 1:  // cipher text of the value, which reaches the patents and the Host header
       target = protocol::MirrorTarget<char>(
-          Encode(brevis::Utf16ToUtf8(cipher.Encrypt(brevis::Latin1ToUtf16(fields[0])))));
+          Encode(brevis::Utf16ToUtf8(cipher.Encrypt(brevis::Latin1ToUtf16(fields_of[0])))));
       break;
     case 2:
       target = query(protocol::kSearchScript, protocol::kSearchNumberParam, a,
@@ -215,9 +222,26 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
     case 6:
       target = "/" + a;
       break;
+    case 7:
+    case 8: {
+      // A page file with the values as Range and If-Range, or as the validators.
+      const auto field = [](std::string_view value) {
+        std::string text;
+        for (char c : value) {
+          if (c != '\r' && c != '\n' && c != '\0') text += c;
+        }
+        return text;
+      };
+      target = std::string(protocol::kPagesPrefix) + "200710038426/000001.tif";
+      fields = data[0] % 10 == 7 ? "Range: " + field(fields_of[0]) +
+                                       "\r\nIf-Range: " + field(fields_of[1]) + "\r\n"
+                                 : "If-None-Match: " + field(fields_of[0]) +
+                                       "\r\nIf-Modified-Since: " + field(fields_of[1]) + "\r\n";
+      break;
+    }
     default:
       // The value as it stands, but for bytes that would end the request line.
-      for (char c : fields[0]) {
+      for (char c : fields_of[0]) {
         const auto byte = static_cast<uint8_t>(c);
         target += byte <= ' ' || byte == 0x7F ? Encode(std::string_view(&c, 1)) : std::string(1, c);
       }
@@ -227,11 +251,11 @@ std::string StructuredRequest(const uint8_t* data, size_t size) {
       break;
   }
   std::string host;
-  for (char c : fields[2]) {
+  for (char c : fields_of[2]) {
     if (c != '\r' && c != '\n' && c != '\0') host += c;
   }
   return "GET " + target + " HTTP/1.1\r\n" + (host.empty() ? "" : "Host: " + host + "\r\n") +
-         "Connection: close\r\n\r\n";
+         fields + "Connection: close\r\n\r\n";
 }
 
 }  // namespace
@@ -250,5 +274,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int status = Send("GET " + brevis::protocol::UpdateTarget<char>() +
                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
   Check(status == 200, "a proper request still gets a 200");
+  // Every connection of this input has ended on the client's side; the server lets go of each
+  // once it has read the end, within a moment.
+  for (int i = 0; i < 200 && InProcessMirror::Get().OpenConnections() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  Check(InProcessMirror::Get().OpenConnections() == 0, "the server lets go of every connection");
   return 0;
 }

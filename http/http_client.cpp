@@ -40,11 +40,6 @@ bool HasLineBreakingControl(std::string_view text, bool allow_tab) {
   });
 }
 
-HttpResponseError BodyTooLarge(std::int64_t limit) {
-  return HttpResponseError("Response body is larger than the " + std::to_string(limit) +
-                           " bytes a fetch accepts.");
-}
-
 // Puts the caller's stream back as the response's destination when a scope ends.
 class ContentStreamSwap {
  public:

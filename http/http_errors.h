@@ -1,6 +1,7 @@
 // Failures of the HTTP layer (addresses, protocols, status codes), on top of the NetError family.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "http/net/net_error.h"
@@ -67,5 +68,11 @@ class HttpResponseError : public NetReplyError {
  public:
   using NetReplyError::NetReplyError;
 };
+
+// A body beyond the `limit` bytes a fetch accepts.
+inline HttpResponseError BodyTooLarge(std::int64_t limit) {
+  return HttpResponseError("Response body is larger than the " + std::to_string(limit) +
+                           " bytes a fetch accepts.");
+}
 
 }  // namespace brevis

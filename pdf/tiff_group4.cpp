@@ -3,6 +3,7 @@
 // then coded slice by slice with the ranges and white reference rows of the bitmap path.
 #include "pdf/tiff_group4.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -20,8 +21,12 @@ namespace {
 // The raw (still coded) bytes of one strip or tile; empty when libtiff cannot give them all.
 std::vector<uint8_t> RawStrile(TIFF* tif, uint32_t strile, bool tiled) {
   const uint64_t size = TIFFGetStrileByteCount(tif, strile);
-  // A count beyond the pixel limit is no Group 4 page this path takes.
-  if (size == 0 || size > static_cast<uint64_t>(kTiffMaxRasterBytes)) return {};
+  // A count beyond the file (a damaged directory) is left to libtiff, before anything is taken.
+  struct stat file {};
+  if (size == 0 || fstat(TIFFFileno(tif), &file) != 0 ||
+      size > static_cast<uint64_t>(file.st_size)) {
+    return {};
+  }
   std::vector<uint8_t> data;
   data.reserve(static_cast<std::size_t>(size) + Group4Decoder::kPadding);
   data.resize(static_cast<std::size_t>(size));

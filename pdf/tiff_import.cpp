@@ -1,11 +1,13 @@
 // TIFF page reading with libtiff: per-handle error and warning handlers that show nothing and
-// record that an error happened, the size limits, the two ways of decoding, and slicing.
+// record that an error happened, the size limits, the sources that give an image's rows a band at
+// a time, and the slice coder that takes them.
 #include "pdf/tiff_import.h"
 
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -18,6 +20,10 @@ namespace brevis {
 namespace {
 
 constexpr const char* kCannotDecode = "Cannot decode tiff image";
+
+// A band of rows decoded at once (a strip, a tile row) is read a band at a time only up to this
+// many bytes; an image with larger bands is decoded whole, within the limits of the header.
+constexpr uint64_t kMaxBandBytes = uint64_t{64} << 20;
 
 // libtiff's messages go nowhere; an error only sets the flag the reader checks after each call.
 int RecordError(TIFF*, void* user_data, const char*, const char*, va_list) {
@@ -33,6 +39,7 @@ class TiffFile {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, RecordError, &error_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, nullptr);
+    // Read, not mapped: a page file is read once, and mapping and unmapping it costs more.
     tif_ = TIFFOpenExt(path.c_str(), "rm", options);
     TIFFOpenOptionsFree(options);
   }
@@ -50,44 +57,203 @@ class TiffFile {
   TIFF* tif_ = nullptr;
 };
 
-// One bit per sample, one sample, black and white photometry, strips, top row first: the pages
-// whose decoded strips already are the rows of a one-bit bitmap.
-bool IsOneBitPage(TIFF* tif) {
-  uint16_t bits = 0, samples = 0, photometric = 0, orientation = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+// The rows of an image from the top, one call per row, in the pixel format of the slices they
+// fill: packed rows of (width + 7) / 8 bytes with a 0 bit black for one-bit pages, rows of
+// 32-bit pixels as libtiff gives them (red in the lowest byte) for the others. A source decodes
+// a band of rows at a time and holds no more than that band. Next throws PdfError
+// ("Cannot decode tiff image") when libtiff reports an error; it is called at most once per row.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // Writes the next row to `row`, which has room for the row's bytes.
+  virtual void Next(uint8_t* row) = 0;
+};
+
+bool IsTopLeft(TIFF* tif) {
+  uint16_t orientation = 0;
   TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) return false;
-  return !TIFFIsTiled(tif) && bits == 1 && samples == 1 && orientation == ORIENTATION_TOPLEFT &&
-         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+  return orientation == ORIENTATION_TOPLEFT;
 }
 
-// The image as packed rows of (width + 7) / 8 bytes, a 0 bit black.
-std::vector<uint8_t> DecodeOneBit(TiffFile& file, int32_t width, int32_t height) {
-  TIFF* tif = file.get();
-  const std::size_t stride = (static_cast<std::size_t>(width) + 7) / 8;
-  if (TIFFScanlineSize64(tif) != static_cast<uint64_t>(stride)) throw PdfError(kCannotDecode);
-  uint32_t rows_per_strip = 0;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-  rows_per_strip = std::clamp<uint32_t>(rows_per_strip, 1, static_cast<uint32_t>(height));
-  std::vector<uint8_t> rows(stride * static_cast<std::size_t>(height));
-  const uint32_t strips = TIFFNumberOfStrips(tif);
-  for (uint32_t strip = 0; strip < strips; ++strip) {
-    const uint64_t first = uint64_t{strip} * rows_per_strip;
-    if (first >= static_cast<uint64_t>(height)) break;
-    const uint64_t count =
-        std::min<uint64_t>(rows_per_strip, static_cast<uint64_t>(height) - first);
-    const tmsize_t read = TIFFReadEncodedStrip(tif, strip, rows.data() + first * stride,
-                                               static_cast<tmsize_t>(count * stride));
-    if (read < 0 || file.TakeError()) throw PdfError(kCannotDecode);
+// One bit per sample, one sample, black and white photometry, top row first: the pages whose
+// decoded rows already are the rows of a one-bit bitmap. Tiled pages count when their tiles
+// start on whole bytes and a tile row of them fits a band.
+bool IsOneBitPage(TIFF* tif, uint32_t width) {
+  uint16_t bits = 0, samples = 0, photometric = 0;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) return false;
+  if (bits != 1 || samples != 1 || !IsTopLeft(tif) ||
+      (photometric != PHOTOMETRIC_MINISWHITE && photometric != PHOTOMETRIC_MINISBLACK)) {
+    return false;
   }
+  if (!TIFFIsTiled(tif)) return true;
+  uint32_t tile_width = 0, tile_length = 0;
+  TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
+  TIFFGetField(tif, TIFFTAG_TILELENGTH, &tile_length);
+  const uint64_t stride = (uint64_t{width} + 7) / 8;
+  return tile_width > 0 && tile_width % 8 == 0 && tile_length > 0 &&
+         TIFFTileRowSize64(tif) == tile_width / 8 &&
+         TIFFTileSize64(tif) == uint64_t{tile_length} * (tile_width / 8) &&
+         TIFFTileSize64(tif) <= kMaxBandBytes && stride * tile_length <= kMaxBandBytes;
+}
+
+// White is a 1 bit in the slices; MinIsWhite pages code it as 0.
+void ToBlackIsZero(uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
+}
+
+bool IsMinIsWhite(TIFF* tif) {
   uint16_t photometric = 0;
   TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-  if (photometric == PHOTOMETRIC_MINISWHITE) {
-    for (uint8_t& byte : rows) byte = static_cast<uint8_t>(~byte);
+  return photometric == PHOTOMETRIC_MINISWHITE;
+}
+
+// One-bit strips, decoded a scanline at a time: libtiff keeps one strip's coded bytes and the
+// decoder's state, nothing of the size of the image.
+class OneBitStripRows final : public RowSource {
+ public:
+  OneBitStripRows(TiffFile& file, uint32_t width)
+      : file_(file), stride_((std::size_t{width} + 7) / 8), invert_(IsMinIsWhite(file.get())) {
+    if (TIFFScanlineSize64(file.get()) != stride_) throw PdfError(kCannotDecode);
   }
+
+  void Next(uint8_t* row) override {
+    if (TIFFReadScanline(file_.get(), row, row_++, 0) != 1 || file_.TakeError()) {
+      throw PdfError(kCannotDecode);
+    }
+    if (invert_) ToBlackIsZero(row, stride_);
+  }
+
+ private:
+  TiffFile& file_;
+  const std::size_t stride_;
+  const bool invert_;
+  uint32_t row_ = 0;
+};
+
+// One-bit tiles, decoded one tile row at a time into a band as wide as the image; each tile's
+// rows are copied to their place in the band, which starts on a whole byte (IsOneBitPage).
+class OneBitTileRows final : public RowSource {
+ public:
+  OneBitTileRows(TiffFile& file, uint32_t width, uint32_t height)
+      : file_(file),
+        width_(width),
+        height_(height),
+        stride_((std::size_t{width} + 7) / 8),
+        invert_(IsMinIsWhite(file.get())) {
+    TIFFGetField(file.get(), TIFFTAG_TILEWIDTH, &tileWidth_);
+    TIFFGetField(file.get(), TIFFTAG_TILELENGTH, &tileLength_);
+    tile_.resize(static_cast<std::size_t>(TIFFTileSize64(file.get())));
+    band_.resize(stride_ * tileLength_);
+  }
+
+  void Next(uint8_t* row) override {
+    const uint32_t in_band = row_ % tileLength_;
+    if (in_band == 0) ReadBand(row_);
+    std::memcpy(row, band_.data() + stride_ * in_band, stride_);
+    ++row_;
+  }
+
+ private:
+  void ReadBand(uint32_t top) {
+    const std::size_t tile_stride = tileWidth_ / 8;
+    const uint32_t rows = std::min(tileLength_, height_ - top);
+    for (uint32_t x = 0; x < width_; x += tileWidth_) {
+      const tmsize_t read =
+          TIFFReadEncodedTile(file_.get(), TIFFComputeTile(file_.get(), x, top, 0, 0), tile_.data(),
+                              static_cast<tmsize_t>(tile_.size()));
+      if (read < 0 || file_.TakeError()) throw PdfError(kCannotDecode);
+      // The last tile of a row reaches past the image; its bytes beyond the row are left out.
+      const std::size_t offset = x / 8;
+      const std::size_t bytes = std::min(tile_stride, stride_ - offset);
+      for (uint32_t y = 0; y < rows; ++y) {
+        std::memcpy(band_.data() + stride_ * y + offset, tile_.data() + tile_stride * y, bytes);
+      }
+    }
+    if (invert_) ToBlackIsZero(band_.data(), stride_ * rows);
+  }
+
+  TiffFile& file_;
+  const uint32_t width_;
+  const uint32_t height_;
+  const std::size_t stride_;
+  const bool invert_;
+  uint32_t tileWidth_ = 0;
+  uint32_t tileLength_ = 0;
+  std::vector<uint8_t> tile_;
+  std::vector<uint8_t> band_;
+  uint32_t row_ = 0;
+};
+
+// The one-bit rows of a page for which IsOneBitPage holds. Group 4 pages that our own decoder
+// takes do not come here: they are transcoded without rows of pixels (tiff_group4.h).
+std::unique_ptr<RowSource> OneBitRows(TiffFile& file, uint32_t width, uint32_t height) {
+  if (TIFFIsTiled(file.get())) return std::make_unique<OneBitTileRows>(file, width, height);
+  return std::make_unique<OneBitStripRows>(file, width);
+}
+
+// The rows of a strip or tile row that libtiff decodes as a unit: a strip's rows, a tile's
+// length; 0 when the image has none that fits kMaxBandBytes as 32-bit pixels or is not stored
+// top row first, which must then be decoded whole.
+uint32_t RgbaBandRows(TIFF* tif, uint32_t width, uint32_t height) {
+  if (!IsTopLeft(tif)) return 0;
+  uint32_t rows = 0;
+  if (TIFFIsTiled(tif)) {
+    uint32_t tile_width = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tile_width);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &rows);
+    if (uint64_t{tile_width} * rows * 4 > kMaxBandBytes) return 0;
+  } else {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+  }
+  rows = std::min(rows, height);
+  if (rows == 0 || uint64_t{width} * rows * 4 > kMaxBandBytes) return 0;
   return rows;
 }
+
+// Any page libtiff can bring to 32-bit colour, a band of whole strips or one tile row at a time:
+// its reader starts each band at the band's first row, which is the first row of a strip or of a
+// tile, so that nothing is decoded twice and subsampled colour keeps its pairs of rows.
+class RgbaRows final : public RowSource {
+ public:
+  RgbaRows(TiffFile& file, uint32_t width, uint32_t height, uint32_t bandRows)
+      : file_(file), width_(width), height_(height), bandRows_(bandRows) {
+    char message[1024];
+    if (TIFFRGBAImageOK(file.get(), message) != 1 ||
+        TIFFRGBAImageBegin(&image_, file.get(), 1, message) != 1) {
+      file.TakeError();
+      throw PdfError(kCannotDecode);
+    }
+    image_.req_orientation = ORIENTATION_TOPLEFT;
+    band_.resize(std::size_t{width} * bandRows);
+  }
+  ~RgbaRows() override { TIFFRGBAImageEnd(&image_); }
+  RgbaRows(const RgbaRows&) = delete;
+  RgbaRows& operator=(const RgbaRows&) = delete;
+
+  void Next(uint8_t* row) override {
+    const uint32_t in_band = row_ % bandRows_;
+    if (in_band == 0) {
+      image_.row_offset = static_cast<int>(row_);
+      const uint32_t rows = std::min(bandRows_, height_ - row_);
+      if (TIFFRGBAImageGet(&image_, band_.data(), width_, rows) != 1 || file_.TakeError()) {
+        throw PdfError(kCannotDecode);
+      }
+    }
+    std::memcpy(row, band_.data() + std::size_t{width_} * in_band, std::size_t{width_} * 4);
+    ++row_;
+  }
+
+ private:
+  TiffFile& file_;
+  const uint32_t width_;
+  const uint32_t height_;
+  const uint32_t bandRows_;
+  TIFFRGBAImage image_{};
+  std::vector<uint32_t> band_;
+  uint32_t row_ = 0;
+};
 
 // Brings a 32-bit bitmap holding libtiff's pixels (red in the lowest byte) to the coding's
 // format: blue and red exchanged, then one bit for the fax codings or 24 bits for the others.
@@ -115,12 +281,41 @@ std::pair<uint32_t, uint32_t> CheckedSize(TIFF* tif) {
   return {w, h};
 }
 
+// The whole image in 32-bit colour, as one bitmap: the way for images libtiff cannot give a band
+// at a time, and the reference the banded ways are held to.
+Bitmap WholeRgba(TiffFile& file, uint32_t w, uint32_t h) {
+  // Decoded straight into the bitmap, whose 32-bit rows are a plain width x height array.
+  Bitmap bitmap(static_cast<int>(w), static_cast<int>(h), PixelFormat::pf32bit);
+  if (TIFFReadRGBAImageOriented(file.get(), w, h, reinterpret_cast<uint32_t*>(bitmap.Bits()),
+                                ORIENTATION_TOPLEFT, 1) != 1 ||
+      file.TakeError()) {
+    throw PdfError(kCannotDecode);
+  }
+  return bitmap;
+}
+
+// Fills the slices of an image from `next`, which writes the next row of the image, and hands
+// each slice to `code` as soon as its rows are there. Consecutive slices share a row, kept from
+// the slice above, so that every row is decoded once and only one slice is held at a time.
+void FillSlices(int32_t width, int32_t height, PixelFormat format,
+                const std::function<void(uint8_t*)>& next,
+                const std::function<void(Bitmap&)>& code) {
+  std::vector<uint8_t> shared;
+  for (const auto& [first, count] : TiffSliceRanges(height)) {
+    Bitmap slice(width, count, format);
+    int32_t y = 0;
+    if (first > 0) std::memcpy(slice.ScanLine(y++), shared.data(), shared.size());
+    for (; y < count; ++y) next(slice.ScanLine(y));
+    const uint8_t* last = slice.ScanLine(count - 1);
+    shared.assign(last, last + slice.RowStride());
+    code(slice);
+  }
+}
+
 TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, int jpegQuality,
                            TiffDecoding decoding) {
   TIFF* tif = file.get();
-  // Plain variables, not a structured binding: the lambdas below capture them.
-  const auto [width, height] = CheckedSize(tif);
-  const uint32_t w = width, h = height;
+  const auto [w, h] = CheckedSize(tif);
   TiffPageImage page;
   page.Width = static_cast<int32_t>(w);
   page.Height = static_cast<int32_t>(h);
@@ -142,44 +337,44 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
     // What reading the raw data reported, libtiff reports again below.
     file.TakeError();
   }
-  if (fax && decoding != TiffDecoding::kRgba && IsOneBitPage(tif)) {
-    const std::vector<uint8_t> rows = DecodeOneBit(file, page.Width, page.Height);
-    const std::size_t stride = (w + 7) / 8;
-    for (const auto& [first, count] : TiffSliceRanges(page.Height)) {
-      Bitmap slice(page.Width, count, PixelFormat::pf1bit);
-      slice.SetPalette({kBlack, kWhite});
-      for (int32_t y = 0; y < count; ++y) {
-        std::memcpy(slice.ScanLine(y), rows.data() + static_cast<std::size_t>(first + y) * stride,
-                    stride);
-      }
-      add(slice);
-    }
+  if (fax && (decoding == TiffDecoding::kAuto || decoding == TiffDecoding::kOneBit) &&
+      IsOneBitPage(tif, w)) {
+    const std::unique_ptr<RowSource> rows = OneBitRows(file, w, h);
+    FillSlices(
+        page.Width, page.Height, PixelFormat::pf1bit, [&](uint8_t* row) { rows->Next(row); },
+        [&](Bitmap& slice) {
+          slice.SetPalette({kBlack, kWhite});
+          add(slice);
+        });
     return page;
   }
 
-  const auto read_rgba = [&](uint32_t* raster) {
-    if (TIFFReadRGBAImageOriented(tif, w, h, raster, ORIENTATION_TOPLEFT, 1) != 1 ||
-        file.TakeError()) {
-      throw PdfError(kCannotDecode);
-    }
-  };
-  if (!page.Sliced) {
-    // Decoded straight into the bitmap, whose 32-bit rows are a plain width x height array.
-    Bitmap bitmap(page.Width, page.Height, PixelFormat::pf32bit);
-    read_rgba(reinterpret_cast<uint32_t*>(bitmap.Bits()));
-    ReduceRgba(bitmap, fax);
-    add(bitmap);
+  const uint32_t band_rows = decoding == TiffDecoding::kWhole ? 0 : RgbaBandRows(tif, w, h);
+  if (band_rows > 0) {
+    RgbaRows rows(file, w, h, band_rows);
+    FillSlices(
+        page.Width, page.Height, PixelFormat::pf32bit, [&](uint8_t* row) { rows.Next(row); },
+        [&](Bitmap& slice) {
+          ReduceRgba(slice, fax);
+          add(slice);
+        });
     return page;
   }
-  std::vector<uint32_t> raster(std::size_t{w} * h);
-  read_rgba(raster.data());
-  for (const auto& [first, count] : TiffSliceRanges(page.Height)) {
-    Bitmap slice(page.Width, count, PixelFormat::pf32bit);
-    std::memcpy(slice.Bits(), raster.data() + static_cast<std::size_t>(first) * w,
-                std::size_t{w} * static_cast<std::size_t>(count) * 4);
-    ReduceRgba(slice, fax);
-    add(slice);
+
+  Bitmap whole = WholeRgba(file, w, h);
+  if (!page.Sliced) {
+    ReduceRgba(whole, fax);
+    add(whole);
+    return page;
   }
+  int32_t row = 0;
+  FillSlices(
+      page.Width, page.Height, PixelFormat::pf32bit,
+      [&](uint8_t* out) { std::memcpy(out, whole.ScanLine(row++), whole.RowStride()); },
+      [&](Bitmap& slice) {
+        ReduceRgba(slice, fax);
+        add(slice);
+      });
   return page;
 }
 
@@ -197,18 +392,14 @@ OneBitImage DecodeImage(TiffFile& file) {
     image.Dpi = static_cast<int32_t>(unit == RESUNIT_CENTIMETER ? resolution * 2.54f + 0.5f
                                                                 : resolution + 0.5f);
   }
-  if (IsOneBitPage(tif)) {
-    image.Rows = DecodeOneBit(file, image.Width, image.Height);
+  image.Rows.resize(image.Stride * h);
+  if (IsOneBitPage(tif, w)) {
+    const std::unique_ptr<RowSource> rows = OneBitRows(file, w, h);
+    for (uint32_t y = 0; y < h; ++y) rows->Next(image.Rows.data() + image.Stride * y);
     return image;
   }
-  Bitmap bitmap(image.Width, image.Height, PixelFormat::pf32bit);
-  if (TIFFReadRGBAImageOriented(tif, w, h, reinterpret_cast<uint32_t*>(bitmap.Bits()),
-                                ORIENTATION_TOPLEFT, 1) != 1 ||
-      file.TakeError()) {
-    throw PdfError(kCannotDecode);
-  }
+  Bitmap bitmap = WholeRgba(file, w, h);
   ReduceRgba(bitmap, true);
-  image.Rows.resize(image.Stride * h);
   for (int32_t y = 0; y < image.Height; ++y) {
     std::memcpy(image.Rows.data() + static_cast<std::size_t>(y) * image.Stride, bitmap.ScanLine(y),
                 image.Stride);

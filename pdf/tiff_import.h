@@ -1,7 +1,7 @@
-// Reading TIFF page files for the PDF writer: every image of a file decoded with libtiff, brought
-// to the pixel format of the chosen coding, cut into slices of at most 1201 rows and coded as
-// image objects. PdfDocument::AddTiffFromFile places the result on pages; libtiff stays behind
-// this file.
+// Reading TIFF page files for the PDF writer: every image of a file decoded with libtiff a band of
+// rows at a time, brought to the pixel format of the chosen coding, cut into slices of at most
+// 1201 rows and coded as image objects. PdfDocument::AddTiffFromFile places the result on pages;
+// libtiff stays behind this file.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,11 @@ enum TiffPaintType { tptResizePage, tptResizeImage };
 // Images of 1200 rows or more are cut into slices of this many rows; the last may hold one more,
 // and consecutive slices share a row.
 inline constexpr int32_t kTiffSliceRows = 1200;
-// Images beyond these sizes are refused before any pixel memory is taken.
+// Images beyond these sizes are refused before any pixel memory is taken. Within them, an image
+// whose strips or tile rows each decode to at most 64 MB of 32-bit pixels and that is stored top
+// row first is decoded a band at a time (one-bit pages with a fax coding as one-bit rows), so
+// that it holds one band and one slice of pixels at a time, not its whole area; other images are
+// decoded whole, taking up to kTiffMaxRasterBytes.
 inline constexpr int64_t kTiffMaxSide = 20000;
 inline constexpr int64_t kTiffMaxRasterBytes = int64_t{512} << 20;
 
@@ -51,12 +55,13 @@ struct PreparedTiff {
 // for images under 1200 rows.
 std::vector<std::pair<int32_t, int32_t>> TiffSliceRanges(int32_t height);
 
-// How pixels are taken. kRgba decodes every image with libtiff to 32-bit colour and reduces it;
-// kOneBit decodes one-bit pages with libtiff straight to one bit per pixel when the coding is a
-// fax coding; kAuto also decodes Group 4 pages with our own decoder and codes their rows without
-// a bitmap (tiff_group4.h), falling back to kOneBit. All three give the same image objects, with
-// less work from kRgba to kAuto.
-enum class TiffDecoding { kAuto, kOneBit, kRgba };
+// How pixels are taken. kWhole decodes every image whole to 32-bit colour with libtiff and
+// reduces it; kRgba does the same a band at a time where the image allows it (see above); kOneBit
+// also decodes one-bit pages with libtiff straight to one bit per pixel when the coding is a fax
+// coding; kAuto also decodes Group 4 pages in one strip or in tiles with our own decoder and codes
+// their rows without a bitmap (tiff_group4.h), leaving the pages it does not take to kOneBit. All
+// four give the same image objects, byte for byte; kAuto with the least work and memory.
+enum class TiffDecoding { kAuto, kOneBit, kRgba, kWhole };
 
 // Reads every image of the file. Touches no document, so it may run on any thread. Throws
 // PdfError ("Invalid tiff file name") when the file cannot be opened or is no TIFF file; later

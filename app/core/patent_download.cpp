@@ -1,6 +1,9 @@
 // PatentDownload: workers, the resume, the lock-guarded end of the download and the combination.
 #include "app/core/patent_download.h"
 
+#include <errno.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +36,8 @@ PatentDownload::PatentDownload(ReRazavu rerazavu, std::u16string root_dir, Combi
       combiner_(combiner),
       settings_(settings),
       listener_(std::move(listener)),
-      pageTotal_(rerazavu_.GkPages + rerazavu_.SdPages) {}
+      pageTotal_(rerazavu_.GkPages + rerazavu_.SdPages),
+      folderLock_(FsPath(LockPath(rootDir_, rerazavu_.Apn)).string()) {}
 
 PatentDownload::~PatentDownload() {
   {
@@ -55,6 +59,7 @@ int PatentDownload::Start() {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) throw FileWriteError("Cannot create folder " + folder + ": " + error.message());
+  LockFolder();
   auto queues = DealJobs(rerazavu_, rootDir_, [this](DownloadThread&) { AfterDownload(); });
   if (combiner_) {
     combiner_->DropPreparedPages();
@@ -118,10 +123,38 @@ void PatentDownload::AfterDownload() {
   if (n == pageTotal_) RequestFinishLocked();
 }
 
+void PatentDownload::LockFolder() {
+  // The holder's description: this program's name, so that a user knows which window or
+  // command to look for.
+  const std::string description = program_invocation_short_name;
+  try {
+    if (folderLock_.TryLock(description)) return;
+  } catch (const FileWriteError&) {
+    // A folder where no file can be made (read-only, not ours) needs no lock, as no run can
+    // write there either; each of this run's writes then fails with its own cause.
+    if (::access(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)).c_str(), W_OK) != 0) return;
+    throw;
+  }
+  const LockHolder holder = folderLock_.Holder();
+  const std::string process = holder.Pid == 0 ? "another process"
+                                              : "process " + std::to_string(holder.Pid) + " (" +
+                                                    EscapeControls(holder.Description) + ")";
+  const std::string patent = "CN" + Utf16ToUtf8(rerazavu_.Apn);
+  if (!settings_.WaitForFolder) {
+    throw FolderBusy(patent + " is being fetched in this folder by " + process + ".", holder);
+  }
+  settings_.WaitForFolder("waiting for " + process + ", which is fetching " + patent +
+                          " in this folder");
+  folderLock_.Lock(description);
+}
+
 int PatentDownload::KeepPagesInPlace(
     std::array<std::vector<DownloadItem>, kWorkerCount>& queues) const {
-  // Only the temporary files of page files; nothing else.
-  RemoveTemporaryFiles(FsPath(PatentFolder(rootDir_, rerazavu_.Apn)), IsPageFileName);
+  // Only the temporary files of the patent's own files; nothing else. With the folder's lock
+  // held, no live run writes there, so every such file is what an interrupted run left.
+  RemoveTemporaryFiles(
+      FsPath(PatentFolder(rootDir_, rerazavu_.Apn)),
+      [this](std::string_view target) { return IsPatentFileName(rerazavu_.Apn, target); });
   int kept = 0;
   for (auto& queue : queues) {
     std::erase_if(queue, [&kept](const DownloadItem& job) {

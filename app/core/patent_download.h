@@ -8,13 +8,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/core/combiner.h"
 #include "app/core/page_jobs.h"
 #include "app/core/re_razavu.h"
+#include "common/run_lock.h"
 #include "download/download_thread.h"
 #include "download/retry_policy.h"
 
@@ -26,11 +29,31 @@ struct DownloadSettings {
   // Allowance for each whole fetch (a page, a lookup answer, the update answer) in milliseconds;
   // 0: none. Five minutes carry a 100 KiB page over a link of a few hundred bytes a second, yet
   // a server that trickles for ever frees the worker, or the window's lookup, in the end.
-  int FetchDeadline = 5 * 60 * 1000;
+  static constexpr int kDefaultFetchDeadline = 5 * 60 * 1000;
+  int FetchDeadline = kDefaultFetchDeadline;
   // Resuming an interrupted download: page files already in the patent's folder that pass the
-  // TIFF check are kept and only the other pages are fetched; temporary files left by an
-  // interrupted page write are removed. Off for the window, which always fetches every page.
+  // TIFF check are kept and only the other pages are fetched; temporary files that interrupted
+  // runs left of the patent's pages, PDFs and texts are removed. Off for the window, which always
+  // fetches every page.
   bool Resume = false;
+  // Another run (another process, or another download in this one) works in the patent's
+  // folder. With WaitForFolder, Start calls it with a line that says so ("waiting for process
+  // 1234 (brevisfetch-cli), which is fetching CN… in this folder") and waits until that run has
+  // ended; without it, Start fails at once with FolderBusy. The window does not wait.
+  std::function<void(const std::string& message)> WaitForFolder;
+};
+
+// Start found the patent's folder taken by another run, and was not to wait for it. The message
+// names that run's process: "CN… is being fetched in this folder by process 1234
+// (brevisfetch-cli)."
+class FolderBusy : public std::runtime_error {
+ public:
+  FolderBusy(const std::string& message, LockHolder holder)
+      : std::runtime_error(message), holder_(std::move(holder)) {}
+  const LockHolder& Holder() const { return holder_; }
+
+ private:
+  LockHolder holder_;
 };
 
 // A page the workers gave up after all its tries.
@@ -76,10 +99,12 @@ class PatentDownload final {
   PatentDownload(const PatentDownload&) = delete;
   PatentDownload& operator=(const PatentDownload&) = delete;
 
-  // Makes the patent's folder, keeps the pages in place when resuming, and starts the workers;
-  // returns the number of pages kept. Throws (std::exception) when the folder cannot be made or
-  // a worker cannot be started; the workers already started are stopped then, and Finished is
-  // not called.
+  // Makes the patent's folder and takes its lock (RunLock on LockPath), which this object holds
+  // until it is destroyed, so that no other run writes there meanwhile; keeps the pages in place
+  // when resuming, and starts the workers. Returns the number of pages kept. When another run
+  // holds the folder, waits for it or throws FolderBusy (see DownloadSettings::WaitForFolder).
+  // Throws (std::exception) when the folder cannot be made or locked or a worker cannot be
+  // started; the workers already started are stopped then, and Finished is not called.
   int Start();
 
   // GkPages + SdPages.
@@ -92,8 +117,11 @@ class PatentDownload final {
   void AfterDownload();
   // A worker has given up a page.
   void PageGivenUp(const DownloadItem& job, const std::string& cause);
-  // Resume: removes temporary page files from the patent's folder and takes the jobs whose page
-  // file is already in place out of `queues`; returns how many were taken out.
+  // Takes the folder's lock, waiting for another run or failing as the settings say.
+  void LockFolder();
+  // Resume, with the folder's lock held: removes the temporary files of the patent's files from
+  // its folder and takes the jobs whose page file is already in place out of `queues`; returns
+  // how many were taken out.
   int KeepPagesInPlace(std::array<std::vector<DownloadItem>, kWorkerCount>& queues) const;
   // With countLock_ held: the download's end is decided; starts the finisher once the workers
   // have all been started.
@@ -113,6 +141,9 @@ class PatentDownload final {
   const DownloadSettings settings_;
   const Listener listener_;
   const int pageTotal_;
+  // The patent folder's lock; taken by Start, let go when this object is destroyed, after every
+  // thread that writes there has ended.
+  RunLock folderLock_;
 
   // In creation order; filled by Start before any finisher runs, then left alone.
   std::vector<std::unique_ptr<DownloadThread>> workers_;

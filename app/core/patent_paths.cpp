@@ -40,4 +40,17 @@ bool IsPageFileName(std::string_view name) {
   return digits.size() >= 6 && digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+bool IsPatentFileName(const std::u16string& apn, std::string_view name) {
+  if (IsPageFileName(name)) return true;
+  const std::string base = "CN" + Utf16ToUtf8(apn);
+  for (const char* end : {"_gk.pdf", "_gk.txt", "_sd.pdf", "_sd.txt"}) {
+    if (name == base + end) return true;
+  }
+  return false;
+}
+
+std::u16string LockPath(const std::u16string& root_dir, const std::u16string& apn) {
+  return PatentFolder(root_dir, apn) + u"/CN" + apn + u".lock";
+}
+
 }  // namespace brevis

@@ -30,4 +30,12 @@ std::u16string PdfPath(const std::u16string& root_dir, const std::u16string& apn
 // True for the name (without folder) of a page file: "gk_" or "sd_", six or more digits, ".tif".
 bool IsPageFileName(std::string_view name);
 
+// True for the name (without folder) of a file a download of `apn` writes: a page file, a PDF
+// or the text beside it ("CN" + `apn` + "_gk.pdf", "_gk.txt", "_sd.pdf", "_sd.txt").
+bool IsPatentFileName(const std::u16string& apn, std::string_view name);
+
+// The lock file of the run that works in the patent's folder: the folder + "/CN" + `apn` +
+// ".lock" (see RunLock).
+std::u16string LockPath(const std::u16string& root_dir, const std::u16string& apn);
+
 }  // namespace brevis

@@ -2,6 +2,7 @@
 // that deliver them.
 #include "app/core/pdf_combiner.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -27,7 +28,13 @@ bool FileIdentity(const std::filesystem::path& path, std::uintmax_t& size,
 
 }  // namespace
 
-PdfCombiner::PdfCombiner(std::size_t maxPreparedPages) : maxPreparedPages_(maxPreparedPages) {
+PdfCombiner::PdfCombiner(std::size_t maxPreparedPages, std::size_t maxPreparingPages,
+                         PageReader readPage)
+    : maxPreparedPages_(maxPreparedPages),
+      maxPreparingPages_(std::max<std::size_t>(maxPreparingPages, 1)),
+      readPage_(readPage ? std::move(readPage) : [](const std::string& path) {
+        return PrepareTiff(path, kPageCompression, kJpegQuality);
+      }) {
   pdf1_.SetAutoLaunch(false);
   pdf1_.SetAuthor("Tavish");
   pdf1_.SetTitle("Tavish Presented");
@@ -107,23 +114,34 @@ void PdfCombiner::PreparePage(const std::u16string& file_name) {
   const std::string path = Utf16ToUtf8(file_name);
   // Recognition runs on its own threads while this one codes the page and fetches the next.
   if (recognition_) recognition_->Submit(path);
-  {
-    std::lock_guard<std::mutex> guard(preparedLock_);
-    if (prepared_.size() >= maxPreparedPages_) return;
-  }
+  // A worker that finds the coders busy waits rather than leave its page to the combination:
+  // more pages coded at once would not end sooner on two cores, while a page left out is coded
+  // after the last download, by the combination's one thread. The wait lasts one page's coding,
+  // a few tens of milliseconds for an A4 page.
+  std::unique_lock<std::mutex> lock(preparedLock_);
+  preparingEnded_.wait(lock, [this] { return preparing_ < maxPreparingPages_; });
+  if (prepared_.size() + preparing_ >= maxPreparedPages_) return;
+  ++preparing_;
+  lock.unlock();
+
   PreparedPage page;
+  bool read = false;
   // The identity is taken before reading: a file replaced meanwhile no longer matches it, and is
   // then read again when it is combined.
-  if (!FileIdentity(path, page.Size, page.Written)) return;
-  try {
-    page.Tiff = PrepareTiff(path, kPageCompression, kJpegQuality);
-  } catch (...) {
-    return;
+  if (FileIdentity(path, page.Size, page.Written)) {
+    try {
+      page.Tiff = readPage_(path);
+      // A page that cannot be read whole is left to AddTiffFromFile, which reports its error.
+      read = !page.Tiff.Error;
+    } catch (...) {
+    }
   }
-  // A page that cannot be read whole is left to AddTiffFromFile, which reports its error.
-  if (page.Tiff.Error) return;
-  std::lock_guard<std::mutex> guard(preparedLock_);
-  prepared_.insert_or_assign(path, std::move(page));
+
+  lock.lock();
+  --preparing_;
+  if (read) prepared_.insert_or_assign(path, std::move(page));
+  lock.unlock();
+  preparingEnded_.notify_one();
 }
 
 void PdfCombiner::DropPreparedPages() {

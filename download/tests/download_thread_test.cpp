@@ -17,10 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
 #include "download/tests/tiff_sample.h"
+#include "http/net/tests/scripted_peer.h"
 
 namespace brevis {
 namespace {
@@ -321,6 +323,47 @@ TEST_F(DownloadThreadTest, TerminateCutsAFetchUnderWayShort) {
   EXPECT_EQ(Files(), std::vector<std::string>{"1.tif"});
   EXPECT_EQ(given_up, 0);
   EXPECT_EQ(server.Count("/2.tif"), 1u);
+}
+
+// The body reaches the page's temporary file while it arrives: a server that sends half a page
+// and then waits finds that half on the disk, and a fetch cut short there leaves no file.
+TEST_F(DownloadThreadTest, BodyReachesTheFileWhileItArrives) {
+  const std::string page = test::TiffSample(3);
+  const std::size_t half = page.size() / 2;
+  test::ScriptedPeer peer(
+      {test::PeerStep::ExpectUntil("\r\n\r\n"),
+       test::PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size()) +
+                            "\r\n\r\n" + page.substr(0, half)),
+       test::PeerStep::Delay(20000)});
+  std::atomic<int> given_up{0};
+  DownloadThread worker(
+      true, FastRetries(),
+      [&given_up](DownloadThread&, const DownloadItem&, const std::string&) { ++given_up; });
+  DownloadItem job;
+  job.RemoteUrl = Utf8ToUtf16("http://127.0.0.1:" + std::to_string(peer.Port()) + "/1.tif");
+  job.LocalUrl = Utf8ToUtf16((dir_ / "1.tif").string());
+  worker.AddToJobList(job);
+  worker.Resume();
+
+  // The temporary file of 1.tif holding the first half.
+  const auto holds_half = [&] {
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      if (TemporaryTarget(entry.path().filename().string()) == "1.tif" &&
+          ReadFile(entry.path()) == page.substr(0, half)) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!holds_half() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_TRUE(holds_half()) << "the first half never reached a temporary file";
+  worker.Terminate();
+  worker.WaitFor();
+  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(given_up, 0);
 }
 
 }  // namespace

@@ -147,7 +147,11 @@ bool IOHandler::Connected() {
 }
 
 bool IOHandler::CheckForDataOnSource(int milliseconds) {
+  const std::size_t before = inputBuffer_.Size();
   if (!Connected()) return false;
+  // A handler's Connected may itself receive what is waiting (IOHandlerStack's does): those
+  // bytes have arrived, and a wait now would see only what follows them, perhaps the close.
+  if (inputBuffer_.Size() > before) return true;
   return ReceiveIntoBuffer(false, milliseconds, false) > 0;
 }
 

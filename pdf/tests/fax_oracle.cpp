@@ -245,13 +245,17 @@ std::optional<std::vector<uint8_t>> LibtiffDecodeAsImport(const uint8_t* data, s
   TIFF* tif = Open(file, "r");
   const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
   std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(height));
-  const tmsize_t read =
-      TIFFReadEncodedStrip(tif, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
+  // A scanline at a time, as the import reads a one-bit strip.
+  bool read = true;
+  for (int y = 0; read && y < height; ++y) {
+    read = TIFFReadScanline(tif, rows.data() + row_bytes * static_cast<std::size_t>(y),
+                            static_cast<uint32_t>(y), 0) == 1 &&
+           !g_error;
+  }
   TIFFClose(tif);
-  const bool error = g_error;
   g_error = false;
   g_message.clear();
-  if (read < 0 || error) return std::nullopt;
+  if (!read) return std::nullopt;
   return rows;
 }
 

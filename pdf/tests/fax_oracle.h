@@ -38,9 +38,10 @@ std::vector<uint8_t> HorizontalGroup4(const std::vector<uint8_t>& rows, int widt
 // Group 4 data as it is, damaged or not.
 std::vector<uint8_t> Group4FileOf(const std::vector<uint8_t>& data, int width, int height);
 
-// Decodes one strip of Group 4 data as the TIFF import reads a page with libtiff: an error (the
-// read failing, or libtiff reporting one) refuses the data with nullopt; warnings are ignored and
-// the rows libtiff gives are kept (free bits 0). `lsbFirst`: the data's FillOrder is 2.
+// Decodes one strip of Group 4 data as the TIFF import reads a page with libtiff, a scanline at
+// a time: an error (a read failing, or libtiff reporting one) refuses the data with nullopt;
+// warnings are ignored and the rows libtiff gives are kept (free bits 0). `lsbFirst`: the data's
+// FillOrder is 2.
 std::optional<std::vector<uint8_t>> LibtiffDecodeAsImport(const uint8_t* data, std::size_t size,
                                                           int width, int height, bool lsbFirst);
 

@@ -71,7 +71,7 @@ inline bool OnPath(const std::string& program) {
 
 // The pdf.js script, whose folder holds the package.json that scripts/setup installs.
 inline std::filesystem::path PdfjsScript() {
-  return std::filesystem::path(__FILE__).parent_path() / "pdfjs" / "pdfjs_text.mjs";
+  return std::filesystem::path(PDFJS_SCRIPT_DIR) / "pdfjs_text.mjs";
 }
 
 // Reads `path` with the reader; `missing` is set instead when its program is not installed.

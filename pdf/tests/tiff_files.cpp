@@ -12,32 +12,29 @@ namespace brevis::test {
 
 namespace {
 
-// Writes the packed rows of a bilevel picture tile by tile; a tile's pixels past the picture are
-// white (0).
-void WriteTiles(TIFF* tif, const TiffPicture& p, const std::vector<uint8_t>& data,
-                std::size_t row_bytes, const std::string& path) {
-  if (p.colour || p.tileSize % 8 != 0) throw std::runtime_error("bilevel tiles only");
-  const auto side = static_cast<std::size_t>(p.tileSize);
-  const std::size_t tile_row_bytes = side / 8;
-  std::vector<uint8_t> tile(tile_row_bytes * side);
-  for (int ty = 0; ty < p.height; ty += p.tileSize) {
-    for (int tx = 0; tx < p.width; tx += p.tileSize) {
+// Cuts the picture's rows into tiles, the parts beyond its right and bottom edges 0, and writes
+// them. The tile width is a multiple of 8 for bilevel pictures, so each tile starts on a byte.
+bool WriteTiles(TIFF* tif, const TiffPicture& p, const std::vector<uint8_t>& data,
+                std::size_t row_bytes) {
+  const std::size_t pixel_bits = p.colour ? 24 : 1;
+  const std::size_t tile_row_bytes = (static_cast<std::size_t>(p.tileWidth) * pixel_bits + 7) / 8;
+  std::vector<uint8_t> tile(tile_row_bytes * static_cast<std::size_t>(p.tileLength));
+  for (int y0 = 0; y0 < p.height; y0 += p.tileLength) {
+    for (int x0 = 0; x0 < p.width; x0 += p.tileWidth) {
       std::fill(tile.begin(), tile.end(), 0);
-      for (std::size_t y = 0; y < side && ty + static_cast<int>(y) < p.height; ++y) {
-        for (std::size_t x = 0; x < side && tx + static_cast<int>(x) < p.width; ++x) {
-          const std::size_t from = static_cast<std::size_t>(tx) + x;
-          const uint8_t byte = data[(static_cast<std::size_t>(ty) + y) * row_bytes + from / 8];
-          if ((byte >> (7 - from % 8)) & 1) {
-            tile[y * tile_row_bytes + x / 8] |= static_cast<uint8_t>(0x80u >> (x % 8));
-          }
-        }
+      const std::size_t offset = static_cast<std::size_t>(x0) * pixel_bits / 8;
+      const std::size_t bytes = std::min(tile_row_bytes, row_bytes - offset);
+      for (int y = 0; y < p.tileLength && y0 + y < p.height; ++y) {
+        std::copy_n(data.data() + static_cast<std::size_t>(y0 + y) * row_bytes + offset, bytes,
+                    tile.data() + static_cast<std::size_t>(y) * tile_row_bytes);
       }
-      if (TIFFWriteTile(tif, tile.data(), static_cast<uint32_t>(tx), static_cast<uint32_t>(ty), 0,
+      if (TIFFWriteTile(tif, tile.data(), static_cast<uint32_t>(x0), static_cast<uint32_t>(y0), 0,
                         0) < 0) {
-        throw std::runtime_error("cannot write a tile of " + path);
+        return false;
       }
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -49,9 +46,9 @@ void WriteTiffFile(const std::string& path, const std::vector<TiffPicture>& pict
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(p.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(p.height));
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    if (p.tileSize > 0) {
-      TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(p.tileSize));
-      TIFFSetField(tif, TIFFTAG_TILELENGTH, static_cast<uint32_t>(p.tileSize));
+    if (p.tileWidth > 0) {
+      TIFFSetField(tif, TIFFTAG_TILEWIDTH, static_cast<uint32_t>(p.tileWidth));
+      TIFFSetField(tif, TIFFTAG_TILELENGTH, static_cast<uint32_t>(p.tileLength));
     } else {
       TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP,
                    static_cast<uint32_t>(p.rowsPerStrip > 0 ? p.rowsPerStrip : p.height));
@@ -93,15 +90,18 @@ void WriteTiffFile(const std::string& path, const std::vector<TiffPicture>& pict
       }
       row_bytes = (static_cast<std::size_t>(p.width) + 7) / 8;
     }
-    if (p.tileSize > 0) {
-      WriteTiles(tif, p, data, row_bytes, path);
-    }
-    for (int y = 0; p.tileSize == 0 && y < p.height; ++y) {
-      if (TIFFWriteScanline(tif, data.data() + static_cast<std::size_t>(y) * row_bytes,
-                            static_cast<uint32_t>(y), 0) != 1) {
-        TIFFClose(tif);
-        throw std::runtime_error("cannot write a row of " + path);
+    bool written = true;
+    if (p.tileWidth > 0) {
+      written = WriteTiles(tif, p, data, row_bytes);
+    } else {
+      for (int y = 0; written && y < p.height; ++y) {
+        written = TIFFWriteScanline(tif, data.data() + static_cast<std::size_t>(y) * row_bytes,
+                                    static_cast<uint32_t>(y), 0) == 1;
       }
+    }
+    if (!written) {
+      TIFFClose(tif);
+      throw std::runtime_error("cannot write the pixels of " + path);
     }
     if (TIFFWriteDirectory(tif) != 1) {
       TIFFClose(tif);

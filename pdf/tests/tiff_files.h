@@ -1,5 +1,5 @@
-// TIFF files for the import tests, written with libtiff: bilevel pages in several codings and
-// photometries, colour pages, several images per file.
+// TIFF files for the import tests, written with libtiff: bilevel pages in several codings,
+// photometries and fill orders, colour pages, strips or tiles, several images per file.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +19,9 @@ struct TiffPicture {
   TiffCoding coding = TiffCoding::kGroup4;
   bool minIsBlack = false;  // bilevel photometry; MinIsWhite otherwise
   int rowsPerStrip = 0;     // 0: one strip
-  bool lsbFirst = false;    // FillOrder 2
-  int tileSize = 0;         // square tiles of this side (a multiple of 16) instead of strips
+  int tileWidth = 0;        // with tileLength: tiles of this size instead of strips
+  int tileLength = 0;
+  bool lsbFirst = false;  // fill order: coded bytes from their least significant bit
 };
 
 // Writes the pictures as the images of one TIFF file; throws std::runtime_error on failure.

@@ -210,7 +210,14 @@ std::string DictionaryText(const PdfStreamObject& image) {
   return out.ToString();
 }
 
-TEST_F(TiffImportTest, OneBitDecodingGivesTheImagesOfColourDecoding) {
+// A bilevel or colour picture stored in tiles of the given size.
+TiffPicture Tiled(TiffPicture picture, int tileWidth, int tileLength) {
+  picture.tileWidth = tileWidth;
+  picture.tileLength = tileLength;
+  return picture;
+}
+
+TEST_F(TiffImportTest, BandedDecodingsGiveTheImagesOfWholeDecoding) {
   TiffPicture black_is_zero = test::TextPicture(1001, 1201, 3, TiffCoding::kNone);
   black_is_zero.minIsBlack = true;
   black_is_zero.rowsPerStrip = 100;
@@ -218,31 +225,86 @@ TEST_F(TiffImportTest, OneBitDecodingGivesTheImagesOfColourDecoding) {
   packbits.minIsBlack = true;
   TiffPicture striped = test::TextPicture(1728, 2400, 5, TiffCoding::kGroup3);
   striped.rowsPerStrip = 7;
+  TiffPicture lsb_first = test::TextPicture(2479, 3508, 7);
+  lsb_first.lsbFirst = true;
+  TiffPicture tiled_lsb_first =
+      Tiled(test::TextPicture(1003, 1300, 8, TiffCoding::kGroup3), 64, 48);
+  tiled_lsb_first.lsbFirst = true;
+  TiffPicture tiled_black_is_zero =
+      Tiled(test::TextPicture(999, 2500, 9, TiffCoding::kLzw), 256, 1024);
+  tiled_black_is_zero.minIsBlack = true;
+  TiffPicture colour_strips = test::ColourPicture(61, 2500);
+  colour_strips.rowsPerStrip = 9;
   const std::vector<std::vector<TiffPicture>> files = {
+      // Strips: one, many, one row's worth of strips; both photometries and fill orders.
       {test::TextPicture(2480, 3508, 1)},
       {black_is_zero},
       {packbits, test::TextPicture(333, 57, 6, TiffCoding::kLzw)},
       {striped},
+      {lsb_first},
+      // Tiles smaller and larger than a slice, across widths that are no multiple of theirs or
+      // of 8.
+      {Tiled(test::TextPicture(2479, 3508, 10), 512, 512)},
+      {Tiled(test::TextPicture(1001, 1250, 11), 16, 16),
+       Tiled(test::TextPicture(40, 30, 12), 48, 32)},
+      {Tiled(test::TextPicture(3000, 2403, 13), 2048, 1200)},
+      {tiled_lsb_first},
+      {tiled_black_is_zero},
+      // Colour in one strip, in strips and in tiles.
       {test::ColourPicture(40, 1250)},
+      {colour_strips},
+      {Tiled(test::ColourPicture(150, 1300), 64, 32)},
   };
   for (std::size_t f = 0; f < files.size(); ++f) {
     const std::string path = Write("page.tif", files[f]);
-    for (const PdfImageCompressionType type : {icCCITT31, icCCITT32, icCCITT42}) {
-      SCOPED_TRACE(std::to_string(f) + " " + std::to_string(type));
-      const PreparedTiff fast = PrepareTiff(path, type, 100, TiffDecoding::kAuto);
-      const PreparedTiff plain = PrepareTiff(path, type, 100, TiffDecoding::kRgba);
-      ASSERT_FALSE(fast.Error);
-      ASSERT_FALSE(plain.Error);
-      ASSERT_EQ(fast.Images.size(), plain.Images.size());
-      for (std::size_t i = 0; i < fast.Images.size(); ++i) {
-        ASSERT_EQ(fast.Images[i].Slices.size(), plain.Images[i].Slices.size());
-        for (std::size_t s = 0; s < fast.Images[i].Slices.size(); ++s) {
-          const TiffSlice& a = fast.Images[i].Slices[s];
-          const TiffSlice& b = plain.Images[i].Slices[s];
-          EXPECT_EQ(a.Rows, b.Rows);
-          EXPECT_EQ(DictionaryText(*a.Image), DictionaryText(*b.Image));
-          EXPECT_EQ(a.Image->Stream().Bytes(), b.Image->Stream().Bytes());
+    for (const PdfImageCompressionType type : {icFlate, icCCITT31, icCCITT32, icCCITT42}) {
+      if (type == icFlate && !files[f][0].colour) continue;
+      const PreparedTiff whole = PrepareTiff(path, type, 100, TiffDecoding::kWhole);
+      ASSERT_FALSE(whole.Error);
+      for (const TiffDecoding decoding :
+           {TiffDecoding::kAuto, TiffDecoding::kOneBit, TiffDecoding::kRgba}) {
+        SCOPED_TRACE(std::to_string(f) + " " + std::to_string(type) + " " +
+                     std::to_string(static_cast<int>(decoding)));
+        const PreparedTiff banded = PrepareTiff(path, type, 100, decoding);
+        ASSERT_FALSE(banded.Error);
+        ASSERT_EQ(banded.Images.size(), whole.Images.size());
+        for (std::size_t i = 0; i < banded.Images.size(); ++i) {
+          ASSERT_EQ(banded.Images[i].Slices.size(), whole.Images[i].Slices.size());
+          for (std::size_t s = 0; s < banded.Images[i].Slices.size(); ++s) {
+            const TiffSlice& a = banded.Images[i].Slices[s];
+            const TiffSlice& b = whole.Images[i].Slices[s];
+            EXPECT_EQ(a.Rows, b.Rows);
+            EXPECT_EQ(DictionaryText(*a.Image), DictionaryText(*b.Image));
+            EXPECT_EQ(a.Image->Stream().Bytes(), b.Image->Stream().Bytes());
+          }
         }
+      }
+    }
+  }
+}
+
+TEST_F(TiffImportTest, DecodedPagesHoldThePicturesRows) {
+  TiffPicture black_is_zero = Tiled(test::TextPicture(1001, 300, 2), 64, 64);
+  black_is_zero.minIsBlack = true;
+  const std::vector<TiffPicture> pictures = {test::TextPicture(1001, 300, 1), black_is_zero,
+                                             Tiled(test::TextPicture(2479, 700, 3), 512, 512)};
+  const std::vector<OneBitImage> images = DecodeTiffPages(Write("pages.tif", pictures));
+  ASSERT_EQ(images.size(), pictures.size());
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    SCOPED_TRACE(i);
+    const TiffPicture& p = pictures[i];
+    const std::size_t stride = (static_cast<std::size_t>(p.width) + 7) / 8;
+    ASSERT_EQ(images[i].Stride, stride);
+    // The pictures' 1 bits are black, the decoded pages' 0 bits; the bits beyond the width are
+    // free.
+    const uint8_t tail =
+        static_cast<uint8_t>(0xff << (8 * stride - static_cast<std::size_t>(p.width)));
+    for (std::size_t y = 0; y < static_cast<std::size_t>(p.height); ++y) {
+      for (std::size_t x = 0; x < stride; ++x) {
+        const uint8_t mask = x + 1 == stride ? tail : 0xff;
+        const uint8_t want = static_cast<uint8_t>(~p.pixels[y * stride + x]) & mask;
+        const uint8_t got = images[i].Rows[y * stride + x] & mask;
+        ASSERT_EQ(got, want) << "row " << y << " byte " << x;
       }
     }
   }
@@ -358,7 +420,8 @@ TEST_F(TiffImportTest, TranscodedGroup4PagesGiveTheBytesOfLibtiffDecoding) {
     for (int x = 0; x < c.width; ++x) set_black(x, 0);
     picture.lsbFirst = c.lsbFirst;
     picture.minIsBlack = c.minIsBlack;
-    picture.tileSize = c.tileSize;
+    picture.tileWidth = c.tileSize;
+    picture.tileLength = c.tileSize;
     const std::string path = Write("page.tif", {picture});
     for (const PdfImageCompressionType type : {icCCITT42, icCCITT31, icCCITT32}) {
       SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " fill " +

@@ -28,6 +28,7 @@ class ServingThread {
   ServingThread& operator=(const ServingThread&) = delete;
 
   int Port() const { return port_; }
+  const Server& Get() const { return *server_; }
 
  private:
   std::unique_ptr<Server> server_;

@@ -20,6 +20,7 @@
 #include "app/core/patent_paths.h"
 #include "app/core/pdf_combiner.h"
 #include "common/atomic_file.h"
+#include "common/run_lock.h"
 #include "common/text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_face.h"
@@ -35,9 +36,10 @@ struct FetchOptions {
   std::string From;
   std::string Repo;
   bool Resume = false;
+  bool NoWait = false;
   int MaxTries = RetryPolicy{}.MaxTries;
   int FirstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
-  double DeadlineSeconds = MainFormSettings{}.FetchDeadline / 1000.0;
+  double DeadlineSeconds = DownloadSettings::kDefaultFetchDeadline / 1000.0;
   bool Ocr = false;
   std::string OcrLanguages = kDefaultOcrLanguages;
 };
@@ -103,19 +105,14 @@ std::vector<std::string> ReadNumbers(const std::string& file_name) {
   return numbers;
 }
 
-// Removes from the folder of patent `apn` under `root_dir` the temporary files that a run killed
-// while it wrote leaves behind, those of page and PDF files, written by process `pid` (by any
-// process when 0).
-void RemoveTemporaryFiles(const std::u16string& root_dir, const std::u16string& apn, pid_t pid) {
-  const std::string pdf_base = "CN" + Utf16ToUtf8(apn);
+// Removes from the folder of patent `apn` under `root_dir` what the work of process `pid`, killed
+// while it wrote, leaves behind: the temporary files of its page, PDF and text files, and the
+// folder's lock file unless another run holds it by now.
+void RemoveLeftovers(const std::u16string& root_dir, const std::u16string& apn, pid_t pid) {
   brevis::RemoveTemporaryFiles(
       Utf16ToUtf8(PatentFolder(root_dir, apn)),
-      [&pdf_base](std::string_view target) {
-        return IsPageFileName(target) || target == pdf_base + "_gk.pdf" ||
-               target == pdf_base + "_sd.pdf" || target == pdf_base + "_gk.txt" ||
-               target == pdf_base + "_sd.txt";
-      },
-      pid);
+      [&apn](std::string_view target) { return IsPatentFileName(apn, target); }, pid);
+  RemoveUnheldLock(Utf16ToUtf8(LockPath(root_dir, apn)));
 }
 
 // Fetches the recognised number of `form`; true when its PDF was made. The window's thread is
@@ -167,12 +164,20 @@ void RunFetch(const FetchOptions& options) {
   settings.Retries.MaxTries = options.MaxTries;
   settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
   settings.Resume = options.Resume;
+  // Told as it happens, before the wait, which may be long; the number's other lines follow.
+  const MainForm* current = nullptr;
+  if (!options.NoWait) {
+    settings.WaitForFolder = [&current](const std::string& message) {
+      std::cerr << "CN" << Utf16ToUtf8(current->apn()) << ": " << message << std::endl;
+    };
+  }
   settings.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
   settings.Ocr = options.Ocr;
   settings.OcrLanguages = options.OcrLanguages;
   // Missing language data is told once, before anything is fetched.
   if (options.Ocr) CheckOcrLanguages(options.OcrLanguages);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
+  current = &form;
 
   // The work runs in a child process: interrupted, the command stops it and removes what it was
   // writing from the folders of the batch's patents.
@@ -182,7 +187,7 @@ void RunFetch(const FetchOptions& options) {
     if (form.valid()) apns.push_back(form.apn());
   }
   SuperviseChild([&form, &apns](pid_t child) {
-    for (const std::u16string& apn : apns) RemoveTemporaryFiles(form.RootDir(), apn, child);
+    for (const std::u16string& apn : apns) RemoveLeftovers(form.RootDir(), apn, child);
   });
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -197,8 +202,6 @@ void RunFetch(const FetchOptions& options) {
     }
     // The same patent named twice, in whatever form, is fetched once.
     if (!fetched.insert(form.apn()).second) continue;
-    // What a run killed while it wrote the PDF leaves; the page files' are removed by the form.
-    if (options.Resume) RemoveTemporaryFiles(form.RootDir(), form.apn(), 0);
     if (!FetchOne(form, face, terminal)) ++failed;
   }
   if (failed > 0) {
@@ -223,7 +226,11 @@ void AddFetchCommand(CLI::App& app) {
                    "Repository folder (default: \"repo\" beside the executable)")
       ->type_name("DIR");
   fetch->add_flag("--resume", options->Resume,
-                  "Keep the page files already fetched and fetch only the others");
+                  "Keep the page files already fetched and fetch only the others; remove what "
+                  "interrupted runs left");
+  fetch->add_flag("--no-wait", options->NoWait,
+                  "When another run is fetching the same patent into the same folder, fail at "
+                  "once instead of waiting for it to end");
   fetch->add_option("--max-tries", options->MaxTries, "Tries of a page before the download ends")
       ->type_name("N")
       ->check(CLI::Range(1, 1000))

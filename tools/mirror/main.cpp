@@ -1,5 +1,7 @@
 // brevisfetch-mirror: serves the mirror, update and patent-office services from a data folder on
 // one machine, or writes the sample data set.
+#include <sys/resource.h>
+
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <exception>
@@ -45,6 +47,45 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 600000));
   auto* seedOption =
       app.add_option("--seed", seed, "Makes the injected failures repeatable")->type_name("N");
+  app.add_option("--access-log", options.AccessLog,
+                 "Append the access log (Combined Log Format and the seconds taken) to FILE "
+                 "instead of stderr; reopened on SIGHUP")
+      ->type_name("FILE");
+  // The limits are given in seconds and bytes; the server counts milliseconds.
+  double headerTimeout = options.HeaderTimeoutMs / 1000.0;
+  double idleTimeout = options.IdleTimeoutMs / 1000.0;
+  app.add_option("--header-timeout", headerTimeout,
+                 "Seconds a request head may take from its first byte (or from the connection's "
+                 "opening); then 408 and the connection closes")
+      ->type_name("S")
+      ->capture_default_str()
+      ->check(CLI::Range(0.001, 3600.0));
+  app.add_option("--idle-timeout", idleTimeout,
+                 "Seconds a connection may send and take nothing (between requests, or while its "
+                 "client does not read) before it is closed")
+      ->type_name("S")
+      ->capture_default_str()
+      ->check(CLI::Range(0.001, 3600.0));
+  app.add_option("--max-connections", options.MaxConnections,
+                 "Connections open at once; one more gets 503 with Retry-After")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--max-connections-per-client", options.MaxConnectionsPerClient,
+                 "Connections open at once from one client address; one more gets 503")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--max-request-line", options.MaxRequestLine,
+                 "Bytes of a request line; a longer one gets 414")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(16, 1 << 20));
+  app.add_option("--max-header-bytes", options.MaxHeaderBytes,
+                 "Bytes of a whole request head; a larger one gets 431")
+      ->type_name("N")
+      ->capture_default_str()
+      ->check(CLI::Range(64, 1 << 20));
   if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
 
   try {
@@ -59,6 +100,15 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (seedOption->count() > 0) options.Seed = seed;
+    options.HeaderTimeoutMs = static_cast<int>(headerTimeout * 1000 + 0.5);
+    options.IdleTimeoutMs = static_cast<int>(idleTimeout * 1000 + 0.5);
+    // Every connection takes a descriptor: allow as many as the system lets this process have,
+    // so that the connection limits, not the descriptors, decide who is refused.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+      files.rlim_cur = files.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     // SIGINT and SIGTERM end the server cleanly.
     const sigset_t signals = brevis::BlockStopSignals();

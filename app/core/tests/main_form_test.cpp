@@ -22,6 +22,7 @@
 #include "app/core/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/atomic_file.h"
+#include "common/run_lock.h"
 #include "common/tests/test_files.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"
@@ -888,6 +889,33 @@ TEST_F(MainFormTest, CombinationErrorIsReportedOnceWithoutFetchingAgain) {
   EXPECT_TRUE(face_.pictures[imgGk]);  // no PDF to open
   EXPECT_TRUE(face_.entryEnabled);
   EXPECT_EQ(form_->WorkerCount(), 0u);
+}
+
+TEST_F(MainFormTest, PatentFetchedByAnotherRunIsToldAtOnceAndTheWindowStaysUsable) {
+  MirrorSays(u"3\t" + PageBase());
+  fs::create_directories(Folder("200710038426"));
+  {
+    // Another run holds the patent's folder (a lock of its own, as another process's would be).
+    RunLock other((Folder("200710038426") / "CN200710038426.lock").string());
+    ASSERT_TRUE(other.TryLock("brevisfetch-cli"));
+    const auto start = std::chrono::steady_clock::now();
+    Download(u"CN200710038426");
+    // The window's thread did not wait for the other run.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(face_.boxes.size(), 1u);
+    EXPECT_EQ(face_.boxes[0].text,
+              Utf8ToUtf16("CN200710038426 is being fetched in this folder by process " +
+                          std::to_string(::getpid()) + " (brevisfetch-cli)."));
+    EXPECT_EQ(PageRequests(), 0u);
+    EXPECT_TRUE(face_.entryEnabled);
+    EXPECT_FALSE(form_->Busy());
+  }
+  // Once the other run has ended, the same click downloads, and no lock file stays behind.
+  Download(u"CN200710038426");
+  EXPECT_EQ(face_.boxes.size(), 1u);
+  EXPECT_EQ(PageRequests(), 3u);
+  EXPECT_EQ(log_->begins, 1);
+  EXPECT_FALSE(fs::exists(Folder("200710038426") / "CN200710038426.lock"));
 }
 
 TEST_F(MainFormTest, IgnoresClicksWhileBusyOrNotValid) {

@@ -1,14 +1,19 @@
 // Tests of PdfCombiner: the PDFs it writes are checked by qpdf and poppler, pages coded ahead
-// must give the same file as pages read at combination time, and the cap on pages kept prepared.
+// must give the same file as pages read at combination time, the cap on pages kept prepared and
+// the limit on pages prepared at once.
 #include "app/core/pdf_combiner.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -129,6 +134,41 @@ TEST_F(PdfCombinerTest, PagesBeyondTheCapAreReadWhenCombined) {
   EXPECT_NO_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(2))));
   combiner.AddPage();
   EXPECT_THROW(combiner.AddTiffFromFile(Utf8ToUtf16(Page(3))), std::exception);
+}
+
+TEST_F(PdfCombinerTest, AtMostTheLimitOfPagesIsPreparedAtOnceAndTheOthersWait) {
+  // A reader that holds every page until the test lets them go, counting the pages it holds.
+  std::mutex lock;
+  std::condition_variable changed;
+  int holding = 0, most = 0, read = 0;
+  bool go = false;
+  PdfCombiner combiner(PdfCombiner::kMaxPreparedPages, 2, [&](const std::string&) {
+    std::unique_lock<std::mutex> guard(lock);
+    most = std::max(most, ++holding);
+    changed.notify_all();
+    changed.wait(guard, [&] { return go; });
+    --holding;
+    ++read;
+    return PreparedTiff{};
+  });
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 5; ++w) {
+    workers.emplace_back(
+        [&combiner, this, w] { combiner.PreparePage(Utf8ToUtf16(Page(w % 3 + 1))); });
+  }
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return holding == 2; }));
+    // Given time to start, no third page is read while two are held.
+    EXPECT_FALSE(
+        changed.wait_for(guard, std::chrono::milliseconds(300), [&] { return holding > 2; }));
+    go = true;
+  }
+  changed.notify_all();
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(most, 2);
+  // Every worker read its page once the others had done.
+  EXPECT_EQ(read, 5);
 }
 
 TEST_F(PdfCombinerTest, APageThatIsNoTiffFailsWhenCombinedNotWhenPrepared) {

@@ -497,5 +497,159 @@ TEST_F(FetchCommandTest, InterruptedRunEndsAtOnceAndLeavesNoTemporaryFiles) {
   }
 }
 
+// Two runs of the same patent into the same folder at once, in any mix of plain and --resume:
+// the second waits for the first (telling which process it waits for), and they end with one
+// whole PDF and nothing else beside the pages; with --no-wait the second fails at once with a
+// message that names the first.
+TEST_F(FetchCommandTest, SecondRunOfThePatentWaitsForTheFirstOrFailsWithNoWait) {
+  const std::string number = "201910987654";
+  const std::string pdf_name = "CN" + number + "_gk.pdf";
+  // Slow enough that the first run is still at work when the second reaches the folder.
+  MirrorProcess mirror(*sample_, dir_ / "log", {"--delay-ms", "40"});
+  struct Case {
+    const char* title;
+    const char* first;   // options of the first run
+    const char* second;  // options of the second run
+    bool waits;          // else it fails at once
+  };
+  const Case kCases[] = {
+      {"plain + plain", "", "", true},
+      {"plain + resume", "", "--resume", true},
+      {"resume + resume", "--resume", "--resume", true},
+      {"plain + no-wait", "", "--no-wait", false},
+  };
+  const auto args = [&](const fs::path& repo, const std::string& options) {
+    std::vector<std::string> all = {"fetch", number, "--repo", repo.string()};
+    if (!options.empty()) all.push_back(options);
+    return all;
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    const fs::path repo = dir_ / "repo";
+    const fs::path folder = repo / ("CN" + number);
+    fs::remove_all(repo);
+    CliProcess first(args(repo, c.first), mirror.Base(), dir_ / "out1", dir_ / "err1");
+    // The first run is downloading; its lock file names the process that does the work.
+    ASSERT_TRUE(first.WaitUntil([&] { return PageFiles(folder) >= 1; }, std::chrono::seconds(60)));
+    const std::string holder = Lines(ReadFile(folder / ("CN" + number + ".lock"))).at(0);
+    CliProcess second(args(repo, c.second), mirror.Base(), dir_ / "out2", dir_ / "err2");
+    ASSERT_TRUE(second.WaitForEnd(std::chrono::seconds(120)));
+    ASSERT_TRUE(first.WaitForEnd(std::chrono::seconds(120)));
+
+    EXPECT_EQ(first.Status(), 0) << ReadFile(dir_ / "err1");
+    const std::string err = ReadFile(dir_ / "err2");
+    if (c.waits) {
+      EXPECT_EQ(second.Status(), 0) << err;
+      EXPECT_EQ(
+          err.rfind("CN" + number + ": waiting for process " + holder +
+                        " (brevisfetch-cli), which is fetching CN" + number + " in this folder\n",
+                    0),
+          0u)
+          << err;
+      EXPECT_EQ(ReadFile(dir_ / "out2"), (folder / pdf_name).string() + "\n");
+    } else {
+      EXPECT_TRUE(WIFEXITED(second.Status()) && WEXITSTATUS(second.Status()) == 1);
+      EXPECT_EQ(err, "CN" + number + ": CN" + number +
+                         " is being fetched in this folder by process " + holder +
+                         " (brevisfetch-cli).\n1 of 1 number not fetched.\n");
+      EXPECT_EQ(ReadFile(dir_ / "out2"), "");
+    }
+    EXPECT_EQ(Shell("qpdf --check " + (folder / pdf_name).string() + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(ShellOutput("qpdf --show-npages " + (folder / pdf_name).string()), "50\n");
+    EXPECT_EQ(PageFiles(folder), 50u);
+    // No temporary file and no lock file stay behind.
+    EXPECT_EQ(OtherFiles(folder, pdf_name), std::vector<std::string>{});
+  }
+}
+
+// What strace saw of one run: the fsync and rename calls in the order they were made, each with
+// the path it names (the file or folder behind a descriptor, and a rename's new name).
+struct SyncCall {
+  bool rename;
+  std::string path;  // fsync: what it flushed; rename: the new name
+  std::string from;  // rename: the old name
+};
+
+std::vector<SyncCall> ParseSyncTrace(const std::string& trace) {
+  // "1234 fsync(7</dir/gk_000001.tif.1234-1-ab.tmp>) = 0" (also "... <unfinished ...>"), and
+  // "1234 rename("/dir/a.tmp", "/dir/a") = 0" or renameat(2) with descriptors before the names.
+  static const std::regex kSync(R"(^\d+\s+f(?:data)?sync\(\d+<([^>]*)>)");
+  static const std::regex kRename(R"re(^\d+\s+rename(?:at2?)?\(.*?"([^"]*)",.*?"([^"]*)")re");
+  // strace names a descriptor's file by its real path, a rename by the path it was given.
+  const auto real = [](const std::string& path) { return fs::weakly_canonical(path).string(); };
+  std::vector<SyncCall> calls;
+  for (const std::string& line : Lines(trace)) {
+    std::smatch match;
+    if (std::regex_search(line, match, kSync)) {
+      calls.push_back({false, real(match[1]), ""});
+    } else if (std::regex_search(line, match, kRename)) {
+      calls.push_back({true, real(match[2]), real(match[1])});
+    }
+  }
+  return calls;
+}
+
+// Every file a fetch writes (the pages, the PDF and, with recognition, the text) is flushed to
+// the disk before its rename makes it count, and the patent's folder after the rename, so that
+// a power cut never leaves a name on a file that is not whole. strace, an independent witness,
+// records the system calls of a real run against the mirror.
+TEST_F(FetchCommandTest, EachFileIsFlushedBeforeItsRenameAndTheFolderAfter) {
+  ASSERT_EQ(Shell("command -v strace >/dev/null"), 0) << "strace is missing: run scripts/setup";
+  // ptrace may be refused (a container without CAP_SYS_PTRACE, a strict Yama setting).
+  const std::string probe = ShellOutput("strace -f -o /dev/null true 2>&1");
+  if (!probe.empty()) GTEST_SKIP() << "strace cannot trace a process here: " << probe;
+
+  MirrorProcess mirror(*sample_, dir_ / "log");
+  struct Case {
+    const char* number;
+    const char* options;
+    std::vector<std::string> files;  // the files written, without the page files
+    std::size_t pages;
+  };
+  const Case kCases[] = {
+      {"200710038426", "", {"CN200710038426_gk.pdf"}, 12},
+      {"98123456", "--ocr", {"CN98123456_gk.pdf", "CN98123456_gk.txt"}, 1},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.number);
+    const fs::path repo = dir_ / "repo";
+    const fs::path trace = dir_ / "trace";
+    ASSERT_EQ(Shell("strace -f -y -qq -s 4096 -o " + trace.string() +
+                    " -e trace=fsync,fdatasync,rename,renameat,renameat2 " +
+                    FetchCommand(mirror, std::string(c.number) + " " + c.options, repo)),
+              0)
+        << ReadFile(dir_ / "err");
+    const std::vector<SyncCall> calls = ParseSyncTrace(ReadFile(trace));
+    const fs::path folder = fs::weakly_canonical(repo / ("CN" + std::string(c.number)));
+
+    std::vector<std::string> renamed;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (!calls[i].rename || fs::path(calls[i].path).parent_path() != folder) continue;
+      const std::string name = fs::path(calls[i].path).filename().string();
+      renamed.push_back(name);
+      const auto begin = calls.begin();
+      const auto at = begin + static_cast<std::ptrdiff_t>(i);
+      EXPECT_TRUE(std::any_of(
+          begin, at,
+          [&](const SyncCall& call) { return !call.rename && call.path == calls[i].from; }))
+          << name << " was renamed before its data were flushed";
+      EXPECT_TRUE(std::any_of(
+          at + 1, calls.end(),
+          [&](const SyncCall& call) { return !call.rename && call.path == folder.string(); }))
+          << "the folder was not flushed after " << name << " was renamed";
+    }
+    std::size_t pages = 0;
+    for (const std::string& name : renamed) {
+      if (name.rfind("gk_", 0) == 0) {
+        ++pages;
+      } else {
+        EXPECT_NE(std::find(c.files.begin(), c.files.end(), name), c.files.end()) << name;
+      }
+    }
+    EXPECT_EQ(pages, c.pages);
+    EXPECT_EQ(renamed.size(), c.pages + c.files.size());
+  }
+}
+
 }  // namespace
 }  // namespace brevis
