@@ -163,9 +163,11 @@ void CcittCompression::BeginRows(int32_t width) {
   if (stream_ == nullptr) throw std::runtime_error("Output stream is empty.");
   rowPixels_ = width;
   // A row has at most `width` changing elements.
-  const std::size_t size = static_cast<std::size_t>(width) + kSentinels;
+  const std::size_t size = 1 + static_cast<std::size_t>(width) + kSentinels;
   ref_.assign(size, width);
   cur_.assign(size, width);
+  ref_[0] = -1;
+  cur_[0] = -1;
   refCount_ = 0;
   curCount_ = 0;
   acc_ = 0;
@@ -232,8 +234,8 @@ void CcittCompression::PutCodedRow(const int32_t* changes, std::size_t count, co
 }
 
 void CcittCompression::SetCodingRow(const int32_t* changes, std::size_t count) {
-  std::copy(changes, changes + count, cur_.begin());
-  std::fill_n(cur_.begin() + static_cast<std::ptrdiff_t>(count), kSentinels, rowPixels_);
+  std::copy(changes, changes + count, cur_.begin() + 1);
+  std::fill_n(cur_.begin() + 1 + static_cast<std::ptrdiff_t>(count), kSentinels, rowPixels_);
   curCount_ = count;
 }
 
@@ -276,10 +278,11 @@ void CcittCompression::FlushBytes() {
 void CcittCompression::Code1DRow(CcittBitWriter& writer) const {
   // Every row starts with a white run, of length 0 when its first pixel is black; the runs
   // alternate in colour from one changing element to the next, the last ending at the width.
+  const int32_t* cur = cur_.data() + 1;
   int32_t from = 0;
   for (std::size_t i = 0; i < curCount_; ++i) {
-    writer.PutRun(cur_[i] - from, (i & 1) != 0);
-    from = cur_[i];
+    writer.PutRun(cur[i] - from, (i & 1) != 0);
+    from = cur[i];
   }
   writer.PutRun(rowPixels_ - from, (curCount_ & 1) != 0);
 }
@@ -290,26 +293,29 @@ void CcittCompression::Code2DRow(CcittBitWriter& writer) const {
   // white while an even number of the coding row's changes lie at or before it, so a1 is always
   // cur_[ai], and b1 is the first reference change right of a0 whose index has ai's parity (a
   // change to the colour opposite a0's). At the start of a row a0 stands before the first pixel
-  // (-1 here), counts as white, and the first run is measured from pixel 0.
-  const int32_t* cur = cur_.data();
-  const int32_t* ref = ref_.data();
+  // (-1 here), counts as white, and the first run is measured from pixel 0. Reference changes
+  // two places before b1 never lie right of a0, so b1's index only moves on in steps of two, but
+  // after a vertical code, where the parity changes and b1 may be the change just before.
+  const int32_t* cur = cur_.data() + 1;
+  const int32_t* ref = ref_.data() + 1;
   const int32_t width = rowPixels_;
   int32_t a0 = -1;
   std::size_t ai = 0;
-  std::size_t bi = 0;  // the first reference change right of a0, of either colour
+  std::ptrdiff_t b = 0;  // b1's index, of ai's parity
   for (;;) {
-    while (ref[bi] <= a0) ++bi;
-    const std::size_t b = bi + ((bi ^ ai) & 1);
+    while (ref[b] <= a0) b += 2;
     const int32_t b1 = ref[b];
     const int32_t b2 = ref[b + 1];
     const int32_t a1 = cur[ai];
     if (b2 < a1) {
       writer.Put(kPassCode);
       a0 = b2;
+      b += 2;
     } else if (const int32_t d = b1 - a1; d >= -3 && d <= 3) {
       writer.Put(kVerticalCodes[d + 3]);
       a0 = a1;
       ++ai;
+      b += ref[b - 1] > a1 ? -1 : 1;
     } else {
       const int32_t a2 = cur[ai + 1];
       writer.Put(kHorizontalCode);

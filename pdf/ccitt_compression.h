@@ -73,8 +73,9 @@ class CcittCompression {
   void Code1DRow(CcittBitWriter& writer) const;
   void Code2DRow(CcittBitWriter& writer) const;
 
-  // Reference and coding rows as changing elements, each followed by kSentinels entries equal
-  // to the width, so that the searches for b1, b2 and a2 need no bounds checks.
+  // Reference and coding rows as changing elements from index 1, after a -1 and followed by
+  // kSentinels entries equal to the width, so that the searches for b1, b2 and a2 need no
+  // bounds checks.
   static constexpr std::size_t kSentinels = 3;
   std::vector<int32_t> ref_;
   std::vector<int32_t> cur_;
