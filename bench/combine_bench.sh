@@ -2,12 +2,15 @@
 # Combining 50 synthetic A4 pages (2480 x 3508, 300 dpi, Group 4, text-like) into one PDF:
 # brevisfetch-cli combine against tiffcp + tiff2pdf, img2pdf and ImageMagick's convert. Times with
 # hyperfine, peak memory with /usr/bin/time -v, sizes against the pages' own fax data. Prints a
-# Markdown table. Needs a Release build (./scripts/build) and the tools of scripts/setup.
-#   PAGES=50 RUNS=10 SKIP_CONVERT=1 bench/combine_bench.sh
+# Markdown table, then a second one of LARGE_PAGES pages (default 200; 0 leaves it out) with
+# img2pdf and us alone, side by side in one hyperfine run, with CPU time (user + sys) as well.
+# Needs a Release build (./scripts/build) and the tools of scripts/setup.
+#   PAGES=50 LARGE_PAGES=200 RUNS=10 SKIP_CONVERT=1 bench/combine_bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 pages=${PAGES:-50}
+large_pages=${LARGE_PAGES:-200}
 runs=${RUNS:-10}
 cli=$build/tools/cli/brevisfetch-cli
 make_pages=$build/tools/make_pages/make_pages
@@ -63,10 +66,15 @@ mem_ours=$(measure "$ours")
 mem_tiff=$(measure "rm -f '$work/all.tif' && $tiffcp_pdf")
 mem_img=$(measure "$img2pdf_cmd")
 
+# Mean ± σ of run $1 in hyperfine's file $2 (default times.json); cpu gives its mean user + sys.
 mean() {
   python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results']; \
 print('%.3f ± %.3f' % (r[int(sys.argv[2])]['mean'], r[int(sys.argv[2])]['stddev']))" \
-    "$work/times.json" "$1"
+    "$work/${2:-times.json}" "$1"
+}
+cpu() {
+  python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][int(sys.argv[2])]; \
+print('%.3f' % (r['user'] + r['system']))" "$work/$2" "$1"
 }
 size() { stat -c %s "$1"; }
 pct() { python3 -c "import sys; print('%+.1f %%' % (100.0 * int(sys.argv[1]) / int(sys.argv[2]) - 100))" "$1" "$fax_bytes"; }
@@ -86,3 +94,24 @@ if [[ "${SKIP_CONVERT:-0}" != 1 ]]; then
 fi
 echo
 echo "$pages pages, $fax_bytes bytes of fax data in $(du -cb "${files[@]}" | tail -1 | cut -f1) bytes of TIFF files."
+
+if ((large_pages > 0)); then
+  # The larger set, img2pdf and us in one hyperfine run so that both see the same load.
+  "$make_pages" "$work/large" -n "$large_pages"
+  large=("$work"/large/*.tif)
+  ours_large="'$cli' combine -o '$work/ours_large.pdf' ${large[*]}"
+  img2pdf_large="img2pdf -o '$work/img2pdf_large.pdf' ${large[*]}"
+  hyperfine --warmup 2 --runs "$runs" --export-json "$work/large.json" \
+    -n "brevisfetch-cli combine" "$ours_large" -n "img2pdf" "$img2pdf_large" >&2
+  mem_ours_large=$(measure "$ours_large")
+  mem_img_large=$(measure "$img2pdf_large")
+  ratio=$(python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results']; \
+print('%.2f' % (r[0]['mean'] / r[1]['mean']))" "$work/large.json")
+  echo
+  echo "| Tool, $large_pages pages | Time (s), mean ± σ | CPU, user + sys (s) | Peak memory (MB) | PDF size (bytes) |"
+  echo "|---|---|---|---|---|"
+  echo "| brevisfetch-cli combine | $(mean 0 large.json) | $(cpu 0 large.json) | $mem_ours_large | $(size "$work/ours_large.pdf") |"
+  echo "| img2pdf | $(mean 1 large.json) | $(cpu 1 large.json) | $mem_img_large | $(size "$work/img2pdf_large.pdf") |"
+  echo
+  echo "$large_pages pages: combine takes ${ratio}x the wall time of img2pdf; 1-minute load average $(cut -d' ' -f1 /proc/loadavg) at the end."
+fi

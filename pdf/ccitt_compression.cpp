@@ -1,9 +1,12 @@
-// CCITT fax coder. Rows are taken from the bitmap inverted (1 = black inside the coder), runs are
-// measured a byte at a time with leading-bit tables, and codes are looked up by run length.
+// CCITT fax coder. A bitmap's rows are turned into changing elements (runs measured a byte at a
+// time with leading-bit tables), every row is coded from its changing elements and those of the
+// row above, and codes are looked up by run length.
 #include "pdf/ccitt_compression.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -29,11 +32,7 @@ constexpr std::array<uint8_t, 256> kOneRuns = LeadingBits(true);
 static_assert(kZeroRuns[0x00] == 8 && kZeroRuns[0x01] == 7 && kZeroRuns[0x80] == 0);
 static_assert(kOneRuns[0xFF] == 8 && kOneRuns[0xFE] == 7 && kOneRuns[0x7F] == 0);
 
-inline int Pixel(const uint8_t* row, int x) {
-  return (row[static_cast<unsigned>(x) >> 3] >> (7 - (static_cast<unsigned>(x) & 7))) & 1;
-}
-
-// Length of the run of `color` (1 black, 0 white) that starts at pixel `s`, ending at `width`
+// Length of the run of `color` bits (1 or 0) that starts at pixel `s`, ending at `width`
 // at the latest. Bits past the width are never counted.
 int FindSpan(const uint8_t* row, int s, int width, int color) {
   int bits = width - s;
@@ -75,12 +74,44 @@ int FindSpan(const uint8_t* row, int s, int width, int color) {
   return span;
 }
 
-// The first pixel at or after `s` whose colour is not `color`; `width` when there is none.
-inline int NextChange(const uint8_t* row, int s, int width, int color) {
-  return s >= width ? width : s + FindSpan(row, s, width, color);
-}
-
 }  // namespace
+
+// The coder's output while a row is coded, kept in locals so that it stays in registers.
+struct CcittBitWriter {
+  uint64_t acc;   // pending bits, the latest in the lowest bits (older ones above are junk)
+  unsigned bits;  // how many of acc's bits are pending: at most 31 between calls
+  uint8_t* out;   // where the next whole bytes go; the caller made room for the row
+
+  // `count` is at most 32, so acc never holds more than 31 + 32 pending bits.
+  void Put(unsigned value, unsigned count) {
+    acc = (acc << count) | value;
+    bits += count;
+    if (bits >= 32) {
+      bits -= 32;
+      const uint32_t word = __builtin_bswap32(static_cast<uint32_t>(acc >> bits));
+      std::memcpy(out, &word, sizeof word);
+      out += 4;
+    }
+  }
+  void Put(const CcittCode& code) { Put(code.code, code.length); }
+
+  // A run of `black` or white pixels: make-up codes, then a terminating code.
+  void PutRun(int32_t run, bool black) {
+    const CcittCode* table = black ? kBlackCodes : kWhiteCodes;
+    // Runs of 2624 and more take make-up codes for 2560 until the rest has a code of its own.
+    const CcittCode& longest = table[kCcittRunCodes - 1];
+    while (run >= 2624) {
+      Put(longest);
+      run -= longest.run;
+    }
+    if (run >= 64) {
+      const CcittCode& makeup = table[63 + run / 64];
+      Put(makeup);
+      run -= makeup.run;
+    }
+    Put(table[run]);
+  }
+};
 
 void CcittCompression::CompressImage(const Bitmap& image, int compress_type, Stream& sa_stream) {
   if (image.GetPixelFormat() != PixelFormat::pf1bit) {
@@ -107,136 +138,194 @@ void CcittCompression::Execute(const Bitmap& b) {
   if (stream_ == nullptr) throw std::runtime_error("Output stream is empty.");
   if (b.GetPixelFormat() != PixelFormat::pf1bit)
     throw std::runtime_error("Incorrect image format.");
-  rowPixels_ = b.Width();
-  rowBytes_ = (rowPixels_ + 7) / 8;
   if (b.Width() == 0 || b.Height() == 0) return;
-
-  // The reference row lives only while this bitmap is coded, also when a write fails.
-  struct ReleaseRefline {
-    std::vector<uint8_t>& refline;
-    ~ReleaseRefline() { std::vector<uint8_t>().swap(refline); }
-  } release{refline_};
-
-  const auto row_bytes = static_cast<std::size_t>(rowBytes_);
-  std::vector<uint8_t> row(row_bytes);
-  const bool two_dimensional = ct_ != CCITT::CCITT31D;
-  if (two_dimensional) refline_.assign(row_bytes, 0);
-  bit_ = 8;
-  data_ = 0;
-
+  const int width = b.Width();
+  BeginRows(width);
+  // The changing elements of each row, read from the bitmap, where white is a 1 bit.
+  std::vector<int32_t> changes(static_cast<std::size_t>(width));
   for (int y = 0; y < b.Height(); ++y) {
-    const uint8_t* source = b.ScanLine(y);
-    for (std::size_t i = 0; i < row_bytes; ++i) row[i] = static_cast<uint8_t>(~source[i]);
-    switch (ct_) {
-      case CCITT::CCITT31D:
-        Code1DRow(row.data());
-        break;
-      case CCITT::CCITT32D:
-        PutBits(kEolCode.code, kEolCode.length);
-        PutBits(0, 1);  // tag bit: the row is coded two-dimensionally
-        Code2DRow(row.data());
-        break;
-      case CCITT::CCITT42D:
-        Code2DRow(row.data());
-        break;
+    const uint8_t* row = b.ScanLine(y);
+    std::size_t count = 0;
+    int x = 0;
+    int white = 1;
+    for (;;) {
+      x += FindSpan(row, x, width, white);
+      if (x >= width) break;
+      changes[count++] = x;
+      white ^= 1;
     }
-    // The coded row is the next row's reference; the old reference buffer takes the next row.
-    if (two_dimensional) std::swap(row, refline_);
+    PutRow(changes.data(), count);
   }
+  EndRows();
+}
+
+void CcittCompression::BeginRows(int32_t width) {
+  if (stream_ == nullptr) throw std::runtime_error("Output stream is empty.");
+  rowPixels_ = width;
+  // A row has at most `width` changing elements.
+  const std::size_t size = 1 + static_cast<std::size_t>(width) + kSentinels;
+  ref_.assign(size, width);
+  cur_.assign(size, width);
+  ref_[0] = -1;
+  cur_[0] = -1;
+  refCount_ = 0;
+  curCount_ = 0;
+  acc_ = 0;
+  accBits_ = 0;
+  outUsed_ = 0;
+}
+
+void CcittCompression::MakeRoom(std::size_t bytes) {
+  if (outUsed_ >= kFlushBytes) FlushBytes();
+  if (outSize_ - outUsed_ < bytes) {
+    // Grown without clearing: every byte is written before it is read.
+    const std::size_t size = outUsed_ + bytes + kFlushBytes;
+    std::unique_ptr<uint8_t[]> grown(new uint8_t[size]);
+    if (outUsed_ != 0) std::memcpy(grown.get(), out_.get(), outUsed_);
+    out_ = std::move(grown);
+    outSize_ = size;
+  }
+}
+
+void CcittCompression::PutRow(const int32_t* changes, std::size_t count) {
+  SetCodingRow(changes, count);
+  // The most a row can take: a pass code (4 bits) per two reference changes, at most 40 bits per
+  // change of its own (a horizontal code and two runs of up to 13 bits each, or a vertical
+  // code), 12 bits per 2560 pixels of long runs, an EOL with its tag, and a few more.
+  MakeRoom(refCount_ + 5 * count + static_cast<std::size_t>(rowPixels_) / 512 + 32);
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
+  switch (ct_) {
+    case CCITT::CCITT31D:
+      Code1DRow(writer);
+      break;
+    case CCITT::CCITT32D:
+      writer.Put(kEolCode);
+      writer.Put(0, 1);  // tag bit: the row is coded two-dimensionally
+      Code2DRow(writer);
+      break;
+    case CCITT::CCITT42D:
+      Code2DRow(writer);
+      break;
+  }
+  FinishRow(writer);
+}
+
+void CcittCompression::PutCodedRow(const int32_t* changes, std::size_t count, const uint8_t* bits,
+                                   uint64_t firstBit, uint64_t bitCount) {
+  SetCodingRow(changes, count);
+  MakeRoom(static_cast<std::size_t>(bitCount / 8) + 16);
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
+  const uint8_t* from = bits + firstBit / 8;
+  const auto skip = static_cast<unsigned>(firstBit % 8);
+  // 32 bits at a time from an 8-byte load, so the skipped bits at the front never matter.
+  const auto load = [&] {
+    uint64_t word;
+    std::memcpy(&word, from, sizeof word);
+    return __builtin_bswap64(word) << skip;
+  };
+  for (; bitCount >= 32; bitCount -= 32, from += 4) {
+    writer.Put(static_cast<uint32_t>(load() >> 32), 32);
+  }
+  if (bitCount != 0) {
+    const auto rest = static_cast<unsigned>(bitCount);
+    writer.Put(static_cast<uint32_t>(load() >> (64 - rest)), rest);
+  }
+  FinishRow(writer);
+}
+
+void CcittCompression::SetCodingRow(const int32_t* changes, std::size_t count) {
+  std::copy(changes, changes + count, cur_.begin() + 1);
+  std::fill_n(cur_.begin() + 1 + static_cast<std::ptrdiff_t>(count), kSentinels, rowPixels_);
+  curCount_ = count;
+}
+
+void CcittCompression::FinishRow(const CcittBitWriter& writer) {
+  acc_ = writer.acc;
+  accBits_ = writer.bits;
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.get());
+  // The coded row is the next row's reference; the old reference buffer takes the next row.
+  std::swap(cur_, ref_);
+  std::swap(curCount_, refCount_);
+}
+
+void CcittCompression::EndRows() {
+  MakeRoom(16);
+  CcittBitWriter writer{acc_, accBits_, out_.get() + outUsed_};
   if (ct_ == CCITT::CCITT42D) {
     // End of facsimile block.
-    PutBits(kEolCode.code, kEolCode.length);
-    PutBits(kEolCode.code, kEolCode.length);
+    writer.Put(kEolCode);
+    writer.Put(kEolCode);
   }
-  if (bit_ != 8) stream_->Write(&data_, 1);
+  while (writer.bits >= 8) {
+    writer.bits -= 8;
+    *writer.out++ = static_cast<uint8_t>(writer.acc >> writer.bits);
+  }
+  // The last byte's free bits are 0.
+  if (writer.bits != 0) *writer.out++ = static_cast<uint8_t>(writer.acc << (8 - writer.bits));
+  accBits_ = 0;
+  outUsed_ = static_cast<std::size_t>(writer.out - out_.get());
+  FlushBytes();
+  // The rows live only while one image is coded; the output buffer serves the next image too.
+  std::vector<int32_t>().swap(ref_);
+  std::vector<int32_t>().swap(cur_);
 }
 
-void CcittCompression::PutBits(unsigned value, unsigned count) {
-  // Fill the current byte from its top free bit; write it as soon as it is full.
-  while (count > bit_) {
-    count -= bit_;
-    data_ = static_cast<uint8_t>(data_ | ((value >> count) & ((1u << bit_) - 1)));
-    stream_->Write(&data_, 1);
-    data_ = 0;
-    bit_ = 8;
-  }
-  data_ = static_cast<uint8_t>(data_ | ((value & ((1u << count) - 1)) << (bit_ - count)));
-  bit_ = static_cast<uint8_t>(bit_ - count);
-  if (bit_ == 0) {
-    stream_->Write(&data_, 1);
-    data_ = 0;
-    bit_ = 8;
-  }
+void CcittCompression::FlushBytes() {
+  if (outUsed_ != 0) stream_->Write(out_.get(), outUsed_);
+  outUsed_ = 0;
 }
 
-void CcittCompression::PutSpan(int run, bool black) {
-  const CcittCode* table = black ? kBlackCodes : kWhiteCodes;
-  // Runs of 2624 and more take make-up codes for 2560 until the rest has a code of its own.
-  const CcittCode& longest = table[kCcittRunCodes - 1];
-  while (run >= 2624) {
-    PutBits(longest.code, longest.length);
-    run -= longest.run;
+void CcittCompression::Code1DRow(CcittBitWriter& writer) const {
+  // Every row starts with a white run, of length 0 when its first pixel is black; the runs
+  // alternate in colour from one changing element to the next, the last ending at the width.
+  const int32_t* cur = cur_.data() + 1;
+  int32_t from = 0;
+  for (std::size_t i = 0; i < curCount_; ++i) {
+    writer.PutRun(cur[i] - from, (i & 1) != 0);
+    from = cur[i];
   }
-  if (run >= 64) {
-    const CcittCode& makeup = table[63 + run / 64];
-    PutBits(makeup.code, makeup.length);
-    run -= makeup.run;
-  }
-  const CcittCode& terminating = table[run];
-  PutBits(terminating.code, terminating.length);
+  writer.PutRun(rowPixels_ - from, (curCount_ & 1) != 0);
 }
 
-void CcittCompression::Code1DRow(const uint8_t* row) {
-  const int width = rowPixels_;
-  int p = 0;
-  // Every row starts with a white run, of length 0 when its first pixel is black.
-  for (;;) {
-    const int white = FindSpan(row, p, width, 0);
-    PutSpan(white, false);
-    p += white;
-    if (p >= width) break;
-    const int black = FindSpan(row, p, width, 1);
-    PutSpan(black, true);
-    p += black;
-    if (p >= width) break;
-  }
-}
-
-void CcittCompression::Code2DRow(const uint8_t* cur) {
+void CcittCompression::Code2DRow(CcittBitWriter& writer) const {
   // Changing elements as T.4 names them: a0 the reference pixel on the coding row, a1 and a2 the
-  // next changes on it, b1 and b2 the changes on the reference row above.
-  const uint8_t* ref = refline_.data();
-  const int width = rowPixels_;
-  int a0 = 0;
-  int a1 = Pixel(cur, 0) ? 0 : NextChange(cur, 0, width, 0);
-  int b1 = Pixel(ref, 0) ? 0 : NextChange(ref, 0, width, 0);
+  // next changes on it, b1 and b2 the changes on the reference row above. The colour of a0 is
+  // white while an even number of the coding row's changes lie at or before it, so a1 is always
+  // cur_[ai], and b1 is the first reference change right of a0 whose index has ai's parity (a
+  // change to the colour opposite a0's). At the start of a row a0 stands before the first pixel
+  // (-1 here), counts as white, and the first run is measured from pixel 0. Reference changes
+  // two places before b1 never lie right of a0, so b1's index only moves on in steps of two, but
+  // after a vertical code, where the parity changes and b1 may be the change just before.
+  const int32_t* cur = cur_.data() + 1;
+  const int32_t* ref = ref_.data() + 1;
+  const int32_t width = rowPixels_;
+  int32_t a0 = -1;
+  std::size_t ai = 0;
+  std::ptrdiff_t b = 0;  // b1's index, of ai's parity
   for (;;) {
-    const int b2 = b1 >= width ? width : NextChange(ref, b1, width, Pixel(ref, b1));
+    while (ref[b] <= a0) b += 2;
+    const int32_t b1 = ref[b];
+    const int32_t b2 = ref[b + 1];
+    const int32_t a1 = cur[ai];
     if (b2 < a1) {
-      PutBits(kPassCode.code, kPassCode.length);
+      writer.Put(kPassCode);
       a0 = b2;
-    } else if (const int d = b1 - a1; d >= -3 && d <= 3) {
-      const CcittCode& vertical = kVerticalCodes[d + 3];
-      PutBits(vertical.code, vertical.length);
+      b += 2;
+    } else if (const int32_t d = b1 - a1; d >= -3 && d <= 3) {
+      writer.Put(kVerticalCodes[d + 3]);
       a0 = a1;
+      ++ai;
+      b += ref[b - 1] > a1 ? -1 : 1;
     } else {
-      const int a2 = a1 >= width ? width : NextChange(cur, a1, width, Pixel(cur, a1));
-      PutBits(kHorizontalCode.code, kHorizontalCode.length);
-      // At the start of a row a0 stands before the first pixel and counts as white.
-      if (a0 + a1 == 0 || Pixel(cur, a0) == 0) {
-        PutSpan(a1 - a0, false);
-        PutSpan(a2 - a1, true);
-      } else {
-        PutSpan(a1 - a0, true);
-        PutSpan(a2 - a1, false);
-      }
+      const int32_t a2 = cur[ai + 1];
+      writer.Put(kHorizontalCode);
+      const bool black = (ai & 1) != 0;
+      writer.PutRun(a1 - (a0 < 0 ? 0 : a0), black);
+      writer.PutRun(a2 - a1, !black);
       a0 = a2;
+      ai += 2;
     }
     if (a0 >= width) break;
-    const int color = Pixel(cur, a0);
-    a1 = NextChange(cur, a0, width, color);
-    b1 = NextChange(ref, a0, width, color ^ 1);
-    b1 = NextChange(ref, b1, width, color);
   }
 }
 

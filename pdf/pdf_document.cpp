@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <future>
 #include <optional>
 #include <stdexcept>
@@ -585,11 +586,16 @@ void PdfDocument::AddTiffFiles(const std::vector<std::string>& fileNames,
     return std::async(std::launch::async, PrepareTiff, fileNames[i], compression, quality,
                       TiffDecoding::kAuto);
   };
-  std::future<PreparedTiff> next;
-  if (!fileNames.empty()) next = prepare(0);
+  // Files read ahead, in order; at most kTiffFilesAhead at a time. A failure stops the loop;
+  // the futures still running are waited for as the deque goes.
+  std::deque<std::future<PreparedTiff>> ahead;
+  std::size_t started = 0;
   for (std::size_t i = 0; i < fileNames.size(); ++i) {
-    std::future<PreparedTiff> current = std::move(next);
-    if (i + 1 < fileNames.size()) next = prepare(i + 1);
+    while (started < fileNames.size() && started < i + kTiffFilesAhead) {
+      ahead.push_back(prepare(started++));
+    }
+    std::future<PreparedTiff> current = std::move(ahead.front());
+    ahead.pop_front();
     if (i > 0) AddPage();
     AddPreparedTiff(current.get(), paintType);
     if (progress) progress(i + 1);

@@ -3,6 +3,7 @@
 // and writes it as one PDF 1.4 file. One object serves many documents in turn.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,10 @@ enum PdfViewerPreference {
 };
 using PdfViewerPreferences = std::set<PdfViewerPreference>;
 enum PdfCompressionMethod { cmNone, cmFlateDecode };
+
+// How many files AddTiffFiles reads and codes ahead of the one it places, each on a thread of
+// its own; a coded A4 page holds about 35 KB.
+inline constexpr std::size_t kTiffFilesAhead = 2;
 
 // One page of the page table.
 struct PdfDictArrItem {
@@ -146,7 +151,8 @@ class PdfDocument {
   void AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType);
   // Imports page files in order, adding a page before every file after the first, as the same
   // number of AddPage and AddTiffFromFile calls would, and with the same result byte for byte.
-  // The next file is read and coded on a second thread while the current one is placed.
+  // The next kTiffFilesAhead files are read and coded on threads of their own while the current
+  // one is placed.
   // `progress`, if set, is called with the number of files done after each file. Stops at the
   // first failure and throws it; the files before it stay in the document.
   void AddTiffFiles(const std::vector<std::string>& fileNames, PdfImageCompressionType compression,

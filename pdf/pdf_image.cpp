@@ -2,6 +2,7 @@
 #include "pdf/pdf_image.h"
 
 #include <memory>
+#include <utility>
 
 #include "pdf/bitmap.h"
 #include "pdf/ccitt_compression.h"
@@ -83,6 +84,13 @@ PdfImage::PdfImage(const JpegImage& image, int compression, bool isMask,
   Build(nullptr, &image, compression, maskLink, name, jpegQuality);
 }
 
+PdfImage::PdfImage(const std::vector<uint8_t>& faxData, int width, int height, int compression) {
+  if (compression < 2 || compression > 4) throw PdfError("Unsupported image format.");
+  Stream().Write(faxData.data(), faxData.size());
+  Stream().SetPosition(0);
+  BuildDictionary(compression, width, height, false, "", std::nullopt, "");
+}
+
 int PdfImage::CreateCode(PdfImageCompressionType compression) {
   switch (compression) {
     case icJpeg:
@@ -110,7 +118,6 @@ void PdfImage::Build(const Bitmap* bitmap, const JpegImage* jpeg, int compressio
     bitmap = &decoded;
   }
 
-  PdfDictionaryObject& dictionary = Dictionary();
   MemoryStream& data = Stream();
   int width = 0, height = 0;
   std::string lookup;
@@ -143,7 +150,13 @@ void PdfImage::Build(const Bitmap* bitmap, const JpegImage* jpeg, int compressio
     default:
       throw PdfError("Unsupported image format.");
   }
+  BuildDictionary(compression, width, height, indexed, std::move(lookup), maskLink, name);
+}
 
+void PdfImage::BuildDictionary(int compression, int width, int height, bool indexed,
+                               std::string lookup, const std::optional<PdfObjectNumber>& maskLink,
+                               const std::string& name) {
+  PdfDictionaryObject& dictionary = Dictionary();
   dictionary.AddNameValue("Type", "XObject");
   dictionary.AddNameValue("Subtype", "Image");
   if (compression == 0) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pdf/pdf_objects.h"
 
@@ -38,6 +39,10 @@ class PdfImage : public PdfStreamObject {
            const std::optional<PdfObjectNumber>& maskLink, const std::string& name,
            int jpegQuality);
 
+  // An image of fax data coded already (Create codes 2 to 4, as `compression` says), for
+  // example by CcittCompression::PutRow: the same object as a bitmap of that size coded so.
+  PdfImage(const std::vector<uint8_t>& faxData, int width, int height, int compression);
+
   bool IsMask() const { return isMask_; }
   // Appends the Name entry; for an image built without a name, named once it is registered.
   void AddName(const std::string& name);
@@ -50,6 +55,8 @@ class PdfImage : public PdfStreamObject {
   void Build(const Bitmap* bitmap, const JpegImage* jpeg, int compression,
              const std::optional<PdfObjectNumber>& maskLink, const std::string& name,
              int jpegQuality);
+  void BuildDictionary(int compression, int width, int height, bool indexed, std::string lookup,
+                       const std::optional<PdfObjectNumber>& maskLink, const std::string& name);
 
   bool isMask_ = false;
 };

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "pdf/bitmap.h"
 #include "pdf/pdf_error.h"
+#include "pdf/tiff_group4.h"
 
 namespace brevis {
 
@@ -37,7 +39,8 @@ class TiffFile {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, RecordError, &error_);
     TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, nullptr);
-    tif_ = TIFFOpenExt(path.c_str(), "r", options);
+    // Read, not mapped: a page file is read once, and mapping and unmapping it costs more.
+    tif_ = TIFFOpenExt(path.c_str(), "rm", options);
     TIFFOpenOptionsFree(options);
   }
   ~TiffFile() {
@@ -183,8 +186,8 @@ class OneBitTileRows final : public RowSource {
   uint32_t row_ = 0;
 };
 
-// The one-bit rows of a page for which IsOneBitPage holds. This is where another decoder of the
-// page's fax data would take libtiff's place.
+// The one-bit rows of a page for which IsOneBitPage holds. Group 4 pages that our own decoder
+// takes do not come here: they are transcoded without rows of pixels (tiff_group4.h).
 std::unique_ptr<RowSource> OneBitRows(TiffFile& file, uint32_t width, uint32_t height) {
   if (TIFFIsTiled(file.get())) return std::make_unique<OneBitTileRows>(file, width, height);
   return std::make_unique<OneBitStripRows>(file, width);
@@ -325,7 +328,17 @@ TiffPageImage PrepareImage(TiffFile& file, PdfImageCompressionType compression, 
          bitmap.Height()});
   };
 
-  if (fax && decoding == TiffDecoding::kAuto && IsOneBitPage(tif, w)) {
+  if (fax && decoding == TiffDecoding::kAuto) {
+    if (std::optional<std::vector<TiffSlice>> slices =
+            TranscodeGroup4(tif, page.Width, page.Height, code)) {
+      page.Slices = std::move(*slices);
+      return page;
+    }
+    // What reading the raw data reported, libtiff reports again below.
+    file.TakeError();
+  }
+  if (fax && (decoding == TiffDecoding::kAuto || decoding == TiffDecoding::kOneBit) &&
+      IsOneBitPage(tif, w)) {
     const std::unique_ptr<RowSource> rows = OneBitRows(file, w, h);
     FillSlices(
         page.Width, page.Height, PixelFormat::pf1bit, [&](uint8_t* row) { rows->Next(row); },

@@ -55,11 +55,13 @@ struct PreparedTiff {
 // for images under 1200 rows.
 std::vector<std::pair<int32_t, int32_t>> TiffSliceRanges(int32_t height);
 
-// How pixels are taken from libtiff. kWhole decodes every image whole to 32-bit colour and
-// reduces it; kRgba does the same a band at a time where the image allows it (see above); kAuto
-// also decodes one-bit pages straight to one bit per pixel when the coding is a fax coding. All
-// three give the same image objects, byte for byte; kAuto with the least work and memory.
-enum class TiffDecoding { kAuto, kRgba, kWhole };
+// How pixels are taken. kWhole decodes every image whole to 32-bit colour with libtiff and
+// reduces it; kRgba does the same a band at a time where the image allows it (see above); kOneBit
+// also decodes one-bit pages with libtiff straight to one bit per pixel when the coding is a fax
+// coding; kAuto also decodes Group 4 pages in one strip or in tiles with our own decoder and codes
+// their rows without a bitmap (tiff_group4.h), leaving the pages it does not take to kOneBit. All
+// four give the same image objects, byte for byte; kAuto with the least work and memory.
+enum class TiffDecoding { kAuto, kOneBit, kRgba, kWhole };
 
 // Reads every image of the file. Touches no document, so it may run on any thread. Throws
 // PdfError ("Invalid tiff file name") when the file cannot be opened or is no TIFF file; later

@@ -4,8 +4,12 @@
 #include "pdf/tiff_import.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
+#include <algorithm>
+#include <optional>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@
 #include "pdf/tests/fax_oracle.h"
 #include "pdf/tests/pdf_test_support.h"
 #include "pdf/tests/tiff_files.h"
+#include "pdf/tiff_group4.h"
 
 namespace brevis {
 namespace {
@@ -256,7 +261,8 @@ TEST_F(TiffImportTest, BandedDecodingsGiveTheImagesOfWholeDecoding) {
       if (type == icFlate && !files[f][0].colour) continue;
       const PreparedTiff whole = PrepareTiff(path, type, 100, TiffDecoding::kWhole);
       ASSERT_FALSE(whole.Error);
-      for (const TiffDecoding decoding : {TiffDecoding::kAuto, TiffDecoding::kRgba}) {
+      for (const TiffDecoding decoding :
+           {TiffDecoding::kAuto, TiffDecoding::kOneBit, TiffDecoding::kRgba}) {
         SCOPED_TRACE(std::to_string(f) + " " + std::to_string(type) + " " +
                      std::to_string(static_cast<int>(decoding)));
         const PreparedTiff banded = PrepareTiff(path, type, 100, decoding);
@@ -348,6 +354,164 @@ TEST_F(TiffImportTest, AddTiffFilesWritesWhatOneCallPerFileWrites) {
             "Invalid tiff file name");
   EXPECT_EQ(done, 1u);
   EXPECT_EQ(document.XImages().size(), 3u);
+}
+
+// --- Group 4 pages transcoded without a bitmap ---
+
+// The slices TranscodeGroup4 codes for the first image of a file, or nullopt when it leaves the
+// image to libtiff.
+std::optional<std::vector<TiffSlice>> Transcoded(const std::string& path,
+                                                 PdfImageCompressionType type) {
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (tif == nullptr) throw std::runtime_error("cannot open " + path);
+  uint32_t w = 0, h = 0;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+  std::optional<std::vector<TiffSlice>> slices = TranscodeGroup4(
+      tif, static_cast<int32_t>(w), static_cast<int32_t>(h), PdfImage::CreateCode(type));
+  TIFFClose(tif);
+  return slices;
+}
+
+void ExpectSameSlices(const std::vector<TiffSlice>& a, const std::vector<TiffSlice>& b) {
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t s = 0; s < a.size(); ++s) {
+    SCOPED_TRACE("slice " + std::to_string(s));
+    EXPECT_EQ(a[s].Rows, b[s].Rows);
+    EXPECT_EQ(DictionaryText(*a[s].Image), DictionaryText(*b[s].Image));
+    EXPECT_EQ(a[s].Image->Stream().Bytes(), b[s].Image->Stream().Bytes());
+  }
+}
+
+TEST_F(TiffImportTest, TranscodedGroup4PagesGiveTheBytesOfLibtiffDecoding) {
+  struct Case {
+    int width;
+    int height;
+    bool lsbFirst;    // FillOrder 2
+    bool minIsBlack;  // PhotometricInterpretation 1
+    int tileSize;     // 0: one strip
+  };
+  const Case kCases[] = {
+      // One strip: widths at byte borders and the fax widths, heights at the slice borders.
+      {1, 1, false, false, 0},
+      {7, 1199, true, false, 0},
+      {8, 1200, false, true, 0},
+      {9, 1201, true, true, 0},
+      {1727, 2400, false, false, 0},
+      {1728, 2401, true, false, 0},
+      {2480, 3508, false, true, 0},
+      {2480, 37, true, true, 0},
+      // Tiles: the band's rows joined across tiles, tiles past the right and bottom edges.
+      {2480, 1201, false, false, 256},
+      {1000, 1300, true, true, 512},
+      {9, 33, false, true, 16},
+      {300, 40, true, false, 16},
+  };
+  for (const Case& c : kCases) {
+    TiffPicture picture = test::TextPicture(c.width, c.height, static_cast<uint32_t>(c.width));
+    // A black column at the right edge and a black top row, so that rows end black and one row
+    // is black across every tile border.
+    const std::size_t stride = (static_cast<std::size_t>(c.width) + 7) / 8;
+    const auto set_black = [&](int x, int y) {
+      picture.pixels[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x) / 8] |=
+          static_cast<uint8_t>(0x80u >> (x % 8));
+    };
+    for (int y = 0; y < c.height; ++y) set_black(c.width - 1, y);
+    for (int x = 0; x < c.width; ++x) set_black(x, 0);
+    picture.lsbFirst = c.lsbFirst;
+    picture.minIsBlack = c.minIsBlack;
+    picture.tileWidth = c.tileSize;
+    picture.tileLength = c.tileSize;
+    const std::string path = Write("page.tif", {picture});
+    for (const PdfImageCompressionType type : {icCCITT42, icCCITT31, icCCITT32}) {
+      SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " fill " +
+                   std::to_string(c.lsbFirst) + " min-is-black " + std::to_string(c.minIsBlack) +
+                   " tiles " + std::to_string(c.tileSize) + " coding " + std::to_string(type));
+      const std::optional<std::vector<TiffSlice>> transcoded = Transcoded(path, type);
+      ASSERT_TRUE(transcoded.has_value());
+      // libtiff decodes strips to one bit per pixel and tiles to colour.
+      const PreparedTiff libtiff = PrepareTiff(path, type, 100, TiffDecoding::kOneBit);
+      const PreparedTiff automatic = PrepareTiff(path, type, 100, TiffDecoding::kAuto);
+      ASSERT_FALSE(libtiff.Error);
+      ASSERT_FALSE(automatic.Error);
+      ASSERT_EQ(libtiff.Images.size(), 1u);
+      ExpectSameSlices(*transcoded, libtiff.Images[0].Slices);
+      ExpectSameSlices(automatic.Images[0].Slices, libtiff.Images[0].Slices);
+      if (type == icCCITT42) {
+        // And the pixels are the picture's: libtiff decodes the first slice.
+        const int rows = libtiff.Images[0].Slices[0].Rows;
+        const std::vector<uint8_t> first(
+            picture.pixels.begin(),
+            picture.pixels.begin() + static_cast<std::ptrdiff_t>(stride) * rows);
+        EXPECT_EQ(test::LibtiffDecode((*transcoded)[0].Image->Stream().Bytes(), c.width, rows,
+                                      test::FaxCoding::kGroup4),
+                  first);
+      }
+    }
+  }
+}
+
+// Rows our coder would code otherwise than the page's coder did are coded again, not copied:
+// pages coded in horizontal mode only, some with make-up codes split in two.
+TEST_F(TiffImportTest, Group4RowsOfAnotherCoderAreCodedAgain) {
+  const int width = 2480, height = 1300;
+  const TiffPicture picture = test::TextPicture(width, height, 21);
+  for (const bool split : {false, true}) {
+    const std::vector<uint8_t> file = test::Group4FileOf(
+        test::HorizontalGroup4(picture.pixels, width, height, split), width, height);
+    const std::string path = scratch.File("horizontal.tif");
+    test::WriteFile(path, std::string(file.begin(), file.end()));
+    for (const PdfImageCompressionType type : {icCCITT42, icCCITT32}) {
+      SCOPED_TRACE(std::to_string(split) + " " + std::to_string(type));
+      const std::optional<std::vector<TiffSlice>> transcoded = Transcoded(path, type);
+      ASSERT_TRUE(transcoded.has_value());
+      const PreparedTiff libtiff = PrepareTiff(path, type, 100, TiffDecoding::kOneBit);
+      ASSERT_FALSE(libtiff.Error);
+      ExpectSameSlices(*transcoded, libtiff.Images.at(0).Slices);
+    }
+  }
+}
+
+// Group 4 data that our decoder does not take to the last row: libtiff decodes the page as
+// before, refusing it with the import's error or mending it with a warning.
+TEST_F(TiffImportTest, DamagedGroup4PagesAreLeftToLibtiff) {
+  const int width = 200, height = 50;
+  const TiffPicture picture = test::TextPicture(width, height, 3);
+  const std::vector<uint8_t> good = test::LibtiffGroup4(picture.pixels, width, height);
+  const std::vector<uint8_t> early_end =
+      test::LibtiffGroup4({picture.pixels.begin(), picture.pixels.begin() + 25 * 10}, width, 10);
+  std::vector<uint8_t> flipped = good;
+  flipped[good.size() / 3] = static_cast<uint8_t>(~flipped[good.size() / 3]);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> data;
+    const char* error;  // the import's error, or null when libtiff mends the page
+  };
+  const Case kCases[] = {
+      {"cut in half",
+       {good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2)},
+       nullptr},
+      {"end of data after 10 rows", early_end, nullptr},
+      {"a byte flipped", flipped, "Cannot decode tiff image"},
+      {"zeros", std::vector<uint8_t>(good.size(), 0), "Cannot decode tiff image"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = scratch.File("damaged.tif");
+    const std::vector<uint8_t> file = test::Group4FileOf(c.data, width, height);
+    test::WriteFile(path, std::string(file.begin(), file.end()));
+    EXPECT_FALSE(Transcoded(path, icCCITT42).has_value());
+    const PreparedTiff automatic = PrepareTiff(path, icCCITT42, 100, TiffDecoding::kAuto);
+    const PreparedTiff libtiff = PrepareTiff(path, icCCITT42, 100, TiffDecoding::kOneBit);
+    if (c.error == nullptr) {
+      ASSERT_FALSE(automatic.Error);
+      ASSERT_FALSE(libtiff.Error);
+      ExpectSameSlices(automatic.Images.at(0).Slices, libtiff.Images.at(0).Slices);
+    } else {
+      EXPECT_TRUE(automatic.Images.empty());
+      EXPECT_EQ(ExpectThrows([&] { std::rethrow_exception(automatic.Error); }), c.error);
+    }
+  }
 }
 
 }  // namespace
