@@ -22,4 +22,7 @@ void AddFetchCommand(CLI::App& app);
 // Adds "combine".
 void AddCombineCommand(CLI::App& app);
 
+// Adds "config".
+void AddConfigCommand(CLI::App& app);
+
 }  // namespace brevis::cli

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "app/core/hosts.h"
 #include "app/core/main_form.h"
 #include "app/core/patent_paths.h"
 #include "app/core/pdf_combiner.h"
@@ -23,6 +22,7 @@
 #include "common/run_lock.h"
 #include "common/text.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/config_options.h"
 #include "tools/cli/console_face.h"
 #include "tools/cli/progress_line.h"
 #include "tools/cli/supervised_child.h"
@@ -34,52 +34,11 @@ namespace {
 struct FetchOptions {
   std::vector<std::string> Numbers;
   std::string From;
-  std::string Repo;
   bool Resume = false;
   bool NoWait = false;
-  int MaxTries = RetryPolicy{}.MaxTries;
   int FirstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
-  double DeadlineSeconds = DownloadSettings::kDefaultFetchDeadline / 1000.0;
-  bool Ocr = false;
-  std::string OcrLanguages = kDefaultOcrLanguages;
+  ConfigOptions Settings;
 };
-
-// True when a file can be made in `dir`, which is made when missing. Asked by trying, since
-// permission bits say nothing about read-only mounts.
-bool Writable(const std::filesystem::path& dir) {
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  if (!std::filesystem::is_directory(dir, error)) return false;
-  std::string probe = (dir / ".brevisfetch-XXXXXX").string();
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return true;
-}
-
-// "repo" beside the executable, as the window keeps it; when that cannot be written, "repo" in
-// the user's data folder ($XDG_DATA_HOME, or ~/.local/share, then "brevisfetch"), as the window
-// falls back to.
-std::string DefaultRepo() {
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
-  const std::filesystem::path beside = exe.parent_path() / "repo";
-  if (Writable(beside)) return beside.string();
-  const char* data_home = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  std::filesystem::path data;
-  if (data_home != nullptr && *data_home == '/') {
-    data = data_home;
-  } else if (home != nullptr && *home != '\0') {
-    data = std::filesystem::path(home) / ".local" / "share";
-  } else {
-    throw std::runtime_error("Cannot write " + beside.string() +
-                             ", and no data folder is known: give --repo DIR.");
-  }
-  return (data / "brevisfetch" / "repo").string();
-}
 
 // One number a line; blank lines and lines starting with "#" are skipped. "-" reads stdin.
 std::vector<std::string> ReadNumbers(const std::string& file_name) {
@@ -156,12 +115,12 @@ void RunFetch(const FetchOptions& options) {
   if (numbers.empty()) throw std::runtime_error("No numbers to fetch: give NUMBER or --from FILE.");
 
   ConsoleFace face;
-  const Hosts hosts = HostsFromEnvironment();
+  const Config config = options.Settings.Settings();
   MainFormSettings settings;
-  settings.RootDir = Utf8ToUtf16(options.Repo.empty() ? DefaultRepo() : options.Repo);
-  settings.Server = hosts.Server;
-  settings.PatentOffice = hosts.PatentOffice;
-  settings.Retries.MaxTries = options.MaxTries;
+  settings.RootDir = Utf8ToUtf16(RepoInForce(config));
+  settings.Server = Utf8ToUtf16(config.Server);
+  settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
+  settings.Retries.MaxTries = config.MaxTries;
   settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
   settings.Resume = options.Resume;
   // Told as it happens, before the wait, which may be long; the number's other lines follow.
@@ -171,11 +130,11 @@ void RunFetch(const FetchOptions& options) {
       std::cerr << "CN" << Utf16ToUtf8(current->apn()) << ": " << message << std::endl;
     };
   }
-  settings.FetchDeadline = static_cast<int>(options.DeadlineSeconds * 1000.0 + 0.5);
-  settings.Ocr = options.Ocr;
-  settings.OcrLanguages = options.OcrLanguages;
+  settings.FetchDeadline = static_cast<int>(config.DeadlineSeconds * 1000.0 + 0.5);
+  settings.Ocr = config.Ocr;
+  settings.OcrLanguages = config.OcrLanguages;
   // Missing language data is told once, before anything is fetched.
-  if (options.Ocr) CheckOcrLanguages(options.OcrLanguages);
+  if (config.Ocr) CheckOcrLanguages(config.OcrLanguages);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
   current = &form;
 
@@ -221,38 +180,18 @@ void AddFetchCommand(CLI::App& app) {
   fetch->add_option("NUMBER", options->Numbers, "Application numbers, e.g. CN200710038426");
   fetch->add_option("--from", options->From, "Also fetch the numbers in FILE, one a line (- stdin)")
       ->type_name("FILE");
-  fetch
-      ->add_option("--repo", options->Repo,
-                   "Repository folder (default: \"repo\" beside the executable)")
-      ->type_name("DIR");
+  options->Settings.AddTo(*fetch);
   fetch->add_flag("--resume", options->Resume,
                   "Keep the page files already fetched and fetch only the others; remove what "
                   "interrupted runs left");
   fetch->add_flag("--no-wait", options->NoWait,
                   "When another run is fetching the same patent into the same folder, fail at "
                   "once instead of waiting for it to end");
-  fetch->add_option("--max-tries", options->MaxTries, "Tries of a page before the download ends")
-      ->type_name("N")
-      ->check(CLI::Range(1, 1000))
-      ->capture_default_str();
   fetch
       ->add_option("--retry-pause", options->FirstPauseMs,
                    "Pause after a page's first failed try, doubling up to 8 s, in milliseconds")
       ->type_name("MS")
       ->check(CLI::Range(0, 8000))
-      ->capture_default_str();
-  fetch
-      ->add_option("--deadline", options->DeadlineSeconds,
-                   "Longest time one fetch (a page, a lookup answer) may take, in seconds; "
-                   "0: no limit")
-      ->type_name("SECONDS")
-      ->check(CLI::Range(0.0, 86400.0))
-      ->capture_default_str();
-  fetch->add_flag("--ocr", options->Ocr,
-                  "Recognise the pages' text: lay it invisibly over each PDF page, so that it "
-                  "can be searched and copied, and write it to CN<number>_gk.txt beside the PDF");
-  fetch->add_option("--ocr-lang", options->OcrLanguages, "Recognition languages, joined by +")
-      ->type_name("LANGS")
       ->capture_default_str();
   fetch->callback([options] { RunFetch(*options); });
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/core/config_file.h"
 #include "app/core/hosts.h"
 #include "app/core/main_form.h"
 #include "common/text.h"
@@ -19,10 +20,11 @@ namespace {
 
 void RunLookup(const std::string& number) {
   ConsoleFace face;
-  const Hosts hosts = HostsFromEnvironment();
+  // The addresses as brevisfetch.conf and the environment give them.
+  const Config config = LoadConfig();
   MainFormSettings settings;
-  settings.Server = hosts.Server;
-  settings.PatentOffice = hosts.PatentOffice;
+  settings.Server = Utf8ToUtf16(config.Server);
+  settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
   // A lookup writes no files, so neither a repository nor a PDF writer is needed.
   MainForm form(face, nullptr, settings);
 
@@ -54,7 +56,8 @@ void AddLookupCommand(CLI::App& app) {
   CLI::App* lookup = app.add_subcommand(
       "lookup",
       "Recognise NUMBER and look up its page count and page address (mirror at "
-      "BREVISFETCH_SERVER, search page at BREVISFETCH_PATENT_OFFICE, both by default " +
+      "BREVISFETCH_SERVER, search page at BREVISFETCH_PATENT_OFFICE, else as brevisfetch.conf's "
+      "server and patent-office give them, both by default " +
           std::string(kDefaultHost) + ")");
   lookup->add_option("NUMBER", *number, "Application number, e.g. CN200710038426")->required();
   lookup->callback([number] { RunLookup(*number); });

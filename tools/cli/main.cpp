@@ -18,6 +18,12 @@ int main(int argc, char** argv) {
   brevis::cli::AddLookupCommand(app);
   brevis::cli::AddFetchCommand(app);
   brevis::cli::AddCombineCommand(app);
+  brevis::cli::AddConfigCommand(app);
+  app.footer(
+      "Settings: options over the environment (BREVISFETCH_SERVER, BREVISFETCH_PATENT_OFFICE, "
+      "BREVISFETCH_REPO) over $XDG_CONFIG_HOME/brevisfetch/brevisfetch.conf (default "
+      "~/.config/brevisfetch/brevisfetch.conf; \"key = value\" lines) over the defaults. "
+      "\"brevisfetch-cli config\" prints them.");
 
   try {
     if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;

@@ -1,0 +1,152 @@
+// ConfigOptions: the options' checks are those of the file, so that both take the same values.
+#include "tools/cli/config_options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace brevis::cli {
+
+namespace {
+
+// A CLI11 check of an address by the file's rule, so that a bad one is a usage error.
+CLI::Validator AddressCheck() {
+  return CLI::Validator(
+      [](const std::string& value) {
+        Config scratch;
+        return SetConfigValue(scratch, ConfigKey::kServer, value, "").value_or("");
+      },
+      "URL");
+}
+
+// True when a file can be made in `dir`, which is made when missing. Asked by trying, since
+// permission bits say nothing about read-only mounts.
+bool Writable(const std::filesystem::path& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (!std::filesystem::is_directory(dir, error)) return false;
+  std::string probe = (dir / ".brevisfetch-XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+// "repo" beside the executable, as the window keeps it; when that cannot be written, "repo" in
+// the user's data folder ($XDG_DATA_HOME, or ~/.local/share, then "brevisfetch"), as the window
+// falls back to.
+std::string DefaultRepo() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
+  const std::filesystem::path beside = exe.parent_path() / "repo";
+  if (Writable(beside)) return beside.string();
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  std::filesystem::path data;
+  if (data_home != nullptr && *data_home == '/') {
+    data = data_home;
+  } else if (home != nullptr && *home != '\0') {
+    data = std::filesystem::path(home) / ".local" / "share";
+  } else {
+    throw std::runtime_error("Cannot write " + beside.string() +
+                             ", and no data folder is known: give --repo DIR.");
+  }
+  return (data / "brevisfetch" / "repo").string();
+}
+
+}  // namespace
+
+std::string RepoInForce(const Config& config) {
+  return config.Repo.empty() ? DefaultRepo() : config.Repo;
+}
+
+void ConfigOptions::AddTo(CLI::App& command) {
+  const auto at = [this](ConfigKey key) -> CLI::Option*& {
+    return options_[static_cast<int>(key)];
+  };
+  at(ConfigKey::kServer) =
+      command.add_option("--server", server_, "The mirror's address (BREVISFETCH_SERVER)")
+          ->type_name("URL")
+          ->check(AddressCheck());
+  at(ConfigKey::kPatentOffice) =
+      command
+          .add_option("--patent-office", patentOffice_,
+                      "The patent office's search server (BREVISFETCH_PATENT_OFFICE)")
+          ->type_name("URL")
+          ->check(AddressCheck());
+  at(ConfigKey::kRepo) = command
+                             .add_option("--repo", repo_,
+                                         "Repository folder (BREVISFETCH_REPO; default: \"repo\" "
+                                         "beside the executable)")
+                             ->type_name("DIR");
+  at(ConfigKey::kOcr) =
+      command.add_flag("--ocr,!--no-ocr", ocr_,
+                       "Recognise the pages' text: lay it invisibly over each PDF page, so that it "
+                       "can be searched and copied, and write it to CN<number>_gk.txt beside the "
+                       "PDF (--no-ocr: not, whatever brevisfetch.conf says)");
+  at(ConfigKey::kOcrLang) =
+      command
+          .add_option("--ocr-lang", ocrLanguages_,
+                      std::string("Recognition languages, joined by + (default: ") +
+                          Config().OcrLanguages + ")")
+          ->type_name("LANGS");
+  at(ConfigKey::kMaxTries) = command
+                                 .add_option("--max-tries", maxTries_,
+                                             "Tries of a page before the download ends (default: " +
+                                                 Config().Text(ConfigKey::kMaxTries) + ")")
+                                 ->type_name("N")
+                                 ->check(CLI::Range(1, 1000));
+  at(ConfigKey::kDeadline) =
+      command
+          .add_option("--deadline", deadlineSeconds_,
+                      "Longest time one fetch (a page, a lookup answer) may take, in seconds; "
+                      "0: no limit (default: " +
+                          Config().Text(ConfigKey::kDeadline) + ")")
+          ->type_name("SECONDS")
+          ->check(CLI::Range(0.0, 86400.0));
+}
+
+Config ConfigOptions::Settings() const {
+  Config config = LoadConfig();
+  const auto given = [this](ConfigKey key) { return options_[static_cast<int>(key)]->count() > 0; };
+  const auto origin = [this](ConfigKey key) {
+    return "option " + options_[static_cast<int>(key)]->get_name();
+  };
+  // The options were checked by CLI11 already; a relative --repo stays relative, as it always did.
+  if (given(ConfigKey::kServer)) {
+    SetConfigValue(config, ConfigKey::kServer, server_, origin(ConfigKey::kServer));
+  }
+  if (given(ConfigKey::kPatentOffice)) {
+    SetConfigValue(config, ConfigKey::kPatentOffice, patentOffice_,
+                   origin(ConfigKey::kPatentOffice));
+  }
+  if (given(ConfigKey::kRepo)) {
+    config.Repo = repo_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kRepo)] = origin(ConfigKey::kRepo);
+  }
+  if (given(ConfigKey::kOcr)) {
+    config.Ocr = ocr_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kOcr)] =
+        ocr_ ? "option --ocr" : "option --no-ocr";
+  }
+  if (given(ConfigKey::kOcrLang)) {
+    config.OcrLanguages = ocrLanguages_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kOcrLang)] = origin(ConfigKey::kOcrLang);
+  }
+  if (given(ConfigKey::kMaxTries)) {
+    config.MaxTries = maxTries_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kMaxTries)] = origin(ConfigKey::kMaxTries);
+  }
+  if (given(ConfigKey::kDeadline)) {
+    config.DeadlineSeconds = deadlineSeconds_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kDeadline)] = origin(ConfigKey::kDeadline);
+  }
+  return config;
+}
+
+}  // namespace brevis::cli
