@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "app/application.h"
-#include "app/core/hosts.h"
 #include "app/core/main_form.h"
 #include "app/core/main_form_face.h"
 #include "app/core/pdf_combiner.h"
@@ -93,20 +92,18 @@ QSettings WindowSettings() {
 }
 constexpr char kOcrKey[] = "ocr";
 
-MainFormSettings SettingsFor(const QString& rootDir) {
+MainFormSettings SettingsFor(const QString& rootDir, const Config& config) {
   MainFormSettings settings;
+  ApplyConfig(config, settings);
   settings.RootDir = rootDir.toStdU16String();
-  const Hosts hosts = HostsFromEnvironment();
-  settings.Server = hosts.Server;
-  settings.PatentOffice = hosts.PatentOffice;
   return settings;
 }
 
 }  // namespace
 
 struct FormWiring::Core {
-  Core(MainWindow& form, const QString& rootDir)
-      : face(form), logic(face, MakeCombiner(), SettingsFor(rootDir)) {}
+  Core(MainWindow& form, const QString& rootDir, const Config& config)
+      : face(form), logic(face, MakeCombiner(), SettingsFor(rootDir, config)) {}
 
   // The face outlives the logic: the logic's destructor may still hand calls to it.
   QtFace face;
@@ -115,8 +112,8 @@ struct FormWiring::Core {
   QObject context;
 };
 
-FormWiring::FormWiring(MainWindow& form, QString rootDir)
-    : core_(std::make_unique<Core>(form, rootDir)) {
+FormWiring::FormWiring(MainWindow& form, QString rootDir, const Config& config)
+    : core_(std::make_unique<Core>(form, rootDir, config)) {
   // The core's preset is the one the window shows.
   form.SetEntryText(ToQString(std::u16string(brevis::MainForm::kPresetApn)));
 
@@ -134,8 +131,10 @@ FormWiring::FormWiring(MainWindow& form, QString rootDir)
   handle(&MainWindow::GkClicked, [&logic] { logic.btnGkClick(); });
   handle(&MainWindow::UpdateClicked, [&logic] { logic.btnUpdateClick(); });
   handle(&MainWindow::WebsiteClicked, [&logic] { logic.btnWebsiteClick(); });
-  // 识别文字 is kept between runs in the window's own settings file.
-  const bool ocr = WindowSettings().value(kOcrKey, false).toBool();
+  // 识别文字 is kept between runs in the window's own settings file; until it is first set
+  // there, brevisfetch.conf's ocr gives its state. A choice made in the menu is the user's
+  // latest word, and the file is not read again to undo it.
+  const bool ocr = WindowSettings().value(kOcrKey, config.Ocr).toBool();
   form.SetTextRecognition(ocr);
   logic.SetTextRecognition(ocr);
   QObject::connect(&form, &MainWindow::TextRecognitionToggled, context, [&logic](bool on) {

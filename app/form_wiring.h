@@ -5,15 +5,19 @@
 #include <QString>
 #include <memory>
 
+#include "app/core/config_file.h"
+
 namespace brevis::gui {
 
 class MainWindow;
 
 class FormWiring final {
  public:
-  // Connects the window's reports. `rootDir` is the repository folder. The window must outlive
-  // this object.
-  FormWiring(MainWindow& form, QString rootDir);
+  // Connects the window's reports. `rootDir` is the repository folder; `config` gives the
+  // addresses, tries, deadline and recognition languages, and the 识别文字 item's state until
+  // the user first sets it (the item's last state is remembered in window.ini and wins from then
+  // on). The window must outlive this object.
+  FormWiring(MainWindow& form, QString rootDir, const Config& config = LoadConfig());
   // Stops a running download and waits for it; calls it still hands to the window are dropped.
   ~FormWiring();
 

@@ -18,10 +18,11 @@ bool Writable(const QString& dir) {
 
 }  // namespace
 
-QString ChooseRootDir(const QString& executableDir) {
-  const QString fromEnvironment = qEnvironmentVariable("BREVISFETCH_REPO");
+QString ChooseRootDir(const QString& executableDir, const QString& configured) {
+  QString chosen = qEnvironmentVariable("BREVISFETCH_REPO");
+  if (chosen.isEmpty()) chosen = configured;
   // Made absolute, so that the PDF's path is a file to the desktop and not a web address.
-  if (!fromEnvironment.isEmpty()) return QDir::cleanPath(QDir(fromEnvironment).absolutePath());
+  if (!chosen.isEmpty()) return QDir::cleanPath(QDir(chosen).absolutePath());
 
   const QString besideExecutable = QDir::cleanPath(executableDir + QStringLiteral("/repo"));
   if (QDir().mkpath(besideExecutable) && Writable(besideExecutable)) return besideExecutable;

@@ -12,7 +12,9 @@
 #include <utility>
 
 #include "app/core/hosts.h"
+#include "app/core/main_form.h"
 #include "app/core/patent_download.h"
+#include "common/text.h"
 #include "download/retry_policy.h"
 #include "ocr/recognizer.h"
 
@@ -265,5 +267,14 @@ Config LoadConfig(const std::string& path, std::ostream& errors) {
 }
 
 Config LoadConfig() { return LoadConfig(ConfigFilePath(), std::cerr); }
+
+void ApplyConfig(const Config& config, MainFormSettings& settings) {
+  settings.Server = Utf8ToUtf16(config.Server);
+  settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
+  settings.Retries.MaxTries = config.MaxTries;
+  settings.FetchDeadline = static_cast<int>(config.DeadlineSeconds * 1000.0 + 0.5);
+  settings.Ocr = config.Ocr;
+  settings.OcrLanguages = config.OcrLanguages;
+}
 
 }  // namespace brevis

@@ -10,6 +10,8 @@
 
 namespace brevis {
 
+struct MainFormSettings;
+
 // The keys of brevisfetch.conf, in the order "brevisfetch-cli config" prints them.
 enum class ConfigKey { kServer, kPatentOffice, kRepo, kOcr, kOcrLang, kMaxTries, kDeadline };
 inline constexpr int kConfigKeyCount = 7;
@@ -68,5 +70,10 @@ std::string ConfigFilePath();
 Config LoadConfig(const std::string& path, std::ostream& errors);
 // LoadConfig of ConfigFilePath(), reporting on standard error.
 Config LoadConfig();
+
+// Puts the addresses, tries, deadline and recognition of `config` into `settings`, as the window
+// and the command line run downloads with them. The repository folder is left to the caller,
+// whose default differs.
+void ApplyConfig(const Config& config, MainFormSettings& settings);
 
 }  // namespace brevis

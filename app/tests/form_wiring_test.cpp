@@ -16,6 +16,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -216,6 +218,35 @@ TEST_F(FormWiringTest, ClicksOnCoversDoNothingAndTheWebPagesOpen) {
   ASSERT_EQ(opened_.size(), 2);
   EXPECT_EQ(opened_[0], QUrl(server + QStringLiteral("/brevisfetch.html")));
   EXPECT_EQ(opened_[1], QUrl(server + QStringLiteral("/")));
+}
+
+TEST_F(FormWiringTest, TheConfigurationFileGivesTheServerAndTheFirstTextRecognition) {
+  const QString server = QStringLiteral("http://127.0.0.1:%1").arg(ClosedPort());
+  const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/brevisfetch");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  QFile file(folder + QStringLiteral("/brevisfetch.conf"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QStringLiteral("server = %1/\nocr = true\n").arg(server).toUtf8());
+  file.close();
+  // The folder is the whole run's: the next test must not find the file.
+  const auto remove = qScopeGuard([&file] { file.remove(); });
+  // No choice of the menu's is remembered yet, and no variable names the server.
+  QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("brevisfetch"),
+            QStringLiteral("window"))
+      .remove(QStringLiteral("ocr"));
+  qunsetenv("BREVISFETCH_SERVER");
+
+  Start();
+  ClickOn("btnDes");
+  ASSERT_EQ(opened_.size(), 1);
+  EXPECT_EQ(opened_[0], QUrl(server + QStringLiteral("/")));
+  EXPECT_TRUE(form_.TextRecognition());
+  // Once the menu has set the item, its remembered state wins over the file.
+  form_.ContextMenu()->actions()[0]->trigger();
+  wiring_.reset();
+  MainWindow again;
+  FormWiring wiring(again, RootDir());
+  EXPECT_FALSE(again.TextRecognition());
 }
 
 class MirrorTest : public FormWiringTest {

@@ -51,6 +51,14 @@ TEST_F(RootDirTest, AFolderThatCannotBeMadeFallsBackToTheDataFolder) {
   EXPECT_EQ(ChooseRootDir(temp_.path() + "/bin"), QDir::cleanPath(data + "/repo"));
 }
 
+TEST_F(RootDirTest, TheFilesFolderComesBeforeBothAndAfterTheEnvironment) {
+  EXPECT_EQ(ChooseRootDir(temp_.path(), temp_.path() + "/configured/"),
+            temp_.path() + "/configured");
+  EXPECT_FALSE(QDir(temp_.path() + "/repo").exists());
+  qputenv("BREVISFETCH_REPO", (temp_.path() + "/elsewhere").toUtf8());
+  EXPECT_EQ(ChooseRootDir(temp_.path(), temp_.path() + "/configured"), temp_.path() + "/elsewhere");
+}
+
 TEST_F(RootDirTest, TheEnvironmentOverridesBoth) {
   qputenv("BREVISFETCH_REPO", (temp_.path() + "/elsewhere/").toUtf8());
   EXPECT_EQ(ChooseRootDir(temp_.path()), temp_.path() + "/elsewhere");

@@ -118,9 +118,7 @@ void RunFetch(const FetchOptions& options) {
   const Config config = options.Settings.Settings();
   MainFormSettings settings;
   settings.RootDir = Utf8ToUtf16(RepoInForce(config));
-  settings.Server = Utf8ToUtf16(config.Server);
-  settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
-  settings.Retries.MaxTries = config.MaxTries;
+  ApplyConfig(config, settings);
   settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
   settings.Resume = options.Resume;
   // Told as it happens, before the wait, which may be long; the number's other lines follow.
@@ -130,9 +128,6 @@ void RunFetch(const FetchOptions& options) {
       std::cerr << "CN" << Utf16ToUtf8(current->apn()) << ": " << message << std::endl;
     };
   }
-  settings.FetchDeadline = static_cast<int>(config.DeadlineSeconds * 1000.0 + 0.5);
-  settings.Ocr = config.Ocr;
-  settings.OcrLanguages = config.OcrLanguages;
   // Missing language data is told once, before anything is fetched.
   if (config.Ocr) CheckOcrLanguages(config.OcrLanguages);
   MainForm form(face, std::make_unique<PdfCombiner>(), settings);
