@@ -40,8 +40,8 @@ std::optional<ConfigKey> KeyNamed(std::string_view name) {
   return std::nullopt;
 }
 
-// What is wrong with `value`: "\"VALUE\" " + `what`. Appended piece by piece, as GCC 12 takes
-// "\"" + std::string(value) for overlapping copies.
+// What is wrong with `value`: the value in quotes, then `what`. Appended piece by piece, since
+// GCC 12 warns, wrongly, of overlapping copies in "\"" + std::string(value).
 std::string Refused(std::string_view value, std::string_view what) {
   std::string text = "\"";
   text.append(value);

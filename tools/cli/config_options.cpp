@@ -19,7 +19,7 @@ CLI::Validator AddressCheck() {
         Config scratch;
         return SetConfigValue(scratch, ConfigKey::kServer, value, "").value_or("");
       },
-      "URL");
+      "");
 }
 
 // True when a file can be made in `dir`, which is made when missing. Asked by trying, since
@@ -66,24 +66,31 @@ std::string RepoInForce(const Config& config) {
 }
 
 void ConfigOptions::AddTo(CLI::App& command) {
+  command.footer(
+      "Settings not given as options come from BREVISFETCH_SERVER, BREVISFETCH_PATENT_OFFICE and "
+      "BREVISFETCH_REPO, then from brevisfetch.conf (see brevisfetch-cli --help), then from the "
+      "defaults; \"brevisfetch-cli config\" prints them.");
   const auto at = [this](ConfigKey key) -> CLI::Option*& {
     return options_[static_cast<int>(key)];
   };
   at(ConfigKey::kServer) =
-      command.add_option("--server", server_, "The mirror's address (BREVISFETCH_SERVER)")
+      command
+          .add_option("--server", server_,
+                      "The maker's mirror and update service (over BREVISFETCH_SERVER)")
           ->type_name("URL")
           ->check(AddressCheck());
   at(ConfigKey::kPatentOffice) =
       command
           .add_option("--patent-office", patentOffice_,
-                      "The patent office's search server (BREVISFETCH_PATENT_OFFICE)")
+                      "The patent office's search server (over BREVISFETCH_PATENT_OFFICE)")
           ->type_name("URL")
           ->check(AddressCheck());
-  at(ConfigKey::kRepo) = command
-                             .add_option("--repo", repo_,
-                                         "Repository folder (BREVISFETCH_REPO; default: \"repo\" "
-                                         "beside the executable)")
-                             ->type_name("DIR");
+  at(ConfigKey::kRepo) =
+      command
+          .add_option("--repo", repo_,
+                      "Repository folder (over BREVISFETCH_REPO; default: \"repo\" "
+                      "beside the executable)")
+          ->type_name("DIR");
   at(ConfigKey::kOcr) =
       command.add_flag("--ocr,!--no-ocr", ocr_,
                        "Recognise the pages' text: lay it invisibly over each PDF page, so that it "
