@@ -1,6 +1,8 @@
 // brevisfetch: the program start. Builds the application and its one window, joins the window to
 // the core, runs the start-up and then the event loop until exit.
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "app/application.h"
@@ -9,7 +11,34 @@
 #include "app/main_window.h"
 #include "app/root_dir.h"
 
+namespace {
+
+// `--help` and `--version` are answered before Qt starts, so that they work without a display
+// (help2man makes the manual page from them at build time).
+constexpr char kHelp[] =
+    "Usage: brevisfetch [--help] [--version]\n"
+    "Opens the BrevisFetch window: type a Chinese patent application number, and the window\n"
+    "downloads the publication's pages and combines them into one PDF.\n"
+    "\n"
+    "Options:\n"
+    "  --help     print this help and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  BREVISFETCH_REPO  the folder downloads go to (default: repo/ beside the program, or\n"
+    "                    ~/.local/share/brevisfetch/repo when that cannot be written)\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts("BrevisFetch " BREVISFETCH_VERSION);
+    return 0;
+  }
   brevis::gui::Application application(argc, argv);
   brevis::gui::MainWindow form;
   // brevisfetch.conf: a malformed line is told on standard error only, so that the window does

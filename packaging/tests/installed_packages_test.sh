@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# Installs the Debian packages into a scratch root with dpkg-deb -x and checks what they hold as
+# a user would meet it: the programs run from there (a fetch through the installed mirror), the
+# desktop entry, icons, AppStream metadata, manual pages, completion and service unit are valid.
+# Skipped (status 77) when scripts/package has not made the packages.
+# Usage: installed_packages_test.sh PACKAGE_DIR VERSION
+set -euo pipefail
+package_dir=$1 version=$2
+
+shopt -s nullglob
+packages=("$package_dir"/brevisfetch_*.deb "$package_dir"/brevisfetch-mirror_*.deb)
+if ((${#packages[@]} == 0)); then
+  echo "SKIPPED: no packages in $package_dir; ./scripts/package makes them"
+  exit 77
+fi
+if ((${#packages[@]} != 2)); then
+  echo "FAILED: expected brevisfetch and brevisfetch-mirror in $package_dir, found ${packages[*]}" >&2
+  exit 1
+fi
+
+work=$(mktemp -d)
+mirror_pid=
+# The mirror, once started, is stopped by its process number, and the scratch root removed.
+trap '[[ -z $mirror_pid ]] || kill "$mirror_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+root=$work/root
+for package in "${packages[@]}"; do dpkg-deb -x "$package" "$root"; done
+bin=$root/usr/bin
+share=$root/usr/share
+
+# Every program runs from the scratch root and names the version the packages carry.
+for program in brevisfetch brevisfetch-cli brevisfetch-mirror; do
+  printed=$("$bin/$program" --version)
+  [[ $printed == *" $version" ]] || fail "$program --version printed '$printed', not version $version"
+done
+
+# The installed mirror serves its sample data on a free loopback port, and the installed command
+# line fetches a sample patent from it into a PDF.
+source "$(dirname "$0")/../../bench/mirror.sh"
+start_sample_mirror "$bin/brevisfetch-mirror" "$work/sample" "installed packages"
+pdf=$(BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base \
+  "$bin/brevisfetch-cli" fetch --repo "$work/repo" CN200710038426)
+[[ $pdf == "$work/repo/CN200710038426/CN200710038426_gk.pdf" ]] || fail "fetch printed '$pdf'"
+[[ $(head -c 5 "$pdf") == %PDF- ]] || fail "$pdf is not a PDF"
+
+# The desktop entry and the AppStream metadata pass their validators, and the entry's icon is
+# in the hicolor theme at the sizes menus ask for.
+desktop=("$share"/applications/*.desktop)
+((${#desktop[@]} == 1)) || fail "expected one desktop entry, found ${#desktop[@]}"
+desktop-file-validate "${desktop[0]}" || fail "desktop-file-validate rejects ${desktop[0]}"
+appstreamcli validate --no-net "$share"/metainfo/*.metainfo.xml >"$work/appstream.out" ||
+  fail "appstreamcli rejects the metadata: $(cat "$work/appstream.out")"
+icon=$(sed -n 's/^Icon=//p' "${desktop[0]}")
+for size in 16 22 24 32 48 64 128 256; do
+  file=$share/icons/hicolor/${size}x$size/apps/$icon.png
+  [[ -f $file ]] || fail "no $size-pixel icon $file"
+  [[ $(identify -format %wx%h "$file") == "${size}x$size" ]] || fail "$file is not $size pixels"
+done
+
+# The help texts of a program: its --help and every subcommand's (listed under "Subcommands:").
+help_texts() {
+  "$1" --help
+  for sub in $("$1" --help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z][a-z-]*\) .*/\1/p'); do
+    "$1" "$sub" --help
+  done
+}
+
+# Every manual page renders without a warning and names every option of its program's help texts.
+for program in brevisfetch brevisfetch-cli brevisfetch-mirror; do
+  page=$share/man/man1/$program.1.gz
+  [[ -f $page ]] || fail "no manual page $page"
+  warnings=$(zcat "$page" | groff -man -Tutf8 -ww -z 2>&1)
+  [[ -z $warnings ]] || fail "groff warns about $page: $warnings"
+  text=$(zcat "$page" | groff -man -Tutf8 -P-cbou 2>/dev/null)
+  for option in $(help_texts "$bin/$program" | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+    grep -q -- "$option" <<<"$text" || fail "$page does not name $option"
+  done
+done
+
+# The completion completes a subcommand, and then that subcommand's options.
+completion=$share/bash-completion/completions/brevisfetch-cli
+[[ -f $completion ]] || fail "no completion $completion"
+complete_words() {
+  bash -c 'source "$1" && shift && function=$(complete -p brevisfetch-cli | grep -o -- "-F [^ ]*") &&
+           COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && ${function#-F } &&
+           echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+}
+[[ $(complete_words brevisfetch-cli f) == fetch ]] ||
+  fail "'brevisfetch-cli f' completes to '$(complete_words brevisfetch-cli f)', not 'fetch'"
+[[ $(complete_words brevisfetch-cli fetch --rep) == --repo ]] ||
+  fail "'brevisfetch-cli fetch --rep' completes to '$(complete_words brevisfetch-cli fetch --rep)'"
+
+# The mirror's settings are a conffile, and systemd reads its unit without a complaint; the one
+# remark allowed is that the program is not installed on this machine itself.
+dpkg-deb -I "$package_dir"/brevisfetch-mirror_*.deb conffiles | grep -qx /etc/default/brevisfetch-mirror ||
+  fail "/etc/default/brevisfetch-mirror is not a conffile"
+unit=$root/usr/lib/systemd/system/brevisfetch-mirror.service
+[[ -f $unit ]] || fail "no unit $unit"
+if command -v systemd-analyze >/dev/null; then
+  remarks=$(cd "$work" && systemd-analyze verify --man=no "$unit" 2>&1 |
+    grep -v 'Command /usr/bin/brevisfetch-mirror is not executable' || true)
+  [[ -z $remarks ]] || fail "systemd-analyze verify: $remarks"
+fi
+echo "installed packages: all checks passed"
