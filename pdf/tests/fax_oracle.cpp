@@ -40,7 +40,8 @@ tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
   MemoryFile* file = FileOf(handle);
   const auto n = static_cast<std::size_t>(size);
   if (file->position + n > file->bytes.size()) file->bytes.resize(file->position + n);
-  std::memcpy(file->bytes.data() + file->position, buffer, n);
+  // libtiff writes empty strips with no buffer at all.
+  if (n != 0) std::memcpy(file->bytes.data() + file->position, buffer, n);
   file->position += n;
   return size;
 }
