@@ -42,8 +42,12 @@ done
 # line fetches a sample patent from it into a PDF.
 source "$(dirname "$0")/../../bench/mirror.sh"
 start_sample_mirror "$bin/brevisfetch-mirror" "$work/sample" "installed packages"
-pdf=$(BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base \
-  "$bin/brevisfetch-cli" fetch --repo "$work/repo" CN200710038426)
+# The fetch takes its server and repository from a configuration file alone.
+mkdir -p "$work/config/brevisfetch"
+printf 'server = %s\npatent-office = %s\nrepo = %s\n' "$base" "$base" "$work/repo" \
+  >"$work/config/brevisfetch/brevisfetch.conf"
+pdf=$(env -u BREVISFETCH_SERVER -u BREVISFETCH_PATENT_OFFICE -u BREVISFETCH_REPO \
+  XDG_CONFIG_HOME="$work/config" "$bin/brevisfetch-cli" fetch CN200710038426)
 [[ $pdf == "$work/repo/CN200710038426/CN200710038426_gk.pdf" ]] || fail "fetch printed '$pdf'"
 [[ $(head -c 5 "$pdf") == %PDF- ]] || fail "$pdf is not a PDF"
 
