@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include "app/core/patent_paths.h"
+
 namespace brevis::gui {
 namespace {
 
@@ -24,8 +26,12 @@ QString ChooseRootDir(const QString& executableDir, const QString& configured) {
   // Made absolute, so that the PDF's path is a file to the desktop and not a web address.
   if (!chosen.isEmpty()) return QDir::cleanPath(QDir(chosen).absolutePath());
 
+  // Beside the program when it runs from a folder of its own; never in a system folder.
   const QString besideExecutable = QDir::cleanPath(executableDir + QStringLiteral("/repo"));
-  if (QDir().mkpath(besideExecutable) && Writable(besideExecutable)) return besideExecutable;
+  if (!IsSystemProgramFolder(executableDir.toStdString()) && QDir().mkpath(besideExecutable) &&
+      Writable(besideExecutable)) {
+    return besideExecutable;
+  }
 
   const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
   return QDir::cleanPath(data + QStringLiteral("/repo"));

@@ -1,6 +1,7 @@
 // The files of a patent: folder, page files and PDF files.
 #include "app/core/patent_paths.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/text.h"
@@ -51,6 +52,16 @@ bool IsPatentFileName(const std::u16string& apn, std::string_view name) {
 
 std::u16string LockPath(const std::u16string& root_dir, const std::u16string& apn) {
   return PatentFolder(root_dir, apn) + u"/CN" + apn + u".lock";
+}
+
+bool IsSystemProgramFolder(const std::filesystem::path& folder) {
+  const std::filesystem::path clean = folder.lexically_normal();
+  for (const char* root : {"/usr", "/bin", "/sbin", "/opt"}) {
+    const std::filesystem::path prefix(root);
+    const auto [end, _] = std::mismatch(prefix.begin(), prefix.end(), clean.begin(), clean.end());
+    if (end == prefix.end()) return true;
+  }
+  return false;
 }
 
 }  // namespace brevis

@@ -38,4 +38,9 @@ bool IsPatentFileName(const std::u16string& apn, std::string_view name);
 // ".lock" (see RunLock).
 std::u16string LockPath(const std::u16string& root_dir, const std::u16string& apn);
 
+// True for a folder that installed programs live in (/usr/..., /bin, /sbin, /opt/...): no place
+// for a repository, even when it can be written (by root), so the program's own "repo" folder is
+// kept beside it only when it runs from a folder of its own, such as a build or an unpacked copy.
+bool IsSystemProgramFolder(const std::filesystem::path& folder);
+
 }  // namespace brevis

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "app/core/patent_paths.h"
+
 namespace brevis::cli {
 
 namespace {
@@ -36,15 +38,15 @@ bool Writable(const std::filesystem::path& dir) {
   return true;
 }
 
-// "repo" beside the executable, as the window keeps it; when that cannot be written, "repo" in
-// the user's data folder ($XDG_DATA_HOME, or ~/.local/share, then "brevisfetch"), as the window
-// falls back to.
+// "repo" beside the executable, as the window keeps it; when that cannot be written, or the
+// program is installed in a system folder, "repo" in the user's data folder ($XDG_DATA_HOME, or
+// ~/.local/share, then "brevisfetch"), as the window falls back to.
 std::string DefaultRepo() {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
   const std::filesystem::path beside = exe.parent_path() / "repo";
-  if (Writable(beside)) return beside.string();
+  if (!IsSystemProgramFolder(exe.parent_path()) && Writable(beside)) return beside.string();
   const char* data_home = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
   std::filesystem::path data;

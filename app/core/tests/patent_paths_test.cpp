@@ -51,5 +51,18 @@ TEST(PatentPathsTest, PageFileNamesAreToldFromOtherFiles) {
   EXPECT_TRUE(IsPageFileName(path.substr(path.rfind('/') + 1)));
 }
 
+TEST(PatentPathsTest, InstalledProgramsKeepNoRepositoryBesideThem) {
+  const std::pair<const char*, bool> kFolders[] = {
+      {"/usr/bin", true},       {"/usr/local/bin", true},   {"/bin", true},
+      {"/sbin/", true},         {"/opt/brevisfetch", true}, {"/usr/bin/../lib", true},
+      {"/home/a/build", false}, {"/usrx/bin", false},       {"/tmp/bin", false},
+      {"/optical", false},
+  };
+  for (const auto& [folder, system] : kFolders) {
+    EXPECT_EQ(IsSystemProgramFolder(folder), system) << folder;
+  }
+}
+
 }  // namespace
+
 }  // namespace brevis
