@@ -697,8 +697,22 @@ void MirrorServer::Impl::Forget(Connection* c) {
 void MirrorServer::Impl::OnOutput(evbuffer* buffer, const evbuffer_cb_info* info, void* arg) {
   auto* c = static_cast<Connection*>(arg);
   if (info->n_added == 0 || c->answering || c->closing) return;
+  // evhttp writes the request's own version into such an answer ("HTTP/1.10", or "HTTP/1.-64"
+  // for a minor number beyond a byte): every answer says HTTP/1.1, the version this server speaks.
+  const evbuffer_ptr blank = evbuffer_search(buffer, " ", 1, nullptr);
+  if (blank.pos < 0 || blank.pos > 32) return;
+  char version[33] = {};
+  evbuffer_copyout(buffer, version, static_cast<std::size_t>(blank.pos));
+  if (std::strncmp(version, "HTTP/", 5) != 0) return;
+  if (std::strcmp(version, "HTTP/1.1") != 0) {
+    // Rewriting the buffer calls this again: the answer is taken as seen first.
+    c->answering = true;
+    evbuffer_drain(buffer, static_cast<std::size_t>(blank.pos));
+    evbuffer_prepend(buffer, "HTTP/1.1", 8);
+    c->answering = false;
+  }
   char status[13] = {};
-  if (evbuffer_copyout(buffer, status, 12) != 12 || std::strncmp(status, "HTTP/1.", 7) != 0) return;
+  if (evbuffer_copyout(buffer, status, 12) != 12) return;
   // A "100 Continue" is no answer yet.
   if (std::strncmp(status + 9, "100", 3) == 0) return;
   std::string line = c->lines.empty() ? c->line : c->lines.front();

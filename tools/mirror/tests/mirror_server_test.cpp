@@ -441,6 +441,10 @@ TEST_F(MirrorServerTest, MalformedRequestsGetA4xxAndTheServerCarriesOn) {
       "GET / HTTP/9.9\r\n\r\n",
       "GET / HTTP/0.1\r\n\r\n",
       "BREW / HTTP/1.1\r\nConnection: close\r\n\r\n",
+      // Refused by the parser itself (a header line without a colon), whose answer would carry
+      // the request's version.
+      "GET / HTTP/1.10\r\nbroken\r\n\r\n",
+      "HCNET /pag/2s07e01038426 HTTP/1.98123456\nfmzl\n",
       // Cipher text with letters, cut groups, too long, or deciphering to no number.
       "GET " + mirror + "12a4" + head,
       "GET " + mirror + Encipher("200710038426").substr(0, 46) + head,
