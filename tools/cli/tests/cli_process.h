@@ -21,6 +21,13 @@
 
 namespace brevis::test {
 
+// What a finished run of brevisfetch-cli gave: its exit status and both outputs.
+struct CliRun {
+  int status = -1;
+  std::string out;  // stdout
+  std::string err;  // stderr
+};
+
 // Runs the program args[0] with `args` in place of this process (a child just forked).
 [[noreturn]] inline void Exec(std::vector<std::string> args) {
   std::vector<char*> argv;

@@ -8,20 +8,16 @@
 #include <string>
 
 #include "common/tests/test_files.h"
+#include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
 
 namespace brevis {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CliRun;
 using test::ReadFile;
 using test::WriteFile;
-
-struct CliRun {
-  int status = -1;
-  std::string out;  // stdout
-  std::string err;  // stderr
-};
 
 class ConfigCommandTest : public ::testing::Test {
  protected:

@@ -32,6 +32,7 @@ namespace brevis {
 namespace {
 
 using test::CliProcess;
+using test::CliRun;
 using test::MaskedPdf;
 using test::ReadFile;
 using test::ShellOutput;
@@ -65,12 +66,6 @@ class MirrorProcess : public test::ServerProcess {
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
-};
-
-struct CliRun {
-  int status = -1;
-  std::string out;  // stdout
-  std::string err;  // stderr
 };
 
 class FetchCommandTest : public ::testing::Test {
