@@ -126,6 +126,7 @@ void DownloadThread::FetchToFile(const DownloadItem& item) const {
     // Also here, so that an announced length beyond the cap is refused before its body.
     client.MaxBodySize = limits_.MaxBodySize;
     client.CancelFlag = &terminated_;
+    client.Pacer = limits_.Pacer;
     client.Get(item.RemoteUrl, page);
   }
   page.Commit();

@@ -6,6 +6,7 @@
 
 #include "common/ascii_text.h"
 #include "common/text.h"
+#include "http/http_date.h"
 #include "http/http_errors.h"
 
 namespace brevis {
@@ -19,6 +20,25 @@ bool Contains(const std::vector<int>& list, int value) {
 }
 
 std::string Narrow(std::u16string_view text) { return ascii::ToAsciiBytes(text); }
+
+// A Retry-After value: delta-seconds (digits only) or an HTTP-date, as a wait from now; nothing
+// for anything else. Waits beyond a day are a day: the pacer cuts them shorter still.
+std::optional<std::chrono::seconds> ParseRetryAfter(std::u16string_view text) {
+  constexpr std::chrono::seconds kLongest = std::chrono::hours(24);
+  text = ascii::Trim(text);
+  if (text.empty()) return std::nullopt;
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    std::chrono::seconds wait{0};
+    for (const char16_t c : text) {
+      wait = std::min(wait * 10 + std::chrono::seconds(c - u'0'), kLongest);
+    }
+    return wait;
+  }
+  const std::optional<SysSeconds> date = ParseInternetDate(text);
+  if (!date) return std::nullopt;
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  return std::clamp<std::chrono::seconds>(*date - now, std::chrono::seconds(0), kLongest);
+}
 
 // Body text in the response's character set; without one the platform's default (UTF-8).
 std::u16string DecodeBody(const std::vector<uint8_t>& bytes, std::u16string_view charset) {
@@ -100,10 +120,13 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
   request_.Method = std::u16string(method);
   request_.Source = source;
   response_.ContentStream = response_stream;
-  ApplyLimits();
+  retryAfter_.reset();
   try {
     HttpNextStep step;
     do {
+      // The pacer's wait may be long: the exchange's deadline starts after it.
+      WaitForPacer();
+      ApplyLimits();
       ApplyRequestURL();
       SendRequest();
       for (int interim = 0;; ++interim) {
@@ -139,6 +162,18 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
   }
   response_.KeepAlive = ComputeKeepAlive();
   if (!response_.KeepAlive) DropConnection();
+}
+
+void HttpClient::WaitForPacer() {
+  if (Pacer != nullptr && !Pacer->Acquire(CancelFlag)) throw NetFetchCancelled();
+}
+
+void HttpClient::TakeRetryAfter() {
+  retryAfter_.reset();
+  const int code = response_.ResponseCode();
+  if (code != 429 && code != 503) return;
+  retryAfter_ = ParseRetryAfter(response_.RawHeaders.Values(u"Retry-After"));
+  if (retryAfter_ && Pacer != nullptr) Pacer->HoldOff(*retryAfter_);
 }
 
 void HttpClient::ApplyLimits() {
@@ -346,6 +381,8 @@ void HttpClient::StoreResponseCookies() {
 }
 
 HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies) {
+  // Before the body is read, so that the server's wish holds even when its body fails.
+  TakeRetryAfter();
   const int code = response_.ResponseCode();
   const int status_class = ClassOf(code);
   // Redirects are never followed: every 3xx but 304, and any status but 201 that names a

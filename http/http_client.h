@@ -15,6 +15,7 @@
 #include "http/cookie_manager.h"
 #include "http/http_message.h"
 #include "http/net/tcp_client.h"
+#include "http/request_pacer.h"
 #include "http/uri.h"
 
 namespace brevis {
@@ -39,7 +40,9 @@ class HttpClient : public TcpClientBase {
   // (more than MaxHeaderLines header lines, a body over MaxBodySize), NetFetchTimeout when the
   // whole exchange takes longer than FetchDeadline, NetFetchCancelled when *CancelFlag turns
   // true while it waits, HttpRequestError for a request header that would break the request's
-  // framing. After any failure the connection is closed.
+  // framing. After any failure the connection is closed. With a Pacer, each request waits for
+  // it before it is sent (that wait does not count against FetchDeadline), and a 429 or 503
+  // answer's Retry-After holds the pacer off before the error is thrown.
   void Get(std::u16string_view url, Stream& stream);
   // Runs one exchange; a status code in `ignore_replies` ends it without an exception.
   void DoRequest(std::u16string_view method, std::u16string_view url, Stream* source,
@@ -52,6 +55,10 @@ class HttpClient : public TcpClientBase {
   // The cookie store, made by the first response when AllowCookies; null before.
   CookieManager* GetCookieManager() const { return cookieManager_.get(); }
   const Uri& CurrentURL() const { return url_; }
+  // The wait the last answer asked for: a 429 or 503 status with a Retry-After of delta-seconds
+  // or an HTTP-date (a date in the past: zero). Nothing for any other answer, for a value that is
+  // neither, and before the first answer of a fetch.
+  std::optional<std::chrono::seconds> RetryAfter() const { return retryAfter_; }
 
   bool AllowCookies = true;
   HttpVersion ProtocolVersion = pv1_1;
@@ -65,6 +72,9 @@ class HttpClient : public TcpClientBase {
   // Owned by the caller, who may set it from another thread to stop the exchange under way;
   // null: none.
   const std::atomic<bool>* CancelFlag = nullptr;
+  // Shared by the process's clients, owned by the caller and outliving the fetches; null: every
+  // request goes at once and Retry-After holds nothing back.
+  RequestPacer* Pacer = nullptr;
 
  private:
   void ApplyRequestURL();
@@ -72,6 +82,10 @@ class HttpClient : public TcpClientBase {
   void SendRequest();
   void EnsureConnected();
   void BuildAndSendRequest();
+  // Waits for the pacer's slot; throws NetFetchCancelled when *CancelFlag turns true meanwhile.
+  void WaitForPacer();
+  // Reads a 429 or 503 answer's Retry-After into retryAfter_ and holds the pacer off by it.
+  void TakeRetryAfter();
   // The exchange's deadline and cancel flag on the connection, or none.
   void ApplyLimits();
   void LiftLimits();
@@ -100,6 +114,7 @@ class HttpClient : public TcpClientBase {
   std::unique_ptr<CookieManager> cookieManager_;
   // IP version of the open connection, to drop it when an address needs the other one.
   brevis::IPVersion connectedIPVersion_ = ivIPv4;
+  std::optional<std::chrono::seconds> retryAfter_;
 };
 
 }  // namespace brevis

@@ -15,6 +15,7 @@
 #include "app/core/service_protocol.h"
 #include "common/stream.h"
 #include "common/text.h"
+#include "http/http_errors.h"
 #include "regex/pattern.h"
 
 namespace brevis {
@@ -51,19 +52,27 @@ std::u16string WebAddress(std::u16string_view text) {
   return std::u16string(text);
 }
 
+// The settings with a pacer: one without a rate limit when they carry none, so that a server's
+// Retry-After holds every request of the window's process, its workers' as well.
+MainFormSettings WithPacer(MainFormSettings settings) {
+  if (!settings.Pacer) settings.Pacer = std::make_shared<RequestPacer>(0);
+  return settings;
+}
+
 }  // namespace
 
 MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
                    MainFormSettings settings)
     : face_(face),
       combiner_(std::move(combiner)),
-      settings_(std::move(settings)),
+      settings_(WithPacer(std::move(settings))),
       rootDir_(settings_.RootDir),
       cipher_(kAppKeyN, kAppKeyE, kAppKeyD),
       ocr_(settings_.Ocr) {
   for (HttpClient* client : {&httpPage_, &httpUpdate_}) {
     client->FetchDeadline = settings_.FetchDeadline;
     client->MaxBodySize = kAnswerBodyLimit;
+    client->Pacer = settings_.Pacer.get();
   }
   if (httpUpdate_.FetchDeadline <= 0 || httpUpdate_.FetchDeadline > kUpdateDeadline) {
     httpUpdate_.FetchDeadline = kUpdateDeadline;
@@ -132,6 +141,18 @@ std::u16string MainForm::FetchText(HttpClient& client, const std::u16string& add
   return Utf8ToUtf16(body.ToString());
 }
 
+std::u16string MainForm::FetchLookup(const std::u16string& address) {
+  for (int tries = 1;; ++tries) {
+    try {
+      return FetchText(httpPage_, address, kLookupReadTimeout);
+    } catch (const HttpProtocolError&) {
+      // A service that limits its rate said when to ask again: the next try waits that long
+      // through the pacer, so that in a bulk run a busy service does not fail the patent.
+      if (!httpPage_.RetryAfter() || tries >= settings_.Retries.MaxTries) throw;
+    }
+  }
+}
+
 void MainForm::CheckPageCount(ReRazavu& result) {
   const int32_t pages = CapPageCounts(result);
   if (pages == 0) return;
@@ -149,7 +170,7 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
   const std::u16string mirror =
       settings_.Server + protocol::MirrorTarget<char16_t>(cipher_.Encrypt(apn));
   try {
-    text = FetchText(httpPage_, mirror, kLookupReadTimeout);
+    text = FetchLookup(mirror);
   } catch (const std::exception& error) {
     lookupCause_ = Utf16ToUtf8(mirror) + ": " + error.what();
     face_.MessageBox(std::u16string(kMirrorFailed), std::u16string(kDownloadProblem),
@@ -171,7 +192,7 @@ ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& 
   const std::u16string search =
       settings_.PatentOffice + protocol::SearchTarget<char16_t>(apn, leixin);
   try {
-    text = FetchText(httpPage_, search, kLookupReadTimeout);
+    text = FetchLookup(search);
   } catch (const std::exception& error) {
     lookupCause_ = Utf16ToUtf8(search) + ": " + error.what();
     face_.MessageBox(std::u16string(kSearchFailed), std::u16string(kDownloadProblem),

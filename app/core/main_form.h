@@ -18,7 +18,8 @@
 
 namespace brevis {
 
-// The download's settings (tries, fetch deadline, resume) and the window's own.
+// The download's settings (tries, fetch deadline, resume, request pace) and the window's own.
+// Without a pacer, MainForm makes one without a rate limit for its lookups and downloads.
 struct MainFormSettings : DownloadSettings {
   // The repository folder, without a trailing separator: "repo" beside the executable.
   std::u16string RootDir;
@@ -115,6 +116,9 @@ class MainForm final {
   // Fetches `address` with `client`; the body as text.
   static std::u16string FetchText(HttpClient& client, const std::u16string& address,
                                   int read_timeout);
+  // Fetches a lookup address with httpPage_, trying again (up to Retries.MaxTries tries in all)
+  // after a 429 or 503 answer with a Retry-After; throws the last try's error.
+  std::u16string FetchLookup(const std::u16string& address);
   // The count cap, after either service answered: a count above it becomes 0, with a message.
   void CheckPageCount(ReRazavu& result);
 

@@ -86,6 +86,7 @@ int PatentDownload::Start() {
     for (int i = 0; i < kWorkerCount; ++i) {
       FetchLimits limits;
       limits.Deadline = settings_.FetchDeadline;
+      limits.Pacer = settings_.Pacer.get();
       workers_.push_back(std::make_unique<DownloadThread>(
           true, settings_.Retries,
           [this](DownloadThread&, const DownloadItem& job, const std::string& cause) {

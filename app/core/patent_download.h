@@ -20,6 +20,7 @@
 #include "common/run_lock.h"
 #include "download/download_thread.h"
 #include "download/retry_policy.h"
+#include "http/request_pacer.h"
 
 namespace brevis {
 
@@ -41,6 +42,9 @@ struct DownloadSettings {
   // 1234 (brevisfetch-cli), which is fetching CN… in this folder") and waits until that run has
   // ended; without it, Start fails at once with FolderBusy. The window does not wait.
   std::function<void(const std::string& message)> WaitForFolder;
+  // The process's request pace, shared with every other download and lookup of the process; the
+  // page requests of every worker wait for it. Null: none.
+  std::shared_ptr<RequestPacer> Pacer;
 };
 
 // Start found the patent's folder taken by another run, and was not to wait for it. The message

@@ -23,6 +23,8 @@ const char* ReasonPhrase(int status) {
       return "Not Found";
     case 500:
       return "Internal Server Error";
+    case 429:
+      return "Too Many Requests";
     case 503:
       return "Service Unavailable";
     default:
@@ -113,7 +115,8 @@ void PageServer::Serve(int fd) {
     }
     const Reply reply = handler_(target);
     SendAll(fd, "HTTP/1.1 " + std::to_string(reply.status) + " " + ReasonPhrase(reply.status) +
-                    "\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                    "\r\n" + reply.headers +
+                    "Content-Length: " + std::to_string(reply.body.size()) +
                     "\r\nConnection: close\r\n\r\n" + reply.body);
   }
   ::shutdown(fd, SHUT_WR);

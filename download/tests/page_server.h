@@ -8,13 +8,20 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace brevis::test {
 
 struct Reply {
-  int status = 200;
+  // Not an aggregate, so that {status, body} leaves the headers out without a warning.
+  Reply(int status_code = 200, std::string body_bytes = {}, std::string header_lines = {})
+      : status(status_code), body(std::move(body_bytes)), headers(std::move(header_lines)) {}
+
+  int status;
   std::string body;
+  // Further header lines, each ending in "\r\n".
+  std::string headers;
 };
 
 class PageServer {

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <typeinfo>
@@ -15,6 +17,7 @@
 #include "http/http_errors.h"
 #include "http/net/io_handler_stack.h"
 #include "http/net/tests/scripted_peer.h"
+#include "http/request_pacer.h"
 
 namespace brevis {
 namespace {
@@ -525,6 +528,86 @@ TEST(HttpClientTest, FetchDeadlineIsPerExchangeAndLeavesAKeptConnection) {
   client.Get(Url(peer, "/2"), second);
   EXPECT_EQ(Body(first) + Body(second), "okok");
   EXPECT_EQ(peer.Connections(), 1u);
+}
+
+// "Sun, 06 Nov 1994 08:49:37 GMT" of a moment `from_now` away.
+std::string HttpDate(std::chrono::seconds from_now) {
+  const std::time_t when =
+      std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() + from_now);
+  std::tm parts{};
+  ::gmtime_r(&when, &parts);
+  char text[40];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+  return text;
+}
+
+TEST(HttpClientTest, RetryAfterOfA429Or503HoldsThePacerOff) {
+  using std::chrono::seconds;
+  struct Case {
+    const char* title;
+    int status;
+    std::string retryAfter;  // empty: no such header
+    std::optional<seconds> hold;
+  };
+  const Case kCases[] = {
+      {"429 delta-seconds", 429, "120", seconds(120)},
+      {"503 delta-seconds", 503, " 7 ", seconds(7)},
+      {"429 HTTP-date", 429, HttpDate(seconds(300)), seconds(300)},
+      {"503 HTTP-date gone by", 503, HttpDate(seconds(-60)), seconds(0)},
+      // The pacer cuts a long one short.
+      {"429 years", 429, "99999999999999999999", seconds(600)},
+      // Malformed values are ignored.
+      {"429 word", 429, "soon", std::nullopt},
+      {"429 negative", 429, "-5", std::nullopt},
+      {"429 number and text", 429, "12 s", std::nullopt},
+      {"429 empty", 429, "", std::nullopt},
+      // Other statuses say nothing about the pace.
+      {"500", 500, "120", std::nullopt},
+      {"200", 200, "120", std::nullopt},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    const std::string header = c.retryAfter.empty() ? "" : "Retry-After: " + c.retryAfter + "\r\n";
+    ScriptedPeer peer({PeerStep::ExpectUntil(kHead),
+                       PeerStep::Send("HTTP/1.1 " + std::to_string(c.status) + " X\r\n" + header +
+                                      "Content-Length: 2\r\n\r\nno"),
+                       PeerStep::Close()});
+    RequestPacer pacer(0);
+    HttpClient client;
+    client.Pacer = &pacer;
+    MemoryStream body;
+    const auto before = RequestPacer::Clock::now();
+    try {
+      client.Get(Url(peer, "/p"), body);
+      EXPECT_EQ(c.status, 200);
+    } catch (const HttpProtocolError& e) {
+      EXPECT_EQ(e.ErrorCode(), c.status);
+    }
+    const auto after = RequestPacer::Clock::now();
+    EXPECT_EQ(client.RetryAfter().has_value(), c.hold.has_value());
+    if (c.hold && *c.hold > seconds(0)) {
+      // An HTTP-date is read to the second.
+      const seconds slack(c.retryAfter.size() > 20 ? 1 : 0);
+      EXPECT_GE(pacer.HeldUntil(), before + *c.hold - slack);
+      EXPECT_LE(pacer.HeldUntil(), after + *c.hold + slack);
+    } else {
+      EXPECT_LT(pacer.HeldUntil(), before);
+    }
+  }
+}
+
+TEST(HttpClientTest, RequestWaitsForThePacerOutsideTheDeadline) {
+  ScriptedPeer peer({PeerStep::ExpectUntil(kHead), PeerStep::Send(kOk)});
+  RequestPacer pacer(0);
+  pacer.HoldOff(std::chrono::milliseconds(300));
+  HttpClient client;
+  client.Pacer = &pacer;
+  client.FetchDeadline = 100;
+  MemoryStream body;
+  const auto start = std::chrono::steady_clock::now();
+  client.Get(Url(peer, "/p"), body);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_EQ(Body(body), "ok");
 }
 
 TEST(HttpClientTest, FetchDeadlineBoundsAConnectThatHangs) {

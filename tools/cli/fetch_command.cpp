@@ -46,6 +46,7 @@ struct FetchOptions {
   bool Resume = false;
   bool NoWait = false;
   int FirstPauseMs = static_cast<int>(RetryPolicy{}.FirstPause.count());
+  double MaxRate = 0;
   ConfigOptions Settings;
 };
 
@@ -223,6 +224,8 @@ void RunFetch(const FetchOptions& options) {
   ApplyConfig(config, settings);
   settings.Retries.FirstPause = std::chrono::milliseconds(options.FirstPauseMs);
   settings.Resume = options.Resume;
+  // One pace for the whole run: every lookup and every worker's page requests share it.
+  settings.Pacer = std::make_shared<RequestPacer>(options.MaxRate);
   // Told as it happens, before the wait, which may be long; the number's other lines follow.
   const MainForm* current = nullptr;
   if (!options.NoWait) {
@@ -363,6 +366,12 @@ void AddFetchCommand(CLI::App& app) {
       ->type_name("MS")
       ->check(CLI::Range(0, 8000))
       ->capture_default_str();
+  fetch
+      ->add_option("--max-rate", options->MaxRate,
+                   "At most R requests a second for the whole process, across its workers; "
+                   "0: no limit")
+      ->type_name("R")
+      ->check(CLI::NonNegativeNumber);
   fetch->callback([options] { RunFetch(*options); });
 }
 

@@ -17,6 +17,7 @@ constexpr std::pair<HostileMode, std::string_view> kNames[] = {
     {HostileMode::kTrickle, "trickle"},
     {HostileMode::kSilent, "silent"},
     {HostileMode::kNotTiff, "not-tiff"},
+    {HostileMode::kRetryAfter, "retry-after"},
 };
 
 }  // namespace

@@ -20,6 +20,7 @@ enum class HostileMode {
   kTrickle,          // a proper answer, one byte at a time, slowly
   kSilent,           // reads the request and says nothing
   kNotTiff,          // a proper answer whose body is an HTML page
+  kRetryAfter,       // like a rate limiter: 429 with Retry-After for a while, then proper answers
 };
 
 // The mode's name on the command line ("good", "garbage-status", ...).

@@ -49,7 +49,10 @@ struct Answer {
 };
 
 std::string Head(int status, const std::string& type, const std::string& extra) {
-  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Bad Request";
+  const char* reason = status == 200   ? "OK"
+                       : status == 404 ? "Not Found"
+                       : status == 429 ? "Too Many Requests"
+                                       : "Bad Request";
   return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type: " + type +
          "\r\n" + extra + "Connection: close\r\n\r\n";
 }
@@ -61,6 +64,8 @@ struct HostileServer::Impl {
     if (options.Pages < 1) throw std::invalid_argument("The page count must be at least 1.");
     if (options.TrickleMs < 1)
       throw std::invalid_argument("The trickle pause must be 1 ms or more.");
+    if (options.RetryAfterS < 1)
+      throw std::invalid_argument("The Retry-After must be 1 s or more.");
     if (!options.DataDir.empty()) data.emplace(options.DataDir);
     if (::pipe(stopPipe) != 0) throw std::runtime_error("pipe failed");
   }
@@ -80,6 +85,16 @@ struct HostileServer::Impl {
   }
 
   bool Stopping() const { return stopping.load(); }
+
+  // kRetryAfter: the seconds left, rounded up, of the window that the first call opens; 0 once
+  // it has passed.
+  int RateLimitWait(std::chrono::steady_clock::time_point arrival) {
+    const std::lock_guard<std::mutex> guard(limitLock);
+    if (!limitedSince) limitedSince = arrival;
+    const auto end = *limitedSince + std::chrono::seconds(options.RetryAfterS);
+    if (arrival >= end) return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::seconds>(end - arrival).count());
+  }
 
   // Waits for `events` on `fd` in short slices, so that Stop is noticed; false on stop, error
   // or after `timeout_ms` (negative: no limit).
@@ -213,6 +228,7 @@ struct HostileServer::Impl {
     const std::string length = "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
     switch (mode) {
       case HostileMode::kGood:
+      case HostileMode::kRetryAfter:  // once its window has passed
         SendAll(fd, Head(answer.status, answer.type, length) + answer.body);
         return;
       case HostileMode::kGarbageStatus:
@@ -276,6 +292,7 @@ struct HostileServer::Impl {
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     if (const std::optional<std::string> head = ReadHead(fd)) {
+      const auto arrival = std::chrono::steady_clock::now();
       const std::string line = head->substr(0, head->find("\r\n"));
       const std::size_t first = line.find(' ');
       const std::size_t second = line.find(' ', first == std::string::npos ? 0 : first + 1);
@@ -284,12 +301,26 @@ struct HostileServer::Impl {
         target = line.substr(first + 1, second - first - 1);
       }
       auto [answer, mode] = Route(target, fd);
+      const int wait = mode == HostileMode::kRetryAfter ? RateLimitWait(arrival) : 0;
       std::string entry = "\"";
       entry += LogSafe(line);
-      entry += "\" " + std::to_string(answer.status) + " mode=";
+      entry += "\" " + std::to_string(wait > 0 ? 429 : answer.status) + " mode=";
       entry += ModeName(mode);
+      entry +=
+          " at=" +
+          std::to_string(
+              std::chrono::duration_cast<std::chrono::milliseconds>(arrival - started).count());
+      if (wait > 0) entry += " retry-after=" + std::to_string(wait);
       Log(entry);
-      Send(fd, answer, mode);
+      if (wait > 0) {
+        const std::string body = "Too many requests\n";
+        SendAll(fd, Head(429, "text/plain",
+                         "Retry-After: " + std::to_string(wait) +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n") +
+                        body);
+      } else {
+        Send(fd, answer, mode);
+      }
     }
     // Forgotten before it is closed, so that Run never shuts down a number reused by accept.
     {
@@ -322,6 +353,9 @@ struct HostileServer::Impl {
   int listener = -1;
   int stopPipe[2] = {-1, -1};
   std::atomic<bool> stopping{false};
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  std::mutex limitLock;  // guards limitedSince
+  std::optional<std::chrono::steady_clock::time_point> limitedSince;
   std::mutex logLock;
   std::mutex pageLock;  // guards pageCache
   std::map<std::pair<std::string, int>, std::string> pageCache;

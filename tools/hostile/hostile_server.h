@@ -21,15 +21,19 @@ struct HostileOptions {
   // there. Empty: pages are drawn by the page generator.
   std::string DataDir;
   int TrickleMs = 1000;  // pause between two bytes in kTrickle
-  // Receives one line per request; stderr when empty. Called from the connection threads, one
-  // call at a time.
+  // kRetryAfter: the first request in that mode opens a window of this many seconds, during
+  // which every request in that mode gets 429 with the seconds left (rounded up) as Retry-After.
+  int RetryAfterS = 2;
+  // Receives one line per request: the request line, the status answered, the mode, the arrival
+  // in milliseconds since the server was made ("at=1234") and, for a 429, the Retry-After sent.
+  // Stderr when empty. Called from the connection threads, one call at a time.
   std::function<void(const std::string&)> Log;
 };
 
 class HostileServer {
  public:
-  // Throws std::invalid_argument for a page count below 1 or a trickle pause below 1 ms, and
-  // std::runtime_error for a data folder that does not exist.
+  // Throws std::invalid_argument for a page count below 1, a trickle pause below 1 ms or a
+  // Retry-After below 1 s, and std::runtime_error for a data folder that does not exist.
   explicit HostileServer(HostileOptions options);
   // Stops serving and waits for every connection's thread.
   ~HostileServer();

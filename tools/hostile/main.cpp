@@ -41,6 +41,11 @@ int main(int argc, char** argv) {
   app.add_option("--trickle-ms", options.TrickleMs, "Pause between two bytes in mode trickle")
       ->capture_default_str()
       ->check(CLI::Range(1, 600000));
+  app.add_option("--retry-after", options.RetryAfterS,
+                 "Seconds of 429 answers with Retry-After in mode retry-after, from the first "
+                 "request in that mode")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
   if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
 
   try {

@@ -296,6 +296,13 @@ class MainFormTest : public ::testing::Test {
     std::lock_guard<std::mutex> guard(lock_);
     update_ = std::move(reply);
   }
+  // The next `count` requests of the mirror, or of the search page, get `reply`.
+  void LimitLookups(int count, test::Reply reply, bool search = false) {
+    std::lock_guard<std::mutex> guard(lock_);
+    limitedLookups_ = count;
+    limitSearch_ = search;
+    limitedReply_ = std::move(reply);
+  }
   // Runs before a page is served; may replace the reply.
   void SetPageHook(std::function<void(int page, test::Reply&)> hook) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -338,8 +345,14 @@ class MainFormTest : public ::testing::Test {
  private:
   test::Reply Answer(const std::string& target) {
     std::unique_lock<std::mutex> lock(lock_);
-    if (target.rfind(protocol::MirrorTarget<char>({}), 0) == 0) return mirror_;
-    if (target.rfind(std::string(protocol::kSearchScript) + "?", 0) == 0) return search_;
+    const bool mirror = target.rfind(protocol::MirrorTarget<char>({}), 0) == 0;
+    const bool search = target.rfind(std::string(protocol::kSearchScript) + "?", 0) == 0;
+    if ((limitSearch_ ? search : mirror) && limitedLookups_ > 0) {
+      --limitedLookups_;
+      return limitedReply_;
+    }
+    if (mirror) return mirror_;
+    if (search) return search_;
     if (target.rfind(std::string(protocol::kUpdateScript) + "?", 0) == 0) return update_;
     if (target.rfind("/pages/", 0) == 0) {
       const int page = std::stoi(target.substr(target.size() - 10, 6));
@@ -356,6 +369,9 @@ class MainFormTest : public ::testing::Test {
   test::Reply mirror_{200, ""};
   test::Reply search_{200, "<html>nothing</html>"};
   test::Reply update_{200, ""};
+  int limitedLookups_ = 0;
+  bool limitSearch_ = false;
+  test::Reply limitedReply_;
   std::function<void(int, test::Reply&)> pageHook_;
 };
 
@@ -538,6 +554,64 @@ TEST_F(MainFormTest, LookupAsksTheMirrorThenTheSearchPage) {
       EXPECT_EQ(requests.size(), requests_before + 1);
     }
   }
+}
+
+TEST_F(MainFormTest, RateLimitedLookupIsTriedAgainAfterItsRetryAfter) {
+  struct Case {
+    const char* name;
+    int limited;  // lookup requests answered with `reply`
+    test::Reply reply;
+    bool mirrorAnswers;  // else the mirror's body is empty and the search page is limited
+    int pages;           // found; 0: the lookup fails
+    std::size_t requests;
+    std::chrono::milliseconds atLeast;  // from the first request to the lookup's end
+  };
+  const Case kCases[] = {
+      {"429, Retry-After 1",
+       1,
+       {429, "slow down", "Retry-After: 1\r\n"},
+       true,
+       12,
+       2,
+       std::chrono::milliseconds(1000)},
+      {"search page 503, Retry-After 0",
+       2,
+       {503, "busy", "Retry-After: 0\r\n"},
+       false,
+       7,
+       4,
+       std::chrono::milliseconds(0)},
+      // Without a Retry-After, or past the tries, the lookup fails as before.
+      {"429 without Retry-After", 1, {429, "slow down"}, true, 0, 1, std::chrono::milliseconds(0)},
+      {"503 at every try",
+       99,
+       {503, "busy", "Retry-After: 0\r\n"},
+       true,
+       0,
+       3,
+       std::chrono::milliseconds(0)},
+  };
+  form_ = MakeForm(Utf8ToUtf16(server_.Base()), false,
+                   [](MainFormSettings& settings) { settings.Retries.MaxTries = 3; });
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    face_.boxes.clear();
+    if (c.mirrorAnswers) {
+      MirrorSays(u"12\t" + PageBase());
+    } else {
+      MirrorSays(u"");
+      SetSearch({200, "'fm','7','http://img.test/abc/000001.tif'"});
+    }
+    LimitLookups(c.limited, c.reply, !c.mirrorAnswers);
+    const std::size_t requests_before = server_.Requests().size();
+    const auto start = std::chrono::steady_clock::now();
+    const ReRazavu r = form_->GetReRazavu(u"200710038426", u"fmzl");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, c.atLeast);
+    EXPECT_EQ(r.GkPages, c.pages);
+    EXPECT_EQ(face_.boxes.empty(), c.pages > 0);
+    EXPECT_EQ(server_.Requests().size() - requests_before, c.requests);
+  }
+  LimitLookups(0, {});
 }
 
 TEST_F(MainFormTest, UnreachableMirrorShowsOnlyTheFirstBox) {

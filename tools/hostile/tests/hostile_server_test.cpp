@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/core/lookup_answers.h"
 #include "app/core/service_protocol.h"
@@ -257,6 +258,35 @@ TEST_F(HostileServerTest, EachModeMisbehavesAsNamed) {
       }
     }
   }
+}
+
+TEST_F(HostileServerTest, RetryAfterModeRefusesForItsWindowThenServes) {
+  HostileOptions options = Options();
+  options.PageMode = HostileMode::kRetryAfter;
+  options.RetryAfterS = 1;
+  std::vector<std::string> log;
+  options.Log = [&log](const std::string& line) { log.push_back(line); };
+  {
+    RunningServer server(options);
+    const std::string request = Get("/pages/" + std::string(kNumber) + "/000001.tif");
+    const std::string refusal =
+        "HTTP/1.1 429 Too Many Requests\r\nContent-Type: text/plain\r\nRetry-After: 1\r\n"
+        "Content-Length: 18\r\nConnection: close\r\n\r\nToo many requests\n";
+    // The first request opens the window; the next one inside it is refused too.
+    EXPECT_EQ(Exchange(server.Port(), request, kEndlessBytes, 5000).bytes, refusal);
+    EXPECT_EQ(Exchange(server.Port(), request, kEndlessBytes, 5000).bytes, refusal);
+    // The lookup is not limited.
+    EXPECT_EQ(Exchange(server.Port(), Get(MirrorTarget(kNumber)), kEndlessBytes, 5000)
+                  .bytes.substr(0, 15),
+              "HTTP/1.1 200 OK");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(Exchange(server.Port(), request, kEndlessBytes, 5000).bytes,
+              ProperAnswer(200, "image/tiff", PageBytes(1)));
+  }  // the log is read once the server's threads have ended
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_NE(log[0].find("\" 429 mode=retry-after at="), std::string::npos) << log[0];
+  EXPECT_TRUE(log[0].ends_with(" retry-after=1")) << log[0];
+  EXPECT_NE(log[3].find("\" 200 mode=retry-after at="), std::string::npos) << log[3];
 }
 
 }  // namespace
