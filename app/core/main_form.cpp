@@ -148,7 +148,7 @@ std::u16string MainForm::FetchLookup(const std::u16string& address) {
     } catch (const HttpProtocolError&) {
       // A service that limits its rate said when to ask again: the next try waits that long
       // through the pacer, so that in a bulk run a busy service does not fail the patent.
-      if (!httpPage_.RetryAfter() || tries >= settings_.Retries.MaxTries) throw;
+      if (!httpPage_.RetryAfter() || tries >= settings_.LookupTries) throw;
     }
   }
 }

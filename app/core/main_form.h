@@ -30,6 +30,10 @@ struct MainFormSettings : DownloadSettings {
   // Text recognition of the pages, and its languages; SetTextRecognition changes the first.
   bool Ocr = false;
   std::string OcrLanguages = kDefaultOcrLanguages;
+  // Tries of a lookup that the service answers 429 or 503 with Retry-After, each after the wait
+  // it asks for. The window keeps to one: its lookup runs on its own thread, which must not
+  // freeze for as long as a busy service asks; a bulk run on the command line waits instead.
+  int LookupTries = 1;
 };
 
 class MainForm final {
@@ -116,7 +120,7 @@ class MainForm final {
   // Fetches `address` with `client`; the body as text.
   static std::u16string FetchText(HttpClient& client, const std::u16string& address,
                                   int read_timeout);
-  // Fetches a lookup address with httpPage_, trying again (up to Retries.MaxTries tries in all)
+  // Fetches a lookup address with httpPage_, trying again (up to LookupTries tries in all)
   // after a 429 or 503 answer with a Retry-After; throws the last try's error.
   std::u16string FetchLookup(const std::u16string& address);
   // The count cap, after either service answered: a count above it becomes 0, with a message.

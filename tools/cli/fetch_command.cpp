@@ -226,6 +226,8 @@ void RunFetch(const FetchOptions& options) {
   settings.Resume = options.Resume;
   // One pace for the whole run: every lookup and every worker's page requests share it.
   settings.Pacer = std::make_shared<RequestPacer>(options.MaxRate);
+  // A busy lookup service is waited for as it asks, like a busy page server.
+  settings.LookupTries = settings.Retries.MaxTries;
   // Told as it happens, before the wait, which may be long; the number's other lines follow.
   const MainForm* current = nullptr;
   if (!options.NoWait) {

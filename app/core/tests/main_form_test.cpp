@@ -592,7 +592,7 @@ TEST_F(MainFormTest, RateLimitedLookupIsTriedAgainAfterItsRetryAfter) {
        std::chrono::milliseconds(0)},
   };
   form_ = MakeForm(Utf8ToUtf16(server_.Base()), false,
-                   [](MainFormSettings& settings) { settings.Retries.MaxTries = 3; });
+                   [](MainFormSettings& settings) { settings.LookupTries = 3; });
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     face_.boxes.clear();
