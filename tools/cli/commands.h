@@ -25,4 +25,7 @@ void AddCombineCommand(CLI::App& app);
 // Adds "config".
 void AddConfigCommand(CLI::App& app);
 
+// Adds "report".
+void AddReportCommand(CLI::App& app);
+
 }  // namespace brevis::cli

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   brevis::cli::AddFetchCommand(app);
   brevis::cli::AddCombineCommand(app);
   brevis::cli::AddConfigCommand(app);
+  brevis::cli::AddReportCommand(app);
   app.footer(
       "Settings: options over the environment (BREVISFETCH_SERVER, BREVISFETCH_PATENT_OFFICE, "
       "BREVISFETCH_REPO) over $XDG_CONFIG_HOME/brevisfetch/brevisfetch.conf (default "
