@@ -37,14 +37,15 @@ fail() {
 [[ -n ${REPO:-} ]] || fail "REPO is not set: it names the repository the PDFs go to"
 [[ -r $LIST ]] || fail "LIST: cannot read $LIST"
 # Share K of N is the task's place in the array: its index less the first index, plus one. With
-# a step or gaps the places and the count would not match, and shares would be lost.
+# a step or gaps between the indices the places and the count would not match and shares would be
+# lost, so every task refuses such an array.
 step=${SLURM_ARRAY_TASK_STEP:-1}
 count=$SLURM_ARRAY_TASK_COUNT
-share=$((SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN + 1))
-if [[ $step != 1 ]] || ((share > count)); then
+if [[ $step != 1 ]] || ((SLURM_ARRAY_TASK_MAX - SLURM_ARRAY_TASK_MIN + 1 != count)); then
   fail "the array's indices must follow each other with step 1 (--array=0-$((count - 1))), not" \
-    "step $step with $count tasks from $SLURM_ARRAY_TASK_MIN to $SLURM_ARRAY_TASK_MAX"
+    "$count tasks from $SLURM_ARRAY_TASK_MIN to $SLURM_ARRAY_TASK_MAX with step $step"
 fi
+share=$((SLURM_ARRAY_TASK_ID - SLURM_ARRAY_TASK_MIN + 1))
 
 program=${BREVISFETCH_CLI:-brevisfetch-cli}
 command -v "$program" >/dev/null ||
