@@ -32,7 +32,7 @@ fail() {
 }
 
 [[ -n ${SLURM_ARRAY_TASK_ID:-} ]] ||
-  fail "not a task of a job array: submit it with sbatch --array=0-N, N + 1 being the tasks"
+  fail "not a task of a job array: submit it with sbatch --array=0-7 for 8 tasks, say"
 [[ -n ${LIST:-} ]] || fail "LIST is not set: it names the file of numbers, one a line"
 [[ -n ${REPO:-} ]] || fail "REPO is not set: it names the repository the PDFs go to"
 [[ -r $LIST ]] || fail "LIST: cannot read $LIST"
