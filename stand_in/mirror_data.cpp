@@ -2,15 +2,22 @@
 #include "stand_in/mirror_data.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
+#include "app/core/application_number.h"
 #include "app/core/service_protocol.h"
 #include "stand_in/page_generator.h"
+#include "stand_in/seeded_random.h"
 
 namespace brevis {
 
@@ -45,6 +52,23 @@ std::string ReadFile(const fs::path& path) {
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+// Writes a fresh folder for one patent, so that no page file of an earlier run changes its page
+// count: the manifest and `pages` generated pages.
+void WritePatent(const fs::path& dir, const std::string& number, std::string_view kind,
+                 std::string_view source, int pages, std::string_view comment) {
+  const fs::path folder = dir / number;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::ofstream manifest(folder / kManifest, std::ios::binary | std::ios::trunc);
+  manifest << "# " << comment << "\nkind = " << kind << "\nsource = " << source << '\n';
+  manifest.close();
+  if (!manifest) throw std::runtime_error("Cannot write " + (folder / kManifest).string() + ".");
+  const PageGenerator generator(number, pages);
+  for (int page = 1; page <= pages; ++page) {
+    generator.WriteTiff(page, (folder / MirrorData::PageFileName(page)).string());
+  }
 }
 
 }  // namespace
@@ -170,20 +194,75 @@ void MirrorData::MakeSample(const std::string& dir) {
       {"98123456", "fmzl", "office", 1},
   };
   for (const SamplePatent& sample : kSamples) {
-    // A fresh folder, so that no page file of an earlier run changes the page count.
-    const fs::path folder = fs::path(dir) / sample.Number;
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    std::ofstream manifest(folder / kManifest, std::ios::binary | std::ios::trunc);
-    manifest << "# Sample patent of brevisfetch-mirror.\nkind = " << sample.Kind
-             << "\nsource = " << sample.Source << '\n';
-    manifest.close();
-    if (!manifest) throw std::runtime_error("Cannot write " + (folder / kManifest).string() + ".");
-    const PageGenerator generator(sample.Number, sample.Pages);
-    for (int page = 1; page <= sample.Pages; ++page) {
-      generator.WriteTiff(page, (folder / PageFileName(page)).string());
-    }
+    WritePatent(dir, sample.Number, sample.Kind, sample.Source, sample.Pages,
+                "Sample patent of brevisfetch-mirror.");
   }
+}
+
+std::vector<PatentEntry> MirrorData::MakeGenerated(const std::string& dir,
+                                                   const GeneratedSet& set) {
+  if (set.Patents < 1) throw std::invalid_argument("At least one patent must be generated.");
+  if (set.MinPages < 1 || set.MaxPages < set.MinPages || set.MaxPages > kMaxPages) {
+    throw std::invalid_argument("The page range must lie within 1-" + std::to_string(kMaxPages) +
+                                ", its first number not above its second.");
+  }
+  // Everything random is drawn here, in order, so that the threads below change nothing.
+  SeededRandom random(set.Seed);
+  std::vector<PatentEntry> patents;
+  std::set<std::string> numbers;
+  while (static_cast<int>(patents.size()) < set.Patents) {
+    PatentEntry entry;
+    const bool invention = random.Between(0, 1) == 0;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%04d%c%07d", random.Between(2004, 2023),
+                  invention ? '1' : '2', random.Between(0, 9999999));
+    entry.Number = digits;
+    entry.Kind = invention ? "fmzl" : "syxx";
+    const int source = random.Between(0, 2);
+    entry.Mirror = source != 1;
+    entry.Office = source != 0;
+    entry.Pages = random.Between(set.MinPages, set.MaxPages);
+    if (numbers.insert(entry.Number).second) patents.push_back(std::move(entry));
+  }
+
+  fs::create_directories(dir);
+  std::ofstream list(fs::path(dir) / kNumberList, std::ios::binary | std::ios::trunc);
+  for (const PatentEntry& entry : patents) {
+    const std::u16string number(entry.Number.begin(), entry.Number.end());
+    list << "CN" << entry.Number << '.' << static_cast<char>(CheckCharacter(number)) << '\n';
+  }
+  list.close();
+  if (!list)
+    throw std::runtime_error("Cannot write " + (fs::path(dir) / kNumberList).string() + ".");
+
+  // Drawing the pages takes nearly all the time: the patents are shared out among threads.
+  std::atomic<std::size_t> next{0};
+  std::exception_ptr failure;
+  std::mutex failureLock;
+  auto work = [&] {
+    for (std::size_t i = next++; i < patents.size(); i = next++) {
+      const PatentEntry& entry = patents[i];
+      try {
+        WritePatent(dir, entry.Number, entry.Kind,
+                    entry.Mirror && entry.Office ? "both"
+                    : entry.Mirror               ? "mirror"
+                                                 : "office",
+                    entry.Pages, "Generated patent of brevisfetch-mirror.");
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(failureLock);
+        if (!failure) failure = std::current_exception();
+        next = patents.size();
+      }
+    }
+  };
+  const std::size_t threads =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, patents.size());
+  std::vector<std::thread> workers;
+  for (std::size_t i = 1; i < threads; ++i) workers.emplace_back(work);
+  work();
+  for (std::thread& worker : workers) worker.join();
+  if (failure) std::rethrow_exception(failure);
+  return patents;
 }
 
 }  // namespace brevis

@@ -1,7 +1,9 @@
-// MirrorData: the patents a brevisfetch-mirror serves, read from its data folder, and the sample
-// data set. Layout: DIR/<number>/manifest plus the page files DIR/<number>/000001.tif, ...
+// MirrorData: the patents a brevisfetch-mirror serves, read from its data folder, the sample data
+// set and generated data sets. Layout: DIR/<number>/manifest plus the page files
+// DIR/<number>/000001.tif, ...
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +18,15 @@ struct PatentEntry {
   bool Mirror = false;  // answered by the mirror service
   bool Office = false;  // shown on the patent office's search page
   int Pages = 0;        // page count announced to clients
+};
+
+// What MirrorData::MakeGenerated writes: `Patents` patents of MinPages..MaxPages pages each,
+// chosen by `Seed`.
+struct GeneratedSet {
+  int Patents = 1;
+  int MinPages = 1;
+  int MaxPages = 1;
+  uint64_t Seed = 0;
 };
 
 // Reads DIR/<number>/manifest, a text file of "key = value" lines ('#' starts a comment line):
@@ -49,6 +60,19 @@ class MirrorData {
   //   200710038426 fmzl mirror 12 pages, 201910987654 fmzl mirror 50 pages,
   //   200820123456 syxx office 3 pages, 98123456 fmzl office 1 page.
   static void MakeSample(const std::string& dir);
+
+  // The file of a generated data set that lists its numbers: DIR/numbers.txt.
+  static constexpr char kNumberList[] = "numbers.txt";
+  // Writes `set.Patents` invented patents into `dir` (created when missing) and their numbers to
+  // DIR/numbers.txt, one "CN<number>.<check character>" a line in the order written. Each number
+  // has 12 digits: a year from 2004 to 2023, the kind's digit (1 for an invention, fmzl; 2 for a
+  // utility model, syxx) and a serial, all distinct; each patent has MinPages..MaxPages pages and
+  // is known to the mirror, the patent office or both. The same set gives the same bytes on
+  // every run and machine. The patents' folders are replaced, anything else in `dir` stays. The
+  // pages are drawn on as many threads as the machine has cores. Returns the patents, as Find
+  // reads them. Throws std::invalid_argument for Patents < 1 or a page range outside
+  // 1 <= MinPages <= MaxPages <= 10000, and std::runtime_error when a file cannot be written.
+  static std::vector<PatentEntry> MakeGenerated(const std::string& dir, const GeneratedSet& set);
 
  private:
   std::string dir_;

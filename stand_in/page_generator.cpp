@@ -17,6 +17,7 @@
 
 #include "stand_in/glyph_font.h"
 #include "stand_in/patent_text.h"
+#include "stand_in/seeded_random.h"
 
 namespace brevis {
 
@@ -65,26 +66,6 @@ int PageBitmap::CountBlack() const {
 }
 
 namespace {
-
-// splitmix64: small, fast and the same on every platform.
-class Random {
- public:
-  explicit Random(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // A value in [lo, hi].
-  int Between(int lo, int hi) {
-    return lo + static_cast<int>(Next() % static_cast<uint64_t>(hi - lo + 1));
-  }
-  bool Chance(int percent) { return Between(0, 99) < percent; }
-
- private:
-  uint64_t state_;
-};
 
 uint64_t Fnv1a(std::string_view text) {
   uint64_t hash = 0xCBF29CE484222325ULL;
@@ -338,7 +319,7 @@ void DrawCircle(Strokes& page, int cx, int cy, int radius, int pen) {
 
 // A block diagram in `area`: frames in a grid joined by lines, a few circles, reference
 // numerals with leader lines, and the caption "图<figure>" under it.
-void DrawFigure(Sheet& sheet, Random& rng, const PageArea& area, int figure) {
+void DrawFigure(Sheet& sheet, SeededRandom& rng, const PageArea& area, int figure) {
   const int captionHeight = 90;
   const PageArea box{area.X0 + 120, area.Y0 + 60, area.X1 - 120, area.Y1 - captionHeight - 40};
   const int cols = rng.Between(2, 3);
@@ -466,7 +447,8 @@ using Section = PatentText::Section;
 
 // The claims page `index` (from 0): claims 1 + 6 * index on, each given its share of the lines
 // left. Claim 1 is independent; the others each refer to one of the four claims before them.
-void ComposeClaims(Sheet& sheet, const PatentText& patent, uint64_t order, Random& rng, int index) {
+void ComposeClaims(Sheet& sheet, const PatentText& patent, uint64_t order, SeededRandom& rng,
+                   int index) {
   const int first = 1 + index * kClaimsPerPage;
   const int features = patent.Count(Section::Feature);
   // The features after the first, in an order of the patent's own.
@@ -508,7 +490,7 @@ void ComposeClaims(Sheet& sheet, const PatentText& patent, uint64_t order, Rando
 // The description page `index` (from 0). The first carries the title and the sections up to the
 // first embodiments in paragraphs [0001] to [0008]; each further page seven more paragraphs of
 // embodiments, each given its share of the lines left.
-void ComposeDescription(Sheet& sheet, const PatentText& patent, Random& rng, int index,
+void ComposeDescription(Sheet& sheet, const PatentText& patent, SeededRandom& rng, int index,
                         int figures) {
   int baseline = kTop + kBodySize;
   int first = 1;
@@ -586,8 +568,8 @@ void ComposeDescription(Sheet& sheet, const PatentText& patent, Random& rng, int
 }
 
 // Page 1: the bibliographic fields, the abstract and, for more than one page, a figure.
-void ComposeFront(Sheet& sheet, const PatentText& patent, Random& rng, std::string_view number,
-                  bool figure) {
+void ComposeFront(Sheet& sheet, const PatentText& patent, SeededRandom& rng,
+                  std::string_view number, bool figure) {
   struct Field {
     const char* Code;
     const char* Label;
@@ -632,7 +614,7 @@ void ComposeFront(Sheet& sheet, const PatentText& patent, Random& rng, std::stri
 PageGenerator::Composition PageGenerator::Compose(int page) const {
   if (page < 1 || page > pages_) throw std::out_of_range("Page generator: no such page.");
   const uint64_t seed = Fnv1a(number_);
-  Random rng(seed ^ (static_cast<uint64_t>(page) * uint64_t{0x9E3779B97F4A7C15}));
+  SeededRandom rng(seed ^ (static_cast<uint64_t>(page) * uint64_t{0x9E3779B97F4A7C15}));
   const PatentText patent(seed);
   // Pages 2 to lastText carry text: first the claims, then the description.
   const int lastText = pages_ - pages_ / 6;
@@ -640,7 +622,7 @@ PageGenerator::Composition PageGenerator::Compose(int page) const {
   const int claimPages = textPages <= 1 ? textPages : std::min(3, std::max(1, textPages / 8));
   const bool claims = page > 1 && page - 2 < claimPages;
   // Which drawing pages show two figures rather than one.
-  const uint64_t twos = Random(~seed).Next();
+  const uint64_t twos = SeededRandom(~seed).Next();
   const int drawingPages = pages_ - lastText;
 
   Composition sheet;

@@ -1,13 +1,20 @@
-// MirrorData: manifests, page counts from the page files, and the sample data set.
+// MirrorData: manifests, page counts from the page files, the sample data set and generated
+// data sets, whose numbers the application's own recognition reads.
 #include "stand_in/mirror_data.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "app/core/main_form.h"
+#include "common/text.h"
 #include "stand_in/page_generator.h"
 
 namespace brevis {
@@ -43,6 +50,26 @@ std::string ReadFile(const fs::path& path) {
   text << file.rdbuf();
   return text.str();
 }
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream file(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+// A face for the window's core that only lets it recognise numbers.
+class SilentFace final : public MainFormFace {
+ public:
+  void SetPictureVisible(FacePicture, bool) override {}
+  void SetEntryEnabled(bool) override {}
+  void SetProgressRange(FaceProgressBar, int) override {}
+  void SetProgressPosition(FaceProgressBar, int) override {}
+  void Repaint() override {}
+  int MessageBox(const std::u16string&, const std::u16string&, int) override { return kIdOk; }
+  void ShellOpen(const std::u16string&, ShowState) override {}
+  void RunOnWindowThread(std::function<void()> call) override { call(); }
+};
 
 TEST(MirrorDataTest, ParsesManifests) {
   struct Case {
@@ -171,6 +198,66 @@ TEST(MirrorDataTest, SampleDataSetIsTheTableAndRepeatsByteForByte) {
     }
   }
   EXPECT_EQ(ReadFile(first / "98123456" / "000001.tif"), PageGenerator("98123456", 1).Tiff(1));
+}
+
+TEST(MirrorDataTest, GeneratedSetIsValidWithinItsRangeAndRepeatsForItsSeed) {
+  TempDir dir;
+  const GeneratedSet set{.Patents = 12, .MinPages = 2, .MaxPages = 4, .Seed = 7};
+  const auto written = MirrorData::MakeGenerated((dir.Path() / "first").string(), set);
+  MirrorData::MakeGenerated((dir.Path() / "second").string(), set);
+  MirrorData::MakeGenerated((dir.Path() / "other").string(), {12, 2, 4, 8});
+
+  const std::vector<std::string> listed = ReadLines(dir.Path() / "first" / "numbers.txt");
+  ASSERT_EQ(listed.size(), 12u);
+  ASSERT_EQ(written.size(), 12u);
+  const MirrorData data((dir.Path() / "first").string());
+  EXPECT_EQ(data.List().size(), 12u);
+  SilentFace face;
+  MainForm form(face, nullptr, MainFormSettings());
+  std::set<std::u16string> numbers;
+  for (std::size_t i = 0; i < listed.size(); ++i) {
+    SCOPED_TRACE(listed[i]);
+    // The application takes the number with its check character, and reads the kind the
+    // manifest gives.
+    form.edtApnChange(Utf8ToUtf16(listed[i]));
+    ASSERT_TRUE(form.valid());
+    EXPECT_TRUE(numbers.insert(form.apn()).second) << "a number twice";
+    const auto entry = data.Find(Utf16ToUtf8(form.apn()));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(Utf8ToUtf16(entry->Kind), form.patent_type());
+    EXPECT_EQ(entry->Number, written[i].Number);
+    EXPECT_EQ(entry->Pages, written[i].Pages);
+    EXPECT_GE(entry->Pages, set.MinPages);
+    EXPECT_LE(entry->Pages, set.MaxPages);
+    EXPECT_TRUE(entry->Mirror || entry->Office);
+    const int year = std::stoi(entry->Number.substr(0, 4));
+    EXPECT_TRUE(year >= 2004 && year <= 2023) << year;
+    for (int page = 1; page <= entry->Pages; ++page) {
+      const std::string name = MirrorData::PageFileName(page);
+      EXPECT_EQ(ReadFile(dir.Path() / "first" / entry->Number / name),
+                ReadFile(dir.Path() / "second" / entry->Number / name))
+          << name;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir.Path() / "first" / "numbers.txt"),
+            ReadFile(dir.Path() / "second" / "numbers.txt"));
+  EXPECT_NE(ReadFile(dir.Path() / "first" / "numbers.txt"),
+            ReadFile(dir.Path() / "other" / "numbers.txt"));
+}
+
+TEST(MirrorDataTest, GeneratedSetRefusesEmptySetsAndBadPageRanges) {
+  TempDir dir;
+  const GeneratedSet kCases[] = {
+      {0, 1, 1, 0},      // no patent
+      {1, 0, 1, 0},      // no page
+      {1, 3, 2, 0},      // the range backwards
+      {1, 1, 10001, 0},  // more pages than a client accepts
+  };
+  for (const GeneratedSet& set : kCases) {
+    SCOPED_TRACE(testing::Message() << set.Patents << ' ' << set.MinPages << '-' << set.MaxPages);
+    EXPECT_THROW(MirrorData::MakeGenerated(dir.Path().string(), set), std::invalid_argument);
+  }
+  EXPECT_TRUE(fs::is_empty(dir.Path()));
 }
 
 }  // namespace

@@ -1,17 +1,37 @@
 // brevisfetch-mirror: serves the mirror, update and patent-office services from a data folder on
-// one machine, or writes the sample data set.
+// one machine, or writes the sample data set or a generated one.
 #include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "stand_in/mirror_data.h"
 #include "stand_in/serving.h"
 #include "tools/command_line.h"
 #include "tools/mirror/mirror_server.h"
+
+namespace {
+
+// "MIN-MAX" with 1 <= MIN <= MAX <= 10000, as the pages of generated patents; else nothing.
+std::optional<std::pair<int, int>> ParsePageRange(const std::string& text) {
+  const auto dash = text.find('-');
+  if (dash == std::string::npos) return std::nullopt;
+  const std::string low = text.substr(0, dash);
+  const std::string high = text.substr(dash + 1);
+  for (const std::string& part : {low, high}) {
+    if (!brevis::MirrorData::IsNumber(part) || part.size() > 5) return std::nullopt;
+  }
+  const std::pair<int, int> range{std::stoi(low), std::stoi(high)};
+  if (range.first < 1 || range.second < range.first || range.second > 10000) return std::nullopt;
+  return range;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
@@ -30,6 +50,24 @@ int main(int argc, char** argv) {
       app.add_option("--make-sample", sampleDir, "Write the sample data set into DIR and exit")
           ->type_name("DIR");
   data->excludes(sample);
+  brevis::GeneratedSet generated;
+  std::string pageRange = "3-60";
+  auto* patents = app.add_option("--patents", generated.Patents,
+                                 "With --make-sample: write N generated patents instead of the "
+                                 "sample set, and their numbers to DIR/numbers.txt")
+                      ->type_name("N")
+                      ->check(CLI::Range(1, 100000))
+                      ->needs(sample);
+  app.add_option("--pages", pageRange, "With --patents: the pages of each generated patent")
+      ->type_name("MIN-MAX")
+      ->capture_default_str()
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            return ParsePageRange(text) ? std::string()
+                                        : "expected MIN-MAX with 1 <= MIN <= MAX <= 10000";
+          },
+          ""))
+      ->needs(patents);
   app.add_option("--bind", options.Bind, "Address to listen on (0.0.0.0: every interface)")
       ->capture_default_str();
   app.add_option("--port", options.Port, "Port to listen on (0: any free port)")
@@ -46,7 +84,9 @@ int main(int argc, char** argv) {
       ->type_name("N")
       ->check(CLI::Range(0, 600000));
   auto* seedOption =
-      app.add_option("--seed", seed, "Makes the injected failures repeatable")->type_name("N");
+      app.add_option("--seed", seed,
+                     "Makes the injected failures, or the generated patents, repeatable")
+          ->type_name("N");
   app.add_option("--access-log", options.AccessLog,
                  "Append the access log (Combined Log Format and the seconds taken) to FILE "
                  "instead of stderr; reopened on SIGHUP")
@@ -89,6 +129,19 @@ int main(int argc, char** argv) {
   if (const auto status = brevis::ParseCommandLine(app, argc, argv)) return *status;
 
   try {
+    if (!sampleDir.empty() && patents->count() > 0) {
+      std::tie(generated.MinPages, generated.MaxPages) = *ParsePageRange(pageRange);
+      generated.Seed = seed;
+      int pages = 0;
+      for (const brevis::PatentEntry& entry :
+           brevis::MirrorData::MakeGenerated(sampleDir, generated)) {
+        pages += entry.Pages;
+      }
+      std::cout << "brevisfetch-mirror: " << generated.Patents << " patents of " << pages
+                << " pages written to " << sampleDir << ", their numbers to " << sampleDir << '/'
+                << brevis::MirrorData::kNumberList << '\n';
+      return 0;
+    }
     if (!sampleDir.empty()) {
       brevis::MirrorData::MakeSample(sampleDir);
       std::cout << "brevisfetch-mirror: sample data written to " << sampleDir << '\n';

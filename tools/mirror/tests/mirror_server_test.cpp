@@ -32,6 +32,7 @@
 #include "common/text.h"
 #include "http/http_client.h"
 #include "http/http_errors.h"
+#include "stand_in/mirror_data.h"
 #include "stand_in/tests/serving_thread.h"
 
 namespace brevis {
@@ -903,6 +904,41 @@ TEST_F(MirrorServerTest, ExecutableServesUntilSignalledAndRefusesABusyPort) {
   EXPECT_EQ(WaitStatus(pid), 0);
   EXPECT_NE(ReadText(err).find("\"GET /pages/98123456/000001.tif HTTP/1.1\" 200 "),
             std::string::npos);
+}
+
+TEST_F(MirrorServerTest, ExecutableGeneratesPatentsInThePageRangeGiven) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    int minPages, maxPages;
+  };
+  const Case kCases[] = {
+      {{"--patents", "3", "--pages", "2-3", "--seed", "4"}, 0, 2, 3},
+      {{"--patents", "2", "--pages", "5-5"}, 0, 5, 5},
+      // Usage errors.
+      {{"--patents", "2", "--pages", "3"}, 2, 0, 0},
+      {{"--patents", "2", "--pages", "0-2"}, 2, 0, 0},
+      {{"--patents", "2", "--pages", "4-3"}, 2, 0, 0},
+      {{"--patents", "2", "--pages", "1-10001"}, 2, 0, 0},
+      {{"--patents", "2", "--pages", "1-x"}, 2, 0, 0},
+      {{"--patents", "0"}, 2, 0, 0},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const fs::path dir = *data_ / "generated";
+    fs::remove_all(dir);
+    std::vector<std::string> args = {"--make-sample", dir.string()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ASSERT_EQ(WaitStatus(Spawn(args, *data_ / "make.out", *data_ / "make.err")), c.status)
+        << ReadText(*data_ / "make.err");
+    if (c.status != 0) continue;
+    const std::vector<PatentEntry> patents = MirrorData(dir.string()).List();
+    EXPECT_EQ(patents.size(), static_cast<std::size_t>(std::stoi(c.args[1])));
+    for (const PatentEntry& entry : patents) {
+      EXPECT_GE(entry.Pages, c.minPages);
+      EXPECT_LE(entry.Pages, c.maxPages);
+    }
+  }
 }
 
 TEST_F(MirrorServerTest, AccessLogIsInCombinedFormatAndReopensOnHangUp) {
