@@ -1,6 +1,8 @@
 // PageRecognition: a queue of page files and threads that decode and recognise them.
 #include "ocr/page_recognition.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -9,10 +11,26 @@
 
 namespace brevis {
 
+namespace {
+
+// The cores this process may run on: a batch system's task (a Slurm job step, a container, a
+// taskset) gets fewer than the machine has, and an engine each on the others would only take
+// turns on them, with 100 MB of memory apiece.
+unsigned UsableCores() {
+  cpu_set_t cores;
+  CPU_ZERO(&cores);
+  if (::sched_getaffinity(0, sizeof cores, &cores) == 0 && CPU_COUNT(&cores) > 0) {
+    return static_cast<unsigned>(CPU_COUNT(&cores));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
 PageRecognition::PageRecognition(std::string languages, unsigned threads)
     : languages_(std::move(languages)) {
   CheckOcrLanguages(languages_);
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  if (threads == 0) threads = UsableCores();
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
 

@@ -35,7 +35,8 @@ struct PageText {
 class PageRecognition {
  public:
   // `threads` engines for `languages`, each started by its thread when the first page comes;
-  // 0 threads: one per core. Throws OcrError at once when a language's data is missing.
+  // 0 threads: one per core that this process may run on (its CPU affinity). Throws OcrError at
+  // once when a language's data is missing.
   explicit PageRecognition(std::string languages = kDefaultOcrLanguages, unsigned threads = 0);
   // Pages waiting are dropped; a page under way is finished first.
   ~PageRecognition();

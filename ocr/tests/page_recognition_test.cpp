@@ -1,12 +1,14 @@
-// The recognition pool: pages recognised in the background and taken in any order, a page that
-// cannot be read, and a queue that is cleared.
+// The recognition pool: pages recognised in the background and taken in any order, an engine for
+// each core the process may use, a page that cannot be read, and a queue that is cleared.
 #include "ocr/page_recognition.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "common/tests/test_files.h"
 
@@ -51,6 +53,23 @@ TEST(PageRecognitionTest, PagesSubmittedAndTakenInAnyOrder) {
   recognition.Clear();
   EXPECT_EQ(recognition.Take(pages[2]).Images.size(), 1u);
   fs::remove_all(dir);
+}
+
+TEST(PageRecognitionTest, OneEngineForEachCoreTheProcessMayUse) {
+  // As a batch system's task with one core of the machine's: threads started from here inherit
+  // this thread's affinity.
+  std::thread task([] {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(0, &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(PageRecognition(kDefaultOcrLanguages, 0).Threads(), 1u);
+  });
+  task.join();
+  cpu_set_t all;
+  ASSERT_EQ(::sched_getaffinity(0, sizeof all, &all), 0);
+  EXPECT_EQ(PageRecognition(kDefaultOcrLanguages, 0).Threads(),
+            static_cast<unsigned>(CPU_COUNT(&all)));
 }
 
 TEST(PageRecognitionTest, MissingLanguageFailsAtOnce) {
