@@ -51,6 +51,14 @@ pdf=$(env -u BREVISFETCH_SERVER -u BREVISFETCH_PATENT_OFFICE -u BREVISFETCH_REPO
 [[ $pdf == "$work/repo/CN200710038426/CN200710038426_gk.pdf" ]] || fail "fetch printed '$pdf'"
 [[ $(head -c 5 "$pdf") == %PDF- ]] || fail "$pdf is not a PDF"
 
+# The job array's script comes as an example, and refuses to run outside a job array.
+sbatch_script=$share/doc/brevisfetch/examples/bulk-fetch.sbatch
+[[ -x $sbatch_script ]] || fail "no example $sbatch_script"
+if refusal=$(env -u SLURM_ARRAY_TASK_ID "$sbatch_script" 2>&1); then
+  fail "$sbatch_script ran outside a job array"
+fi
+[[ $refusal == *"not a task of a job array"* ]] || fail "$sbatch_script said '$refusal'"
+
 # The desktop entry and the AppStream metadata pass their validators, and the entry's icon is
 # in the hicolor theme at the sizes menus ask for.
 desktop=("$share"/applications/*.desktop)
@@ -95,8 +103,8 @@ complete_words() {
 }
 [[ $(complete_words brevisfetch-cli f) == fetch ]] ||
   fail "'brevisfetch-cli f' completes to '$(complete_words brevisfetch-cli f)', not 'fetch'"
-[[ $(complete_words brevisfetch-cli fetch --rep) == --repo ]] ||
-  fail "'brevisfetch-cli fetch --rep' completes to '$(complete_words brevisfetch-cli fetch --rep)'"
+[[ $(complete_words brevisfetch-cli fetch --repo) == "--repo --report" ]] ||
+  fail "'brevisfetch-cli fetch --repo' completes to '$(complete_words brevisfetch-cli fetch --repo)'"
 
 # The mirror's settings are a conffile, and systemd reads its unit without a complaint; the one
 # remark allowed is that the program is not installed on this machine itself.
