@@ -37,7 +37,8 @@ done
 [[ -n $base ]] || { echo "bulk_bench: brevisfetch-mirror did not start" >&2; exit 1; }
 export BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base
 
-# run NAME LIST [fetch options...]: one timed fetch into an empty repository; prints its row.
+# run NAME LIST [fetch options...]: one timed fetch into an empty repository; prints its row of
+# the table.
 run() {
   local name=$1 list=$2
   shift 2
@@ -52,13 +53,15 @@ run() {
   count=$(wc -l <"$list")
   awk -v name="$name" -v n="$count" -v p="$pages" -v w="$wall" -v u="$user" -v s="$sys" \
     -v k="$kib" 'BEGIN {
-      printf "%-16s %4d patents %6d pages %8.1f s %8.1f pages/s %8.2f CPU-s/patent %7.3f CPU-s/page %6.0f MB\n",
+      printf "| %s | %d | %d | %.1f s | %.1f | %.2f | %.3f | %.0f MB |\n",
         name, n, p, w, p / w, (u + s) / n, (u + s) / p, k / 1024 }'
 }
 
 numbers=$work/data/numbers.txt
 head -n "$ocr_patents" "$numbers" >"$work/ocr-numbers.txt"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "| run | patents | pages | wall | pages/s | CPU-s/patent | CPU-s/page | peak memory |"
+echo "|---|---|---|---|---|---|---|---|"
 run plain "$numbers"
 run ocr "$work/ocr-numbers.txt" --ocr
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
