@@ -81,14 +81,14 @@ TEST_F(FetchPaceTest, RetryAfterHoldsEveryWorkerUntilTheAnnouncedTime) {
   const auto first = std::find_if(requests.begin(), requests.end(),
                                   [](const PageRequest& r) { return r.status == 429; });
   ASSERT_NE(first, requests.end());
-  // Only requests already on their way when the 429 went out may come before its time.
-  constexpr long kGraceMs = 200;
+  // Before the announced time each of the five workers asks once at most: its first request,
+  // which may have been on its way when the 429 went out, however slow the machine; every
+  // later try waits for the hold-off. Without it the workers would be back within milliseconds.
+  constexpr long kWorkers = 5;
   const long until = first->atMs + first->retryAfter * 1000L;
-  for (const PageRequest& r : requests) {
-    EXPECT_FALSE(r.atMs > first->atMs + kGraceMs && r.atMs < until)
-        << "a page request at " << r.atMs << " ms; told at " << first->atMs << " ms to wait until "
-        << until << " ms";
-  }
+  const auto early = std::count_if(requests.begin(), requests.end(),
+                                   [until](const PageRequest& r) { return r.atMs < until; });
+  EXPECT_LE(early, kWorkers) << "told at " << first->atMs << " ms to wait until " << until << " ms";
   EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
                           [](const PageRequest& r) { return r.status == 200; }),
             5);
@@ -99,8 +99,10 @@ TEST_F(FetchPaceTest, MaxRateSpreadsThePageRequestsOfAllWorkers) {
   const std::vector<PageRequest> requests =
       Fetch({"--mode", "good", "--pages", "12"}, {"--max-rate", std::to_string(kRate)});
   ASSERT_EQ(requests.size(), 12u);
-  // k requests span at least (k - 1) / rate; the allowance is for the way from slot to peer.
-  constexpr long kJitterMs = 100;
+  // k requests span at least (k - 1) / rate, 1.1 s here. The allowance is for the way from slot
+  // to peer, which a loaded machine (the sanitizer passes) may make long for the first request
+  // alone; without the pace the twelve requests take some milliseconds.
+  constexpr long kJitterMs = 500;
   const long span = requests.back().atMs - requests.front().atMs;
   EXPECT_GE(span, static_cast<long>((requests.size() - 1) * 1000 / kRate) - kJitterMs);
 }
