@@ -182,6 +182,20 @@ TEST_F(BulkFetchTest, SkipExistingFetchesOnlyWhatIsMissingOrDamaged) {
             0);
 }
 
+TEST_F(BulkFetchTest, WithRecognitionAPdfWithoutItsTextIsNotSkipped) {
+  std::ofstream(dir_ / "list") << "98123456\n";
+  ASSERT_EQ(Run({}).status, 0);
+  const fs::path text = Pdf("98123456").replace_extension(".txt");
+  ASSERT_FALSE(fs::exists(text));
+  const test::CliRun first = Run({"--skip-existing", "--ocr"});
+  EXPECT_NE(first.err.find("CN98123456: the PDF there has no recognised text; fetching it again."),
+            std::string::npos)
+      << first.err;
+  EXPECT_TRUE(fs::exists(text));
+  const test::CliRun second = Run({"--skip-existing", "--ocr"});
+  EXPECT_NE(second.err.find("CN98123456: skipped"), std::string::npos) << second.err;
+}
+
 TEST_F(BulkFetchTest, PatentAnotherRunHoldsIsLeftForLastAndNotFetchedTwice) {
   fs::create_directories(Pdf("200710038426").parent_path());
   // Another run fetching the first patent: its folder's lock held.
