@@ -8,6 +8,8 @@
 # PATENTS (default 40), OCR_PATENTS (default 4), SEED (default 1); after ./scripts/build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=bench/mirror.sh
+source bench/mirror.sh
 cli=$PWD/build/tools/cli/brevisfetch-cli
 mirror=$PWD/build/tools/mirror/brevisfetch-mirror
 patents=${PATENTS:-40}
@@ -17,24 +19,13 @@ seed=${SEED:-1}
 work=$(mktemp -d)
 mirror_pid=
 cleanup() {
-  if [[ -n $mirror_pid ]]; then
-    kill "$mirror_pid" 2>/dev/null || true
-    wait "$mirror_pid" 2>/dev/null || true
-  fi
+  stop_mirror
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 "$mirror" --make-sample "$work/data" --patents "$patents" --pages 3-60 --seed "$seed" >/dev/null
-"$mirror" --data "$work/data" --port 0 >"$work/mirror.out" 2>/dev/null &
-mirror_pid=$!
-base=
-for _ in $(seq 100); do
-  base=$(grep -o 'http://[^ ]*[0-9]' "$work/mirror.out" || true)
-  [[ -n $base ]] && break
-  sleep 0.1
-done
-[[ -n $base ]] || { echo "bulk_bench: brevisfetch-mirror did not start" >&2; exit 1; }
+serve_mirror "$mirror" "$work/data" bulk_bench
 export BREVISFETCH_SERVER=$base BREVISFETCH_PATENT_OFFICE=$base
 
 # run NAME LIST [fetch options...]: one timed fetch into an empty repository; prints its row of

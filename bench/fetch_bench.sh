@@ -16,10 +16,7 @@ pages=50
 work=$(mktemp -d)
 mirror_pid=
 cleanup() {
-  if [[ -n $mirror_pid ]]; then
-    kill "$mirror_pid" 2>/dev/null || true
-    wait "$mirror_pid" 2>/dev/null || true
-  fi
+  stop_mirror
   rm -rf "$work"
 }
 trap cleanup EXIT

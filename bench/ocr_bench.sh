@@ -35,10 +35,7 @@ pdfjs=pdf/tests/pdfjs/pdfjs_text.mjs
 work=$(mktemp -d)
 mirror_pid=
 cleanup() {
-  if [[ -n $mirror_pid ]]; then
-    kill "$mirror_pid" 2>/dev/null || true
-    wait "$mirror_pid" 2>/dev/null || true
-  fi
+  stop_mirror
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -137,9 +134,7 @@ for delay in $delays; do
     "$cli" fetch --ocr --ocr-lang "$langs" "$fetch_number" --repo "$work/repo"
   score "$work/$fetch_set" "$work/repo/CN$fetch_number/CN${fetch_number}_gk.txt" \
     "$results/fetch.$delay.ocr.text"
-  kill "$mirror_pid" 2>/dev/null || true
-  wait "$mirror_pid" 2>/dev/null || true
-  mirror_pid=
+  stop_mirror
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$results/load"
 

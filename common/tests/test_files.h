@@ -1,5 +1,5 @@
 // Small file and process helpers that tests across the project share: reading and writing a file
-// whole, scratch folders, and a shell command's output.
+// whole, its lines, scratch folders, and a shell command's output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,14 +10,24 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace brevis::test {
 
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The lines of `text`, without their line feeds.
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 // Replaces the file's contents with `bytes`.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "common/json_line.h"
@@ -22,8 +23,11 @@ namespace {
 
 constexpr int kMaxShards = 1000000;
 
-std::optional<int> WholeNumber(std::string_view text) {
-  int value = 0;
+// `text` as a whole number of type T, or a decimal number when T is floating; nullopt unless all
+// of it is that.
+template <class T>
+std::optional<T> NumberIn(std::string_view text) {
+  T value{};
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
     return std::nullopt;
@@ -35,9 +39,9 @@ std::optional<int> WholeNumber(std::string_view text) {
 
 Shard ParseShard(std::string_view text) {
   const std::size_t slash = text.find('/');
-  const auto index = WholeNumber(text.substr(0, slash));
+  const auto index = NumberIn<int>(text.substr(0, slash));
   const auto count =
-      slash == std::string_view::npos ? std::nullopt : WholeNumber(text.substr(slash + 1));
+      slash == std::string_view::npos ? std::nullopt : NumberIn<int>(text.substr(slash + 1));
   if (!index || !count) {
     throw std::invalid_argument("takes K/N, share K of N, such as 2/8; not '" + std::string(text) +
                                 "'.");
@@ -102,8 +106,9 @@ std::optional<ReportEntry> ReadReportLine(std::string_view line) {
   const auto number = [&](const char* key, auto& out) {
     const std::string* digits = member(key, JsonValue::Kind::kNumber);
     if (digits == nullptr) return;
-    const auto [end, error] = std::from_chars(digits->data(), digits->data() + digits->size(), out);
-    if (error != std::errc() || end != digits->data() + digits->size()) complete = false;
+    const auto value = NumberIn<std::remove_reference_t<decltype(out)>>(*digits);
+    if (value) out = *value;
+    complete = complete && value.has_value();
   };
   ReportEntry entry;
   text("number", entry.Number);

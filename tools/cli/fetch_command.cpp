@@ -25,6 +25,7 @@
 #include "common/atomic_file.h"
 #include "common/run_lock.h"
 #include "common/text.h"
+#include "ocr/document_text.h"
 #include "pdf/pdf_file_check.h"
 #include "tools/cli/bulk_run.h"
 #include "tools/cli/commands.h"
@@ -162,9 +163,7 @@ std::optional<ReportEntry> ExistingPdf(const MainForm& form) {
     return std::nullopt;
   }
   if (form.TextRecognition()) {
-    std::u16string text = pdf;
-    text.replace(text.size() - 3, 3, u"txt");
-    if (!std::filesystem::exists(FsPath(text), error)) {
+    if (!std::filesystem::exists(TextFilePath(Utf16ToUtf8(pdf)), error)) {
       std::cerr << label << ": the PDF there has no recognised text; fetching it again.\n";
       return std::nullopt;
     }

@@ -26,14 +26,8 @@ namespace fs = std::filesystem;
 using cli::ReadReportLine;
 using cli::ReportEntry;
 using test::CliProcess;
+using test::Lines;
 using test::ReadFile;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::vector<ReportEntry> ReportEntries(const fs::path& report) {
   std::vector<ReportEntry> entries;

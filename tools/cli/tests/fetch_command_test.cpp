@@ -33,18 +33,12 @@ namespace {
 
 using test::CliProcess;
 using test::CliRun;
+using test::Lines;
 using test::MaskedPdf;
 using test::ReadFile;
 using test::ShellOutput;
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Runs a shell command; its exit status, or -1 when it did not exit.
 int Shell(const std::string& command) {
