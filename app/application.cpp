@@ -8,13 +8,15 @@
 #include <QString>
 #include <stdexcept>
 
+#include "protocol/version.h"
+
 namespace brevis::gui {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
   // The lower-case name names the data folder; the title is what the user sees.
   setApplicationName(QStringLiteral("brevisfetch"));
   setApplicationDisplayName(QStringLiteral("BREVISFETCH"));
-  setApplicationVersion(QStringLiteral("20100410"));
+  setApplicationVersion(QString::fromLatin1(kVersion.data(), static_cast<qsizetype>(kVersion.size())));
   QIcon icon;
   for (const char* size : {"32", "64", "256"}) {
     icon.addFile(QStringLiteral(":/brevisfetch/icon_%1.png").arg(QLatin1String(size)));

@@ -11,9 +11,9 @@
 #include <utility>
 
 #include "app/application.h"
-#include "app/core/main_form.h"
-#include "app/core/main_form_face.h"
-#include "app/core/pdf_combiner.h"
+#include "core/main_form.h"
+#include "core/main_form_face.h"
+#include "core/pdf_combiner.h"
 #include "app/main_window.h"
 
 namespace brevis::gui {

@@ -5,7 +5,7 @@
 #include <QString>
 #include <memory>
 
-#include "app/core/config_file.h"
+#include "core/config_file.h"
 
 namespace brevis::gui {
 

@@ -6,10 +6,11 @@
 #include <exception>
 
 #include "app/application.h"
-#include "app/core/config_file.h"
 #include "app/form_wiring.h"
 #include "app/main_window.h"
 #include "app/root_dir.h"
+#include "core/config_file.h"
+#include "protocol/version.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts("BrevisFetch " BREVISFETCH_VERSION);
+    std::printf("BrevisFetch %.*s\n", static_cast<int>(brevis::kVersion.size()),
+                brevis::kVersion.data());
     return 0;
   }
   brevis::gui::Application application(argc, argv);

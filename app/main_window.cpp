@@ -22,7 +22,7 @@
 #include <utility>
 
 #include "app/background_picture.h"
-#include "app/core/main_form_face.h"
+#include "core/main_form_face.h"
 #include "app/picture.h"
 
 namespace brevis::gui {

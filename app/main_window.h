@@ -51,7 +51,7 @@ class MainWindow final : public QWidget {
   void RepaintNow();
   // A modal box. `flags` holds the icon in 0xF0 (0x10 stop, 0x20 question, 0x30 warning, 0x40
   // information) and the buttons in 0x0F (0 OK, 4 Yes and No), as the core's kMb... flags do
-  // (app/core/main_form_face.h). Returns kIdOk, kIdYes or kIdNo.
+  // (core/main_form_face.h). Returns kIdOk, kIdYes or kIdNo.
   int MessageBox(const QString& text, const QString& caption, int flags);
   // Hands a document path or web address to the desktop; when the desktop has nothing to open it
   // with, a message box names what was not opened.

@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-#include "app/core/patent_paths.h"
+#include "core/patent_paths.h"
 
 namespace brevis::gui {
 namespace {

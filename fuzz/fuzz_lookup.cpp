@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/lookup_answers.h"
+#include "core/lookup_answers.h"
 #include "cipher/big_int.h"
 #include "cipher/rsa.h"
 #include "common/text.h"

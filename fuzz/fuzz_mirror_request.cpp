@@ -21,7 +21,7 @@
 #include <string>
 #include <thread>
 
-#include "app/core/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "fuzz/fuzz_input.h"

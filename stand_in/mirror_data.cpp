@@ -14,8 +14,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/core/application_number.h"
-#include "app/core/service_protocol.h"
+#include "protocol/application_number.h"
+#include "protocol/service_protocol.h"
 #include "stand_in/page_generator.h"
 #include "stand_in/seeded_random.h"
 

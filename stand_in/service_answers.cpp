@@ -1,7 +1,7 @@
 // The stand-ins' side of the service protocol: the mirror request's cipher text and its answer.
 #include "stand_in/service_answers.h"
 
-#include "app/core/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "common/text.h"
 
 namespace brevis {

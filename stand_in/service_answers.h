@@ -1,4 +1,4 @@
-// The server side of the service protocol (app/core/service_protocol.h), as the stand-in servers
+// The server side of the service protocol (protocol/service_protocol.h), as the stand-in servers
 // speak it: reading the mirror request's cipher text and writing the mirror's answer.
 #pragma once
 

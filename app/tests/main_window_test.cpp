@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "app/application.h"
-#include "app/core/main_form_face.h"
+#include "core/main_form_face.h"
 
 namespace brevis::gui {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/main_form.h"
+#include "core/main_form.h"
 #include "common/text.h"
 #include "stand_in/page_generator.h"
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "app/core/lookup_answers.h"
-#include "app/core/service_protocol.h"
+#include "core/lookup_answers.h"
+#include "protocol/service_protocol.h"
 #include "common/text.h"
 
 namespace brevis {

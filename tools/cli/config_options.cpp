@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "app/core/patent_paths.h"
+#include "core/patent_paths.h"
 
 namespace brevis::cli {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/core/config_file.h"
+#include "core/config_file.h"
 
 namespace CLI {
 class App;

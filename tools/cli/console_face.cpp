@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "app/core/main_form.h"
+#include "core/main_form.h"
 #include "common/text.h"
 
 namespace brevis::cli {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/core/call_queue.h"
-#include "app/core/main_form_face.h"
+#include "core/call_queue.h"
+#include "core/main_form_face.h"
 #include "tools/cli/progress_line.h"
 
 namespace brevis {

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/main_form.h"
-#include "app/core/patent_paths.h"
-#include "app/core/pdf_combiner.h"
+#include "core/main_form.h"
+#include "core/patent_paths.h"
+#include "core/pdf_combiner.h"
 #include "common/atomic_file.h"
 #include "common/run_lock.h"
 #include "common/text.h"

@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/core/config_file.h"
-#include "app/core/hosts.h"
-#include "app/core/main_form.h"
+#include "core/config_file.h"
+#include "core/hosts.h"
+#include "core/main_form.h"
 #include "common/text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/console_face.h"

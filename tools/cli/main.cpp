@@ -4,13 +4,14 @@
 #include <iostream>
 
 #include "common/text.h"
+#include "protocol/version.h"
 #include "tools/cli/commands.h"
 #include "tools/command_line.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"BrevisFetch: fetches the full text of a Chinese patent as one PDF."};
   app.name("brevisfetch-cli");
-  app.set_version_flag("--version", "BrevisFetch " BREVISFETCH_VERSION);
+  app.set_version_flag("--version", "BrevisFetch " + std::string(brevis::kVersion));
   app.require_subcommand(0, 1);
 
   brevis::cli::AddCipherCommands(app);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/core/main_form_face.h"
+#include "core/main_form_face.h"
 
 namespace brevis::cli {
 

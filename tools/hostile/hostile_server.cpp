@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "stand_in/mirror_data.h"
 #include "stand_in/page_generator.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "protocol/version.h"
 #include "stand_in/mirror_data.h"
 #include "stand_in/serving.h"
 #include "tools/command_line.h"
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
       "Clients find it through BREVISFETCH_SERVER and BREVISFETCH_PATENT_OFFICE "
       "(both http://127.0.0.1:8642 by default)."};
   app.name("brevisfetch-mirror");
-  app.set_version_flag("--version", "brevisfetch-mirror " BREVISFETCH_VERSION);
+  app.set_version_flag("--version", "brevisfetch-mirror " + std::string(brevis::kVersion));
   brevis::MirrorOptions options;
   std::string sampleDir;
   uint64_t seed = 0;

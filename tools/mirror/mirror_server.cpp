@@ -40,7 +40,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "stand_in/mirror_data.h"
 #include "stand_in/service_answers.h"
@@ -848,7 +848,8 @@ void MirrorServer::Impl::Route(evhttp_request* req, Connection* c) {
         Html(Page("BrevisFetch",
                   "<h1>BrevisFetch</h1>\n<p>中国专利全文下载：输入申请号，下载全部页面并合成一个 "
                   "PDF 文件。</p>\n<p>Fetches the full text of a Chinese patent as one PDF.</p>\n"
-                  "<p>Version 20100410.</p>\n<p><a href=\"/\">Home</a></p>\n")));
+                  "<p>Version " + std::string(kVersion) +
+                  ".</p>\n<p><a href=\"/\">Home</a></p>\n")));
   }
   if (path == "/") return Reply(req, c, Home());
   // /pages/<1-16 digits>/<6-9 digits>.tif

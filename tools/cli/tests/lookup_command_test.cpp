@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/core/service_protocol.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "download/tests/page_server.h"

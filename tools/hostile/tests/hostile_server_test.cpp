@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/lookup_answers.h"
-#include "app/core/service_protocol.h"
+#include "core/lookup_answers.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/text.h"
 #include "stand_in/tests/serving_thread.h"

@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/core/lookup_answers.h"
-#include "app/core/service_protocol.h"
+#include "core/lookup_answers.h"
+#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
 #include "common/stream.h"
 #include "common/text.h"
