@@ -35,7 +35,6 @@ PdfCombiner::PdfCombiner(std::size_t maxPreparedPages, std::size_t maxPreparingP
       readPage_(readPage ? std::move(readPage) : [](const std::string& path) {
         return PrepareTiff(path, kPageCompression, kJpegQuality);
       }) {
-  pdf1_.SetAutoLaunch(false);
   pdf1_.SetAuthor("Tavish");
   pdf1_.SetTitle("Tavish Presented");
   pdf1_.SetKeywords(kKeywords);
@@ -55,10 +54,9 @@ void PdfCombiner::BeginDoc(const std::u16string& file_name, const std::u16string
   pdfPath_ = Utf16ToUtf8(file_name);
   text_ = DocumentText();
   unread_.clear();
-  pdf1_.SetAutoLaunch(false);
   pdf1_.SetFileName(pdfPath_);
   pdf1_.SetSubject(Utf16ToUtf8(subject));
-  pdf1_.BeginDoc(false);
+  pdf1_.BeginDoc();
 }
 
 void PdfCombiner::AddPage() { pdf1_.AddPage(); }

@@ -1,35 +1,22 @@
-// The document component: object table, page tree, Info dictionary and the file writer.
+// The document component: object table, page tree, image table and Info dictionary.
 #include "pdf/pdf_document.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
-#include <future>
 #include <optional>
 #include <stdexcept>
-#include <string_view>
-#include <system_error>
 
-#include "common/atomic_file.h"
 #include "common/text.h"
 #include "pdf/bitmap.h"
 #include "pdf/bitmap_file.h"
 #include "pdf/jpeg_image.h"
 #include "pdf/md5_digest.h"
-#include "pdf/object_writer.h"
 #include "pdf/pdf_error.h"
+#include "pdf/pdf_writer.h"
 #include "pdf/text_layer_font.h"
-
-extern char** environ;
 
 namespace brevis {
 namespace {
@@ -73,10 +60,6 @@ std::string DocIdTime(const LocalTime& t) {
   return text;
 }
 
-std::string SystemReason(const std::string& what, const std::string& path, int error) {
-  return what + " \"" + path + "\": " + std::strerror(error);
-}
-
 // A PDF text string of UTF-8 `text`: ASCII as it is; anything else as UTF-16BE behind its byte
 // order mark, so that every reader shows the characters (say, a Chinese subject).
 std::string TextString(const std::string& text) {
@@ -89,19 +72,6 @@ std::string TextString(const std::string& text) {
     bytes += static_cast<char>(unit & 0xFF);
   }
   return bytes;
-}
-
-// Asks the desktop to open the file, without waiting for the viewer; failures are ignored.
-void LaunchFile(const std::string& path) {
-  // The shell puts the opener in the background and ends at once; the path is an argument,
-  // never part of the command text.
-  const char* argv[] = {"sh", "-c",         "xdg-open \"$1\" >/dev/null 2>&1 &",
-                        "sh", path.c_str(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
 }
 
 }  // namespace
@@ -154,7 +124,7 @@ void PdfDocument::ReleaseCurrentPage() {
   currentPageNum_ = -1;
 }
 
-void PdfDocument::BeginDoc(bool /*initial*/) {
+void PdfDocument::BeginDoc() {
   docStarted_ = true;
   docId_ = Md5Hex(fileName_ + DocIdTime(Now()));
 
@@ -364,69 +334,15 @@ void PdfDocument::EndDoc() {
   info.AddStringValue("Subject", TextString(subject_));
   info.AddStringValue("ModDate", FormatPdfDate());
 
+  const PdfWriter writer(objects_, rootLink_, infoLink_);
   if (memStream_) {
-    WriteDocument(*outputStream_);
+    writer.Write(*outputStream_);
     outputStream_->SetPosition(0);
   } else if (fileName_.empty()) {
     throw PdfError("Invalid filename.");
   } else {
-    SaveToFile(fileName_);
+    writer.SaveToFile(fileName_);
   }
-}
-
-void PdfDocument::WriteDocument(Stream& stream) {
-  ObjectWriter writer(stream);
-  const int64_t start = stream.Position();
-  writer.Write("%PDF-1.4\n%tMwK\n");
-  const int32_t count = writer.Renumber(objects_);
-
-  std::vector<int64_t> offsets;
-  offsets.reserve(static_cast<std::size_t>(count));
-  for (const auto& object : objects_) {
-    if (object->IsDeleted()) continue;
-    offsets.push_back(stream.Position() - start);
-    writer.WriteObject(*object, false);
-  }
-
-  const int64_t xref = stream.Position() - start;
-  writer.Write("xref\r\n0 " + std::to_string(count + 1) + "\r\n0000000000 65535 f\r\n");
-  for (const int64_t offset : offsets) {
-    char entry[32];
-    std::snprintf(entry, sizeof entry, "%010lld 00000 n\r\n", static_cast<long long>(offset));
-    writer.Write(entry);
-  }
-  writer.Write("trailer\r\n<<\r\n/Size " + std::to_string(count + 1) + "\r\n");
-  writer.Write("/Root " + std::to_string(writer.NewNumber(rootLink_)) + " 0 R\r\n");
-  writer.Write("/Info " + std::to_string(writer.NewNumber(infoLink_)) + " 0 R\r\n");
-  writer.Write(">>\r\nstartxref\r\n" + std::to_string(xref) + "\r\n%%EOF\r\n");
-}
-
-void PdfDocument::SaveToFile(const std::string& path) {
-  std::optional<TemporaryFile> temporary;
-  try {
-    temporary.emplace(path);
-  } catch (const std::system_error& error) {
-    throw PdfError(SystemReason("Cannot create file", path, error.code().value()));
-  }
-  try {
-    {
-      FileStream file(temporary->Name(), FileStream::fmCreate);
-      WriteDocument(file);
-      file.Flush();
-    }
-    temporary->Commit();
-  } catch (const PdfError&) {
-    throw;
-  } catch (const std::system_error& error) {
-    throw PdfError(SystemReason("Cannot write file", path, error.code().value()));
-  } catch (const std::runtime_error& error) {
-    // The file stream names the temporary file; report the file the caller asked for.
-    std::string message = error.what();
-    const std::size_t at = message.find(temporary->Name());
-    if (at != std::string::npos) message.replace(at, temporary->Name().size(), path);
-    throw PdfError(message);
-  }
-  if (autoLaunch_) LaunchFile(path);
 }
 
 std::string PdfDocument::FormatPdfDate() {
@@ -575,31 +491,6 @@ void PdfDocument::AddTiffFromFile(const std::string& fileName, PdfImageCompressi
                                   TiffPaintType paintType) {
   RequireDocument();
   AddPreparedTiff(PrepareTiff(fileName, compression, jpegQuality_), paintType);
-}
-
-void PdfDocument::AddTiffFiles(const std::vector<std::string>& fileNames,
-                               PdfImageCompressionType compression, TiffPaintType paintType,
-                               const std::function<void(std::size_t done)>& progress) {
-  RequireDocument();
-  const int quality = jpegQuality_;
-  const auto prepare = [&fileNames, compression, quality](std::size_t i) {
-    return std::async(std::launch::async, PrepareTiff, fileNames[i], compression, quality,
-                      TiffDecoding::kAuto);
-  };
-  // Files read ahead, in order; at most kTiffFilesAhead at a time. A failure stops the loop;
-  // the futures still running are waited for as the deque goes.
-  std::deque<std::future<PreparedTiff>> ahead;
-  std::size_t started = 0;
-  for (std::size_t i = 0; i < fileNames.size(); ++i) {
-    while (started < fileNames.size() && started < i + kTiffFilesAhead) {
-      ahead.push_back(prepare(started++));
-    }
-    std::future<PreparedTiff> current = std::move(ahead.front());
-    ahead.pop_front();
-    if (i > 0) AddPage();
-    AddPreparedTiff(current.get(), paintType);
-    if (progress) progress(i + 1);
-  }
 }
 
 }  // namespace brevis

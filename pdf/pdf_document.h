@@ -1,6 +1,7 @@
 // The PDF document component: settings, the table of indirect objects, the page table and the
 // image table; BeginDoc starts a document, AddPage appends pages, EndDoc completes the document
-// and writes it as one PDF 1.4 file. One object serves many documents in turn.
+// and has PdfWriter (pdf_writer.h) write it as one PDF 1.4 file. One object serves many documents
+// in turn.
 #pragma once
 
 #include <cstddef>
@@ -38,10 +39,6 @@ enum PdfViewerPreference {
 using PdfViewerPreferences = std::set<PdfViewerPreference>;
 enum PdfCompressionMethod { cmNone, cmFlateDecode };
 
-// How many files AddTiffFiles reads and codes ahead of the one it places, each on a thread of
-// its own; a coded A4 page holds about 35 KB.
-inline constexpr std::size_t kTiffFilesAhead = 2;
-
 // One page of the page table.
 struct PdfDictArrItem {
   PdfDictionaryObject* PageObj = nullptr;  // owned by the object table
@@ -66,16 +63,18 @@ class PdfDocument {
   PdfDocument& operator=(const PdfDocument&) = delete;
 
   // Starts a new document with its first page open, discarding everything of an earlier one
-  // (an unfinished page is dropped unclosed). `initial` is accepted and not used. Throws
-  // PdfError when the document identifier cannot be computed.
-  void BeginDoc(bool initial = false);
+  // (an unfinished page is dropped unclosed). Throws PdfError when the document identifier
+  // cannot be computed.
+  void BeginDoc();
+  // Throws std::logic_error unless a document has been begun.
+  void RequireDocument() const;
   // Appends a page and opens it (closing the open page first); returns its 0-based index.
   // Requires a begun document (std::logic_error otherwise).
   int32_t AddPage();
   // Completes the catalogue, page tree and Info dictionary and writes the document: to
-  // OutputStream when one is set (left at position 0), else to FileName. Throws PdfError
-  // ("Invalid filename.") with neither, ("Invalid pages object.") for a broken page tree, and
-  // the errors of SaveToFile. Requires a begun document (std::logic_error otherwise).
+  // OutputStream when one is set (left at position 0), else to FileName, replaced whole. Throws
+  // PdfError ("Invalid filename.") with neither, ("Invalid pages object.") for a broken page
+  // tree, and the errors of PdfWriter. Requires a begun document (std::logic_error otherwise).
   void EndDoc();
 
   int32_t CurrentPageNumber() const { return currentPageNum_; }
@@ -148,47 +147,26 @@ class PdfDocument {
   void AddTiffFromFile(const std::string& fileName, PdfImageCompressionType compression,
                        TiffPaintType paintType);
   // Places a file read by PrepareTiff as AddTiffFromFile does, then throws its error, if any.
+  // PrepareTiff may run on any thread (core/page_read_ahead.h reads files ahead that way).
   void AddPreparedTiff(PreparedTiff tiff, TiffPaintType paintType);
-  // Imports page files in order, adding a page before every file after the first, as the same
-  // number of AddPage and AddTiffFromFile calls would, and with the same result byte for byte.
-  // The next kTiffFilesAhead files are read and coded on threads of their own while the current
-  // one is placed.
-  // `progress`, if set, is called with the number of files done after each file. Stops at the
-  // first failure and throws it; the files before it stay in the document.
-  void AddTiffFiles(const std::vector<std::string>& fileNames, PdfImageCompressionType compression,
-                    TiffPaintType paintType,
-                    const std::function<void(std::size_t done)>& progress = nullptr);
 
   // Writes recognised lines as a text layer (text_layer.h) over the image that the TIFF import
-  // (AddTiffFromFile, AddPreparedTiff, AddTiffFiles) placed last on the open page; the boxes are
-  // in the pixels of an imageWidth x imageHeight picture of that image (the image's own size, or
-  // that of a scaled copy). The document's one text-layer font is added with the first line
+  // (AddTiffFromFile, AddPreparedTiff) placed last on the open page; the boxes are in the pixels
+  // of an imageWidth x imageHeight picture of that image (the image's own size, or that of a
+  // scaled copy). The document's one text-layer font is added with the first line
   // written, and only then: without lines, or with none that has text and a box, the document
   // stays byte for byte as it was. Requires a begun document, an open page with such an image
   // and positive sizes (std::logic_error otherwise); throws PdfError when Flate fails.
   void AddTextLayer(const std::vector<TextLine>& lines, int32_t imageWidth, int32_t imageHeight,
                     TextLayerMode mode = tlInvisible);
 
-  // Writes the whole file: header, objects renumbered 1, 2, ... without the deleted ones,
-  // cross-reference table and trailer. Offsets count from the stream's position at the start.
-  void WriteDocument(Stream& stream);
-  // Writes the file under a temporary name in the target folder (common/atomic_file.h) and
-  // renames it into place, so that a failed write leaves no file (and an existing one untouched).
-  // Throws PdfError
-  // ("Cannot create file "<path>": <reason>", "Cannot write file ...") naming `path`. Then asks
-  // the desktop to open the file when AutoLaunch is set.
-  void SaveToFile(const std::string& path);
-
   // The document identifier: MD5 of FileName and the time of BeginDoc, 32 hexadecimal digits.
   const std::string& DocID() const { return docId_; }
   // "D:" and the local time as yyyymmddhhnnss.
   static std::string FormatPdfDate();
 
-  // Properties. The Info texts, PageLayout, PageMode, ViewerPreferences and AutoLaunch take
-  // effect at EndDoc; Compression when a page is closed; Resolution whenever page coordinates
-  // are converted.
-  bool AutoLaunch() const { return autoLaunch_; }
-  void SetAutoLaunch(bool value) { autoLaunch_ = value; }
+  // Properties. The Info texts, PageLayout, PageMode and ViewerPreferences take effect at EndDoc;
+  // Compression when a page is closed; Resolution whenever page coordinates are converted.
   const std::string& Author() const { return author_; }
   void SetAuthor(std::string value) { author_ = std::move(value); }
   const std::string& Keywords() const { return keywords_; }
@@ -231,7 +209,6 @@ class PdfDocument {
 
  private:
   void AppendIndirect(std::unique_ptr<PdfObject> object);
-  void RequireDocument() const;
   PdfDictionaryObject& Catalog() const;
   PdfDictionaryObject& Info() const;
   PdfDictionaryObject& PagesRoot() const;
@@ -255,7 +232,6 @@ class PdfDocument {
   int32_t resolution_ = 72;
   std::vector<PdfDictArrItem> pageArr_;
   std::vector<std::unique_ptr<PdfObject>> objects_;  // IndirectObjects, in creation order
-  bool autoLaunch_ = true;
   bool memStream_ = false;
   std::string subject_, title_, author_, keywords_;
   Stream* outputStream_ = nullptr;

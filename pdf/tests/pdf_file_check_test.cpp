@@ -17,9 +17,8 @@ namespace {
 std::string WrittenPdf(int pages) {
   MemoryStream out;
   PdfDocument document;
-  document.SetAutoLaunch(false);
   document.SetOutputStream(&out);
-  document.BeginDoc(false);
+  document.BeginDoc();
   for (int k = 0; k < pages; ++k) {
     if (k > 0) document.AddPage();
     const int32_t image = pdf_test::AddTestImage(document, k);

@@ -346,7 +346,6 @@ TEST_F(PdfImageTest, EveryCodingInOneDocumentReadsBack) {
     document.CurrentPage()->ShowImage(index, 10, 10 + 100 * index, 200, 90, 0);
   }
   document.SetFileName(scratch.File("all.pdf"));
-  document.SetAutoLaunch(false);
   document.EndDoc();
   pdf_test::ExpectValidPdf(scratch.File("all.pdf"), 1);
 }

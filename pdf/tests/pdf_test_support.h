@@ -1,5 +1,6 @@
-// Shared by the PDF writer's tests: a small stand-in image object, and the checks of qpdf,
-// poppler and mupdf on a written file. Files and scratch folders come from common/tests.
+// Shared by the PDF writer's tests: a small stand-in image object, and the checks of a written
+// file: its cross-references, and qpdf, poppler and mupdf reading it. Files and scratch folders
+// come from common/tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "common/tests/test_files.h"
 #include "pdf/pdf_document.h"
+#include "pdf/pdf_error.h"
 
 namespace brevis::pdf_test {
 
@@ -76,6 +78,38 @@ inline void ExpectValidPdf(const std::string& path, int pages) {
   EXPECT_EQ(mupdf.err, "");
   EXPECT_NE(mupdf.out.find("Pages: " + std::to_string(pages) + "\n"), std::string::npos)
       << mupdf.out;
+}
+
+// Every cross-reference entry points at the "n 0 obj" line of its object, and startxref at the
+// table.
+inline void ExpectCrossReferencesMatch(const std::string& pdf) {
+  const std::size_t startxref = pdf.rfind("startxref\r\n");
+  ASSERT_NE(startxref, std::string::npos);
+  const std::size_t table = std::stoul(pdf.substr(startxref + 11));
+  ASSERT_EQ(pdf.compare(table, 7, "xref\r\n0"), 0);
+  const std::size_t countAt = table + 8;
+  const int size = std::stoi(pdf.substr(countAt));
+  std::size_t entry = pdf.find("0000000000 65535 f\r\n", countAt);
+  ASSERT_NE(entry, std::string::npos);
+  for (int number = 1; number < size; ++number) {
+    entry += 20;
+    ASSERT_EQ(pdf.compare(entry + 10, 10, " 00000 n\r\n"), 0) << number;
+    const std::size_t offset = std::stoul(pdf.substr(entry, 10));
+    const std::string header = std::to_string(number) + " 0 obj";
+    EXPECT_EQ(pdf.compare(offset, header.size(), header), 0) << number;
+  }
+  EXPECT_EQ(pdf.compare(entry + 20, 7, "trailer"), 0);
+}
+
+// The action throws PdfError with exactly `message`.
+template <class Action>
+void ExpectPdfError(Action action, const std::string& message) {
+  try {
+    action();
+    ADD_FAILURE() << "no error; expected " << message;
+  } catch (const PdfError& e) {
+    EXPECT_EQ(e.what(), message);
+  }
 }
 
 }  // namespace brevis::pdf_test

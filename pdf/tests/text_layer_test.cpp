@@ -91,7 +91,6 @@ enum class Layer {
 std::string WriteFixture(const ScratchFolder& scratch, const std::string& name, Layer layer) {
   const std::string path = scratch.File(name);
   PdfDocument document;
-  document.SetAutoLaunch(false);
   document.SetFileName(path);
   document.BeginDoc();
   for (std::size_t p = 0; p < std::size(kPages); ++p) {
@@ -252,7 +251,6 @@ TEST(TextLayerFile, NothingToWriteLeavesTheFileAsItWas) {
 TEST(TextLayerFile, MisuseIsALogicError) {
   ScratchFolder scratch;
   PdfDocument document;
-  document.SetAutoLaunch(false);
   const std::vector<TextLine> lines = {{u"一", 0, 0, 10, 10}};
   EXPECT_THROW(document.AddTextLayer(lines, 10, 10), std::logic_error);  // no document
   document.BeginDoc();

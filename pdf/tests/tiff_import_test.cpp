@@ -1,6 +1,6 @@
 // TIFF page import: slicing, placement with both paint types, several images per file, colour
-// pages, failures that leave the document usable, and the one-bit decoding and the second thread
-// giving the very bytes of the plain path.
+// pages, failures that leave the document usable, and the one-bit decoding giving the very bytes
+// of the plain path.
 #include "pdf/tiff_import.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -139,7 +138,6 @@ TEST_F(TiffImportTest, EveryImageOfAFileGetsItsPage) {
   ASSERT_EQ(document.XImages().size(), 4u);  // the second image in two slices
   EXPECT_EQ(document.XImages()[3].Name, "Im3");
   document.SetFileName(scratch.File("three.pdf"));
-  document.SetAutoLaunch(false);
   document.EndDoc();
   pdf_test::ExpectValidPdf(scratch.File("three.pdf"), 3);
 }
@@ -196,13 +194,12 @@ TEST_F(TiffImportTest, FailuresNameTheirCauseAndLeaveTheDocumentUsable) {
     document.AddPage();
     document.AddTiffFromFile(good, icCCITT42, tptResizeImage);
     document.SetFileName(scratch.File("after.pdf"));
-    document.SetAutoLaunch(false);
     document.EndDoc();
     pdf_test::ExpectValidPdf(scratch.File("after.pdf"), c.images == 0 ? 2 : 3);
   }
 }
 
-// One-bit decoding and the second thread change nothing in the file.
+// One-bit decoding changes nothing in the file.
 
 std::string DictionaryText(const PdfStreamObject& image) {
   MemoryStream out;
@@ -308,52 +305,6 @@ TEST_F(TiffImportTest, DecodedPagesHoldThePicturesRows) {
       }
     }
   }
-}
-
-std::string WithoutDates(const std::string& pdf) {
-  return std::regex_replace(pdf, std::regex("D:[0-9]{14}"), "D:");
-}
-
-TEST_F(TiffImportTest, AddTiffFilesWritesWhatOneCallPerFileWrites) {
-  std::vector<std::string> pages;
-  for (int i = 0; i < 5; ++i) {
-    pages.push_back(
-        Write(std::to_string(i) + ".tif",
-              {test::TextPicture(2480, i == 2 ? 1000 : 3508, static_cast<uint32_t>(i))}));
-  }
-  pages.push_back(Write("two.tif", {test::TextPicture(100, 100, 9), test::TextPicture(90, 80, 8)}));
-  for (const TiffPaintType paint : {tptResizeImage, tptResizePage}) {
-    SCOPED_TRACE(paint);
-    MemoryStream plain_out, fast_out;
-    PdfDocument plain, fast;
-    plain.SetOutputStream(&plain_out);
-    fast.SetOutputStream(&fast_out);
-    plain.BeginDoc();
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      if (i > 0) plain.AddPage();
-      plain.AddPreparedTiff(PrepareTiff(pages[i], icCCITT42, 100, TiffDecoding::kRgba), paint);
-    }
-    plain.EndDoc();
-    std::vector<std::size_t> progress;
-    fast.BeginDoc();
-    fast.AddTiffFiles(pages, icCCITT42, paint, [&](std::size_t done) { progress.push_back(done); });
-    fast.EndDoc();
-    EXPECT_EQ(progress, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(WithoutDates(fast_out.ToString()), WithoutDates(plain_out.ToString()));
-  }
-
-  // A failing file stops the run with its error; the files before it stay.
-  std::vector<std::string> with_missing = {pages[0], scratch.File("missing.tif")};
-  with_missing.insert(with_missing.end(), pages.begin() + 1, pages.end());
-  document.BeginDoc();
-  std::size_t done = 0;
-  EXPECT_EQ(ExpectThrows([&] {
-              document.AddTiffFiles(with_missing, icCCITT42, tptResizeImage,
-                                    [&](std::size_t count) { done = count; });
-            }),
-            "Invalid tiff file name");
-  EXPECT_EQ(done, 1u);
-  EXPECT_EQ(document.XImages().size(), 3u);
 }
 
 // --- Group 4 pages transcoded without a bitmap ---

@@ -13,6 +13,7 @@
 
 #include "common/atomic_file.h"
 #include "common/text.h"
+#include "core/page_read_ahead.h"
 #include "ocr/document_text.h"
 #include "ocr/page_recognition.h"
 #include "pdf/pdf_document.h"
@@ -75,9 +76,8 @@ void RunCombine(const CombineOptions& options) {
     if (!std::filesystem::exists(page, error)) throw std::runtime_error(page + ": No such file");
   }
   PdfDocument document;
-  document.SetAutoLaunch(false);
   document.SetFileName(options.Output);
-  document.BeginDoc(false);
+  document.BeginDoc();
   const std::map<std::string, PdfImageCompressionType> codings = {{"g4", icCCITT42},
                                                                   {"g3-1d", icCCITT31},
                                                                   {"g3-2d", icCCITT32},
@@ -97,7 +97,7 @@ void RunCombine(const CombineOptions& options) {
   try {
     PageCountBar bar(options.Pages.size());
     bar.Update(0);
-    document.AddTiffFiles(options.Pages, compression, fit, [&](std::size_t count) {
+    AddTiffFiles(document, options.Pages, compression, fit, [&](std::size_t count) {
       done = count;
       if (recognition) {
         const PageText page = recognition->Take(options.Pages[count - 1]);
