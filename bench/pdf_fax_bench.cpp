@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "common/stream.h"
@@ -22,21 +23,28 @@ using brevis::PixelFormat;
 constexpr int kWidth = brevis::PageGenerator::kWidth;
 constexpr int kHeight = brevis::PageGenerator::kHeight;
 
-// A text page of the sample patents' generator: packed rows, 1 = black.
+// A text page of the sample patents' generator: a 0 bit is black.
+const brevis::OneBitImage& Page() {
+  static const brevis::OneBitImage page = brevis::PageGenerator("200710038426", 12).Render(2);
+  return page;
+}
+
+// The page as libtiff's fax coder takes it: packed rows, 1 = black.
 const std::vector<uint8_t>& PageRows() {
-  static const std::vector<uint8_t> rows = brevis::PageGenerator("200710038426", 12).Render(2).Bits;
+  static const std::vector<uint8_t> rows = [] {
+    std::vector<uint8_t> inverted = Page().Rows;
+    for (uint8_t& byte : inverted) byte = static_cast<uint8_t>(~byte);
+    return inverted;
+  }();
   return rows;
 }
 
-// The page as the coder takes it: a 0 bit is black.
+// The page as our coder takes it: a 0 bit is black, as in the image.
 Bitmap PageBitmap() {
   Bitmap bitmap(kWidth, kHeight, PixelFormat::pf1bit);
-  const std::size_t row_bytes = (kWidth + 7) / 8;
   for (int y = 0; y < kHeight; ++y) {
-    uint8_t* line = bitmap.ScanLine(y);
-    for (std::size_t i = 0; i < row_bytes; ++i) {
-      line[i] = static_cast<uint8_t>(~PageRows()[static_cast<std::size_t>(y) * row_bytes + i]);
-    }
+    std::memcpy(bitmap.ScanLine(y),
+                Page().Rows.data() + static_cast<std::size_t>(y) * Page().Stride, Page().Stride);
   }
   return bitmap;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <span>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
 
 namespace brevis {
@@ -224,8 +225,6 @@ DigitDivision DivideDigits(DigitSpan a, DigitSpan m) {
 
 Sign Flip(Sign s) { return s == Sign::positive ? Sign::negative : Sign::positive; }
 
-bool IsDecimalDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
 [[noreturn]] void ThrowNotInteger(std::u16string_view text) {
   throw ConvertError("'" + Utf16ToUtf8(text) + "' is not a valid integer value");
 }
@@ -234,7 +233,7 @@ bool IsDecimalDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 BigInt DecimalToBigInt(std::u16string_view text) {
   if (text.empty()) ThrowNotInteger(text);
-  while (text.size() > 1 && text[0] != u'-' && !IsDecimalDigit(text[0])) text.remove_prefix(1);
+  while (text.size() > 1 && text[0] != u'-' && !ascii::IsDigit(text[0])) text.remove_prefix(1);
   Sign sign = Sign::positive;
   if (text[0] == u'-') {
     sign = Sign::negative;
@@ -250,7 +249,7 @@ BigInt DecimalToBigInt(std::u16string_view text) {
     const std::u16string_view group = text.substr(start, first);
     uint32_t value = 0;
     for (char16_t c : group) {
-      if (!IsDecimalDigit(c)) ThrowNotInteger(group);
+      if (!ascii::IsDigit(c)) ThrowNotInteger(group);
       value = value * 10 + static_cast<uint32_t>(c - u'0');
     }
     MultiplyDigitsBySmall(acc, kDecimalGroup);

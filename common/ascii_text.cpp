@@ -67,6 +67,25 @@ std::u16string_view TrimRight(std::u16string_view s) {
 
 std::u16string_view Trim(std::u16string_view s) { return TrimRight(TrimLeft(s)); }
 
+namespace {
+
+template <typename Char>
+bool AllDigits(std::basic_string_view<Char> s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](Char c) { return IsDigit(c); });
+}
+
+}  // namespace
+
+bool IsDigits(std::string_view s) { return AllDigits(s); }
+
+bool IsDigits(std::u16string_view s) { return AllDigits(s); }
+
+std::string_view TrimBlanks(std::string_view s, std::string_view blanks) {
+  const std::size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
 std::optional<std::int64_t> ParseInt64(std::u16string_view s) {
   s = Trim(s);
   bool negative = false;
@@ -79,7 +98,7 @@ std::optional<std::int64_t> ParseInt64(std::u16string_view s) {
   std::int64_t value = 0;
   constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
   for (char16_t c : s) {
-    if (c < u'0' || c > u'9') return std::nullopt;
+    if (!IsDigit(c)) return std::nullopt;
     const int digit = c - u'0';
     if (value < (kMin + digit) / 10) return std::nullopt;
     value = value * 10 - digit;
@@ -96,7 +115,7 @@ std::optional<std::int64_t> ParseHex64(std::u16string_view s) {
   std::int64_t value = 0;
   for (char16_t c : s) {
     int digit;
-    if (c >= u'0' && c <= u'9') {
+    if (IsDigit(c)) {
       digit = c - u'0';
     } else if (c >= u'a' && c <= u'f') {
       digit = c - u'a' + 10;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
 
 namespace brevis {
@@ -98,7 +99,7 @@ class Reader {
     const std::size_t start = at_;
     const auto digits = [this] {
       const std::size_t from = at_;
-      while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
+      while (at_ < text_.size() && ascii::IsDigit(text_[at_])) ++at_;
       return at_ - from;
     };
     Take('-');
@@ -121,7 +122,7 @@ class Reader {
     for (int i = 0; i < 4; ++i) {
       const char c = text_[at_++];
       code <<= 4;
-      if (c >= '0' && c <= '9') {
+      if (ascii::IsDigit(c)) {
         code |= static_cast<uint32_t>(c - '0');
       } else if (c >= 'a' && c <= 'f') {
         code |= static_cast<uint32_t>(c - 'a' + 10);

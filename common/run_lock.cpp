@@ -12,6 +12,7 @@
 #include <fstream>
 #include <utility>
 
+#include "common/ascii_text.h"
 #include "common/atomic_file.h"
 
 namespace brevis {
@@ -73,8 +74,7 @@ LockHolder RunLock::Holder() const {
   LockHolder holder;
   std::ifstream in(path_);
   std::string pid;
-  if (!std::getline(in, pid) || pid.empty() ||
-      pid.find_first_not_of("0123456789") != std::string::npos || pid.size() > 9) {
+  if (!std::getline(in, pid) || !ascii::IsDigits(pid) || pid.size() > 9) {
     return holder;
   }
   holder.Pid = std::stoi(pid);

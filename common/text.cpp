@@ -1,4 +1,4 @@
-// UTF-8 / UTF-16 conversion.
+// UTF-8 / UTF-16 / code point conversion.
 #include "common/text.h"
 
 #include <cstdint>
@@ -54,6 +54,14 @@ size_t DecodeUtf8(std::string_view utf8, size_t i, uint32_t& cp) {
   return static_cast<size_t>(extra) + 1;
 }
 
+// The code point at utf8[i], moving `i` past it; an ill-formed byte is U+FFFD and moves one byte.
+char32_t NextUtf8(std::string_view utf8, size_t& i) {
+  uint32_t cp = 0;
+  const size_t len = DecodeUtf8(utf8, i, cp);
+  i += len == 0 ? 1 : len;
+  return len == 0 ? char32_t{kReplacement} : char32_t{cp};
+}
+
 void AppendHex(std::string& out, const char* prefix, uint32_t value, int digits) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += prefix;
@@ -63,18 +71,37 @@ void AppendHex(std::string& out, const char* prefix, uint32_t value, int digits)
 
 }  // namespace
 
+char32_t NextCodePoint(std::u16string_view utf16, std::size_t& i) {
+  const char32_t unit = utf16[i++];
+  if (unit >= 0xD800 && unit <= 0xDBFF && i < utf16.size() && utf16[i] >= 0xDC00 &&
+      utf16[i] <= 0xDFFF) {
+    return 0x10000 + ((unit - 0xD800) << 10) + (utf16[i++] - 0xDC00u);
+  }
+  if (unit >= 0xD800 && unit <= 0xDFFF) return kReplacement;
+  return unit;
+}
+
+std::u32string Utf8ToUtf32(std::string_view utf8) {
+  std::u32string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) out.push_back(NextUtf8(utf8, i));
+  return out;
+}
+
+std::string Utf32ToUtf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char32_t c : text) {
+    AppendUtf8(out, c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ? char32_t{kReplacement} : c);
+  }
+  return out;
+}
+
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
-  size_t i = 0;
-  while (i < utf8.size()) {
-    uint32_t cp = 0;
-    const size_t len = DecodeUtf8(utf8, i, cp);
-    if (len == 0) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t cp = NextUtf8(utf8, i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -82,7 +109,6 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
     } else {
       out.push_back(static_cast<char16_t>(cp));
     }
-    i += len;
   }
   return out;
 }
@@ -90,17 +116,7 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 std::string Utf16ToUtf8(std::u16string_view utf16) {
   std::string out;
   out.reserve(utf16.size());
-  for (size_t i = 0; i < utf16.size(); ++i) {
-    uint32_t cp = utf16[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00u);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = kReplacement;
-    }
-    AppendUtf8(out, cp);
-  }
+  for (size_t i = 0; i < utf16.size();) AppendUtf8(out, NextCodePoint(utf16, i));
   return out;
 }
 

@@ -11,10 +11,11 @@
 #include <sstream>
 #include <utility>
 
+#include "common/ascii_text.h"
+#include "common/text.h"
 #include "core/hosts.h"
 #include "core/main_form.h"
 #include "core/patent_download.h"
-#include "common/text.h"
 #include "download/retry_policy.h"
 #include "ocr/recognizer.h"
 
@@ -24,14 +25,6 @@ namespace {
 
 constexpr std::string_view kKeyNames[kConfigKeyCount] = {
     "server", "patent-office", "repo", "ocr", "ocr-lang", "max-tries", "deadline"};
-
-constexpr std::string_view kBlanks = " \t\r";
-
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 std::optional<ConfigKey> KeyNamed(std::string_view name) {
   for (int i = 0; i < kConfigKeyCount; ++i) {
@@ -220,7 +213,7 @@ void ReadConfig(std::istream& in, const std::string& path, Config& config, std::
     std::string_view text = line;
     // A byte-order mark that an editor put at the start of the file.
     if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    text = Trim(text);
+    text = ascii::TrimBlanks(text);
     if (text.empty() || text.starts_with('#')) continue;
     const std::string where = path + ":" + std::to_string(number);
     const auto equals = text.find('=');
@@ -228,13 +221,14 @@ void ReadConfig(std::istream& in, const std::string& path, Config& config, std::
       errors << where << ": no \"=\" in \"" << text << "\"; the line is skipped.\n";
       continue;
     }
-    const std::string_view name = Trim(text.substr(0, equals));
+    const std::string_view name = ascii::TrimBlanks(text.substr(0, equals));
     const std::optional<ConfigKey> key = KeyNamed(name);
     if (!key) {
       errors << where << ": unknown key \"" << name << "\"; the line is skipped.\n";
       continue;
     }
-    if (auto error = SetConfigValue(config, *key, Trim(text.substr(equals + 1)), "file " + where)) {
+    if (auto error = SetConfigValue(config, *key, ascii::TrimBlanks(text.substr(equals + 1)),
+                                    "file " + where)) {
       errors << where << ": " << name << ": " << *error << "; the line is skipped.\n";
     }
   }

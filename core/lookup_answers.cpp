@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "protocol/service_protocol.h"
 #include "cipher/big_int.h"
+#include "common/ascii_text.h"
 #include "common/text.h"
+#include "protocol/service_protocol.h"
 
 namespace brevis {
 
@@ -17,7 +18,7 @@ int32_t StrToInt(const std::u16string& text) {
   int64_t value = 0;
   bool valid = !text.empty();
   for (char16_t c : text) {
-    if (c < u'0' || c > u'9') {
+    if (!ascii::IsDigit(c)) {
       valid = false;
       break;
     }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
 
 namespace brevis {
@@ -38,7 +39,7 @@ bool IsPageFileName(std::string_view name) {
     return false;
   }
   const std::string_view digits = name.substr(3, name.size() - 3 - kEnd.size());
-  return digits.size() >= 6 && digits.find_first_not_of("0123456789") == std::string_view::npos;
+  return digits.size() >= 6 && ascii::IsDigits(digits);
 }
 
 bool IsPatentFileName(const std::u16string& apn, std::string_view name) {

@@ -7,10 +7,10 @@
 #include <limits>
 #include <string>
 
+#include "common/http_date.h"
 #include "fuzz/fuzz_input.h"
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
-#include "http/http_date.h"
 #include "http/http_errors.h"
 #include "http/uri.h"
 

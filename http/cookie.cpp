@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "common/ascii_text.h"
-#include "http/http_date.h"
+#include "common/http_date.h"
 
 namespace brevis {
 

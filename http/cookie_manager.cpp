@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "common/ascii_text.h"
-#include "http/http_date.h"
+#include "common/http_date.h"
 
 namespace brevis {
 
@@ -26,12 +26,9 @@ bool IsDottedQuad(std::u16string_view s) {
   while (true) {
     const std::size_t dot = s.find(u'.', start);
     const std::u16string_view part = s.substr(start, dot - start);
-    if (part.empty() || part.size() > 3) return false;
+    if (part.size() > 3 || !ascii::IsDigits(part)) return false;
     int value = 0;
-    for (char16_t c : part) {
-      if (c < u'0' || c > u'9') return false;
-      value = value * 10 + (c - u'0');
-    }
+    for (char16_t c : part) value = value * 10 + (c - u'0');
     if (value > 255 || ++parts > 4) return false;
     if (dot == std::u16string_view::npos) break;
     start = dot + 1;

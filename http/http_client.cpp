@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "common/ascii_text.h"
+#include "common/http_date.h"
 #include "common/text.h"
-#include "http/http_date.h"
 #include "http/http_errors.h"
 
 namespace brevis {
@@ -27,7 +27,7 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::u16string_view text) {
   constexpr std::chrono::seconds kLongest = std::chrono::hours(24);
   text = ascii::Trim(text);
   if (text.empty()) return std::nullopt;
-  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+  if (ascii::IsDigits(text)) {
     std::chrono::seconds wait{0};
     for (const char16_t c : text) {
       wait = std::min(wait * 10 + std::chrono::seconds(c - u'0'), kLongest);

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/http_date.h"
 #include "common/stream.h"
 #include "http/header_list.h"
-#include "http/http_date.h"
 #include "http/net/net_types.h"
 
 namespace brevis {

@@ -19,15 +19,6 @@ namespace {
 
 constexpr char kDebianDataFolder[] = "/usr/share/tesseract-ocr/5/tessdata";
 
-// The code point that starts `text` at `i`, moving `i` past it.
-char32_t NextCodePoint(const std::u16string& text, std::size_t& i) {
-  const char16_t unit = text[i++];
-  if (unit >= 0xD800 && unit < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
-    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i++] - 0xDC00);
-  }
-  return unit;
-}
-
 char32_t FirstCodePoint(const std::u16string& text) {
   std::size_t i = 0;
   return NextCodePoint(text, i);
@@ -35,7 +26,11 @@ char32_t FirstCodePoint(const std::u16string& text) {
 
 char32_t LastCodePoint(const std::u16string& text) {
   std::size_t i = text.size() - 1;
-  if (i > 0 && text[i] >= 0xDC00 && text[i] < 0xE000) --i;
+  // Back to the start of a surrogate pair; a lone low surrogate is a code point of its own.
+  if (i > 0 && text[i] >= 0xDC00 && text[i] < 0xE000 && text[i - 1] >= 0xD800 &&
+      text[i - 1] < 0xDC00) {
+    --i;
+  }
   return NextCodePoint(text, i);
 }
 

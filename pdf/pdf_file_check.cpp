@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "common/ascii_text.h"
+
 namespace brevis {
 
 namespace {
@@ -26,7 +28,7 @@ std::optional<uint64_t> ReadNumber(std::string_view text, std::size_t& at) {
   while (at < text.size() && IsBlank(text[at])) ++at;
   const std::size_t start = at;
   uint64_t value = 0;
-  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 19) {
+  while (at < text.size() && ascii::IsDigit(text[at]) && at - start < 19) {
     value = value * 10 + static_cast<uint64_t>(text[at] - '0');
     ++at;
   }

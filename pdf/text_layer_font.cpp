@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <iterator>
 
+#include "common/text.h"
 #include "pdf/flate.h"
 #include "pdf/pdf_document.h"
 
@@ -446,17 +447,8 @@ uint16_t TextLayerFont::CidOf(char32_t character) {
 
 TextLayerFont::Encoded TextLayerFont::Encode(std::u16string_view text) {
   Encoded encoded;
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    const char16_t unit = text[k];
-    char32_t character = unit;
-    if (unit >= 0xD800 && unit <= 0xDBFF && k + 1 < text.size() && text[k + 1] >= 0xDC00 &&
-        text[k + 1] <= 0xDFFF) {
-      character = 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[k + 1]} - 0xDC00);
-      ++k;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      character = kReplacement;
-    }
-    const uint16_t cid = CidOf(character);
+  for (std::size_t k = 0; k < text.size();) {
+    const uint16_t cid = CidOf(NextCodePoint(text, k));
     encoded.Codes += static_cast<char>(cid >> 8);
     encoded.Codes += static_cast<char>(cid & 0xFF);
     encoded.Advance += Width(cid);

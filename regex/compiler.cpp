@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/ascii_text.h"
 #include "regex/error_codes.h"
 #include "regex/start_facts.h"
 
@@ -25,10 +26,9 @@ bool IsMeta(char16_t c) {
   return c != 0 && std::u16string_view(u"^$.[()|?+*\\{").find(c) != std::u16string_view::npos;
 }
 bool IsExtendedSpace(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool IsDigit(char16_t c) { return c >= '0' && c <= '9'; }
 
 int HexValue(char16_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
+  if (ascii::IsDigit(c)) return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
@@ -233,7 +233,7 @@ class Compiler {
       // "{" digits ("}" | "," digits* "}"); any other shape leaves "{" to the next atom.
       const char16_t* p = regparse_ + 1;
       const char16_t* const min_begin = p;
-      while (IsDigit(*p)) ++p;
+      while (ascii::IsDigit(*p)) ++p;
       const char16_t* const min_end = p;
       if (min_end == min_begin || (*p != '}' && *p != ',')) {
         flags = atom_flags;
@@ -243,7 +243,7 @@ class Compiler {
       const char16_t* max_end = nullptr;
       if (*p == ',') {
         max_begin = ++p;
-        while (IsDigit(*p)) ++p;
+        while (ascii::IsDigit(*p)) ++p;
         max_end = p;
         if (*p != '}') {
           flags = atom_flags;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/ascii_text.h"
 #include "regex/case_table.h"
 #include "regex/error_codes.h"
 #include "regex/scan.h"
@@ -12,11 +13,6 @@
 #include "regex/start_facts.h"
 
 namespace brevis {
-namespace {
-
-bool IsDigitUnit(char16_t c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 Matcher::Matcher(const MatchContext& ctx) { Reset(ctx); }
 
@@ -212,11 +208,11 @@ bool Matcher::Walk(const char16_t* scan) {
         ++reginput_;
         break;
       case ANYDIGIT:
-        if (reginput_ == inputEnd_ || !IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || !ascii::IsDigit(*reginput_)) return false;
         ++reginput_;
         break;
       case NOTDIGIT:
-        if (reginput_ == inputEnd_ || IsDigitUnit(*reginput_)) return false;
+        if (reginput_ == inputEnd_ || ascii::IsDigit(*reginput_)) return false;
         ++reginput_;
         break;
       case ANYLETTER:
@@ -402,7 +398,7 @@ int64_t Matcher::FastRepeat(const char16_t* opnd, int64_t max) {
       p = SkipDigits(p, stop);
       break;
     case NOTDIGIT:
-      while (p < stop && !IsDigitUnit(*p)) ++p;
+      while (p < stop && !ascii::IsDigit(*p)) ++p;
       break;
     case ANYLETTER:
       while (p < stop && IsWord(*p)) ++p;

@@ -7,6 +7,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/ascii_text.h"
+
 namespace brevis {
 namespace {
 
@@ -77,7 +79,7 @@ const char16_t* SkipDigits(const char16_t* begin, const char16_t* end) {
     return m != 0 ? end - 8 + __builtin_ctz(m) / 2 : end;
   }
 #endif
-  while (p < end && *p >= u'0' && *p <= u'9') ++p;
+  while (p < end && ascii::IsDigit(*p)) ++p;
   return p;
 }
 

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/ascii_text.h"
 #include "protocol/application_number.h"
 #include "protocol/service_protocol.h"
 #include "stand_in/page_generator.h"
@@ -29,13 +30,6 @@ constexpr char kManifest[] = "manifest";
 constexpr std::size_t kMaxNumberDigits = 16;
 // As many pages as a client accepts in a lookup answer.
 constexpr int kMaxPages = protocol::kMaxAnnouncedPages;
-
-std::string_view Trim(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
 
 // The page number of a file name "NNNNNN.tif" in its one canonical spelling, else 0.
 int PageOfFileName(const std::string& name) {
@@ -81,8 +75,7 @@ MirrorData::MirrorData(std::string dir) : dir_(std::move(dir)) {
 }
 
 bool MirrorData::IsNumber(std::string_view text) {
-  return !text.empty() && text.size() <= kMaxNumberDigits &&
-         text.find_first_not_of("0123456789") == std::string_view::npos;
+  return ascii::IsDigits(text) && text.size() <= kMaxNumberDigits;
 }
 
 std::string MirrorData::PageFileName(int page) {
@@ -99,14 +92,14 @@ PatentEntry MirrorData::ParseManifest(std::string_view text) {
   while (!text.empty()) {
     ++lineNumber;
     const auto end = text.find('\n');
-    const std::string_view line = Trim(text.substr(0, end));
+    const std::string_view line = ascii::TrimBlanks(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     if (line.empty() || line[0] == '#') continue;
     const auto equals = line.find('=');
     const std::string where = "line " + std::to_string(lineNumber) + ": ";
     if (equals == std::string_view::npos) throw std::runtime_error(where + "expected key = value");
-    const std::string_view key = Trim(line.substr(0, equals));
-    const std::string_view value = Trim(line.substr(equals + 1));
+    const std::string_view key = ascii::TrimBlanks(line.substr(0, equals));
+    const std::string_view value = ascii::TrimBlanks(line.substr(equals + 1));
     if (key == "kind") {
       if (value != "fmzl" && value != "syxx") {
         throw std::runtime_error(where + "kind must be fmzl or syxx");

@@ -9,36 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/one_bit_image.h"
+#include "stand_in/page_sheet.h"
+
 namespace brevis {
-
-// A bilevel picture: rows of packed bits, most significant bit first, 1 = black.
-struct PageBitmap {
-  int Width = 0;
-  int Height = 0;
-  int Stride = 0;  // bytes per row
-  std::vector<uint8_t> Bits;
-
-  PageBitmap() = default;
-  PageBitmap(int w, int h);
-  bool Black(int x, int y) const;
-  // Paints the rectangle [x0, x1) x [y0, y1) black; the parts outside the picture are ignored.
-  void Fill(int x0, int y0, int x1, int y1);
-  int CountBlack() const;
-};
-
-// One printed line of a page, as a reader takes it in: its text in UTF-8 and the box around its
-// ink, [X0, X1) x [Y0, Y1) in pixels from the top left corner. Chinese characters follow each other
-// without a blank; a blank stands wherever a gap is printed (between Latin words and numbers, and
-// between the separate pieces of one line such as "(21) 申请号 200710038426").
-struct PrintedLine {
-  std::string Text;
-  int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
-};
-
-// A part of a page that is ink but no text: a rule or a figure's strokes, [X0, X1) x [Y0, Y1).
-struct PageArea {
-  int X0 = 0, Y0 = 0, X1 = 0, Y1 = 0;
-};
 
 // The pages of one invented patent, chosen by its number (PatentText). Page 1 is the front page:
 // the bibliographic fields (21) 申请号, (22) 申请日, (71) 申请人, (72) 发明人, (54) 发明名称, and
@@ -64,13 +38,13 @@ class PageGenerator {
   // last sixth of the pages are drawings.
   bool HasFigure(int page) const;
 
-  // The page as a bitmap. Throws std::out_of_range for a page outside 1..Pages(), and
-  // std::runtime_error when the font cannot be found (GlyphFont::Shared).
-  PageBitmap Render(int page) const;
+  // The page as a one-bit image (0 = black, kDpi). Throws std::out_of_range for a page
+  // outside 1..Pages(), and std::runtime_error when the font cannot be found (GlyphFont::Shared).
+  OneBitImage Render(int page) const;
   // The page's printed lines in reading order: the header's row ("CN<number>" on the left, the
   // part's name in the middle, "<page>/<pages>" on the right) as one line, its items joined by
-  // blanks, then the body top to bottom, and in a figure its reference numerals (by rows, left to right) before
-  // its caption ("图3"). Same errors as Render.
+  // blanks, then the body top to bottom, and in a figure its reference numerals (by rows, left to
+  // right) before its caption ("图3"). Same errors as Render.
   std::vector<PrintedLine> Lines(int page) const;
   // The rules and figures of the page. Every black pixel of Render(page) lies in a line's box or
   // in one of these areas. Same errors as Render.
@@ -97,9 +71,5 @@ class PageGenerator {
 // first four digits, or for the 8-digit numbers filed before 2004 its first two (85..99 are the
 // 1900s, the rest the 2000s).
 std::string FilingDate(std::string_view number);
-
-// Encodes a bitmap as a one-strip Group 4 TIFF file (MinIsWhite, `dpi` in both directions).
-// Throws std::runtime_error when libtiff refuses it.
-std::string EncodeGroup4Tiff(const PageBitmap& bitmap, int dpi);
 
 }  // namespace brevis

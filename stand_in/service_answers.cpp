@@ -1,17 +1,14 @@
 // The stand-ins' side of the service protocol: the mirror request's cipher text and its answer.
 #include "stand_in/service_answers.h"
 
-#include "protocol/service_protocol.h"
+#include "common/ascii_text.h"
 #include "common/text.h"
+#include "protocol/service_protocol.h"
 
 namespace brevis {
 
-bool IsDigits(std::string_view text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 bool IsNumberCipher(std::string_view cipher) {
-  return IsDigits(cipher) && cipher.size() % 4 == 0 && cipher.size() <= 64;
+  return ascii::IsDigits(cipher) && cipher.size() % 4 == 0 && cipher.size() <= 64;
 }
 
 std::string DecipherText(const RSA& rsa, std::string_view cipher) {

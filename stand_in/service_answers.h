@@ -9,9 +9,6 @@
 
 namespace brevis {
 
-// Whether `text` is a non-empty run of the ASCII digits 0 to 9.
-bool IsDigits(std::string_view text);
-
 // Whether `cipher` can be the cipher text of an application number: groups of four decimal
 // digits, one group per character of a number of at most 16 digits.
 bool IsNumberCipher(std::string_view cipher);

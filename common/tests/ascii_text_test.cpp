@@ -66,6 +66,30 @@ TEST(AsciiTextTest, ParsesHexNumbersUpTo63Bits) {
   }
 }
 
+TEST(AsciiTextTest, ChecksDigitsAndTrimsNarrowText) {
+  struct Case {
+    const char* text;
+    bool digits;
+  };
+  const Case kCases[] = {
+      {"0123456789", true}, {"", false},
+      {" 1", false},        {"1a", false},
+      {"-1", false},        {"1/", false},            // the neighbours of the digits
+      {":", false},         {"\xEF\xBC\x91", false},  // a full-width digit
+  };
+
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ascii::IsDigits(std::string_view(c.text)), c.digits);
+    EXPECT_EQ(ascii::IsDigits(Utf8ToUtf16(c.text)), c.digits);
+  }
+  EXPECT_EQ(ascii::TrimBlanks(" \t key = value\r"), "key = value");
+  EXPECT_EQ(ascii::TrimBlanks(" \t\r"), "");
+  EXPECT_EQ(ascii::TrimBlanks("\nx\v"), "\nx\v");  // other controls stay
+  // HTTP's blanks leave a CR at either end.
+  EXPECT_EQ(ascii::TrimBlanks("\r\t\"a\" \r ", ascii::kHttpBlanks), "\r\t\"a\" \r");
+}
+
 TEST(AsciiTextTest, ComparesAndTrimsAsciiOnly) {
   EXPECT_TRUE(ascii::EqualsIgnoreCase(u"Content-Length", u"content-LENGTH"));
   EXPECT_FALSE(ascii::EqualsIgnoreCase(u"\u00C4", u"\u00E4"));  // Latin-1 letters keep their case

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <limits>
 
+#include "common/ascii_text.h"
 #include "http/net/net_error.h"
 
 namespace brevis {
@@ -114,10 +115,9 @@ void SplitDestination(const std::string& destination, std::string& host, uint16_
   host = destination.substr(0, colon);
   const std::string digits = destination.substr(colon + 1);
   unsigned value = 0;
-  bool valid = !digits.empty() && digits.size() <= 5;
-  for (char c : digits) {
-    if (c < '0' || c > '9') valid = false;
-    if (valid) value = value * 10 + static_cast<unsigned>(c - '0');
+  const bool valid = ascii::IsDigits(digits) && digits.size() <= 5;
+  if (valid) {
+    for (char c : digits) value = value * 10 + static_cast<unsigned>(c - '0');
   }
   if (valid && value <= 65535) port = static_cast<uint16_t>(value);
 }

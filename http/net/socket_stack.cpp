@@ -57,7 +57,7 @@ bool ParseIPv4(const std::string& text, uint8_t out[4]) {
     }
     const std::size_t start = pos;
     unsigned value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+    while (pos < text.size() && ascii::IsDigit(text[pos])) {
       value = value * 10 + static_cast<unsigned>(text[pos] - '0');
       if (value > 255) return false;
       ++pos;

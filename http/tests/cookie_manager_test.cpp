@@ -5,8 +5,8 @@
 
 #include <chrono>
 
+#include "common/http_date.h"
 #include "common/text.h"
-#include "http/http_date.h"
 
 namespace brevis {
 namespace {
@@ -49,26 +49,6 @@ TEST(CookieTest, ParsesNameValueAndAttributes) {
   EXPECT_GT(plain.MaxAge, 0);
   EXPECT_EQ(plain.Version, 0);
   EXPECT_EQ(U8(plain.Expires), "Wed, 09-Jun-2100 10:18:14 GMT");
-}
-
-TEST(HttpDateTest, ReadsTheCommonFormsAndWritesTheCookieForm) {
-  using namespace std::chrono;
-  const SysSeconds ref = sys_days{year{1994} / November / 6} + hours{8} + minutes{49} + 37s;
-  for (const char16_t* text : {u"Sun, 06 Nov 1994 08:49:37 GMT", u"Sunday, 06-Nov-94 08:49:37 GMT",
-                               u"Sun Nov  6 08:49:37 1994", u"Sun, 06-Nov-1994 08:49:37 GMT",
-                               u"Sun, 06 Nov 1994 09:49:37 +0100"}) {
-    SCOPED_TRACE(U8(text));
-    const auto parsed = ParseInternetDate(text);
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(*parsed, ref);
-  }
-  for (const char16_t* text : {u"", u"soon", u"Sun, 32 Nov 1994 08:49:37 GMT", u"06 Nov 1994",
-                               u"Sun, 06 Foo 1994 08:49:37 GMT", u"Sun, 06 Nov 1994 25:00:00"}) {
-    SCOPED_TRACE(U8(text));
-    EXPECT_FALSE(ParseInternetDate(text).has_value());
-  }
-  EXPECT_EQ(U8(FormatCookieDate(ref)), "Sun, 06-Nov-1994 08:49:37 GMT");
-  EXPECT_EQ(U8(FormatCookieDate(SysSeconds{} + 5s)), "Thu, 01-Jan-1970 00:00:05 GMT");
 }
 
 TEST(CookieManagerTest, MatchingRules) {

@@ -12,53 +12,12 @@
 #include <string>
 #include <utility>
 
+#include "common/tiff_memory_file.h"
 #include "pdf/ccitt_code_tables.h"
 
 namespace brevis::test {
 
 namespace {
-
-// A TIFF file in memory, reached through libtiff's client procedures.
-struct MemoryFile {
-  std::vector<uint8_t> bytes;
-  std::size_t position = 0;
-};
-
-MemoryFile* FileOf(thandle_t handle) { return static_cast<MemoryFile*>(handle); }
-
-tmsize_t ReadProc(thandle_t handle, void* buffer, tmsize_t size) {
-  MemoryFile* file = FileOf(handle);
-  const std::size_t available =
-      file->position < file->bytes.size() ? file->bytes.size() - file->position : 0;
-  const std::size_t n = std::min(available, static_cast<std::size_t>(size));
-  if (n != 0) std::memcpy(buffer, file->bytes.data() + file->position, n);
-  file->position += n;
-  return static_cast<tmsize_t>(n);
-}
-
-tmsize_t WriteProc(thandle_t handle, void* buffer, tmsize_t size) {
-  MemoryFile* file = FileOf(handle);
-  const auto n = static_cast<std::size_t>(size);
-  if (file->position + n > file->bytes.size()) file->bytes.resize(file->position + n);
-  // libtiff writes empty strips with no buffer at all.
-  if (n != 0) std::memcpy(file->bytes.data() + file->position, buffer, n);
-  file->position += n;
-  return size;
-}
-
-toff_t SeekProc(thandle_t handle, toff_t offset, int whence) {
-  MemoryFile* file = FileOf(handle);
-  std::size_t base = 0;
-  if (whence == SEEK_CUR) base = file->position;
-  if (whence == SEEK_END) base = file->bytes.size();
-  file->position = base + static_cast<std::size_t>(offset);
-  return file->position;
-}
-
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t handle) { return FileOf(handle)->bytes.size(); }
-int MapProc(thandle_t, void**, toff_t*) { return 0; }
-void UnmapProc(thandle_t, void*, toff_t) {}
 
 std::string g_message;
 bool g_error = false;  // an error, not only a warning, among the messages
@@ -75,12 +34,10 @@ void RecordError(const char* module, const char* format, va_list args) {
 }
 
 // Opens a memory file with every libtiff error and warning recorded.
-TIFF* Open(MemoryFile& file, const char* mode) {
+TIFF* Open(TiffMemoryFile& file, const char* mode) {
   TIFFSetErrorHandler(RecordError);
   TIFFSetWarningHandler(RecordMessage);
-  file.position = 0;
-  TIFF* tif = TIFFClientOpen("memory", mode, &file, ReadProc, WriteProc, SeekProc, CloseProc,
-                             SizeProc, MapProc, UnmapProc);
+  TIFF* tif = OpenTiffMemoryFile(file, "memory", mode);
   if (tif == nullptr) throw std::runtime_error("TIFFClientOpen failed: " + g_message);
   return tif;
 }
@@ -107,7 +64,7 @@ void SetBilevelFields(TIFF* tif, int width, int height, uint16_t compression) {
   TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
 }
 
-std::vector<uint8_t> ReadRawStrip(MemoryFile& file) {
+std::vector<uint8_t> ReadRawStrip(TiffMemoryFile& file) {
   TIFF* tif = Open(file, "r");
   const tmsize_t size = static_cast<tmsize_t>(TIFFRawStripSize(tif, 0));
   std::vector<uint8_t> data(static_cast<std::size_t>(std::max<tmsize_t>(size, 0)));
@@ -118,11 +75,10 @@ std::vector<uint8_t> ReadRawStrip(MemoryFile& file) {
   return data;
 }
 
-}  // namespace
-
-std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height) {
-  MemoryFile file;
-  file.bytes.reserve(rows.size() / 4 + 4096);
+// The TIFF file libtiff's Group 4 coder writes for the rows.
+TiffMemoryFile Group4File(const std::vector<uint8_t>& rows, int width, int height) {
+  TiffMemoryFile file;
+  file.Bytes.reserve(rows.size() / 4 + 4096);
   TIFF* tif = Open(file, "w");
   SetBilevelFields(tif, width, height, COMPRESSION_CCITTFAX4);
   std::vector<uint8_t> copy = rows;  // libtiff may work in the buffer it is given
@@ -131,21 +87,30 @@ std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int wid
   TIFFClose(tif);
   CheckMessages();
   if (written < 0) throw std::runtime_error("TIFFWriteEncodedStrip failed");
-  return std::move(file.bytes);
+  return file;
+}
+
+std::vector<uint8_t> BytesOf(const TiffMemoryFile& file) {
+  return std::vector<uint8_t>(file.Bytes.begin(), file.Bytes.end());
+}
+
+}  // namespace
+
+std::vector<uint8_t> LibtiffGroup4File(const std::vector<uint8_t>& rows, int width, int height) {
+  return BytesOf(Group4File(rows, width, height));
 }
 
 std::vector<uint8_t> LibtiffGroup4(const std::vector<uint8_t>& rows, int width, int height) {
-  MemoryFile file;
-  file.bytes = LibtiffGroup4File(rows, width, height);
+  TiffMemoryFile file = Group4File(rows, width, height);
   return ReadRawStrip(file);
 }
 
 namespace {
 
 // A one-strip TIFF file in memory holding the fax data as it is.
-MemoryFile RawFaxFile(const uint8_t* data, std::size_t size, int width, int height,
-                      FaxCoding coding, bool lsbFirst) {
-  MemoryFile file;
+TiffMemoryFile RawFaxFile(const uint8_t* data, std::size_t size, int width, int height,
+                          FaxCoding coding, bool lsbFirst) {
+  TiffMemoryFile file;
   TIFF* tif = Open(file, "w");
   // Rows coded one-dimensionally without EOL codes are what libtiff calls Modified Huffman
   // (CCITTRLE), except that its rows start on byte boundaries; that is switched off when read.
@@ -166,7 +131,7 @@ MemoryFile RawFaxFile(const uint8_t* data, std::size_t size, int width, int heig
 
 std::vector<uint8_t> LibtiffDecode(const std::vector<uint8_t>& data, int width, int height,
                                    FaxCoding coding) {
-  MemoryFile file = RawFaxFile(data.data(), data.size(), width, height, coding, false);
+  TiffMemoryFile file = RawFaxFile(data.data(), data.size(), width, height, coding, false);
   TIFF* tif = Open(file, "r");
   if (coding == FaxCoding::k1D) TIFFSetField(tif, TIFFTAG_FAXMODE, FAXMODE_NOEOL | FAXMODE_NORTC);
   const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
@@ -237,12 +202,12 @@ std::vector<uint8_t> HorizontalGroup4(const std::vector<uint8_t>& rows, int widt
 }
 
 std::vector<uint8_t> Group4FileOf(const std::vector<uint8_t>& data, int width, int height) {
-  return RawFaxFile(data.data(), data.size(), width, height, FaxCoding::kGroup4, false).bytes;
+  return BytesOf(RawFaxFile(data.data(), data.size(), width, height, FaxCoding::kGroup4, false));
 }
 
 std::optional<std::vector<uint8_t>> LibtiffDecodeAsImport(const uint8_t* data, std::size_t size,
                                                           int width, int height, bool lsbFirst) {
-  MemoryFile file = RawFaxFile(data, size, width, height, FaxCoding::kGroup4, lsbFirst);
+  TiffMemoryFile file = RawFaxFile(data, size, width, height, FaxCoding::kGroup4, lsbFirst);
   TIFF* tif = Open(file, "r");
   const std::size_t row_bytes = (static_cast<std::size_t>(width) + 7) / 8;
   std::vector<uint8_t> rows(row_bytes * static_cast<std::size_t>(height));

@@ -67,8 +67,12 @@ TEST(PageGeneratorTest, LibtiffReadsBackTheDrawnPage) {
     EXPECT_EQ(d.Photometric, PHOTOMETRIC_MINISWHITE);
     EXPECT_FLOAT_EQ(d.XRes, 300.0f);
     EXPECT_FLOAT_EQ(d.YRes, 300.0f);
-    const PageBitmap drawn = generator.Render(page);
-    EXPECT_TRUE(d.Rows == drawn.Bits);
+    const OneBitImage drawn = generator.Render(page);
+    EXPECT_EQ(drawn.Dpi, 300);
+    // MinIsWhite: the file's 1 bits are the image's black, its 0 bits.
+    std::vector<uint8_t> inverted = drawn.Rows;
+    for (uint8_t& byte : inverted) byte = static_cast<uint8_t>(~byte);
+    EXPECT_TRUE(d.Rows == inverted);
     // Text-like: some ink, mostly paper.
     const double ink = static_cast<double>(drawn.CountBlack()) / (2480.0 * 3508.0);
     EXPECT_GT(ink, 0.01);
@@ -89,11 +93,12 @@ TEST(PageGeneratorTest, SameBytesEveryRunAndEveryPageItsOwn) {
 
 TEST(PageGeneratorTest, HeaderCarriesTheNumberAndThePage) {
   // The header band (above the rule) differs exactly where the number or the page differs.
-  const auto header = [](const PageBitmap& page) {
-    return std::vector<uint8_t>(page.Bits.begin(), page.Bits.begin() + 260 * page.Stride);
+  const auto header = [](const OneBitImage& page) {
+    return std::vector<uint8_t>(page.Rows.begin(),
+                                page.Rows.begin() + static_cast<std::ptrdiff_t>(260 * page.Stride));
   };
-  const PageBitmap base = PageGenerator("200710038426", 12).Render(3);
-  EXPECT_GT(PageBitmap(base).CountBlack(), 0);
+  const OneBitImage base = PageGenerator("200710038426", 12).Render(3);
+  EXPECT_GT(base.CountBlack(), 0);
   EXPECT_NE(header(base), header(PageGenerator("200710038427", 12).Render(3)));
   EXPECT_NE(header(base), header(PageGenerator("200710038426", 12).Render(4)));
 }
@@ -152,9 +157,9 @@ TEST(PageGeneratorTest, LinesAndDrawingsCoverAllTheInk) {
   for (const PageCase& c : kPageCases) {
     SCOPED_TRACE(std::string(c.Number) + " page " + std::to_string(c.Page));
     const PageGenerator generator(c.Number, c.Pages);
-    const PageBitmap page = generator.Render(c.Page);
+    const OneBitImage page = generator.Render(c.Page);
     const std::vector<PrintedLine> lines = generator.Lines(c.Page);
-    PageBitmap covered(page.Width, page.Height);
+    OneBitImage covered(page.Width, page.Height);
     for (const PrintedLine& line : lines) {
       // Each box holds ink of its own and lies on the page.
       ASSERT_LT(line.X0, line.X1) << line.Text;
@@ -163,18 +168,20 @@ TEST(PageGeneratorTest, LinesAndDrawingsCoverAllTheInk) {
       EXPECT_GE(line.Y0, 0);
       EXPECT_LE(line.X1, page.Width);
       EXPECT_LE(line.Y1, page.Height);
-      PageBitmap box(page.Width, page.Height);
-      box.Fill(line.X0, line.Y0, line.X1, line.Y1);
-      for (std::size_t i = 0; i < box.Bits.size(); ++i) box.Bits[i] &= page.Bits[i];
+      OneBitImage box(page.Width, page.Height);
+      box.FillBlack(line.X0, line.Y0, line.X1, line.Y1);
+      // Black (0) where both are black.
+      for (std::size_t i = 0; i < box.Rows.size(); ++i) box.Rows[i] |= page.Rows[i];
       EXPECT_GT(box.CountBlack(), 0) << line.Text;
-      covered.Fill(line.X0, line.Y0, line.X1, line.Y1);
+      covered.FillBlack(line.X0, line.Y0, line.X1, line.Y1);
     }
     for (const PageArea& area : generator.Drawings(c.Page)) {
-      covered.Fill(area.X0, area.Y0, area.X1, area.Y1);
+      covered.FillBlack(area.X0, area.Y0, area.X1, area.Y1);
     }
-    PageBitmap outside(page.Width, page.Height);
-    for (std::size_t i = 0; i < page.Bits.size(); ++i) {
-      outside.Bits[i] = static_cast<uint8_t>(page.Bits[i] & ~covered.Bits[i]);
+    // Black (0) where the page is black and nothing covers it.
+    OneBitImage outside(page.Width, page.Height);
+    for (std::size_t i = 0; i < page.Rows.size(); ++i) {
+      outside.Rows[i] = static_cast<uint8_t>(page.Rows[i] | ~covered.Rows[i]);
     }
     EXPECT_EQ(outside.CountBlack(), 0);
   }
@@ -232,11 +239,13 @@ TEST(PageGeneratorTest, EachPartPrintsItsText) {
   };
   const Case kCases[] = {
       {1,
-       {"CN" + number + " 发明专利申请 1/12", "(21) 申请号 " + number, "(22) 申请日 " + FilingDate(number),
-        "(71) 申请人 ", "(72) 发明人 ", "(54) 发明名称 一种", "(57) 摘要", "本发明公开了一种",
-        "图1"}},
+       {"CN" + number + " 发明专利申请 1/12", "(21) 申请号 " + number,
+        "(22) 申请日 " + FilingDate(number), "(71) 申请人 ", "(72) 发明人 ", "(54) 发明名称 一种",
+        "(57) 摘要", "本发明公开了一种", "图1"}},
       {2, {"CN" + number + " 权利要求书 2/12", "1. 一种", "2. 根据权利要求1所述的"}},
-      {3, {"CN" + number + " 说明书 3/12", "技术领域", "[0001] 本发明涉及", "背景技术", "发明内容", "具体实施方式"}},
+      {3,
+       {"CN" + number + " 说明书 3/12", "技术领域", "[0001] 本发明涉及", "背景技术", "发明内容",
+        "具体实施方式"}},
       {11, {"CN" + number + " 说明书附图 11/12", "图1", "11"}},
   };
   for (const Case& c : kCases) {

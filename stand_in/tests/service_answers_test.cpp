@@ -6,9 +6,10 @@
 
 #include <string>
 
+#include "common/ascii_text.h"
+#include "common/text.h"
 #include "core/lookup_answers.h"
 #include "protocol/service_protocol.h"
-#include "common/text.h"
 
 namespace brevis {
 namespace {
@@ -54,7 +55,7 @@ TEST(ServiceAnswersTest, MirrorAnswerReadsBackThroughTheLookup) {
     const std::string base = std::string("http://") + c.host + "/pages/" + c.number;
     EXPECT_EQ(PageBaseAddress(c.host, c.number), base);
     const std::string cipher = MirrorAnswerCipher(rsa, c.pages, c.host, c.number);
-    EXPECT_TRUE(IsDigits(cipher));
+    EXPECT_TRUE(ascii::IsDigits(cipher));
     EXPECT_EQ(DecipherText(rsa, cipher), std::to_string(c.pages) + "\t" + base);
     ReRazavu read;
     ReadMirrorAnswer(rsa, Latin1ToUtf16(cipher), read);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cipher/rsa.h"
+#include "common/ascii_text.h"
 #include "common/text.h"
 #include "tools/cli/commands.h"
 
@@ -44,8 +45,7 @@ void AddCipherCommands(CLI::App& app) {
     }
     for (std::size_t i = 0; i < digits->size(); i += 4) {
       const std::string group = digits->substr(i, 4);
-      if (group.find_first_not_of("0123456789") == std::string::npos &&
-          std::stoi(group) >= kAppKeyN) {
+      if (ascii::IsDigits(group) && std::stoi(group) >= kAppKeyN) {
         throw std::runtime_error("Cipher group " + group + " is not below the key's modulus " +
                                  std::to_string(kAppKeyN) + ".");
       }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii_text.h"
 #include "common/text.h"
 #include "tools/cli/bulk_run.h"
 #include "tools/cli/commands.h"
@@ -34,7 +35,7 @@ std::vector<TimedEntry> ReadReports(const std::vector<std::string>& files) {
     if (!file) throw std::runtime_error("Cannot read the report " + name + ".");
     std::string line;
     for (int number = 1; std::getline(file, line); ++number) {
-      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+      if (ascii::TrimBlanks(line).empty()) continue;
       const std::optional<ReportEntry> entry = ReadReportLine(line);
       if (!entry) {
         std::cerr << EscapeControls(name) << ':' << number

@@ -26,8 +26,9 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
+#include "common/ascii_text.h"
+#include "protocol/service_protocol.h"
 #include "stand_in/mirror_data.h"
 #include "stand_in/page_generator.h"
 #include "stand_in/service_answers.h"
@@ -197,7 +198,7 @@ struct HostileServer::Impl {
       const std::string cipher = target.substr(mirrorPrefix.size());
       if (!IsNumberCipher(cipher)) return {bad, HostileMode::kGood};
       const std::string number = DecipherText(rsa, cipher);
-      const int pages = IsDigits(number) ? PageCount(number) : 0;
+      const int pages = ascii::IsDigits(number) ? PageCount(number) : 0;
       if (pages < 1) return {{"text/plain", ""}, options.LookupMode};
       return {{"text/plain", MirrorAnswerCipher(rsa, pages, LocalAddress(fd), number)},
               options.LookupMode};
@@ -213,7 +214,7 @@ struct HostileServer::Impl {
           rest.compare(slash + 7, 4, ".tif") == 0) {
         const std::string number = rest.substr(0, slash);
         const std::string digits = rest.substr(slash + 1, 6);
-        if (IsDigits(number) && number.size() <= 16 && IsDigits(digits)) {
+        if (ascii::IsDigits(number) && number.size() <= 16 && ascii::IsDigits(digits)) {
           if (auto bytes = PageBytes(number, std::stoi(digits))) {
             return {{"image/tiff", std::move(*bytes)}, options.PageMode};
           }

@@ -4,19 +4,16 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/ascii_text.h"
+#include "common/http_date.h"
+
 namespace brevis {
 
 namespace {
 
-constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+std::string_view Trim(std::string_view text) { return ascii::TrimBlanks(text, ascii::kHttpBlanks); }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
+SysSeconds Seconds(std::time_t time) { return SysSeconds{std::chrono::seconds{time}}; }
 
 // The elements of a comma-separated list, trimmed, empty ones left out.
 std::vector<std::string_view> ListElements(std::string_view text) {
@@ -33,12 +30,9 @@ std::vector<std::string_view> ListElements(std::string_view text) {
 
 // A decimal number of at most 18 digits, so that it cannot overflow.
 std::optional<uint64_t> Number(std::string_view digits) {
-  if (digits.empty() || digits.size() > 18) return std::nullopt;
+  if (!ascii::IsDigits(digits) || digits.size() > 18) return std::nullopt;
   uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
+  for (char c : digits) value = value * 10 + static_cast<uint64_t>(c - '0');
   return value;
 }
 
@@ -76,8 +70,8 @@ bool IfRangeHolds(std::string_view field, const FileFacts& facts, const std::str
     const std::optional<EntityTag> tag = ParseEntityTag(field);
     return tag && !tag->weak && tag->opaque == etag;
   }
-  const std::optional<std::time_t> date = ParseHttpDate(field);
-  return date && *date == facts.mtime;
+  const std::optional<SysSeconds> date = ParseInternetDate(field);
+  return date && *date == Seconds(facts.mtime);
 }
 
 struct ByteRange {
@@ -131,48 +125,6 @@ std::optional<RangeSet> ParseRange(std::string_view field, uint64_t size) {
 
 }  // namespace
 
-std::string HttpDate(std::time_t time) {
-  std::tm utc{};
-  gmtime_r(&time, &utc);
-  char text[40];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday],
-                utc.tm_mday, kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min,
-                utc.tm_sec);
-  return text;
-}
-
-std::optional<std::time_t> ParseHttpDate(std::string_view text) {
-  text = Trim(text);
-  // "Sun, 06 Nov 1994 08:49:37 GMT": 29 characters in fixed places.
-  if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT") {
-    return std::nullopt;
-  }
-  const auto digits = [&text](std::size_t at, std::size_t count) -> std::optional<int> {
-    const std::optional<uint64_t> value = Number(text.substr(at, count));
-    if (!value) return std::nullopt;
-    return static_cast<int>(*value);
-  };
-  std::tm utc{};
-  int month = -1;
-  for (int m = 0; m < 12; ++m) {
-    if (text.substr(8, 3) == kMonths[m]) month = m;
-  }
-  const auto day = digits(5, 2), year = digits(12, 4), hour = digits(17, 2), minute = digits(20, 2),
-             second = digits(23, 2);
-  if (month < 0 || !day || !year || !hour || !minute || !second || text[7] != ' ' ||
-      text[11] != ' ' || text[16] != ' ' || text[19] != ':' || text[22] != ':' || *day < 1 ||
-      *day > 31 || *hour > 23 || *minute > 59 || *second > 60) {
-    return std::nullopt;
-  }
-  utc.tm_year = *year - 1900;
-  utc.tm_mon = month;
-  utc.tm_mday = *day;
-  utc.tm_hour = *hour;
-  utc.tm_min = *minute;
-  utc.tm_sec = *second;
-  return timegm(&utc);
-}
-
 FileAnswer AnswerFile(const FileFacts& facts, const FileConditions& conditions) {
   FileAnswer answer;
   char etag[64];
@@ -180,7 +132,7 @@ FileAnswer AnswerFile(const FileFacts& facts, const FileConditions& conditions) 
       etag, sizeof etag, "\"%llx-%lx-%llx\"", static_cast<unsigned long long>(facts.mtime),
       static_cast<unsigned long>(facts.mtimeNsec), static_cast<unsigned long long>(facts.size));
   answer.etag = etag;
-  answer.lastModified = HttpDate(facts.mtime);
+  answer.lastModified = FormatHttpDate(Seconds(facts.mtime));
   answer.length = facts.size;
 
   // Preconditions for GET and HEAD: a client that holds this version gets a 304.
@@ -188,8 +140,8 @@ FileAnswer AnswerFile(const FileFacts& facts, const FileConditions& conditions) 
   if (conditions.ifNoneMatch) {
     notModified = NoneMatchHits(*conditions.ifNoneMatch, answer.etag);
   } else if (conditions.ifModifiedSince) {
-    const std::optional<std::time_t> since = ParseHttpDate(*conditions.ifModifiedSince);
-    notModified = since && facts.mtime <= *since;
+    const std::optional<SysSeconds> since = ParseInternetDate(*conditions.ifModifiedSince);
+    notModified = since && Seconds(facts.mtime) <= *since;
   }
   if (notModified) {
     answer.status = 304;

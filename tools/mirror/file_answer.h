@@ -39,12 +39,8 @@ struct FileAnswer {
 // before If-Modified-Since, which counts only without it; a Range of one satisfiable range is
 // a 206 unless If-Range names another version; several ranges, or a Range that cannot be read,
 // are ignored (the whole file), as RFC 9110 allows; a Range of none that is satisfiable is 416.
+// Dates are read as ParseInternetDate reads them (common/http_date.h); Last-Modified is written
+// in the preferred form, "Sun, 06 Nov 1994 08:49:37 GMT".
 FileAnswer AnswerFile(const FileFacts& facts, const FileConditions& conditions);
-
-// "Sun, 06 Nov 1994 08:49:37 GMT".
-std::string HttpDate(std::time_t time);
-// The time of an HTTP-date in the preferred form, or nullopt for anything else (the obsolete
-// forms of RFC 850 and asctime() are rare enough to be treated as absent).
-std::optional<std::time_t> ParseHttpDate(std::string_view text);
 
 }  // namespace brevis

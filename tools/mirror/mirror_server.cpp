@@ -40,8 +40,9 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/service_protocol.h"
 #include "cipher/rsa.h"
+#include "common/ascii_text.h"
+#include "protocol/service_protocol.h"
 #include "stand_in/mirror_data.h"
 #include "stand_in/service_answers.h"
 #include "stand_in/serving.h"
@@ -848,8 +849,8 @@ void MirrorServer::Impl::Route(evhttp_request* req, Connection* c) {
         Html(Page("BrevisFetch",
                   "<h1>BrevisFetch</h1>\n<p>中国专利全文下载：输入申请号，下载全部页面并合成一个 "
                   "PDF 文件。</p>\n<p>Fetches the full text of a Chinese patent as one PDF.</p>\n"
-                  "<p>Version " + std::string(kVersion) +
-                  ".</p>\n<p><a href=\"/\">Home</a></p>\n")));
+                  "<p>Version " +
+                      std::string(kVersion) + ".</p>\n<p><a href=\"/\">Home</a></p>\n")));
   }
   if (path == "/") return Reply(req, c, Home());
   // /pages/<1-16 digits>/<6-9 digits>.tif
@@ -858,8 +859,7 @@ void MirrorServer::Impl::Route(evhttp_request* req, Connection* c) {
     const std::string rest = path.substr(prefix.size());
     const std::size_t slash = rest.find('/');
     const auto digits = [](const std::string& text, std::size_t low, std::size_t high) {
-      return text.size() >= low && text.size() <= high &&
-             text.find_first_not_of("0123456789") == std::string::npos;
+      return text.size() >= low && text.size() <= high && ascii::IsDigits(text);
     };
     if (slash != std::string::npos && rest.size() > slash + 5 &&
         rest.compare(rest.size() - 4, 4, ".tif") == 0) {
@@ -1084,7 +1084,7 @@ brevis::Answer MirrorServer::Impl::Update(const Query& query) {
   }
   const std::string product = query.Value(productParam);
   const std::string version = query.Value(versionParam);
-  if (product.empty() || !IsDigits(version) || version.size() != 8) {
+  if (product.empty() || !ascii::IsDigits(version) || version.size() != 8) {
     return BadRequest("ver must be a date YYYYMMDD");
   }
   return Text(200, product == protocol::kProductName ? options.UpdateUrl : "");

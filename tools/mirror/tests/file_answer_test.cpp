@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "common/http_date.h"
+
 namespace brevis {
 namespace {
 
@@ -19,16 +21,9 @@ FileFacts Facts() {
   return facts;
 }
 
-TEST(FileAnswerTest, HttpDatesGoBothWays) {
-  EXPECT_EQ(HttpDate(kModified), "Sun, 06 Nov 1994 08:49:37 GMT");
-  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), kModified);
-  EXPECT_EQ(ParseHttpDate(HttpDate(1700000000)), 1700000000);
-  for (const char* bad : {"", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994",
-                          "Sun, 06 Nox 1994 08:49:37 GMT", "Sun, 06 Nov 1994 25:49:37 GMT",
-                          "Sun, 06 Nov 1994 08:49:37 UTC"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(ParseHttpDate(bad), std::nullopt);
-  }
+// The form of Last-Modified, as the answers write it.
+std::string HttpDate(std::time_t time) {
+  return FormatHttpDate(SysSeconds{std::chrono::seconds{time}});
 }
 
 TEST(FileAnswerTest, ConditionsAndRanges) {

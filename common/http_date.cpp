@@ -1,5 +1,5 @@
 // Reading and writing internet date-times.
-#include "http/http_date.h"
+#include "common/http_date.h"
 
 #include <array>
 #include <cstdio>
@@ -18,14 +18,6 @@ constexpr std::array<const char*, 7> kDayNames = {"Sun", "Mon", "Tue", "Wed", "T
 constexpr std::array<const char*, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-bool AllDigits(std::u16string_view s) {
-  if (s.empty()) return false;
-  for (char16_t c : s) {
-    if (c < u'0' || c > u'9') return false;
-  }
-  return true;
-}
-
 int ToInt(std::u16string_view s) {
   int v = 0;
   for (char16_t c : s) v = v * 10 + (c - u'0');
@@ -40,7 +32,7 @@ std::optional<int> ParseTime(std::u16string_view s) {
   while (true) {
     const std::size_t colon = s.find(u':', start);
     const std::u16string_view part = s.substr(start, colon - start);
-    if (count == 3 || !AllDigits(part) || part.size() > 2) return std::nullopt;
+    if (count == 3 || !ascii::IsDigits(part) || part.size() > 2) return std::nullopt;
     parts[count++] = ToInt(part);
     if (colon == std::u16string_view::npos) break;
     start = colon + 1;
@@ -81,7 +73,7 @@ std::optional<SysSeconds> ParseInternetDate(std::u16string_view text) {
       const auto t = ParseTime(word);
       if (!t) return std::nullopt;
       seconds = *t;
-    } else if (AllDigits(word)) {
+    } else if (ascii::IsDigits(word)) {
       if (day < 0 && word.size() <= 2 && month >= 0 && year < 0 && ToInt(word) >= 1) {
         day = ToInt(word);
       } else if (day < 0 && word.size() <= 2 && month < 0) {
@@ -93,7 +85,7 @@ std::optional<SysSeconds> ParseInternetDate(std::u16string_view text) {
         return std::nullopt;
       }
     } else if ((word[0] == u'+' || word[0] == u'-') && word.size() == 5 &&
-               AllDigits(word.substr(1))) {
+               ascii::IsDigits(word.substr(1))) {
       const int hhmm = ToInt(word.substr(1));
       const int offset = (hhmm / 100) * 3600 + (hhmm % 100) * 60;
       zone_offset = word[0] == u'+' ? offset : -offset;
@@ -127,18 +119,36 @@ std::optional<SysSeconds> ParseInternetDate(std::u16string_view text) {
   return SysSeconds{std::chrono::sys_days{ymd}} + std::chrono::seconds{seconds - zone_offset};
 }
 
-std::u16string FormatCookieDate(SysSeconds time) {
+std::optional<SysSeconds> ParseInternetDate(std::string_view text) {
+  return ParseInternetDate(std::u16string_view(Latin1ToUtf16(text)));
+}
+
+namespace {
+
+// `format` filled with the short day name, the day, the short month name, the year and the hour,
+// minute and second of `time`, in that order.
+std::string FormatDate(const char* format, SysSeconds time) {
   const auto days = std::chrono::floor<std::chrono::days>(time);
   const std::chrono::year_month_day ymd{days};
   const std::chrono::weekday wd{days};
   const auto of_day = (time - days).count();
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%s, %.2d-%s-%.2d %.2d:%.2d:%.2d GMT",
-                kDayNames[wd.c_encoding()], static_cast<int>(static_cast<unsigned>(ymd.day())),
+  std::snprintf(buffer, sizeof buffer, format, kDayNames[wd.c_encoding()],
+                static_cast<int>(static_cast<unsigned>(ymd.day())),
                 kMonthNames[static_cast<unsigned>(ymd.month()) - 1], static_cast<int>(ymd.year()),
                 static_cast<int>(of_day / 3600), static_cast<int>(of_day / 60 % 60),
                 static_cast<int>(of_day % 60));
-  return Latin1ToUtf16(buffer);
+  return buffer;
+}
+
+}  // namespace
+
+std::u16string FormatCookieDate(SysSeconds time) {
+  return Latin1ToUtf16(FormatDate("%s, %.2d-%s-%.2d %.2d:%.2d:%.2d GMT", time));
+}
+
+std::string FormatHttpDate(SysSeconds time) {
+  return FormatDate("%s, %02d %s %04d %02d:%02d:%02d GMT", time);
 }
 
 }  // namespace brevis
