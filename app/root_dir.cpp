@@ -1,24 +1,12 @@
-// ChooseRootDir: picks the repository folder, falling back for installed copies.
+// ChooseRootDir: the override, made absolute, or the core's rule with Qt's data folder.
 #include "app/root_dir.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
-#include <QTemporaryFile>
 
-#include "core/patent_paths.h"
+#include "core/repo_dir.h"
 
 namespace brevis::gui {
-namespace {
-
-// True when a file can be made in `dir`. Asked by trying, since permission bits say nothing
-// about read-only mounts.
-bool Writable(const QString& dir) {
-  QTemporaryFile probe(dir + QStringLiteral("/.brevisfetch-XXXXXX"));
-  return probe.open();
-}
-
-}  // namespace
 
 QString ChooseRootDir(const QString& executableDir, const QString& configured) {
   QString chosen = qEnvironmentVariable("BREVISFETCH_REPO");
@@ -26,15 +14,9 @@ QString ChooseRootDir(const QString& executableDir, const QString& configured) {
   // Made absolute, so that the PDF's path is a file to the desktop and not a web address.
   if (!chosen.isEmpty()) return QDir::cleanPath(QDir(chosen).absolutePath());
 
-  // Beside the program when it runs from a folder of its own; never in a system folder.
-  const QString besideExecutable = QDir::cleanPath(executableDir + QStringLiteral("/repo"));
-  if (!IsSystemProgramFolder(executableDir.toStdString()) && QDir().mkpath(besideExecutable) &&
-      Writable(besideExecutable)) {
-    return besideExecutable;
-  }
-
   const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-  return QDir::cleanPath(data + QStringLiteral("/repo"));
+  return QDir::cleanPath(
+      QString::fromStdString(DefaultRepoDir(executableDir.toStdString(), data.toStdString())));
 }
 
 }  // namespace brevis::gui

@@ -10,9 +10,10 @@ namespace brevis::gui {
 // Returns the repository folder, without a trailing separator:
 // 1. the value of the environment variable BREVISFETCH_REPO, when it is set and not empty;
 // 2. `configured`, the repo of brevisfetch.conf, when not empty;
-// 3. `executableDir` + "/repo", when that folder exists or can be created, and is writable;
-// 4. otherwise the application's data folder (QStandardPaths::AppDataLocation) + "/repo".
-// Creates the folder of case 3 when it is missing; the others are left to the caller to make.
+// 3. DefaultRepoDir of `executableDir`, with the application's data folder
+//    (QStandardPaths::AppDataLocation) for its fall-back: `executableDir` + "/repo" when it can
+//    be written and is not in a system folder (made when missing), else the data folder + "/repo".
+// The folder of case 3 beside the executable is made; the others are left to the caller to make.
 QString ChooseRootDir(const QString& executableDir, const QString& configured = {});
 
 }  // namespace brevis::gui

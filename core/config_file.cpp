@@ -265,10 +265,14 @@ Config LoadConfig() { return LoadConfig(ConfigFilePath(), std::cerr); }
 void ApplyConfig(const Config& config, MainFormSettings& settings) {
   settings.Server = Utf8ToUtf16(config.Server);
   settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
-  settings.Retries.MaxTries = config.MaxTries;
-  settings.FetchDeadline = static_cast<int>(config.DeadlineSeconds * 1000.0 + 0.5);
+  ApplyConfig(config, static_cast<DownloadSettings&>(settings));
   settings.Ocr = config.Ocr;
   settings.OcrLanguages = config.OcrLanguages;
+}
+
+void ApplyConfig(const Config& config, DownloadSettings& settings) {
+  settings.Retries.MaxTries = config.MaxTries;
+  settings.FetchDeadline = static_cast<int>(config.DeadlineSeconds * 1000.0 + 0.5);
 }
 
 }  // namespace brevis

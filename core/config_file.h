@@ -10,6 +10,7 @@
 
 namespace brevis {
 
+struct DownloadSettings;
 struct MainFormSettings;
 
 // The keys of brevisfetch.conf, in the order "brevisfetch-cli config" prints them.
@@ -75,5 +76,7 @@ Config LoadConfig();
 // and the command line run downloads with them. The repository folder is left to the caller,
 // whose default differs.
 void ApplyConfig(const Config& config, MainFormSettings& settings);
+// Puts the page tries and the fetch deadline of `config` into `settings`.
+void ApplyConfig(const Config& config, DownloadSettings& settings);
 
 }  // namespace brevis

@@ -8,29 +8,20 @@
 #include <system_error>
 #include <utility>
 
-#include "protocol/application_number.h"
-#include "core/lookup_answers.h"
+#include "common/text.h"
 #include "core/messages.h"
 #include "core/patent_paths.h"
+#include "core/recognised_number.h"
 #include "protocol/service_protocol.h"
-#include "common/stream.h"
-#include "common/text.h"
-#include "http/http_errors.h"
-#include "regex/pattern.h"
 
 namespace brevis {
 
 namespace {
 
-constexpr std::u16string_view kNumberPattern = u"^(ZL|CN)?(\\d+)(\\.[\\dX])?$";
-
-constexpr int kLookupReadTimeout = 30000;
 constexpr int kUpdateReadTimeout = 20000;
 // The update check runs while the window opens and may fail without harm, so a server that
 // trickles its answer holds the start for at most a minute, however long page fetches may take.
 constexpr int kUpdateDeadline = 60000;
-// Largest lookup or update answer accepted: a few lines of cipher text or a search page.
-constexpr int64_t kAnswerBodyLimit = int64_t{4} << 20;
 
 // `text` without blanks at its ends when it is an http or https address with a host and no
 // blank or control character; otherwise empty.
@@ -59,6 +50,18 @@ MainFormSettings WithPacer(MainFormSettings settings) {
   return settings;
 }
 
+// The form's lookups: its services, their tries, and the fetch deadline and pace of its
+// downloads.
+LookupSettings LookupSettingsOf(const MainFormSettings& settings) {
+  LookupSettings lookup;
+  lookup.Server = settings.Server;
+  lookup.PatentOffice = settings.PatentOffice;
+  lookup.Tries = settings.LookupTries;
+  lookup.FetchDeadline = settings.FetchDeadline;
+  lookup.Pacer = settings.Pacer;
+  return lookup;
+}
+
 }  // namespace
 
 MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
@@ -67,13 +70,11 @@ MainForm::MainForm(MainFormFace& face, std::unique_ptr<Combiner> combiner,
       combiner_(std::move(combiner)),
       settings_(WithPacer(std::move(settings))),
       rootDir_(settings_.RootDir),
-      cipher_(kAppKeyN, kAppKeyE, kAppKeyD),
-      ocr_(settings_.Ocr) {
-  for (HttpClient* client : {&httpPage_, &httpUpdate_}) {
-    client->FetchDeadline = settings_.FetchDeadline;
-    client->MaxBodySize = kAnswerBodyLimit;
-    client->Pacer = settings_.Pacer.get();
-  }
+      ocr_(settings_.Ocr),
+      lookup_(LookupSettingsOf(settings_)) {
+  httpUpdate_.FetchDeadline = settings_.FetchDeadline;
+  httpUpdate_.MaxBodySize = kAnswerBodyLimit;
+  httpUpdate_.Pacer = settings_.Pacer.get();
   if (httpUpdate_.FetchDeadline <= 0 || httpUpdate_.FetchDeadline > kUpdateDeadline) {
     httpUpdate_.FetchDeadline = kUpdateDeadline;
   }
@@ -102,29 +103,14 @@ void MainForm::edtApnChange(std::u16string_view text) {
 }
 
 void MainForm::checkApn() {
-  valid_ = false;
-  rightCheckCharacter_ = 0;
-  apn_ = NormaliseApplicationNumber(entryText_);
-  Pattern pattern;
-  if (SearchWithinBounds(pattern, kNumberPattern, apn_)) {
-    const std::u16string given = pattern.Match(3);  // "" or "." and the check character
-    apn_ = pattern.Match(2);
-    char16_t kind = 0;
-    if (apn_.size() == 8) kind = apn_[2];
-    if (apn_.size() == 12) kind = apn_[4];
-    // A mistyped digit would fetch another patent: a wrong check character refuses the number.
-    const char16_t check = CheckCharacter(apn_);
-    if (kind != 0 && given.size() == 2 && check != 0 && given[1] != check) {
-      rightCheckCharacter_ = check;
-    } else if (kind == u'1' || kind == u'8') {
-      valid_ = true;
-      patent_type_ = u"fmzl";
-      patent_display_type_ = u"发明专利";
-    } else if (kind == u'2' || kind == u'9') {
-      valid_ = true;
-      patent_type_ = u"syxx";
-      patent_display_type_ = u"实用新型专利";
-    }
+  const RecognisedNumber number = RecogniseNumber(entryText_);
+  apn_ = number.Apn;
+  valid_ = number.Valid;
+  rightCheckCharacter_ = number.RightCheckCharacter;
+  // A number that is not valid keeps the kind of the last valid one.
+  if (valid_) {
+    patent_type_ = number.Kind;
+    patent_display_type_ = number.DisplayKind;
   }
   face_.SetPictureVisible(imgValid, valid_);
   face_.SetPictureVisible(imgNotValid, !valid_);
@@ -133,79 +119,15 @@ void MainForm::checkApn() {
                                                   : std::u16string());
 }
 
-std::u16string MainForm::FetchText(HttpClient& client, const std::u16string& address,
-                                   int read_timeout) {
-  MemoryStream body;
-  client.SetReadTimeout(read_timeout);
-  client.Get(address, body);
-  return Utf8ToUtf16(body.ToString());
-}
-
-std::u16string MainForm::FetchLookup(const std::u16string& address) {
-  for (int tries = 1;; ++tries) {
-    try {
-      return FetchText(httpPage_, address, kLookupReadTimeout);
-    } catch (const HttpProtocolError&) {
-      // A service that limits its rate said when to ask again: the next try waits that long
-      // through the pacer, so that in a bulk run a busy service does not fail the patent.
-      if (!httpPage_.RetryAfter() || tries >= settings_.LookupTries) throw;
-    }
-  }
-}
-
-void MainForm::CheckPageCount(ReRazavu& result) {
-  const int32_t pages = CapPageCounts(result);
-  if (pages == 0) return;
-  face_.MessageBox(PageCountText(Utf8ToUtf16(std::to_string(pages))),
-                   std::u16string(kDownloadProblem), kMbInformation);
-}
-
 ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& leixin) {
-  ReRazavu result;
-  result.Apn = apn;
-  result.LeiXin = leixin;
-
   lookupCause_.clear();
-  std::u16string text;
-  const std::u16string mirror =
-      settings_.Server + protocol::MirrorTarget<char16_t>(cipher_.Encrypt(apn));
-  try {
-    text = FetchLookup(mirror);
-  } catch (const std::exception& error) {
-    lookupCause_ = Utf16ToUtf8(mirror) + ": " + error.what();
-    face_.MessageBox(std::u16string(kMirrorFailed), std::u16string(kDownloadProblem),
-                     kMbInformation);
-    return result;
+  const LookupResult result = lookup_.Find(apn, leixin);
+  lookupCause_ = result.ServiceFailure();
+  // Whatever finds no pages is told, rather than leaving a window that silently returns to idle.
+  if (result.Cause != LookupCause::kFound) {
+    face_.MessageBox(LookupText(result), std::u16string(LookupCaption(result)), kMbInformation);
   }
-  if (!text.empty()) {
-    // An answer without the expected form, or with no pages, finds nothing: the user is told
-    // so, rather than left with a window that silently returns to idle.
-    ReadMirrorAnswer(cipher_, text, result);
-    if (result.GkPages <= 0 && result.SdPages <= 0) {
-      face_.MessageBox(std::u16string(kNothingFound), std::u16string(kNothingFoundCaption),
-                       kMbInformation);
-    }
-    CheckPageCount(result);
-    return result;
-  }
-
-  const std::u16string search =
-      settings_.PatentOffice + protocol::SearchTarget<char16_t>(apn, leixin);
-  try {
-    text = FetchLookup(search);
-  } catch (const std::exception& error) {
-    lookupCause_ = Utf16ToUtf8(search) + ": " + error.what();
-    face_.MessageBox(std::u16string(kSearchFailed), std::u16string(kDownloadProblem),
-                     kMbInformation);
-    return result;
-  }
-  ReadSearchPage(text, leixin, result);
-  if (result.SdPages == 0 && result.GkPages == 0) {
-    face_.MessageBox(std::u16string(kNothingFound), std::u16string(kNothingFoundCaption),
-                     kMbInformation);
-  }
-  CheckPageCount(result);
-  return result;
+  return result.Found;
 }
 
 void MainForm::btnDownloadClick() {
@@ -260,47 +182,21 @@ void MainForm::btnDownloadClick() {
   }
 }
 
-namespace {
-
-// One line a page: the file's name and why, made safe to show.
-template <class Pages>
-std::u16string PageCauses(const Pages& pages) {
-  std::u16string lines;
-  for (const auto& page : pages) {
-    lines += (lines.empty() ? u"" : u"\r") + page.FileName + u": " +
-             Utf8ToUtf16(EscapeControls(page.Cause));
-  }
-  return lines;
-}
-
-}  // namespace
-
 void MainForm::DownloadFinished(DownloadOutcome outcome) {
   using Status = DownloadOutcome::Status;
-  switch (outcome.Result) {
-    case Status::kCombined:
-      face_.SetPdfPath(outcome.PdfPath);
-      face_.SetPictureVisible(imgGk, false);
-      givenUpApn_.clear();
-      if (!outcome.Unread.empty()) {
-        face_.MessageBox(UnreadText(PageCauses(outcome.Unread)),
-                         std::u16string(kRecognitionProblem), kMbInformation);
-      }
-      break;
-    case Status::kPagesGivenUp: {
-      givenUpApn_ = apn_;
-      face_.MessageBox(GivenUpText(PageCauses(outcome.GivenUp)), std::u16string(kDownloadProblem),
-                       kMbInformation);
-      break;
-    }
-    case Status::kCombineFailed:
-      face_.MessageBox(CombineFailedText(Utf8ToUtf16(outcome.Error)),
-                       std::u16string(kCombineProblem), kMbInformation);
-      break;
-    case Status::kFailed:
-    case Status::kNotStarted:
-      face_.MessageBox(Utf8ToUtf16(outcome.Error), std::u16string(kAppTitle), kMbError);
-      break;
+  if (outcome.Result == Status::kCombined) {
+    face_.SetPdfPath(outcome.PdfPath);
+    face_.SetPictureVisible(imgGk, false);
+    givenUpApn_.clear();
+  } else if (outcome.Result == Status::kPagesGivenUp) {
+    givenUpApn_ = apn_;
+  }
+  // A PDF made with the text of every page needs no word; an error that stopped the download is
+  // the application's error report.
+  if (outcome.Result != Status::kCombined || !outcome.Unread.empty()) {
+    const bool error = outcome.Result == Status::kFailed || outcome.Result == Status::kNotStarted;
+    face_.MessageBox(OutcomeText(outcome), std::u16string(OutcomeCaption(outcome)),
+                     error ? kMbError : kMbInformation);
   }
   outcome_ = std::move(outcome);
   ReturnToIdle();
@@ -321,8 +217,8 @@ void MainForm::ShowErrorReport(const std::exception& error) {
 void MainForm::checkUpdate() {
   std::u16string text;
   try {
-    text = FetchText(httpUpdate_, settings_.Server + protocol::UpdateTarget<char16_t>(),
-                     kUpdateReadTimeout);
+    text = FetchAnswerText(httpUpdate_, settings_.Server + protocol::UpdateTarget<char16_t>(),
+                           kUpdateReadTimeout);
   } catch (const std::exception&) {
     return;
   }

@@ -1,6 +1,6 @@
-// MainForm: the main window's state and logic without any toolkit: number recognition, the patent
-// lookup, the download (a PatentDownload) and its outcome, and the update check.
-// A face (the Qt window, the command line, a test's recorder) shows what it asks for.
+// MainForm: the main window's state and logic without any toolkit: number recognition
+// (RecogniseNumber), the patent lookup (a PatentLookup), the download (a PatentDownload) and its
+// outcome, and the update check. A face (the Qt window, a test's recorder) shows what it asks for.
 #pragma once
 
 #include <memory>
@@ -11,8 +11,8 @@
 #include "core/lookup_answers.h"
 #include "core/main_form_face.h"
 #include "core/patent_download.h"
+#include "core/patent_lookup.h"
 #include "core/re_razavu.h"
-#include "cipher/rsa.h"
 #include "http/http_client.h"
 #include "ocr/recognizer.h"
 
@@ -59,14 +59,13 @@ class MainForm final {
 
   // The entry field changed to `text`: covers the open-PDF picture and recognises the number.
   void edtApnChange(std::u16string_view text);
-  // Recognises the entry field's text, as NormaliseApplicationNumber reads it: sets apn, valid,
-  // patent_type and patent_display_type, and the tick, the cross and the download button's cover.
-  // A number given with a wrong check character is not valid; the cross's hint names the right
-  // one.
+  // Recognises the entry field's text (RecogniseNumber): sets apn and valid, and for a valid
+  // number patent_type and patent_display_type; then the tick, the cross and the download
+  // button's cover. A number given with a wrong check character is not valid; the cross's hint
+  // names the right one.
   void checkApn();
 
-  // Looks up the page count and base address of `apn` of kind `leixin`: the mirror service
-  // first, the patent office's search page only when the mirror answers with an empty body.
+  // Looks up the page count and base address of `apn` of kind `leixin` (PatentLookup::Find).
   // Shows a message box when a service fails, when nothing is found or when the count is above
   // kMaxPages (then GkPages is 0); a service's failure is kept as lookupCause. Throws ConvertError
   // when the mirror's answer is not cipher text or a page count does not fit in 32 bits.
@@ -117,14 +116,6 @@ class MainForm final {
   void ReturnToIdle();
   // The application's error report: a message box with the error's text.
   void ShowErrorReport(const std::exception& error);
-  // Fetches `address` with `client`; the body as text.
-  static std::u16string FetchText(HttpClient& client, const std::u16string& address,
-                                  int read_timeout);
-  // Fetches a lookup address with httpPage_, trying again (up to LookupTries tries in all)
-  // after a 429 or 503 answer with a Retry-After; throws the last try's error.
-  std::u16string FetchLookup(const std::u16string& address);
-  // The count cap, after either service answered: a count above it becomes 0, with a message.
-  void CheckPageCount(ReRazavu& result);
 
   MainFormFace& face_;
   std::unique_ptr<Combiner> combiner_;
@@ -144,12 +135,11 @@ class MainForm final {
   std::string lookupCause_;
   std::u16string patent_type_;
   std::u16string patent_display_type_;
-  const RSA cipher_;
 
   std::u16string entryText_;  // the entry field's text
   bool busy_ = false;
   bool ocr_ = false;
-  HttpClient httpPage_;
+  PatentLookup lookup_;
   HttpClient httpUpdate_;
 };
 

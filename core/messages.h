@@ -1,4 +1,5 @@
-// Captions and texts of the window's message boxes; "\r" breaks a line.
+// Captions and texts of the window's message boxes; "\r" breaks a line. The command line prints
+// the same texts for a lookup's cause and a download's outcome.
 #pragma once
 
 #include <string>
@@ -8,18 +9,21 @@
 
 namespace brevis {
 
+struct DownloadOutcome;
+struct LookupResult;
+
 // The application's title, the caption of its error report.
 inline constexpr std::u16string_view kAppTitle = u"BREVISFETCH";
 
 inline constexpr std::u16string_view kDownloadProblem = u"下载问题";
-inline constexpr std::u16string_view kMirrorFailed =
+inline constexpr std::u16string_view kMirrorFailedText =
     u"下载遇到问题，可能的原因是: \r\r网络问题，请检查您是否已经正常连接到互联网。";
-inline constexpr std::u16string_view kSearchFailed =
+inline constexpr std::u16string_view kSearchFailedText =
     u"下载遇到问题，可能的原因是: \r\r1. 网络问题，请检查您是否已经正常连接到互联网；\r2. "
     u"近期国家知识产权局网站访问速度缓慢，容易发生中断，请稍后再次下载。\r\r针对第2个问题，"
     u"Tesvaro正在建设镜像下载站点，建设完成后您的下载速度将极大提高。";
 inline constexpr std::u16string_view kNothingFoundCaption = u"未发现全文下载";
-inline constexpr std::u16string_view kNothingFound =
+inline constexpr std::u16string_view kNothingFoundText =
     u"未发现全文下载，可能的原因是：\r\r您输入了错误的专利申请号，请检查后重新输入。";
 inline constexpr std::u16string_view kUpdateCaption = u"更新通知";
 inline constexpr std::u16string_view kUpdateQuestion =
@@ -58,5 +62,16 @@ inline std::u16string UnreadText(const std::u16string& pages) {
 inline std::u16string CombineFailedText(const std::u16string& reason) {
   return u"合并PDF文件时遇到问题: \r\r" + reason;
 }
+
+// What a lookup that found no pages tells (`result.Cause` is not kFound; empty for kFound), and
+// its caption.
+std::u16string LookupText(const LookupResult& result);
+std::u16string_view LookupCaption(const LookupResult& result);
+
+// What the end of a download tells, and its caption: the pages given up or left without text,
+// one line each with the file's name and why (made safe to show), the combination's failure, or
+// the error that stopped the download. Empty for a PDF made with every page's text.
+std::u16string OutcomeText(const DownloadOutcome& outcome);
+std::u16string_view OutcomeCaption(const DownloadOutcome& outcome);
 
 }  // namespace brevis

@@ -1,11 +1,11 @@
 // Application numbers: normalisation and the check character.
 #include "protocol/application_number.h"
 
+#include "common/ascii_text.h"
+
 namespace brevis {
 
 namespace {
-
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // The ASCII form of a full-width or ideographic character; other characters as they are.
 char16_t Narrow(char16_t c) {
@@ -29,9 +29,9 @@ std::u16string NormaliseApplicationNumber(std::u16string_view text) {
   const std::size_t length = out.size() - start;
   if (length == 13 || length == 9) {
     bool digits = true;
-    for (std::size_t i = start; i + 1 < out.size(); ++i) digits = digits && IsDigit(out[i]);
+    for (std::size_t i = start; i + 1 < out.size(); ++i) digits = digits && ascii::IsDigit(out[i]);
     const char16_t check = out.back();
-    if (digits && (IsDigit(check) || check == u'X')) {
+    if (digits && (ascii::IsDigit(check) || check == u'X')) {
       out.back() = u'.';
       out += check;
     }
@@ -44,7 +44,7 @@ char16_t CheckCharacter(std::u16string_view digits) {
   if (digits.size() != 12 && digits.size() != 8) return 0;
   int sum = 0;
   for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (!IsDigit(digits[i])) return 0;
+    if (!ascii::IsDigit(digits[i])) return 0;
     sum += (digits[i] - u'0') * kWeights[i];
   }
   const int check = sum % 11;

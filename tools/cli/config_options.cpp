@@ -1,14 +1,12 @@
 // ConfigOptions: the options' checks are those of the file, so that both take the same values.
 #include "tools/cli/config_options.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
-#include "core/patent_paths.h"
+#include "core/repo_dir.h"
 
 namespace brevis::cli {
 
@@ -24,47 +22,18 @@ CLI::Validator AddressCheck() {
       "");
 }
 
-// True when a file can be made in `dir`, which is made when missing. Asked by trying, since
-// permission bits say nothing about read-only mounts.
-bool Writable(const std::filesystem::path& dir) {
-  std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  if (!std::filesystem::is_directory(dir, error)) return false;
-  std::string probe = (dir / ".brevisfetch-XXXXXX").string();
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  ::unlink(probe.c_str());
-  return true;
-}
-
-// "repo" beside the executable, as the window keeps it; when that cannot be written, or the
-// program is installed in a system folder, "repo" in the user's data folder ($XDG_DATA_HOME, or
-// ~/.local/share, then "brevisfetch"), as the window falls back to.
-std::string DefaultRepo() {
+// The executable's folder, for the default repository beside it.
+std::filesystem::path ExecutableDir() {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw std::runtime_error("Cannot find the executable's folder: " + error.message());
-  const std::filesystem::path beside = exe.parent_path() / "repo";
-  if (!IsSystemProgramFolder(exe.parent_path()) && Writable(beside)) return beside.string();
-  const char* data_home = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  std::filesystem::path data;
-  if (data_home != nullptr && *data_home == '/') {
-    data = data_home;
-  } else if (home != nullptr && *home != '\0') {
-    data = std::filesystem::path(home) / ".local" / "share";
-  } else {
-    throw std::runtime_error("Cannot write " + beside.string() +
-                             ", and no data folder is known: give --repo DIR.");
-  }
-  return (data / "brevisfetch" / "repo").string();
+  return exe.parent_path();
 }
 
 }  // namespace
 
 std::string RepoInForce(const Config& config) {
-  return config.Repo.empty() ? DefaultRepo() : config.Repo;
+  return config.Repo.empty() ? DefaultRepoDir(ExecutableDir(), UserDataDir()) : config.Repo;
 }
 
 void ConfigOptions::AddTo(CLI::App& command) {

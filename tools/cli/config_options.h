@@ -34,9 +34,8 @@ class ConfigOptions {
   CLI::Option* options_[kConfigKeyCount] = {};
 };
 
-// The repository folder of `config`: its repo, else "repo" beside the executable when that can
-// be written (made when missing), else "repo" in the user's data folder. Throws
-// std::runtime_error when neither is known.
+// The repository folder of `config`: its repo, else DefaultRepoDir beside this executable with
+// UserDataDir for its fall-back. Throws std::runtime_error when neither is known.
 std::string RepoInForce(const Config& config);
 
 }  // namespace brevis::cli

@@ -7,44 +7,42 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/text.h"
 #include "core/config_file.h"
 #include "core/hosts.h"
-#include "core/main_form.h"
-#include "common/text.h"
+#include "core/messages.h"
+#include "core/patent_lookup.h"
+#include "core/recognised_number.h"
 #include "tools/cli/commands.h"
-#include "tools/cli/console_face.h"
+#include "tools/cli/number_list.h"
 
 namespace brevis::cli {
 
 namespace {
 
-void RunLookup(const std::string& number) {
-  ConsoleFace face;
+void RunLookup(const std::string& typed) {
   // The addresses as brevisfetch.conf and the environment give them.
   const Config config = LoadConfig();
-  MainFormSettings settings;
+  LookupSettings settings;
   settings.Server = Utf8ToUtf16(config.Server);
   settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
-  // A lookup writes no files, so neither a repository nor a PDF writer is needed.
-  MainForm form(face, nullptr, settings);
 
-  form.edtApnChange(Utf8ToUtf16(number));
-  if (!form.valid()) {
-    throw std::runtime_error(NotValidText(form, number));
-  }
+  const RecognisedNumber number = RecogniseNumber(Utf8ToUtf16(typed));
+  if (!number.Valid) throw std::runtime_error(NotValidText(number, typed));
   // Errors in the answers (ConvertError) reach main, which prints them and exits with 1.
-  const ReRazavu r = form.GetReRazavu(form.apn(), form.patent_type());
-  if (r.GkPages <= 0) {
-    std::string text;
-    for (const std::string& message : face.Messages()) text += (text.empty() ? "" : "\n") + message;
+  PatentLookup lookup(settings);
+  const LookupResult result = lookup.Find(number.Apn, number.Kind);
+  if (result.Cause != LookupCause::kFound) {
+    std::string text = Utf16ToUtf8(LookupText(result));
     std::replace(text.begin(), text.end(), '\r', '\n');
     // main prints the text through EscapeControls, which keeps the cause's CR LF as a break.
-    if (!form.lookupCause().empty()) text += "\n" + form.lookupCause();
+    if (!result.ServiceFailure().empty()) text += "\n" + result.ServiceFailure();
     throw std::runtime_error(text);
   }
+  const ReRazavu& r = result.Found;
   std::cout << "number: " << Utf16ToUtf8(r.Apn) << '\n'
             << "kind: " << Utf16ToUtf8(r.LeiXin) << '\n'
-            << "kind name: " << Utf16ToUtf8(form.patent_display_type()) << '\n'
+            << "kind name: " << Utf16ToUtf8(number.DisplayKind) << '\n'
             << "pages: " << r.GkPages << '\n'
             << "base: " << EscapeControls(Utf16ToUtf8(r.GkUrl)) << '\n';
 }
