@@ -122,27 +122,24 @@ void HttpClient::DoRequest(std::u16string_view method, std::u16string_view url, 
   response_.ContentStream = response_stream;
   retryAfter_.reset();
   try {
-    HttpNextStep step;
-    do {
-      // The pacer's wait may be long: the exchange's deadline starts after it.
-      WaitForPacer();
-      ApplyLimits();
-      ApplyRequestURL();
-      SendRequest();
-      for (int interim = 0;; ++interim) {
-        response_.ResponseText = ReadHeaderLine();
-        CheckStatusLine();
-        RetrieveHeaders();
-        StoreResponseCookies();
-        if (response_.ResponseCode() != 100) break;
-        // A peer that never stops sending interim answers must not keep the fetch forever.
-        if (interim == kMaxInterimResponses) {
-          throw HttpResponseError("Response has more than " + std::to_string(kMaxInterimResponses) +
-                                  " interim answers.");
-        }
+    // The pacer's wait may be long: the exchange's deadline starts after it.
+    WaitForPacer();
+    ApplyLimits();
+    ApplyRequestURL();
+    SendRequest();
+    for (int interim = 0;; ++interim) {
+      response_.ResponseText = ReadHeaderLine();
+      CheckStatusLine();
+      RetrieveHeaders();
+      StoreResponseCookies();
+      if (response_.ResponseCode() != 100) break;
+      // A peer that never stops sending interim answers must not keep the fetch forever.
+      if (interim == kMaxInterimResponses) {
+        throw HttpResponseError("Response has more than " + std::to_string(kMaxInterimResponses) +
+                                " interim answers.");
       }
-      step = ProcessResponse(ignore_replies);
-    } while (step != nsDone);
+    }
+    ProcessResponse(ignore_replies);
   } catch (...) {
     LiftLimits();
     // A failed fetch may leave the rest of a response on the wire: never reuse it.
@@ -196,13 +193,6 @@ void HttpClient::DropConnection() {
 
 void HttpClient::ApplyRequestURL() {
   const Uri next(request_.URL);
-  if (!next.Username.empty()) {
-    request_.Username = next.Username;
-    request_.Password = next.Password;
-  }
-  url_.Username = request_.Username;
-  url_.Password = request_.Password;
-
   url_.Path = MergePath(url_.Path, next.Path);
   url_.Document = next.Document;
   url_.Params = next.Params;
@@ -235,7 +225,7 @@ void HttpClient::ApplyRequestURL() {
   request_.Host = url_.Port == u"80" ? host : host + u":" + url_.Port;
 }
 
-HttpConnectionType HttpClient::SelectEndpoint() {
+void HttpClient::SelectEndpoint() {
   if (connectedIPVersion_ != url_.IPVersion && Connected()) DropConnection();
 
   const auto port_number = ascii::ParseInt64(url_.Port);
@@ -249,11 +239,10 @@ HttpConnectionType HttpClient::SelectEndpoint() {
   if (port < 0 || port > 65535) throw std::out_of_range("Range check error");
   SetHost(host);
   SetPort(static_cast<std::uint16_t>(port));
-  return ctNormal;
 }
 
 void HttpClient::SendRequest() {
-  request_.UseProxy = SelectEndpoint();
+  SelectEndpoint();
   if (ProtocolVersion == pv1_0 && request_.Connection.empty()) {
     request_.Connection = u"keep-alive";
   }
@@ -380,7 +369,7 @@ void HttpClient::StoreResponseCookies() {
   for (const std::u16string& c : cookies2) cookieManager_->AddCookie2(c, url_);
 }
 
-HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies) {
+void HttpClient::ProcessResponse(const std::vector<int>& ignore_replies) {
   // Before the body is read, so that the server's wish holds even when its body fails.
   TakeRetryAfter();
   const int code = response_.ResponseCode();
@@ -390,19 +379,18 @@ HttpNextStep HttpClient::ProcessResponse(const std::vector<int>& ignore_replies)
   if ((status_class == 3 && code != 304) || (!response_.Location.empty() && code != 201)) {
     ++RedirectCount;
     RaiseProtocolError(code, -1, ignore_replies);
-    return nsDone;
+    return;
   }
   if (status_class != 2) {
     // No credentials are ever sent, so 401 and 407 fail like any other status.
     RaiseProtocolError(code, (status_class == 1 || code == 304) ? 100 : -1, ignore_replies);
-    return nsDone;
+    return;
   }
   if (request_.Method == u"HEAD" || code == 204) {
     DiscardBody(100);
   } else {
     ReadBody(-1);
   }
-  return nsDone;
 }
 
 void HttpClient::RaiseProtocolError(int code, int unexpected_content_timeout,

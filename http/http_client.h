@@ -20,8 +20,6 @@
 
 namespace brevis {
 
-enum HttpNextStep { nsDone, nsRedirect, nsAuthRetry };
-
 class HttpClient : public TcpClientBase {
  public:
   // Default of MaxBodySize: the largest body (Content-Length, chunk size or sum of chunks) a
@@ -78,7 +76,8 @@ class HttpClient : public TcpClientBase {
 
  private:
   void ApplyRequestURL();
-  HttpConnectionType SelectEndpoint();
+  // Points the connection at url_'s host and port, dropping one open to another.
+  void SelectEndpoint();
   void SendRequest();
   void EnsureConnected();
   void BuildAndSendRequest();
@@ -96,7 +95,7 @@ class HttpClient : public TcpClientBase {
   void RetrieveHeaders();
   void StoreResponseCookies();
   void AddRequestCookies();
-  HttpNextStep ProcessResponse(const std::vector<int>& ignore_replies);
+  void ProcessResponse(const std::vector<int>& ignore_replies);
   void RaiseProtocolError(int code, int unexpected_content_timeout,
                           const std::vector<int>& ignore_replies);
   void DiscardBody(int timeout);

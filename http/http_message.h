@@ -17,7 +17,6 @@
 namespace brevis {
 
 enum HttpVersion { pv1_0, pv1_1 };
-enum HttpConnectionType { ctNormal, ctSSL, ctProxy, ctSSLProxy };
 
 // Header fields shared by requests and responses.
 struct EntityHeaderInfo {
@@ -47,7 +46,6 @@ struct HttpRequest : EntityHeaderInfo {
   std::u16string URL;  // the request target actually sent
   std::u16string Method = u"GET";
   Stream* Source = nullptr;  // sent after the head; none for GET
-  HttpConnectionType UseProxy = ctNormal;
   brevis::IPVersion IPVersion = ivIPv4;
 
   std::u16string Accept = u"text/html, */*";
@@ -60,8 +58,6 @@ struct HttpRequest : EntityHeaderInfo {
   std::u16string Host;
   std::u16string ProxyConnection;
   std::u16string Range;
-  std::u16string Username;
-  std::u16string Password;
   HeaderList CustomHeaders{1024};
 };
 

@@ -2,16 +2,18 @@
 // processes append to at once.
 #include "tools/cli/bulk_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <chrono>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/tests/test_files.h"
@@ -116,21 +118,41 @@ TEST(ReportLineTest, RoundTripsAndRefusesLinesThatAreNotReports) {
   EXPECT_TRUE(ReportTimeSeconds(ReportTimeNow()).has_value());
 }
 
-TEST(ReportFileTest, SeveralProcessesAppendWholeLines) {
+// A writer killed within its line leaves it without its line feed, and the next line starts anew.
+// Looking at the file's last byte and appending after it must be one step against every other
+// writer: here the test is a writer that holds the lock while it writes a line it never
+// finishes, and several others, started meanwhile, append long lines. Each waits for the lock;
+// the first to get it mends the torn line, and no other adds a line feed of its own.
+TEST(ReportFileTest, WritersWaitForOneInMidLineAndMendItsTornLineOnce) {
   test::ScratchFolder scratch;
   const std::string path = scratch.File("report.jsonl");
-  constexpr int kWriters = 6;
-  constexpr int kLines = 300;
+  const std::string first = ReportLine(SampleEntry());
+  const std::string torn = "{\"number\":\"CN2007";
+  test::WriteFile(path, first);
+  const int held = ::open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(held, 0);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(held, F_SETLK, &whole), 0);
+
+  constexpr int kWriters = 4;
+  constexpr int kLines = 20;
+  int started[2];
+  ASSERT_EQ(::pipe(started), 0);
   std::vector<pid_t> writers;
   for (int writer = 0; writer < kWriters; ++writer) {
     const pid_t pid = ::fork();
     if (pid == 0) {
+      ::close(held);
+      ::close(started[0]);
       // Each writer opens the file on its own, as separate tasks do.
       ReportFile report(path);
       ReportEntry entry = SampleEntry();
       entry.Pid = writer;
       // Long lines, so that a write split by the kernel or mixed with another would show.
       entry.Detail = std::string(3000, static_cast<char>('a' + writer));
+      ::close(started[1]);
       for (int i = 0; i < kLines; ++i) {
         entry.Pages = i;
         report.Append(ReportLine(entry));
@@ -139,14 +161,30 @@ TEST(ReportFileTest, SeveralProcessesAppendWholeLines) {
     }
     writers.push_back(pid);
   }
+  // Every writer has closed its end of the pipe when it reads end of file: all are appending.
+  ::close(started[1]);
+  char byte = 0;
+  while (::read(started[0], &byte, 1) > 0) {
+  }
+  ::close(started[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(test::ReadFile(path).size(), first.size()) << "a writer did not wait for the lock";
+  // The line is left unfinished and the lock let go, as when its writer is killed.
+  ASSERT_EQ(::write(held, torn.data(), torn.size()), static_cast<ssize_t>(torn.size()));
+  ::close(held);
   for (const pid_t pid : writers) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::ifstream in(path);
-  std::map<int64_t, std::set<int64_t>> pages_by_writer;
+
+  std::istringstream in(test::ReadFile(path));
   std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line + "\n", first);
+  ASSERT_TRUE(std::getline(in, line));
+  EXPECT_EQ(line, torn);
+  std::map<int64_t, std::set<int64_t>> pages_by_writer;
   while (std::getline(in, line)) {
     const auto entry = ReadReportLine(line);
     ASSERT_TRUE(entry.has_value()) << line.size() << ": " << line.substr(0, 80);
@@ -154,8 +192,9 @@ TEST(ReportFileTest, SeveralProcessesAppendWholeLines) {
     pages_by_writer[entry->Pid].insert(entry->Pages);
   }
   ASSERT_EQ(pages_by_writer.size(), static_cast<std::size_t>(kWriters));
-  for (const auto& [writer, pages] : pages_by_writer)
+  for (const auto& [writer, pages] : pages_by_writer) {
     EXPECT_EQ(pages.size(), static_cast<std::size_t>(kLines)) << writer;
+  }
 }
 
 TEST(ReportFileTest, LineAfterATornLineStartsAnewAndUnwritableFileIsNamed) {

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -56,17 +57,17 @@ FaultRun Fetch(const std::string& base, const std::vector<std::string>& args, co
 // The outcome every run must have: the PDF with every page, or a message, status 1 and no PDF;
 // in both cases only whole TIFF page files in the patent's folder.
 void CheckOutcome(const FaultRun& run, const fs::path& folder, const std::string& number, int pages,
-                  const char* message, const char* cause = nullptr) {
+                  const std::string& message, const std::string& cause) {
   ASSERT_TRUE(run.exited) << "killed by a signal: " << run.err;
   const fs::path pdf = folder / ("CN" + number + "_gk.pdf");
-  if (message == nullptr) {
+  if (message.empty()) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(ShellOutput("qpdf --check " + pdf.string() + " >/dev/null 2>&1; echo $?"), "0\n");
     EXPECT_EQ(ShellOutput("qpdf --show-npages " + pdf.string()), std::to_string(pages) + "\n");
   } else {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-    if (cause != nullptr) {
+    if (!cause.empty()) {
       // Alternatives are parted by " | ": any one of them will do.
       bool found = false;
       for (std::string_view rest = cause; !found;) {
@@ -103,12 +104,55 @@ constexpr char kGivenUp[] = "以下页面未能下载";
 constexpr char kMirrorFailed[] = "网络问题，请检查您是否已经正常连接到互联网。";
 
 struct Case {
-  const char* title;
+  std::string title;
   std::vector<std::string> server;  // brevisfetch-hostile's or brevisfetch-mirror's options
   std::vector<std::string> fetch;   // the command's own options
-  const char* message;              // null: the PDF is made
-  const char* cause = nullptr;      // why, also printed; alternatives parted by " | "
+  std::string message;              // empty: the PDF is made
+  std::string cause;                // why, also printed; alternatives parted by " | "
 };
+
+// The allowances of fault_cases.txt: small, so that each bad case ends within seconds; many
+// tries; a long deadline.
+const std::map<std::string, std::vector<std::string>> kAllowances = {
+    {"quick", {"--deadline", "1", "--max-tries", "2", "--retry-pause", "1"}},
+    {"patient", {"--deadline", "5", "--max-tries", "30", "--retry-pause", "1"}},
+    {"long", {"--deadline", "60"}},
+};
+constexpr char kPastQuickDeadline[] = "1500";  // milliseconds
+
+// The cases of one peer (pages, lookup or mirror) in fault_cases.txt, which scripts/faults runs
+// too.
+std::vector<Case> CasesOf(const std::string& peer) {
+  std::istringstream lines(ReadFile(FAULT_CASES));
+  std::vector<Case> cases;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    // The last field, the cause, is the rest of the line.
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t end; fields.size() < 5 && (end = line.find(';', start)) != line.npos;) {
+      fields.push_back(line.substr(start, end - start));
+      start = end + 1;
+    }
+    fields.push_back(line.substr(start));
+    if (fields.size() != 6) {
+      ADD_FAILURE() << "not six fields: " << line;
+      continue;
+    }
+    if (fields[0] != peer) continue;
+    Case c{fields[1], {}, kAllowances.at(fields[3]), fields[4], fields[5]};
+    std::istringstream words(fields[2]);
+    for (std::string word; words >> word;) {
+      c.server.push_back(word == "{past-deadline}" ? kPastQuickDeadline : word);
+    }
+    if (c.message == "pdf") c.message.clear();
+    if (c.message == "given-up") c.message = kGivenUp;
+    if (c.message == "mirror-failed") c.message = kMirrorFailed;
+    cases.push_back(std::move(c));
+  }
+  EXPECT_FALSE(cases.empty()) << peer;
+  return cases;
+}
 
 class FetchFaultsTest : public ::testing::Test {
  protected:
@@ -136,61 +180,12 @@ class FetchFaultsTest : public ::testing::Test {
   fs::path dir_;
 };
 
-// Small allowances, so that each bad case ends within seconds.
-const std::vector<std::string> kQuick = {"--deadline",    "1", "--max-tries", "2",
-                                         "--retry-pause", "1"};
-
 TEST_F(FetchFaultsTest, HostilePageServers) {
-  // The pages are drawn on request, slowly in a sanitizer's build: no small deadline here.
-  std::vector<Case> cases = {{"good", {"--mode", "good"}, {"--deadline", "60"}, nullptr}};
-  // Each page given up is named with the address asked and what went wrong there.
-  constexpr char kBodyCapOrDeadline[] =
-      "Response body is larger than the 33554432 bytes a fetch accepts. | "
-      "Fetch took longer than 1 s.";
-  const struct {
-    const char* mode;
-    const char* cause;
-  } kModes[] = {
-      {"garbage-status", ".tif: Response status line is not HTTP"},
-      {"endless-headers", "Response header has more than 255 lines."},
-      // Whichever comes first: the 32 MiB cap, or the deadline in a slow (sanitizer's) build.
-      {"endless-chunks", kBodyCapOrDeadline},
-      {"endless-body", kBodyCapOrDeadline},
-      {"endless-continue", "Response has more than 32 interim answers."},
-      {"cut-short", "Connection Closed Gracefully."},
-      {"trickle", "Fetch took longer than 1 s."},
-      {"silent", "Fetch took longer than 1 s."},
-      {"not-tiff", "The body is not a TIFF."},
-  };
-  for (const auto& mode : kModes) {
-    cases.push_back({mode.mode, {"--mode", mode.mode}, kQuick, kGivenUp, mode.cause});
-  }
-  RunCases(BREVISFETCH_HOSTILE, {"--pages", "5"}, cases, "200710038426", 5);
+  RunCases(BREVISFETCH_HOSTILE, {"--pages", "5"}, CasesOf("pages"), "200710038426", 5);
 }
 
 TEST_F(FetchFaultsTest, HostileLookupAnswers) {
-  std::vector<Case> cases;
-  // Under the message, the address asked and what went wrong there.
-  const struct {
-    const char* mode;
-    const char* cause;
-  } kModes[] = {
-      {"garbage-status", "/cgi-bin/fturl.cgi?s="},
-      {"endless-headers", "Response header has more than 255 lines."},
-      {"endless-chunks", "Response body is larger than the 4194304 bytes a fetch accepts."},
-      {"endless-body", "Response body is larger than the 4194304 bytes a fetch accepts."},
-      {"endless-continue", "Response has more than 32 interim answers."},
-      {"cut-short", "Connection Closed Gracefully."},
-      {"trickle", "Fetch took longer than 1 s."},
-      {"silent", "Fetch took longer than 1 s."},
-  };
-  for (const auto& mode : kModes) {
-    cases.push_back({mode.mode, {"--lookup-mode", mode.mode}, kQuick, kMirrorFailed, mode.cause});
-  }
-  // An answer that is not cipher text fails in reading it, with the error's own text.
-  cases.push_back(
-      {"not cipher text", {"--lookup-mode", "not-tiff"}, kQuick, "not a valid integer"});
-  RunCases(BREVISFETCH_HOSTILE, {"--trickle-ms", "100"}, cases, "200710038426", 3);
+  RunCases(BREVISFETCH_HOSTILE, {"--trickle-ms", "100"}, CasesOf("lookup"), "200710038426", 3);
 }
 
 TEST_F(FetchFaultsTest, FailingAndSlowMirror) {
@@ -199,27 +194,7 @@ TEST_F(FetchFaultsTest, FailingAndSlowMirror) {
                          " >/dev/null")
                             .c_str()),
             0);
-  const std::vector<std::string> patient = {"--deadline",    "5", "--max-tries", "30",
-                                            "--retry-pause", "1"};
-  const std::vector<Case> cases = {
-      {"fail 30%", {"--fail-rate", "0.3", "--seed", "7"}, patient, nullptr},
-      {"fail 60%, delay 50 ms",
-       {"--fail-rate", "0.6", "--delay-ms", "50", "--seed", "8"},
-       patient,
-       nullptr},
-      {"delay 300 ms", {"--delay-ms", "300"}, patient, nullptr},
-      {"fail always",
-       {"--fail-rate", "1", "--seed", "9"},
-       kQuick,
-       kGivenUp,
-       "Connection Closed Gracefully."},
-      {"delay past the deadline",
-       {"--delay-ms", "1500"},
-       kQuick,
-       kMirrorFailed,
-       "Fetch took longer than 1 s."},
-  };
-  RunCases(BREVISFETCH_MIRROR, {"--data", sample.string()}, cases, "200710038426", 12);
+  RunCases(BREVISFETCH_MIRROR, {"--data", sample.string()}, CasesOf("mirror"), "200710038426", 12);
 }
 
 // A local file error is not the network's: the page or the PDF that could not be written is named
