@@ -34,7 +34,9 @@ struct RecognizedLine {
   TextBox Box;
 };
 
-inline constexpr char kDefaultOcrLanguages[] = "chi_sim+eng";
+// The Chinese model alone: it reads Latin letters and digits as well, while with the English
+// model beside it the engine reads whole Chinese lines as English ones.
+inline constexpr char kDefaultOcrLanguages[] = "chi_sim";
 
 // The folder Tesseract reads its language data from: TESSDATA_PREFIX when set, else the one of
 // Debian's packages.

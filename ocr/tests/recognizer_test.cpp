@@ -112,7 +112,8 @@ TEST(RecognizerTest, ReadsEachPrintedLineInOrderWithItsBox) {
   // The engine misreads a few characters of this small print, not more.
   EXPECT_LE(test::CharacterErrorRate(read, printed), 0.15) << Utf16ToUtf8(read);
   EXPECT_NE(lines[1].Text.find(u"GB/T 3280-2015"), std::u16string::npos);
-  EXPECT_NE(lines[2].Text.find(u"made of stainless steel."), std::u16string::npos);
+  // The Chinese model reads the full stop after English as a full-width comma.
+  EXPECT_NE(lines[2].Text.find(u"made of stainless steel"), std::u16string::npos);
   // The same engine reads the next page afresh.
   EXPECT_EQ(recognizer.Recognize(images[0]).size(), kPrinted.size());
 }
