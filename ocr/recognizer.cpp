@@ -12,27 +12,13 @@
 #include <mutex>
 
 #include "common/text.h"
+#include "ocr/uncovered_ink.h"
 
 namespace brevis {
 
 namespace {
 
 constexpr char kDebianDataFolder[] = "/usr/share/tesseract-ocr/5/tessdata";
-
-char32_t FirstCodePoint(const std::u16string& text) {
-  std::size_t i = 0;
-  return NextCodePoint(text, i);
-}
-
-char32_t LastCodePoint(const std::u16string& text) {
-  std::size_t i = text.size() - 1;
-  // Back to the start of a surrogate pair; a lone low surrogate is a code point of its own.
-  if (i > 0 && text[i] >= 0xDC00 && text[i] < 0xE000 && text[i - 1] >= 0xD800 &&
-      text[i - 1] < 0xDC00) {
-    --i;
-  }
-  return NextCodePoint(text, i);
-}
 
 // The text of the iterator's element at `level`, trimmed of blanks; empty when it has none.
 std::u16string ElementText(const tesseract::ResultIterator& it,
@@ -46,36 +32,53 @@ std::u16string ElementText(const tesseract::ResultIterator& it,
   return text.substr(first, last - first + 1);
 }
 
-}  // namespace
-
-void JoinRows(std::vector<RecognizedLine>& lines) {
-  std::stable_sort(
-      lines.begin(), lines.end(),
-      [](const RecognizedLine& a, const RecognizedLine& b) { return a.Box.Y0 < b.Box.Y0; });
-  std::vector<RecognizedLine> rows;
-  auto first = lines.begin();
-  while (first != lines.end()) {
-    // The lines that reach into the middle of the first one's height share its row.
-    const int middle = (first->Box.Y0 + first->Box.Y1) / 2;
-    const auto end = std::find_if(
-        first, lines.end(), [middle](const RecognizedLine& line) { return line.Box.Y0 > middle; });
-    std::stable_sort(first, end, [](const RecognizedLine& a, const RecognizedLine& b) {
-      return a.Box.X0 < b.Box.X0;
-    });
-    // Joined as words are: the engine may also cut one printed line in two.
-    RecognizedLine row{{}, first->Box};
-    std::vector<LineWord> parts;
-    for (auto part = first; part != end; ++part) {
-      parts.push_back({std::move(part->Text), part->Box.X0, part->Box.X1});
-      row.Box = {std::min(row.Box.X0, part->Box.X0), std::min(row.Box.Y0, part->Box.Y0),
-                 std::max(row.Box.X1, part->Box.X1), std::max(row.Box.Y1, part->Box.Y1)};
-    }
-    row.Text = JoinWords(parts, (row.Box.Y1 - row.Box.Y0) / 2);
-    rows.push_back(std::move(row));
-    first = end;
-  }
-  lines = std::move(rows);
+// Appends the lines of the engine's last recognition, each line's words joined with the blanks
+// that the gaps the engine measured call for.
+void ReadLines(tesseract::TessBaseAPI& api, std::vector<RecognizedLine>& lines) {
+  const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+  if (!it) return;
+  it->Begin();
+  do {
+    if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+    TextBox line;
+    it->BoundingBox(tesseract::RIL_TEXTLINE, &line.X0, &line.Y0, &line.X1, &line.Y1);
+    // The line as the engine writes it: its words, each after as many blanks as the engine
+    // measures in the ink before it (preserve_interword_spaces). Its boxes of words may be a
+    // character off, its count of blanks is not.
+    const std::u16string spaced = [&] {
+      const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+      return utf8 ? Utf8ToUtf16(utf8.get()) : std::u16string();
+    }();
+    std::size_t read_to = 0;  // where the words taken end in `spaced`
+    std::vector<LineWord> words;
+    TextBox box;
+    do {
+      TextBox word;
+      if (!it->BoundingBox(tesseract::RIL_WORD, &word.X0, &word.Y0, &word.X1, &word.Y1)) continue;
+      if (words.empty()) {
+        box = {word.X0, line.Y0, word.X1, line.Y1};
+      } else {
+        box.X1 = std::max(box.X1, word.X1);
+      }
+      std::u16string text = ElementText(*it, tesseract::RIL_WORD);
+      // The engine sets a blank for white at least as wide as a Latin one: a printed gap,
+      // taken as a character's width.
+      int gap = -1;
+      if (const std::size_t at = spaced.find(text, read_to); at != std::u16string::npos) {
+        const auto blanks = std::count(spaced.begin() + static_cast<std::ptrdiff_t>(read_to),
+                                       spaced.begin() + static_cast<std::ptrdiff_t>(at), u' ');
+        gap = blanks > 0 ? line.Y1 - line.Y0 : 0;
+        read_to = at + text.size();
+      }
+      words.push_back({std::move(text), word.X0, word.X1, gap});
+    } while (!it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
+             it->Next(tesseract::RIL_WORD));
+    RecognizedLine read{JoinWords(words, line.Y1 - line.Y0), box};
+    if (!read.Text.empty()) lines.push_back(std::move(read));
+  } while (it->Next(tesseract::RIL_TEXTLINE));
 }
+
+}  // namespace
 
 std::string OcrDataFolder() {
   const char* prefix = std::getenv("TESSDATA_PREFIX");
@@ -109,36 +112,6 @@ void CheckOcrLanguages(std::string_view languages) {
   }
 }
 
-bool IsCjk(char32_t c) {
-  return (c >= 0x2E80 && c <= 0x2FDF) ||  // radicals
-         (c >= 0x3000 && c <= 0x30FF) ||  // CJK punctuation, kana
-         (c >= 0x3100 && c <= 0x31FF) ||  // bopomofo, kana extensions
-         (c >= 0x3400 && c <= 0x4DBF) ||  // ideographs, extension A
-         (c >= 0x4E00 && c <= 0x9FFF) ||  // ideographs
-         (c >= 0xAC00 && c <= 0xD7AF) ||  // hangul
-         (c >= 0xF900 && c <= 0xFAFF) ||  // compatibility ideographs
-         (c >= 0xFE30 && c <= 0xFE4F) ||  // compatibility forms
-         (c >= 0xFF00 && c <= 0xFFEF) ||  // full-width forms
-         (c >= 0x20000 && c <= 0x3FFFF);  // ideographs, supplementary planes
-}
-
-std::u16string JoinWords(const std::vector<LineWord>& words, int wide_gap) {
-  std::u16string line;
-  int end = 0;  // where the last word taken ends
-  for (const LineWord& word : words) {
-    if (word.Text.empty()) continue;
-    if (!line.empty()) {
-      const bool cjk_before = IsCjk(LastCodePoint(line));
-      const bool cjk_after = IsCjk(FirstCodePoint(word.Text));
-      const bool blank = cjk_before == cjk_after ? !cjk_before : word.X0 - end >= wide_gap;
-      if (blank) line += u' ';
-    }
-    line += word.Text;
-    end = word.X1;
-  }
-  return line;
-}
-
 struct Recognizer::Engine {
   tesseract::TessBaseAPI Api;
 };
@@ -155,6 +128,7 @@ Recognizer::Recognizer(std::string_view languages) : engine_(std::make_unique<En
   // The engine's diagnostics would go to standard error, between our own lines.
   engine_->Api.SetVariable("debug_file", "/dev/null");
   engine_->Api.SetPageSegMode(tesseract::PSM_AUTO);
+  engine_->Api.SetVariable("preserve_interword_spaces", "1");
 }
 
 Recognizer::~Recognizer() = default;
@@ -176,36 +150,27 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
   if (api.Recognize(nullptr) != 0) throw OcrError("The recognition engine failed on the page.");
 
   std::vector<RecognizedLine> lines;
-  const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-  if (!it) return lines;
-  std::vector<LineWord> words;
-  TextBox box;
-  int wide_gap = 0;
-  const auto end_line = [&] {
-    RecognizedLine line{JoinWords(words, wide_gap), box};
-    if (!line.Text.empty()) lines.push_back(std::move(line));
-    words.clear();
-  };
-  it->Begin();
-  do {
-    if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
-    TextBox line;
-    it->BoundingBox(tesseract::RIL_TEXTLINE, &line.X0, &line.Y0, &line.X1, &line.Y1);
-    // Half a character's width, in text set solid.
-    wide_gap = (line.Y1 - line.Y0) / 2;
-    do {
-      TextBox word;
-      if (!it->BoundingBox(tesseract::RIL_WORD, &word.X0, &word.Y0, &word.X1, &word.Y1)) continue;
-      if (words.empty()) {
-        box = {word.X0, line.Y0, word.X1, line.Y1};
-      } else {
-        box.X1 = std::max(box.X1, word.X1);
-      }
-      words.push_back({ElementText(*it, tesseract::RIL_WORD), word.X0, word.X1});
-    } while (!it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) &&
-             it->Next(tesseract::RIL_WORD));
-    end_line();
-  } while (it->Next(tesseract::RIL_TEXTLINE));
+  ReadLines(api, lines);
+
+  // The page layout may pass over short rows and whatever is near a drawing: rows of glyphs no
+  // line covers are read one by one, as single lines. A glyph is at most 20 points tall.
+  std::vector<TextBox> covered;
+  for (const RecognizedLine& line : lines) covered.push_back(line.Box);
+  const int dpi = page.Dpi > 0 ? page.Dpi : 300;
+  const std::vector<TextBox> rows = UncoveredTextRows(page, covered, dpi * 20 / 72);
+  if (!rows.empty()) {
+    api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    for (const TextBox& row : rows) {
+      // A margin of white around the row, as the engine expects around a line.
+      const int margin = (row.Y1 - row.Y0) / 2;
+      const int x0 = std::max(0, row.X0 - margin);
+      const int y0 = std::max(0, row.Y0 - margin);
+      api.SetRectangle(x0, y0, std::min(page.Width, row.X1 + margin) - x0,
+                       std::min(page.Height, row.Y1 + margin) - y0);
+      if (api.Recognize(nullptr) == 0) ReadLines(api, lines);
+    }
+    api.SetPageSegMode(tesseract::PSM_AUTO);
+  }
   api.Clear();
   JoinRows(lines);
   return lines;

@@ -79,7 +79,7 @@ TEST(ConfigFileTest, ReadsKeyValueLinesAndReportsMalformedOnes) {
        ":1: server: the value holds a control character; the line is skipped.\n"},
       {"repo = patents\n", ConfigKey::kRepo, "", 0,
        ":1: repo: \"patents\" is not an absolute path; the line is skipped.\n"},
-      {"ocr-lang = chi_sim eng\n", ConfigKey::kOcrLang, "chi_sim+eng", 0,
+      {"ocr-lang = chi_sim eng\n", ConfigKey::kOcrLang, "chi_sim", 0,
        ":1: ocr-lang: \"chi_sim eng\" is not languages joined by +, e.g. chi_sim+eng; the line "
        "is skipped.\n"},
   };
