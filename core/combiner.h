@@ -36,6 +36,10 @@ class Combiner {
   // its picture, and a text file beside each PDF; on for `languages` ("chi_sim+eng"), off when
   // empty. Throws (OcrError) when a language's data is missing; the setting stays as it was.
   virtual void SetTextLanguages(const std::string& languages) { (void)languages; }
+  // From now on, the text recognised in each page file is kept beside it (PageTextPath of
+  // patent_paths.h) for a later run; with `reuse`, a page file whose kept text fits its bytes
+  // and the languages takes that text instead of being recognised again. Off until called.
+  virtual void KeepPageTexts(bool reuse) { (void)reuse; }
   // The page files of the next document, whose recognition may start now, on other threads.
   virtual void RecognisePages(const std::vector<std::u16string>& file_names) { (void)file_names; }
   // The page files of the last document written whose text could not be recognised, each with

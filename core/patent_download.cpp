@@ -12,10 +12,10 @@
 #include <system_error>
 #include <utility>
 
-#include "core/messages.h"
-#include "core/patent_paths.h"
 #include "common/atomic_file.h"
 #include "common/text.h"
+#include "core/messages.h"
+#include "core/patent_paths.h"
 #include "download/tiff_check.h"
 
 namespace brevis {
@@ -63,6 +63,8 @@ int PatentDownload::Start() {
   auto queues = DealJobs(rerazavu_, rootDir_, [this](DownloadThread&) { AfterDownload(); });
   if (combiner_) {
     combiner_->DropPreparedPages();
+    // Kept whether or not this run resumes: the next one may, after this one is cut short.
+    combiner_->KeepPageTexts(settings_.Resume);
     // Once counted, a page is coded for the PDF on the worker's thread while the other workers
     // go on fetching; the combination waits for the workers, so it finds every page prepared.
     for (auto& queue : queues) {

@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/run_lock.h"
 #include "core/combiner.h"
 #include "core/page_jobs.h"
 #include "core/re_razavu.h"
-#include "common/run_lock.h"
 #include "download/download_thread.h"
 #include "download/retry_policy.h"
 #include "http/request_pacer.h"
@@ -34,7 +34,9 @@ struct DownloadSettings {
   int FetchDeadline = kDefaultFetchDeadline;
   // Resuming an interrupted download: page files already in the patent's folder that pass the
   // TIFF check are kept and only the other pages are fetched; temporary files that interrupted
-  // runs left of the patent's pages, PDFs and texts are removed. Off for the window, which always
+  // runs left of the patent's pages, PDFs and texts are removed. With recognition on, a kept page
+  // whose text an earlier run saved beside it (Combiner::KeepPageTexts, which every download
+  // turns on) takes that text instead of being recognised again. Off for the window, which always
   // fetches every page.
   bool Resume = false;
   // Another run (another process, or another download in this one) works in the patent's

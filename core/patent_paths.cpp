@@ -33,17 +33,30 @@ std::u16string PdfPath(const std::u16string& root_dir, const std::u16string& apn
   return PatentFolder(root_dir, apn) + u"/CN" + apn + u"_" + set + u".pdf";
 }
 
-bool IsPageFileName(std::string_view name) {
-  constexpr std::string_view kEnd = ".tif";
-  if (!(name.starts_with("gk_") || name.starts_with("sd_")) || !name.ends_with(kEnd)) {
+namespace {
+
+// "gk_" or "sd_", six or more digits, then `end`.
+bool IsPageName(std::string_view name, std::string_view end) {
+  if (!(name.starts_with("gk_") || name.starts_with("sd_")) || !name.ends_with(end)) {
     return false;
   }
-  const std::string_view digits = name.substr(3, name.size() - 3 - kEnd.size());
+  const std::string_view digits = name.substr(3, name.size() - 3 - end.size());
   return digits.size() >= 6 && ascii::IsDigits(digits);
 }
 
+}  // namespace
+
+bool IsPageFileName(std::string_view name) { return IsPageName(name, ".tif"); }
+
+std::string PageTextPath(const std::string& page_path) {
+  if (!page_path.ends_with(".tif")) return std::string();
+  return page_path.substr(0, page_path.size() - 4) + ".ocr";
+}
+
+bool IsPageTextFileName(std::string_view name) { return IsPageName(name, ".ocr"); }
+
 bool IsPatentFileName(const std::u16string& apn, std::string_view name) {
-  if (IsPageFileName(name)) return true;
+  if (IsPageFileName(name) || IsPageTextFileName(name)) return true;
   const std::string base = "CN" + Utf16ToUtf8(apn);
   for (const char* end : {"_gk.pdf", "_gk.txt", "_sd.pdf", "_sd.txt"}) {
     if (name == base + end) return true;

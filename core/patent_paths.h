@@ -30,8 +30,17 @@ std::u16string PdfPath(const std::u16string& root_dir, const std::u16string& apn
 // True for the name (without folder) of a page file: "gk_" or "sd_", six or more digits, ".tif".
 bool IsPageFileName(std::string_view name);
 
-// True for the name (without folder) of a file a download of `apn` writes: a page file, a PDF
-// or the text beside it ("CN" + `apn` + "_gk.pdf", "_gk.txt", "_sd.pdf", "_sd.txt").
+// The file that keeps the recognised text of the page file `page_path` for a later run (see
+// ocr/saved_page_text.h): the same path with ".ocr" for ".tif"; empty for a path that does not end
+// in ".tif".
+std::string PageTextPath(const std::string& page_path);
+
+// True for the name (without folder) of such a file: "gk_" or "sd_", six or more digits, ".ocr".
+bool IsPageTextFileName(std::string_view name);
+
+// True for the name (without folder) of a file a download of `apn` writes: a page file, the
+// saved text of one, a PDF or the text beside it ("CN" + `apn` + "_gk.pdf", "_gk.txt",
+// "_sd.pdf", "_sd.txt").
 bool IsPatentFileName(const std::u16string& apn, std::string_view name);
 
 // The lock file of the run that works in the patent's folder: the folder + "/CN" + `apn` +

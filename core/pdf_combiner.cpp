@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "core/patent_paths.h"
 
 namespace brevis {
 
@@ -101,6 +102,13 @@ void PdfCombiner::SetTextLanguages(const std::string& languages) {
   if (languages == languages_) return;
   recognition_ = languages.empty() ? nullptr : std::make_unique<PageRecognition>(languages);
   languages_ = languages;
+  if (keepTexts_) KeepPageTexts(reuseTexts_);
+}
+
+void PdfCombiner::KeepPageTexts(bool reuse) {
+  keepTexts_ = true;
+  reuseTexts_ = reuse;
+  if (recognition_) recognition_->SaveTexts(PageTextPath, reuse);
 }
 
 void PdfCombiner::RecognisePages(const std::vector<std::u16string>& file_names) {

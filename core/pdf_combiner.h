@@ -53,6 +53,7 @@ class PdfCombiner final : public Combiner {
   void PreparePage(const std::u16string& file_name) override;
   void DropPreparedPages() override;
   void SetTextLanguages(const std::string& languages) override;
+  void KeepPageTexts(bool reuse) override;
   void RecognisePages(const std::vector<std::u16string>& file_names) override;
   std::vector<UnreadPage> UnreadPages() const override { return unread_; }
 
@@ -79,6 +80,8 @@ class PdfCombiner final : public Combiner {
   // Recognition, when on; the text of the document under way, and what the last one lacked.
   std::string languages_;
   std::unique_ptr<PageRecognition> recognition_;
+  bool keepTexts_ = false;   // KeepPageTexts was called
+  bool reuseTexts_ = false;  // its `reuse`
   std::string pdfPath_;
   DocumentText text_;
   std::vector<UnreadPage> unread_;

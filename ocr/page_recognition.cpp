@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 #include <utility>
 
+#include "ocr/saved_page_text.h"
 #include "pdf/tiff_import.h"
 
 namespace brevis {
@@ -76,6 +78,12 @@ void PageRecognition::Clear() {
   std::erase_if(entries_, [](const auto& entry) { return entry.second.Now != State::kUnderWay; });
 }
 
+void PageRecognition::SaveTexts(SavedTextPath savedPath, bool reuse) {
+  std::lock_guard<std::mutex> guard(lock_);
+  savedPath_ = std::move(savedPath);
+  reuse_ = reuse;
+}
+
 void PageRecognition::Work() {
   std::unique_ptr<Recognizer> engine;
   std::unique_lock<std::mutex> lock(lock_);
@@ -85,8 +93,10 @@ void PageRecognition::Work() {
     const std::string path = std::move(queue_.front());
     queue_.pop_front();
     entries_[path].Now = State::kUnderWay;
+    const SavedTextPath savedPath = savedPath_;
+    const bool reuse = reuse_;
     lock.unlock();
-    PageText text = Read(engine, path);
+    PageText text = Read(engine, path, savedPath ? savedPath(path) : std::string(), reuse);
     lock.lock();
     Entry& entry = entries_[path];
     entry.Text = std::move(text);
@@ -95,7 +105,15 @@ void PageRecognition::Work() {
   }
 }
 
-PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::string& path) const {
+PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::string& path,
+                               const std::string& saved, bool reuse) const {
+  // The bytes are read before the file is decoded, so that a file replaced meanwhile is saved
+  // under the old bytes and recognised again next time rather than the other way round.
+  std::optional<std::string> bytes;
+  if (!saved.empty()) bytes = ReadPageBytes(path);
+  if (bytes && reuse) {
+    if (std::optional<PageText> kept = ReadSavedPageText(saved, *bytes, languages_)) return *kept;
+  }
   PageText text;
   try {
     const std::vector<OneBitImage> images = DecodeTiffPages(path);
@@ -107,6 +125,7 @@ PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::s
     text.Images.clear();
     text.Error = error.what();
   }
+  if (bytes) SavePageText(saved, *bytes, languages_, text);
   return text;
 }
 

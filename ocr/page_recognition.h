@@ -54,6 +54,14 @@ class PageRecognition {
   // Forgets every file submitted and not taken.
   void Clear();
 
+  // The file that keeps the text of the page file `pagePath` (see saved_page_text.h).
+  using SavedTextPath = std::function<std::string(const std::string& pagePath)>;
+  // For the files that threads take up from now on: the text of each file recognised is saved in
+  // the file `savedPath` gives for it, and with `reuse` a file whose saved text fits its bytes and
+  // this pool's languages takes that text instead of being recognised again. A null `savedPath`,
+  // the default, saves and reuses nothing. `savedPath` is called on the pool's threads.
+  void SaveTexts(SavedTextPath savedPath, bool reuse);
+
  private:
   enum class State { kWaiting, kUnderWay, kDone };
   struct Entry {
@@ -62,8 +70,10 @@ class PageRecognition {
   };
 
   void Work();
-  // Decodes and recognises the file with the thread's engine, started on first use.
-  PageText Read(std::unique_ptr<Recognizer>& engine, const std::string& path) const;
+  // Decodes and recognises the file with the thread's engine, started on first use; or takes
+  // its text saved in `saved` (empty: none) when `reuse` and it fits; and saves what it read.
+  PageText Read(std::unique_ptr<Recognizer>& engine, const std::string& path,
+                const std::string& saved, bool reuse) const;
 
   const std::string languages_;
   std::mutex lock_;
@@ -71,6 +81,8 @@ class PageRecognition {
   std::deque<std::string> queue_;         // files waiting, first to go first
   std::map<std::string, Entry> entries_;  // files submitted and not taken
   bool stopping_ = false;
+  SavedTextPath savedPath_;
+  bool reuse_ = false;
   std::vector<std::thread> threads_;
 };
 

@@ -80,6 +80,10 @@ void ReadLines(tesseract::TessBaseAPI& api, std::vector<RecognizedLine>& lines) 
 
 }  // namespace
 
+std::string OcrEngineVersion() {
+  return std::string("tesseract ") + tesseract::TessBaseAPI::Version();
+}
+
 std::string OcrDataFolder() {
   const char* prefix = std::getenv("TESSDATA_PREFIX");
   return prefix != nullptr && *prefix != '\0' ? prefix : kDebianDataFolder;

@@ -27,6 +27,8 @@ inline constexpr char kDefaultOcrLanguages[] = "chi_sim";
 // The folder Tesseract reads its language data from: TESSDATA_PREFIX when set, else the one of
 // Debian's packages.
 std::string OcrDataFolder();
+// The engine's name and version ("tesseract 5.3.0"): text read by another engine may differ.
+std::string OcrEngineVersion();
 // Throws OcrError naming the Debian package of the first language of `languages` ("chi_sim+eng")
 // whose data is not in OcrDataFolder(), or for a list that names no language.
 void CheckOcrLanguages(std::string_view languages);

@@ -597,7 +597,7 @@ TEST_F(FetchCommandTest, EachFileIsFlushedBeforeItsRenameAndTheFolderAfter) {
   };
   const Case kCases[] = {
       {"200710038426", "", {"CN200710038426_gk.pdf"}, 12},
-      {"98123456", "--ocr", {"CN98123456_gk.pdf", "CN98123456_gk.txt"}, 1},
+      {"98123456", "--ocr", {"CN98123456_gk.pdf", "CN98123456_gk.txt", "gk_000001.ocr"}, 1},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.number);
@@ -632,7 +632,7 @@ TEST_F(FetchCommandTest, EachFileIsFlushedBeforeItsRenameAndTheFolderAfter) {
     }
     std::size_t pages = 0;
     for (const std::string& name : renamed) {
-      if (name.rfind("gk_", 0) == 0) {
+      if (name.starts_with("gk_") && name.ends_with(".tif")) {
         ++pages;
       } else {
         EXPECT_NE(std::find(c.files.begin(), c.files.end(), name), c.files.end()) << name;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,19 +106,36 @@ TEST(OcrCommandTest, MissingLanguageDataStopsBeforeAnythingIsWritten) {
   EXPECT_EQ(scratch.Count(), 0u);
 }
 
+// A mirror of the sample data, for "fetch".
+class SampleMirror {
+ public:
+  explicit SampleMirror(const ScratchFolder& scratch) : scratch_(scratch) {
+    const std::string sample = scratch.File("sample");
+    EXPECT_EQ(
+        pdf_test::Run(std::string(BREVISFETCH_MIRROR) + " --make-sample '" + sample + "'", scratch)
+            .status,
+        0);
+    mirror_ = std::make_unique<test::ServerProcess>(
+        std::vector<std::string>{BREVISFETCH_MIRROR, "--port", "0", "--data", sample},
+        scratch.File("mirror.log"));
+  }
+  // "fetch" with `options` of CN200820123456 into the scratch folder's "repo".
+  pdf_test::ToolRun Fetch(const std::string& options) const {
+    return pdf_test::Run("BREVISFETCH_SERVER=" + mirror_->Base() + " BREVISFETCH_PATENT_OFFICE=" +
+                             mirror_->Base() + " " + kCli + " fetch " + options +
+                             " CN200820123456 --repo '" + scratch_.File("repo") + "'",
+                         scratch_);
+  }
+
+ private:
+  const ScratchFolder& scratch_;
+  std::unique_ptr<test::ServerProcess> mirror_;
+};
+
 TEST(OcrCommandTest, FetchWritesASearchablePdfAndItsTextFile) {
   ScratchFolder scratch;
-  const std::string sample = scratch.File("sample");
-  ASSERT_EQ(
-      pdf_test::Run(std::string(BREVISFETCH_MIRROR) + " --make-sample '" + sample + "'", scratch)
-          .status,
-      0);
-  test::ServerProcess mirror({BREVISFETCH_MIRROR, "--port", "0", "--data", sample},
-                             scratch.File("mirror.log"));
-  const pdf_test::ToolRun run = pdf_test::Run(
-      "BREVISFETCH_SERVER=" + mirror.Base() + " BREVISFETCH_PATENT_OFFICE=" + mirror.Base() + " " +
-          kCli + " fetch --ocr CN200820123456 --repo '" + scratch.File("repo") + "'",
-      scratch);
+  const SampleMirror mirror(scratch);
+  const pdf_test::ToolRun run = mirror.Fetch("--ocr");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("CN200820123456: 3 pages recognised and combined\n"), std::string::npos)
       << run.err;
@@ -127,6 +145,50 @@ TEST(OcrCommandTest, FetchWritesASearchablePdfAndItsTextFile) {
   ASSERT_EQ(text.size(), 3u);
   EXPECT_TRUE(text[1][0].starts_with("CN200820123456 ")) << text[1][0];
   ExpectReadersGiveTheTextFile(folder + "CN200820123456_gk.pdf", folder + "CN200820123456_gk.txt");
+}
+
+// The saved text `path` of a page with its first line's text replaced by `text`.
+void ReplaceFirstSavedLine(const std::string& path, const std::string& text) {
+  std::string saved = test::ReadFile(path);
+  std::size_t at = saved.find("\nline ");
+  ASSERT_NE(at, std::string::npos) << saved;
+  // Past "line" and the box's four numbers.
+  for (int i = 0; i < 5; ++i) at = saved.find(' ', at + 1);
+  const std::size_t end = saved.find('\n', at);
+  test::WriteFile(path, saved.replace(at + 1, end - at - 1, text));
+}
+
+TEST(OcrCommandTest, ResumeTakesTheTextSavedBesideEachKeptPageThatStillFits) {
+  ScratchFolder scratch;
+  const SampleMirror mirror(scratch);
+  ASSERT_EQ(mirror.Fetch("--ocr").status, 0);
+  const std::string folder = scratch.File("repo/CN200820123456/");
+  const std::string gk = folder + "CN200820123456_gk.txt";
+  const std::vector<std::vector<std::string>> recognised = TextFilePages(gk);
+  ASSERT_EQ(recognised.size(), 3u);
+
+  // Saved texts that the engine would never read: page 1's fits its page file, page 2's is cut
+  // short, page 3's page file changed since (a byte more: still a TIFF that is kept).
+  const std::string mark = "SAVED TEXT 保存的文字";
+  for (const char* page : {"gk_000001", "gk_000002", "gk_000003"}) {
+    ReplaceFirstSavedLine(folder + page + ".ocr", mark);
+  }
+  const std::string cut = test::ReadFile(folder + "gk_000002.ocr");
+  test::WriteFile(folder + "gk_000002.ocr", cut.substr(0, cut.size() - 4));
+  test::WriteFile(folder + "gk_000003.tif", test::ReadFile(folder + "gk_000003.tif") + "x");
+
+  const pdf_test::ToolRun resumed = mirror.Fetch("--ocr --resume");
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  std::vector<std::vector<std::string>> expected = recognised;
+  expected[0][0] = mark;
+  EXPECT_EQ(TextFilePages(gk), expected);
+  // The boxes came back too: the readers find the saved line where the page prints it.
+  ExpectReadersGiveTheTextFile(folder + "CN200820123456_gk.pdf", gk);
+
+  // Without --resume every page is recognised again.
+  ReplaceFirstSavedLine(folder + "gk_000002.ocr", mark);
+  ASSERT_EQ(mirror.Fetch("--ocr").status, 0);
+  EXPECT_EQ(TextFilePages(gk), recognised);
 }
 
 }  // namespace
