@@ -205,8 +205,8 @@ void AddFetchCommand(CLI::App& app) {
                    "append to one file")
       ->type_name("FILE.jsonl");
   fetch->add_flag("--resume", options->Resume,
-                  "Keep the page files already fetched and fetch only the others; remove what "
-                  "interrupted runs left");
+                  "Keep the page files already fetched, and with --ocr their recognised text, "
+                  "and fetch only the others; remove what interrupted runs left");
   fetch->add_flag("--no-wait", options->NoWait,
                   "When another run is fetching the same patent into the same folder, fail at "
                   "once instead of waiting for it to end");
