@@ -120,7 +120,6 @@ void MainForm::checkApn() {
 }
 
 ReRazavu MainForm::GetReRazavu(const std::u16string& apn, const std::u16string& leixin) {
-  lookupCause_.clear();
   const LookupResult result = lookup_.Find(apn, leixin);
   lookupCause_ = result.ServiceFailure();
   // Whatever finds no pages is told, rather than leaving a window that silently returns to idle.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/atomic_file.h"
+#include "common/fnv1a.h"
 #include "common/text.h"
 #include "ocr/recognizer.h"
 
@@ -20,21 +21,12 @@ constexpr std::string_view kFormat = "brevisfetch page text 1";
 // An image of more lines than this is no page's.
 constexpr std::size_t kMaxLines = 10000;
 
-// FNV-1a, 64 bits: tells the page file the text was read from from one fetched again since.
-uint64_t PageHash(std::string_view bytes) {
-  uint64_t hash = 14695981039346656037ull;
-  for (const char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
 std::string EngineLine() { return "engine " + OcrEngineVersion(); }
 
+// The page file's size and hash tell it from one fetched again since.
 std::string PageLine(std::string_view pageBytes) {
   char hash[17];
-  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(PageHash(pageBytes)));
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a64(pageBytes)));
   return "page " + std::to_string(pageBytes.size()) + " " + hash;
 }
 

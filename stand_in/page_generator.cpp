@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/ascii_text.h"
+#include "common/fnv1a.h"
 #include "common/text.h"
 #include "stand_in/group4_tiff.h"
 #include "stand_in/page_sheet.h"
@@ -23,15 +24,6 @@
 namespace brevis {
 
 namespace {
-
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t hash = 0xCBF29CE484222325ULL;
-  for (char c : text) {
-    hash ^= static_cast<uint8_t>(c);
-    hash *= 0x100000001B3ULL;
-  }
-  return hash;
-}
 
 constexpr int kLeft = 236;
 constexpr int kRight = PageGenerator::kWidth - 236;
@@ -292,7 +284,7 @@ void ComposeFront(PageSheet& sheet, const PatentText& patent, SeededRandom& rng,
 
 PageGenerator::Composition PageGenerator::Compose(int page) const {
   if (page < 1 || page > pages_) throw std::out_of_range("Page generator: no such page.");
-  const uint64_t seed = Fnv1a(number_);
+  const uint64_t seed = Fnv1a64(number_);
   SeededRandom rng(seed ^ (static_cast<uint64_t>(page) * uint64_t{0x9E3779B97F4A7C15}));
   const PatentText patent(seed);
   // Pages 2 to lastText carry text: first the claims, then the description.

@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/fnv1a.h"
 #include "common/json_line.h"
 
 namespace brevis::cli {
@@ -58,11 +59,7 @@ Shard ParseShard(std::string_view text) {
 }
 
 int ShareOf(std::string_view key, int count) {
-  uint64_t hash = 0xCBF29CE484222325;
-  for (const char c : key) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001B3;
-  }
+  uint64_t hash = Fnv1a64(key);
   // FNV-1a spreads its last bytes poorly over the low bits, and numbers of one year differ only
   // there; the finaliser mixes every bit into every other.
   hash ^= hash >> 33;

@@ -100,8 +100,7 @@ void RunFetch(const FetchOptions& options) {
 
   // The numbers of this run: its share of the list, each patent once in whatever form it is
   // named.
-  const NumberShare share = TakeShare(numbers, shard);
-  const std::vector<std::string>& mine = share.Mine;
+  const std::vector<ListedNumber> mine = TakeShare(numbers, shard);
   if (shard.Count > 1) {
     std::cerr << "Share " << shard.Index << '/' << shard.Count << ": " << mine.size() << " of "
               << numbers.size() << (numbers.size() == 1 ? " number." : " numbers.") << std::endl;
@@ -109,8 +108,10 @@ void RunFetch(const FetchOptions& options) {
 
   // The work runs in a child process: interrupted, the command stops it and removes what it was
   // writing from the folders of the batch's patents.
-  SuperviseChild([&root_dir, &share](pid_t child) {
-    for (const std::u16string& apn : share.Apns) RemoveLeftovers(root_dir, apn, child);
+  SuperviseChild([&root_dir, &mine](pid_t child) {
+    for (const ListedNumber& listed : mine) {
+      if (listed.Number.Valid) RemoveLeftovers(root_dir, listed.Number.Apn, child);
+    }
   });
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -119,13 +120,14 @@ void RunFetch(const FetchOptions& options) {
   std::size_t done = 0;
   // A patent that another run is fetching right now goes to the end of the turns, marked, so
   // that the others are done meanwhile; its second turn waits for that run.
-  std::deque<std::pair<std::string, bool>> turns;
-  for (const std::string& number : mine) turns.emplace_back(number, false);
+  std::deque<std::pair<const ListedNumber*, bool>> turns;
+  for (const ListedNumber& listed : mine) turns.emplace_back(&listed, false);
   while (!turns.empty()) {
-    const auto [number, second_turn] = turns.front();
+    const auto [listed, second_turn] = turns.front();
     turns.pop_front();
     const auto start = std::chrono::steady_clock::now();
-    const RecognisedNumber recognised = RecogniseNumber(Utf8ToUtf16(number));
+    const std::string& number = listed->Text;
+    const RecognisedNumber& recognised = listed->Number;
     ReportEntry entry;
     if (!recognised.Valid) {
       const std::string why = NotValidText(recognised, number);
@@ -138,7 +140,7 @@ void RunFetch(const FetchOptions& options) {
       std::optional<ReportEntry> existing;
       if (options.SkipExisting) {
         if (FolderTaken(root_dir, recognised.Apn, second_turn && !options.NoWait) && !second_turn) {
-          turns.emplace_back(number, true);
+          turns.emplace_back(listed, true);
           continue;
         }
         existing = ExistingPdf(root_dir, recognised.Apn, ocr);

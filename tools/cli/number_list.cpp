@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <set>
+#include <utility>
 #include <stdexcept>
 
 #include "common/ascii_text.h"
@@ -42,16 +43,15 @@ std::string NotValidText(const RecognisedNumber& number, const std::string& type
   return text;
 }
 
-NumberShare TakeShare(const std::vector<std::string>& numbers, const Shard& shard) {
-  NumberShare share;
+std::vector<ListedNumber> TakeShare(const std::vector<std::string>& numbers, const Shard& shard) {
+  std::vector<ListedNumber> share;
   std::set<std::u16string> seen;
   for (const std::string& text : numbers) {
-    const RecognisedNumber number = RecogniseNumber(Utf8ToUtf16(text));
+    RecognisedNumber number = RecogniseNumber(Utf8ToUtf16(text));
     const std::string key = number.Valid ? "CN" + Utf16ToUtf8(number.Apn) : text;
     if (ShareOf(key, shard.Count) != shard.Index) continue;
     if (number.Valid && !seen.insert(number.Apn).second) continue;
-    share.Mine.push_back(text);
-    if (number.Valid) share.Apns.push_back(number.Apn);
+    share.push_back({text, std::move(number)});
   }
   return share;
 }

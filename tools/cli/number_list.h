@@ -20,17 +20,16 @@ std::vector<std::string> ReadNumbers(const std::string& file_name);
 // the right one. No final line break.
 std::string NotValidText(const RecognisedNumber& number, const std::string& typed);
 
-// The numbers of one share of a list.
-struct NumberShare {
-  // The texts as given, in the list's order: each valid patent once, in whatever form it was
-  // named first, and every number that is not valid.
-  std::vector<std::string> Mine;
-  // The valid ones' application numbers, digits only.
-  std::vector<std::u16string> Apns;
+// A number of the list as it was given, and what it is.
+struct ListedNumber {
+  std::string Text;
+  RecognisedNumber Number;
 };
 
-// The share `shard` of `numbers`: a valid number falls in the share of "CN" and its digits, one
-// that is not valid in the share of its text, so that exactly one task reports it.
-NumberShare TakeShare(const std::vector<std::string>& numbers, const Shard& shard);
+// The share `shard` of `numbers`, in the list's order: each valid patent once, in whatever form
+// it was named first, and every number that is not valid. A valid number falls in the share of
+// "CN" and its digits, one that is not valid in the share of its text, so that exactly one task
+// reports it.
+std::vector<ListedNumber> TakeShare(const std::vector<std::string>& numbers, const Shard& shard);
 
 }  // namespace brevis::cli

@@ -3,6 +3,8 @@
 
 #include <stdexcept>
 
+#include "common/fnv1a.h"
+
 namespace brevis {
 
 namespace {
@@ -12,15 +14,6 @@ uint64_t Mix(uint64_t z) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
   return z ^ (z >> 31);
-}
-
-uint64_t Fnv1a(const std::string& text) {
-  uint64_t hash = 0xCBF29CE484222325ULL;
-  for (char c : text) {
-    hash ^= static_cast<uint8_t>(c);
-    hash *= 0x100000001B3ULL;
-  }
-  return hash;
 }
 
 }  // namespace
@@ -52,7 +45,7 @@ Fault FaultPlan::Next(const std::string& target) {
     const std::lock_guard<std::mutex> guard(lock_);
     attempt = asked_[target]++;
   }
-  const uint64_t hash = Mix(Mix(seed_ ^ Fnv1a(target)) + attempt);
+  const uint64_t hash = Mix(Mix(seed_ ^ Fnv1a64(target)) + attempt);
   // The top 53 bits as a uniform number in [0, 1).
   const double draw = static_cast<double>(hash >> 11) * 0x1.0p-53;
   if (draw >= rate_) return Fault::kNone;
