@@ -203,12 +203,15 @@ void CookieManager::AddCookie2(std::u16string_view cookie_text, const Uri& addre
 }
 
 void CookieManager::PurgeExpiredCookies() {
-  const auto now = std::chrono::system_clock::now();
+  // In whole seconds, as dates are read: a date centuries ahead does not fit the clock's own
+  // unit, and comparing in it would overflow.
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
   cookieCollection_.RemoveIf([now](const NetscapeCookie& cookie) {
     if (cookie.Expires.empty()) return false;
-    // A text that does not read as a date counts as the earliest date: expired.
+    // A text that does not read as a date counts as the earliest date: expired. A cookie whose
+    // date is this second has expired, as one given Max-Age=0 has.
     const auto when = ParseInternetDate(cookie.Expires);
-    return !when || now > *when;
+    return !when || now >= *when;
   });
 }
 

@@ -175,6 +175,13 @@ TEST(CookieManagerTest, AcceptsRejectsAndSends) {
        u"http://h.ex/",
        u"http://h.ex/",
        "A=1"},
+      // Found by fuzzing: a date beyond the system clock's range once overflowed the purge.
+      {"far future expiry kept",
+       {u"A=1; expires=Sun, 06-Nov-2656 08:49:37 GMT"},
+       {},
+       u"http://h.ex/",
+       u"http://h.ex/",
+       "A=1"},
       // RFC 2965 cookies.
       {"cookie2 on dotless host",
        {},
