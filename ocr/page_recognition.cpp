@@ -31,7 +31,7 @@ unsigned UsableCores() {
 
 PageRecognition::PageRecognition(std::string languages, unsigned threads)
     : languages_(std::move(languages)) {
-  CheckOcrLanguages(languages_);
+  CheckOcrRecognition(languages_);
   if (threads == 0) threads = UsableCores();
   for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
 }
@@ -85,7 +85,7 @@ void PageRecognition::SaveTexts(SavedTextPath savedPath, bool reuse) {
 }
 
 void PageRecognition::Work() {
-  std::unique_ptr<Recognizer> engine;
+  std::unique_ptr<PageReader> engine;
   std::unique_lock<std::mutex> lock(lock_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -105,7 +105,7 @@ void PageRecognition::Work() {
   }
 }
 
-PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::string& path,
+PageText PageRecognition::Read(std::unique_ptr<PageReader>& engine, const std::string& path,
                                const std::string& saved, bool reuse) const {
   // The bytes are read before the file is decoded, so that a file replaced meanwhile is saved
   // under the old bytes and recognised again next time rather than the other way round.
@@ -117,7 +117,7 @@ PageText PageRecognition::Read(std::unique_ptr<Recognizer>& engine, const std::s
   PageText text;
   try {
     const std::vector<OneBitImage> images = DecodeTiffPages(path);
-    if (!engine) engine = std::make_unique<Recognizer>(languages_);
+    if (!engine) engine = StartPageReader(languages_);
     for (const OneBitImage& image : images) {
       text.Images.push_back({image.Width, image.Height, engine->Recognize(image)});
     }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "ocr/ocr_engine.h"
 #include "ocr/recognizer.h"
 
 namespace brevis {
@@ -34,7 +35,8 @@ struct PageText {
 
 class PageRecognition {
  public:
-  // `threads` engines for `languages`, each started by its thread when the first page comes;
+  // `threads` engines for the recognition `languages` ("neural", or Tesseract's languages: see
+  // ocr_engine.h), each started by its thread when the first page comes;
   // 0 threads: one per core that this process may run on (its CPU affinity). Throws OcrError at
   // once when a language's data is missing.
   explicit PageRecognition(std::string languages = kDefaultOcrLanguages, unsigned threads = 0);
@@ -72,7 +74,7 @@ class PageRecognition {
   void Work();
   // Decodes and recognises the file with the thread's engine, started on first use; or takes
   // its text saved in `saved` (empty: none) when `reuse` and it fits; and saves what it read.
-  PageText Read(std::unique_ptr<Recognizer>& engine, const std::string& path,
+  PageText Read(std::unique_ptr<PageReader>& engine, const std::string& path,
                 const std::string& saved, bool reuse) const;
 
   const std::string languages_;

@@ -1,6 +1,8 @@
 // SavedPageText: writing and strictly reading the small file that keeps a page file's text.
 #include "ocr/saved_page_text.h"
 
+#include "ocr/ocr_engine.h"
+
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +23,10 @@ constexpr std::string_view kFormat = "brevisfetch page text 1";
 // An image of more lines than this is no page's.
 constexpr std::size_t kMaxLines = 10000;
 
-std::string EngineLine() { return "engine " + OcrEngineVersion(); }
+// The engine that read the text; the languages line after it says "neural" for the neural one.
+std::string EngineLine(std::string_view languages) {
+  return "engine " + OcrRecognitionVersion(languages);
+}
 
 // The page file's size and hash tell it from one fetched again since.
 std::string PageLine(std::string_view pageBytes) {
@@ -159,7 +164,7 @@ bool ReadBytes(const std::string& path, std::size_t cap, std::string& bytes) {
 
 std::string SavedTextContents(const PageText& text, std::string_view languages,
                               std::string_view pageBytes) {
-  std::string out = std::string(kFormat) + "\n" + EngineLine() + "\nlanguages " +
+  std::string out = std::string(kFormat) + "\n" + EngineLine(languages) + "\nlanguages " +
                     std::string(languages) + "\n" + PageLine(pageBytes) + "\nimages " +
                     std::to_string(text.Images.size()) + "\n";
   for (const ImageText& image : text.Images) {
@@ -180,7 +185,7 @@ std::optional<PageText> ParseSavedText(std::string_view saved, std::string_view 
   Lines lines(saved);
   std::string_view line;
   std::size_t images = 0;
-  if (!lines.Next(line) || line != kFormat || !lines.Next(line) || line != EngineLine() ||
+  if (!lines.Next(line) || line != kFormat || !lines.Next(line) || line != EngineLine(languages) ||
       !lines.Next(line) || line != "languages " + std::string(languages) || !lines.Next(line) ||
       line != PageLine(pageBytes) || !lines.Next(line) || !TakeWord(line, "images ") ||
       !TakeNumber(line, images, false) || !line.empty() || images > kMaxLines) {
