@@ -17,6 +17,7 @@
 #include "core/main_form.h"
 #include "core/patent_download.h"
 #include "download/retry_policy.h"
+#include "ocr/ocr_engine.h"
 #include "ocr/recognizer.h"
 
 namespace brevis {
@@ -24,7 +25,7 @@ namespace brevis {
 namespace {
 
 constexpr std::string_view kKeyNames[kConfigKeyCount] = {
-    "server", "patent-office", "repo", "ocr", "ocr-lang", "max-tries", "deadline"};
+    "server", "patent-office", "repo", "ocr", "ocr-engine", "ocr-lang", "max-tries", "deadline"};
 
 std::optional<ConfigKey> KeyNamed(std::string_view name) {
   for (int i = 0; i < kConfigKeyCount; ++i) {
@@ -142,6 +143,7 @@ std::string_view ConfigKeyName(ConfigKey key) { return kKeyNames[static_cast<int
 Config::Config()
     : Server(kDefaultHost),
       PatentOffice(kDefaultHost),
+      OcrEngine(kDefaultOcrEngine),
       OcrLanguages(kDefaultOcrLanguages),
       MaxTries(RetryPolicy{}.MaxTries),
       DeadlineSeconds(DownloadSettings::kDefaultFetchDeadline / 1000.0) {
@@ -158,6 +160,8 @@ std::string Config::Text(ConfigKey key) const {
       return Repo;
     case ConfigKey::kOcr:
       return Ocr ? "true" : "false";
+    case ConfigKey::kOcrEngine:
+      return OcrEngine;
     case ConfigKey::kOcrLang:
       return OcrLanguages;
     case ConfigKey::kMaxTries:
@@ -190,6 +194,13 @@ std::optional<std::string> SetConfigValue(Config& config, ConfigKey key, std::st
       break;
     case ConfigKey::kOcr:
       error = CheckBool(value, changed.Ocr);
+      break;
+    case ConfigKey::kOcrEngine:
+      if (value == kNeuralEngine || value == kTesseractEngine) {
+        changed.OcrEngine = std::string(value);
+      } else {
+        error = Refused(value, "is not neural or tesseract");
+      }
       break;
     case ConfigKey::kOcrLang:
       error = CheckLanguages(value, changed.OcrLanguages);
@@ -267,7 +278,7 @@ void ApplyConfig(const Config& config, MainFormSettings& settings) {
   settings.PatentOffice = Utf8ToUtf16(config.PatentOffice);
   ApplyConfig(config, static_cast<DownloadSettings&>(settings));
   settings.Ocr = config.Ocr;
-  settings.OcrLanguages = config.OcrLanguages;
+  settings.OcrLanguages = OcrRecognition(config.OcrEngine, config.OcrLanguages);
 }
 
 void ApplyConfig(const Config& config, DownloadSettings& settings) {

@@ -14,8 +14,17 @@ struct DownloadSettings;
 struct MainFormSettings;
 
 // The keys of brevisfetch.conf, in the order "brevisfetch-cli config" prints them.
-enum class ConfigKey { kServer, kPatentOffice, kRepo, kOcr, kOcrLang, kMaxTries, kDeadline };
-inline constexpr int kConfigKeyCount = 7;
+enum class ConfigKey {
+  kServer,
+  kPatentOffice,
+  kRepo,
+  kOcr,
+  kOcrEngine,
+  kOcrLang,
+  kMaxTries,
+  kDeadline
+};
+inline constexpr int kConfigKeyCount = 8;
 
 // The key's name in the file, e.g. "patent-office".
 std::string_view ConfigKeyName(ConfigKey key);
@@ -26,7 +35,8 @@ struct Config {
   std::string PatentOffice;  // without trailing "/"
   std::string Repo;          // empty: the program's own default folder
   bool Ocr = false;
-  std::string OcrLanguages;
+  std::string OcrEngine;     // "neural" or "tesseract"
+  std::string OcrLanguages;  // Tesseract's
   int MaxTries = 0;
   double DeadlineSeconds = 0;  // 0: no limit
   // Where each value came from, by ConfigKey: "default", "file PATH:LINE",
@@ -47,7 +57,8 @@ struct Config {
 //   server, patent-office  an http:// or https:// address; trailing "/" are dropped
 //   repo                   an absolute folder path, or one that starts with "~/" (the home folder)
 //   ocr                    true or false
-//   ocr-lang               languages joined by "+", e.g. chi_sim+eng
+//   ocr-engine             neural or tesseract
+//   ocr-lang               Tesseract's languages joined by "+", e.g. chi_sim+eng
 //   max-tries              a whole number from 1 to 1000
 //   deadline               seconds from 0 (no limit) to 86400, e.g. 2.5
 std::optional<std::string> SetConfigValue(Config& config, ConfigKey key, std::string_view value,

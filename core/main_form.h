@@ -14,6 +14,7 @@
 #include "core/patent_lookup.h"
 #include "core/re_razavu.h"
 #include "http/http_client.h"
+#include "ocr/ocr_engine.h"
 #include "ocr/recognizer.h"
 
 namespace brevis {
@@ -27,9 +28,10 @@ struct MainFormSettings : DownloadSettings {
   // search server; see HostsFromEnvironment.
   std::u16string Server;
   std::u16string PatentOffice;
-  // Text recognition of the pages, and its languages; SetTextRecognition changes the first.
+  // Text recognition of the pages, and what recognises them: "neural" or Tesseract's languages
+  // (ocr_engine.h); SetTextRecognition changes the first.
   bool Ocr = false;
-  std::string OcrLanguages = kDefaultOcrLanguages;
+  std::string OcrLanguages = kDefaultOcrEngine;
   // Tries of a lookup that the service answers 429 or 503 with Retry-After, each after the wait
   // it asks for. The window keeps to one: its lookup runs on its own thread, which must not
   // freeze for as long as a busy service asks; a bulk run on the command line waits instead.

@@ -6,9 +6,6 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <oneapi/dnnl/dnnl.hpp>
 #include <set>
@@ -253,16 +250,7 @@ Tensor Network::Run(Tensor input) {
       }
     }
     dying.resize(in.size(), nullptr);
-    const auto started = std::chrono::steady_clock::now();
     Tensor out = Compute(i, in, dying);
-    if (std::getenv("NET_PROFILE")) {
-      static std::map<std::string, double> spent;
-      static int runs = 0;
-      spent[node.Op] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-      if (i + 1 == model_.Nodes.size() && ++runs % 20 == 1) {
-        for (auto& [k, v] : spent) std::fprintf(stderr, "PROFILE %s %.0f ms\n", k.c_str(), v);
-      }
-    }
     for (const std::string& name : releases_[i]) {
       const auto value = values.find(name);
       if (value == values.end()) continue;

@@ -30,6 +30,7 @@ struct CombineOptions {
   std::string Fit = "width";
   std::vector<std::string> Pages;
   bool Ocr = false;
+  std::string OcrEngine = kDefaultOcrEngine;
   std::string OcrLanguages = kDefaultOcrLanguages;
 };
 
@@ -90,7 +91,8 @@ void RunCombine(const CombineOptions& options) {
   std::unique_ptr<PageRecognition> recognition;
   DocumentText text;
   if (options.Ocr) {
-    recognition = std::make_unique<PageRecognition>(options.OcrLanguages);
+    recognition =
+        std::make_unique<PageRecognition>(OcrRecognition(options.OcrEngine, options.OcrLanguages));
     for (const std::string& page : options.Pages) recognition->Submit(page);
   }
   std::size_t done = 0;
@@ -147,7 +149,14 @@ void AddCombineCommand(CLI::App& app) {
   combine->add_flag("--ocr", options->Ocr,
                     "Recognise the pages' text: lay it invisibly over each page, so that it can "
                     "be searched and copied, and write it to OUT.txt beside the PDF");
-  combine->add_option("--ocr-lang", options->OcrLanguages, "Recognition languages, joined by +")
+  combine
+      ->add_option("--ocr-engine", options->OcrEngine,
+                   "What recognises the text: neural (a text detector and a line recogniser, "
+                   "from the package brevisfetch-ocr-models) or tesseract")
+      ->type_name("ENGINE")
+      ->check(CLI::IsMember({kNeuralEngine, kTesseractEngine}))
+      ->capture_default_str();
+  combine->add_option("--ocr-lang", options->OcrLanguages, "Tesseract's recognition languages, joined by +")
       ->type_name("LANGS")
       ->capture_default_str();
   combine->callback([options] { RunCombine(*options); });

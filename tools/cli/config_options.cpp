@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/repo_dir.h"
+#include "ocr/ocr_engine.h"
 
 namespace brevis::cli {
 
@@ -67,10 +68,19 @@ void ConfigOptions::AddTo(CLI::App& command) {
                        "Recognise the pages' text: lay it invisibly over each PDF page, so that it "
                        "can be searched and copied, and write it to CN<number>_gk.txt beside the "
                        "PDF (--no-ocr: not, whatever brevisfetch.conf says)");
+  at(ConfigKey::kOcrEngine) =
+      command
+          .add_option("--ocr-engine", ocrEngine_,
+                      std::string("What recognises the text: neural (a text detector and a line "
+                                  "recogniser, from the package brevisfetch-ocr-models) or "
+                                  "tesseract (default: ") +
+                          Config().OcrEngine + ")")
+          ->type_name("ENGINE")
+          ->check(CLI::IsMember({kNeuralEngine, kTesseractEngine}));
   at(ConfigKey::kOcrLang) =
       command
           .add_option("--ocr-lang", ocrLanguages_,
-                      std::string("Recognition languages, joined by + (default: ") +
+                      std::string("Tesseract's recognition languages, joined by + (default: ") +
                           Config().OcrLanguages + ")")
           ->type_name("LANGS");
   at(ConfigKey::kMaxTries) = command
@@ -111,6 +121,10 @@ Config ConfigOptions::Settings() const {
     config.Ocr = ocr_;
     config.Origins[static_cast<std::size_t>(ConfigKey::kOcr)] =
         ocr_ ? "option --ocr" : "option --no-ocr";
+  }
+  if (given(ConfigKey::kOcrEngine)) {
+    config.OcrEngine = ocrEngine_;
+    config.Origins[static_cast<std::size_t>(ConfigKey::kOcrEngine)] = origin(ConfigKey::kOcrEngine);
   }
   if (given(ConfigKey::kOcrLang)) {
     config.OcrLanguages = ocrLanguages_;

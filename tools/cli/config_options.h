@@ -28,6 +28,7 @@ class ConfigOptions {
   std::string patentOffice_;
   std::string repo_;
   bool ocr_ = false;
+  std::string ocrEngine_;
   std::string ocrLanguages_;
   int maxTries_ = 0;
   double deadlineSeconds_ = 0;

@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "core/patent_paths.h"
 #include "core/recognised_number.h"
+#include "ocr/ocr_engine.h"
 #include "ocr/recognizer.h"
 #include "tools/cli/bulk_run.h"
 #include "tools/cli/commands.h"
@@ -91,9 +92,9 @@ void RunFetch(const FetchOptions& options) {
   settings.Lookup.Tries = settings.Download.Retries.MaxTries;
   settings.WaitForFolder = !options.NoWait;
   settings.Ocr = config.Ocr;
-  settings.OcrLanguages = config.OcrLanguages;
-  // Missing language data is told once, before anything is fetched.
-  if (config.Ocr) CheckOcrLanguages(config.OcrLanguages);
+  settings.OcrLanguages = OcrRecognition(config.OcrEngine, config.OcrLanguages);
+  // Missing models or language data are told once, before anything is fetched.
+  if (config.Ocr) CheckOcrRecognition(settings.OcrLanguages);
   const std::u16string root_dir = settings.RootDir;
   const bool ocr = settings.Ocr;
   PatentFetch fetch(std::move(settings));
