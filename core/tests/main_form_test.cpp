@@ -742,7 +742,7 @@ TEST_F(MainFormTest, TextRecognitionReachesTheCombinerAndPagesWithoutTextAreTold
   log_->unread = {{u"gk_000002.tif", "The recognition engine failed on the page."}};
   log_->recognised.clear();
   Download(u"CN200710038426");
-  EXPECT_EQ(log_->languages.back(), "chi_sim");
+  EXPECT_EQ(log_->languages.back(), "neural");
   EXPECT_EQ(log_->recognised,
             (std::vector<std::string>{"gk_000001.tif", "gk_000002.tif", "gk_000003.tif"}));
   EXPECT_EQ(form_->LastOutcome().Result, DownloadOutcome::Status::kCombined);
@@ -754,15 +754,15 @@ TEST_F(MainFormTest, TextRecognitionReachesTheCombinerAndPagesWithoutTextAreTold
             u"PDF文件已生成，但以下页面未能识别文字，这些页面没有文字层: \r\r"
             u"gk_000002.tif: The recognition engine failed on the page.");
 
-  // Language data missing: said before anything is asked of the services.
-  log_->missingLanguages = "chi_sim";
+  // Models (or language data) missing: said before anything is asked of the services.
+  log_->missingLanguages = "neural";
   face_.boxes.clear();
   const std::size_t requests_before = server_.Requests().size();
   Download(u"CN200710038426");
   EXPECT_EQ(server_.Requests().size(), requests_before);
   ASSERT_EQ(face_.boxes.size(), 1u);
   EXPECT_EQ(face_.boxes[0].flags, 16);
-  EXPECT_EQ(face_.boxes[0].text, u"The recognition language chi_sim is not installed.");
+  EXPECT_EQ(face_.boxes[0].text, u"The recognition language neural is not installed.");
   EXPECT_TRUE(face_.entryEnabled);
 }
 

@@ -32,7 +32,8 @@ class CharacterKeys {
 };
 
 // A character on CTC's best path through a line's class scores ([steps x classes], row by row):
-// the best class of each step, a repeat once, blanks dropped; with the step it was read at, and
+// the best class of each step, a repeat once, blanks dropped, a closing bracket as wide as the
+// opening one before it; with the step it was read at, and
 // whether the recogniser read a blank before it.
 struct StepCharacter {
   std::u16string Text;
@@ -46,9 +47,10 @@ std::vector<StepCharacter> BestPath(const Floats& scores, std::size_t steps,
 // line's ink leaves before it. `ink` tells for each column of the line image whether it holds
 // ink; step s is read around column (s + 0.5) * stepWidth, and a column is `scale` page pixels
 // after `x0`. The gap before a character is the widest run of inkless columns between its step
-// and the one before; a blank the recogniser read between two characters of which neither is
-// Chinese counts as at least a quarter of `height`, the characters' height in page pixels, as
-// JoinWords requires there.
+// and the one before, when one of the two is Chinese. Between two others (Latin letters and
+// digits, whose cells hold white of their own) the recogniser's blank makes a gap of at least a
+// quarter of `height`, the characters' height in page pixels, as JoinWords requires; without
+// it, only white of 0.28 of `height` or more counts.
 std::vector<LineWord> StepWords(const std::vector<StepCharacter>& characters,
                                 const std::vector<bool>& ink, double stepWidth, double scale,
                                 int x0, int height);

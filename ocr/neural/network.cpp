@@ -265,8 +265,6 @@ Tensor Network::Run(Tensor input) {
     throw ModelError("The network computes no output.");
   }
   Tensor result = std::move(output->second);
-  values.clear();
-  DropRecycled();
   return result;
 }
 

@@ -42,7 +42,8 @@ Tensor Like(const Tensor& x, std::vector<int64_t> shape) {
 
 // Buffers of at least this size are worth keeping; smaller ones come from the heap cheaply.
 constexpr std::size_t kRecycledAtLeast = 1u << 16;
-constexpr std::size_t kRecycledBuffers = 8;
+// What a thread keeps at most: enough for the few large tensors of one detector layer.
+constexpr std::size_t kRecycledFloats = std::size_t{24} << 20;
 thread_local std::vector<Floats> recycled;
 
 // Element by element over the broadcast shape; the innermost axis is one loop with each
@@ -181,14 +182,16 @@ void Recycle(Floats&& storage) {
   if (storage.capacity() < kRecycledAtLeast) return;
   storage.clear();
   recycled.push_back(std::move(storage));
-  if (recycled.size() > kRecycledBuffers) {
-    recycled.erase(std::min_element(recycled.begin(), recycled.end(), [](const auto& x, const auto& y) {
-      return x.capacity() < y.capacity();
-    }));
+  // Over the bound, the smallest buffers go first: the large ones are the costly ones to map.
+  std::sort(recycled.begin(), recycled.end(),
+            [](const Floats& x, const Floats& y) { return x.capacity() > y.capacity(); });
+  std::size_t kept = 0;
+  std::size_t count = 0;
+  while (count < recycled.size() && kept + recycled[count].capacity() <= kRecycledFloats) {
+    kept += recycled[count++].capacity();
   }
+  recycled.resize(count);
 }
-
-void DropRecycled() { recycled.clear(); }
 
 Tensor Binary(Arithmetic op, const Tensor& a, const Tensor& b, Tensor* into) {
   const std::size_t rank = std::max(a.Shape.size(), b.Shape.size());

@@ -14,10 +14,8 @@ namespace brevis::neural {
 // enough: a network's large tensors then reuse memory already mapped instead of faulting in
 // fresh pages for every operator.
 Floats FloatStorage(std::size_t count);
-// Keeps `storage` for FloatStorage (a few buffers at most, the largest kept).
+// Keeps `storage` for FloatStorage, up to 96 MB a thread, the largest buffers first.
 void Recycle(Floats&& storage);
-// Frees the calling thread's recycled buffers.
-void DropRecycled();
 
 enum class Arithmetic { kAdd, kSub, kMul, kDiv, kPow };
 // a (op) b with numpy broadcasting; integers when both are, else floats. With `into` (a or b,

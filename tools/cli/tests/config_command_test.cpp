@@ -64,6 +64,7 @@ TEST_F(ConfigCommandTest, OptionsOverTheEnvironmentOverTheFileOverTheDefaults) {
                 ":3\n"
                 "repo\t/srv/patents\toption --repo\n"
                 "ocr\tfalse\tdefault\n"
+            "ocr-engine\tneural\tdefault\n"
                 "ocr-lang\tchi_sim\tdefault\n"
                 "max-tries\t5\toption --max-tries\n"
                 "deadline\t2.5\t" +
