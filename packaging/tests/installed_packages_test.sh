@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages into a scratch root with dpkg-deb -x and checks what they hold as
 # a user would meet it: the programs run from there (a fetch through the installed mirror), the
-# desktop entry, icons, AppStream metadata, manual pages, completion and service unit are valid.
+# desktop entry, icons, AppStream metadata, manual pages, completion and service unit are valid;
+# the neural recogniser's models are the ones listed in ocr/models.sha256, with their licence.
 # Skipped (status 77) when scripts/package has not made the packages.
 # Usage: installed_packages_test.sh PACKAGE_DIR VERSION
 set -euo pipefail
 package_dir=$1 version=$2
 
 shopt -s nullglob
-packages=("$package_dir"/brevisfetch_*.deb "$package_dir"/brevisfetch-mirror_*.deb)
+packages=("$package_dir"/brevisfetch_*.deb "$package_dir"/brevisfetch-mirror_*.deb
+  "$package_dir"/brevisfetch-ocr-models_*.deb)
 if ((${#packages[@]} == 0)); then
   echo "SKIPPED: no packages in $package_dir; ./scripts/package makes them"
   exit 77
 fi
-if ((${#packages[@]} != 2)); then
-  echo "FAILED: expected brevisfetch and brevisfetch-mirror in $package_dir, found ${packages[*]}" >&2
+if ((${#packages[@]} != 3)); then
+  echo "FAILED: expected brevisfetch, brevisfetch-mirror and brevisfetch-ocr-models in" \
+    "$package_dir, found ${packages[*]}" >&2
   exit 1
 fi
 
@@ -117,4 +120,23 @@ if command -v systemd-analyze >/dev/null; then
     grep -v 'Command /usr/bin/brevisfetch-mirror is not executable' || true)
   [[ -z $remarks ]] || fail "systemd-analyze verify: $remarks"
 fi
+# The models' package is one for every architecture, which brevisfetch recommends. It holds the
+# models alone in their folder, each of the size and SHA-256 that ocr/models.sha256 and
+# ocr/models.size give (the check scripts/setup makes), and the licence they come under.
+models_package=("$package_dir"/brevisfetch-ocr-models_*.deb)
+[[ $(dpkg-deb -f "${models_package[0]}" Architecture) == all ]] ||
+  fail "brevisfetch-ocr-models is not Architecture: all"
+[[ $(dpkg-deb -f "${packages[0]}" Recommends) == *brevisfetch-ocr-models* ]] ||
+  fail "brevisfetch does not recommend brevisfetch-ocr-models"
+models=$share/brevisfetch/ocr-models
+check_models=$(dirname "$0")/../../ocr/check_models.cmake
+cmake -DDIR="$models" -DEXACT=ON -P "$check_models" >"$work/models.out" 2>&1 ||
+  fail "the installed models: $(cat "$work/models.out")"
+held=$(dpkg-deb -c "${models_package[0]}" | awk '$NF !~ /\/$/ {print $NF}' |
+  grep -v -e "^\./usr/share/brevisfetch/ocr-models/" -e "^\./usr/share/doc/brevisfetch-ocr-models/" ||
+  true)
+[[ -z $held ]] || fail "brevisfetch-ocr-models holds other files: $held"
+copyright=$share/doc/brevisfetch-ocr-models/copyright
+grep -q "PaddlePaddle Authors" "$copyright" && grep -q /usr/share/common-licenses/Apache-2.0 "$copyright" ||
+  fail "$copyright does not name PaddleOCR's Apache licence"
 echo "installed packages: all checks passed"
