@@ -11,7 +11,7 @@
 # Needs a Release build (./scripts/build) and the tools of scripts/setup.
 #   OCR_SETS="sample fifty unseen" UNSEEN_PAGES=12 bench/ocr_bench.sh
 #   (OCR_SETS=sample or "sample unseen": quicker runs)
-#   OCR_KEEP=DIR: keep the pages, outputs and scores in DIR
+#   OCR_KEEP=DIR: keep the pages, outputs and scores in DIR (new or empty)
 #   OCR_FETCH=1 FETCH_RUNS=5 FETCH_DELAYS="0 2000": also the fetch --ocr rows, once for every
 #   latency the mirror adds to an answer, in ms
 # The neural column runs when brevisfetch-cli combine --help offers --ocr-engine; it needs
@@ -40,15 +40,21 @@ done
 # Our two engines, while the CLI offers the choice; before, only its Tesseract engine.
 engines=(ours_tesseract tesseract ocrmypdf)
 declare -A engine_args=([ours_tesseract]="--ocr-lang $lang")
-if "$cli" combine --help 2>&1 | grep -q -- '--ocr-engine'; then
+# The help read whole first: grep -q would leave it unread and fail the pipe.
+combine_help=$("$cli" combine --help 2>&1 || true)
+if [[ $combine_help == *--ocr-engine* ]]; then
   engines=(ours_neural "${engines[@]}")
   engine_args[ours_neural]="--ocr-engine neural"
   engine_args[ours_tesseract]="--ocr-engine tesseract --ocr-lang $lang"
 fi
 
-# OCR_KEEP=DIR keeps the pages, the outputs and the scores in DIR (emptied first) for a look.
+# OCR_KEEP=DIR keeps the pages, the outputs and the scores in DIR, a new or empty folder.
 if [[ -n ${OCR_KEEP:-} ]]; then
-  rm -rf "$OCR_KEEP" && mkdir -p "$OCR_KEEP" && work=$(cd "$OCR_KEEP" && pwd)
+  if [[ -e $OCR_KEEP && -n $(ls -A "$OCR_KEEP") ]]; then
+    echo "ocr_bench: OCR_KEEP=$OCR_KEEP is not empty" >&2
+    exit 2
+  fi
+  mkdir -p "$OCR_KEEP" && work=$(cd "$OCR_KEEP" && pwd)
 else
   work=$(mktemp -d)
 fi
@@ -130,7 +136,8 @@ if ((fetch_rows)) && [[ -n $fetch_set ]]; then
   fetch_args=(--ocr-lang "$lang")
   if [[ $fetch_engine == ours_neural ]]; then
     fetch_args=()  # the default engine
-    "$cli" fetch --help 2>&1 | grep -q -- '--ocr-engine' && fetch_args=(--ocr-engine neural)
+    fetch_help=$("$cli" fetch --help 2>&1 || true)
+    [[ $fetch_help != *--ocr-engine* ]] || fetch_args=(--ocr-engine neural)
   fi
 fi
 recognition_done=0

@@ -36,7 +36,9 @@ def main(results, sets, cores, fetch_set, fetch_engine, delays):
 
     def label(s):
         t = get(f"{s}.ours_tesseract.text")
-        return LABEL[s] if s != "unseen" or not t else f"unseen, {t['pages']} pages"
+        if s != "unseen" or not t:
+            return LABEL[s]
+        return f"unseen, {t['pages']} page{'s' if t['pages'] != 1 else ''}"
 
     def cer_cell(s, reader):
         def cell(engine):
@@ -118,7 +120,7 @@ def main(results, sets, cores, fetch_set, fetch_engine, delays):
     for s in sets:
         m = get(f"{s}.ours_tesseract.text")
         print(f"Key terms, {label(s)}, as printed: "
-              + ", ".join(f"{term} {found_printed[1]}" for term, found_printed in m["terms"].items())
+              + ", ".join(f"{term} {counts[1]}" for term, counts in m["terms"].items())
               + f"; {m['terms_split']} more printed across a line break, counted in no column.")
     print("Scored: the text pdftotext extracts from each PDF, and Tesseract alone's text output; "
           "key terms searched for line by line in it.")
