@@ -18,6 +18,7 @@
 #include "tools/cli/bulk_run.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
+#include "tools/cli/tests/ocr_models.h"
 
 namespace brevis {
 namespace {

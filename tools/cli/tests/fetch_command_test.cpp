@@ -27,6 +27,7 @@
 #include "pdf/tests/masked_pdf.h"
 #include "tools/cli/tests/cli_process.h"
 #include "tools/cli/tests/server_process.h"
+#include "tools/cli/tests/ocr_models.h"
 
 namespace brevis {
 namespace {

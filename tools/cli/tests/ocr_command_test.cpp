@@ -18,6 +18,7 @@
 #include "pdf/tests/text_readers.h"
 #include "stand_in/page_generator.h"
 #include "tools/cli/tests/server_process.h"
+#include "tools/cli/tests/ocr_models.h"
 
 namespace brevis {
 namespace {
@@ -86,24 +87,40 @@ TEST(OcrCommandTest, CombineLaysTheRecognisedLinesOverEveryPage) {
   EXPECT_EQ(test::ReadFile(plain).find("/ToUnicode"), std::string::npos);
 }
 
-TEST(OcrCommandTest, MissingLanguageDataStopsBeforeAnythingIsWritten) {
+TEST(OcrCommandTest, MissingModelsOrLanguageDataStopBeforeAnythingIsWritten) {
   ScratchFolder scratch;
   const std::string page = std::string(OCR_TEST_DATA_DIR) + "/four_lines.tif";
-  const pdf_test::ToolRun combine = pdf_test::Run(
-      kCli + " combine --ocr --ocr-lang chi_sim+xyz -o '" + scratch.File("x.pdf") + "' " + page,
-      scratch);
-  EXPECT_EQ(combine.status >> 8, 1);
-  EXPECT_NE(combine.err.find("install the Debian package tesseract-ocr-xyz."), std::string::npos)
-      << combine.err;
-  // The fetch asks nothing of a mirror that is not there.
-  const pdf_test::ToolRun fetch = pdf_test::Run(
-      "BREVISFETCH_SERVER=http://127.0.0.1:9 " + kCli +
-          " fetch --ocr --ocr-lang xyz CN200710038426 --repo '" + scratch.File("repo") + "'",
-      scratch);
-  EXPECT_EQ(fetch.status >> 8, 1);
-  EXPECT_NE(fetch.err.find("tesseract-ocr-xyz"), std::string::npos) << fetch.err;
-  EXPECT_EQ(fetch.err.find("10061"), std::string::npos) << fetch.err;
-  EXPECT_EQ(scratch.Count(), 0u);
+  struct Case {
+    std::string environment;
+    std::string options;
+    std::string message;
+  };
+  const Case kCases[] = {
+      // The neural recogniser without its models names their package and the other engine.
+      {"BREVISFETCH_OCR_MODELS=" + scratch.File("no-models"), "--ocr",
+       "install the Debian package brevisfetch-ocr-models, or recognise with Tesseract "
+       "(--ocr-engine tesseract)."},
+      {"", "--ocr --ocr-engine tesseract --ocr-lang chi_sim+xyz",
+       "install the Debian package tesseract-ocr-xyz."},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.options);
+    const pdf_test::ToolRun combine =
+        pdf_test::Run(c.environment + " " + kCli + " combine " + c.options + " -o '" +
+                          scratch.File("x.pdf") + "' " + page,
+                      scratch);
+    EXPECT_EQ(combine.status >> 8, 1);
+    EXPECT_NE(combine.err.find(c.message), std::string::npos) << combine.err;
+    // The fetch asks nothing of a mirror that is not there.
+    const pdf_test::ToolRun fetch = pdf_test::Run(
+        c.environment + " BREVISFETCH_SERVER=http://127.0.0.1:9 " + kCli + " fetch " + c.options +
+            " CN200710038426 --repo '" + scratch.File("repo") + "'",
+        scratch);
+    EXPECT_EQ(fetch.status >> 8, 1);
+    EXPECT_NE(fetch.err.find(c.message), std::string::npos) << fetch.err;
+    EXPECT_EQ(fetch.err.find("10061"), std::string::npos) << fetch.err;
+    EXPECT_EQ(scratch.Count(), 0u);
+  }
 }
 
 // A mirror of the sample data, for "fetch".
