@@ -4,10 +4,13 @@
 #include "ocr/neural/onnx_model.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace brevis::neural {
 
@@ -252,6 +255,17 @@ void ParseGraph(std::string_view bytes, OnnxModel& model) {
 }
 
 }  // namespace
+
+void* AllocateLarge(std::size_t bytes) {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+  void* at = std::aligned_alloc(kHuge, rounded);
+  if (!at) throw std::bad_alloc();
+  ::madvise(at, rounded, MADV_HUGEPAGE);
+  return at;
+}
+
+void FreeLarge(void* at) noexcept { std::free(at); }
 
 int64_t Tensor::Count() const {
   int64_t count = 1;

@@ -2,6 +2,7 @@
 // message), read by a small decoder of the wire format that takes only what inference needs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,14 +21,35 @@ class ModelError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Storage of at least kLargeBytes is aligned to 2 MiB and asks the kernel for huge pages where it
+// grants them on request: a network's large tensors then fault in 512 times fewer pages.
+inline constexpr std::size_t kLargeBytes = std::size_t{4} << 20;
+void* AllocateLarge(std::size_t bytes);
+void FreeLarge(void* at) noexcept;
+
 // Leaves the floats of a resized vector uninitialised: every operator writes each element of
 // its result, and zeroing first would cost as much as many operators do.
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
   template <typename U>
   struct rebind {
     using other = UninitialisedAllocator<U>;
   };
+  T* allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    if (n * sizeof(T) < kLargeBytes) return std::allocator<T>::allocate(n);
+    return static_cast<T*>(AllocateLarge(n * sizeof(T)));
+  }
+  void deallocate(T* at, std::size_t n) noexcept {
+    if (n * sizeof(T) < kLargeBytes) {
+      std::allocator<T>::deallocate(at, n);
+    } else {
+      FreeLarge(at);
+    }
+  }
   template <typename U>
   void construct(U* at) noexcept {
     ::new (static_cast<void*>(at)) U;

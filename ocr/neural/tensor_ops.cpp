@@ -46,6 +46,29 @@ constexpr std::size_t kRecycledAtLeast = 1u << 16;
 constexpr std::size_t kRecycledFloats = std::size_t{24} << 20;
 thread_local std::vector<Floats> recycled;
 
+// The rows of Broadcast, the result apart from the operands or in the place of one: written so
+// that the compiler knows which pointers may meet and vectorises each loop.
+template <typename T, typename F>
+void Apart(F f, T* __restrict to, const T* __restrict a, const T* __restrict b, int64_t n) {
+  for (int64_t i = 0; i < n; ++i) to[i] = f(a[i], b[i]);
+}
+template <typename T, typename F>
+void InPlace(F f, T* __restrict to, const T* __restrict other, int64_t n, bool otherFirst) {
+  if (otherFirst) {
+    for (int64_t i = 0; i < n; ++i) to[i] = f(other[i], to[i]);
+  } else {
+    for (int64_t i = 0; i < n; ++i) to[i] = f(to[i], other[i]);
+  }
+}
+template <typename T, typename F>
+void ByOne(F f, T* __restrict to, const T* __restrict row, T one, int64_t n, bool oneFirst) {
+  if (oneFirst) {
+    for (int64_t i = 0; i < n; ++i) to[i] = f(one, row[i]);
+  } else {
+    for (int64_t i = 0; i < n; ++i) to[i] = f(row[i], one);
+  }
+}
+
 // Element by element over the broadcast shape; the innermost axis is one loop with each
 // operand stepping 1 or 0, written out for each case so that the compiler vectorises it.
 template <typename V, typename F>
@@ -73,13 +96,27 @@ void Broadcast(F f, const V& a, const std::vector<int64_t>& aShape, const V& b,
     const T* pa = a.data() + ao;
     const T* pb = b.data() + bo;
     if (ai == 1 && bi == 1) {
-      for (int64_t i = 0; i < inner; ++i) to[i] = f(pa[i], pb[i]);
+      if (to == pa) {
+        InPlace(f, to, pb, inner, false);
+      } else if (to == pb) {
+        InPlace(f, to, pa, inner, true);
+      } else {
+        Apart(f, to, pa, pb, inner);
+      }
     } else if (ai == 1) {
       const T vb = *pb;
-      for (int64_t i = 0; i < inner; ++i) to[i] = f(pa[i], vb);
+      if (to == pa) {
+        for (int64_t i = 0; i < inner; ++i) to[i] = f(to[i], vb);
+      } else {
+        ByOne(f, to, pa, vb, inner, false);
+      }
     } else if (bi == 1) {
       const T va = *pa;
-      for (int64_t i = 0; i < inner; ++i) to[i] = f(va, pb[i]);
+      if (to == pb) {
+        for (int64_t i = 0; i < inner; ++i) to[i] = f(va, to[i]);
+      } else {
+        ByOne(f, to, pb, va, inner, true);
+      }
     } else {
       to[0] = f(*pa, *pb);
       for (int64_t i = 1; i < inner; ++i) to[i] = to[0];
@@ -157,6 +194,11 @@ Tensor Gather(const Tensor& x, const std::vector<int64_t>& shape,
 
 void CheckImage(const Tensor& x, std::string_view op) {
   if (x.IsInt || x.Shape.size() != 4) Misfit(op);
+}
+
+// row += v * other, n elements, the two apart.
+void AddScaled(float* __restrict row, const float* __restrict other, float v, int64_t n) {
+  for (int64_t c = 0; c < n; ++c) row[c] += v * other[c];
 }
 
 }  // namespace
@@ -362,12 +404,7 @@ Tensor MatMul(const Tensor& a, const Tensor& b) {
     const float* pb = b.Floats.data() + bi * k * n;
     float* pc = out.Floats.data() + static_cast<int64_t>(p) * m * n;
     for (int64_t i = 0; i < m; ++i) {
-      float* row = pc + i * n;
-      for (int64_t j = 0; j < k; ++j) {
-        const float v = pa[i * k + j];
-        const float* brow = pb + j * n;
-        for (int64_t c = 0; c < n; ++c) row[c] += v * brow[c];
-      }
+      for (int64_t j = 0; j < k; ++j) AddScaled(pc + i * n, pb + j * n, pa[i * k + j], n);
     }
   }
   return out;
