@@ -256,16 +256,30 @@ void ParseGraph(std::string_view bytes, OnnxModel& model) {
 
 }  // namespace
 
+namespace {
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+}  // namespace
+
+// Mapped directly rather than from the heap, so that a freed tensor goes back to the system at
+// once and a process's memory is what its live tensors take: a heap keeps what it is given.
 void* AllocateLarge(std::size_t bytes) {
-  constexpr std::size_t kHuge = std::size_t{2} << 20;
-  const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
-  void* at = std::aligned_alloc(kHuge, rounded);
-  if (!at) throw std::bad_alloc();
-  ::madvise(at, rounded, MADV_HUGEPAGE);
-  return at;
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  // A huge page must start at a multiple of its size: map one more and cut the ends off.
+  const std::size_t mapped = rounded + kHugePage;
+  void* at = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(at);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) ::munmap(at, aligned - start);
+  const std::size_t tail = start + mapped - (aligned + rounded);
+  if (tail > 0) ::munmap(reinterpret_cast<void*>(aligned + rounded), tail);
+  ::madvise(reinterpret_cast<void*>(aligned), rounded, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
 }
 
-void FreeLarge(void* at) noexcept { std::free(at); }
+void FreeLarge(void* at, std::size_t bytes) noexcept {
+  ::munmap(at, (bytes + kHugePage - 1) / kHugePage * kHugePage);
+}
 
 int64_t Tensor::Count() const {
   int64_t count = 1;

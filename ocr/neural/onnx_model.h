@@ -25,7 +25,7 @@ class ModelError : public std::runtime_error {
 // grants them on request: a network's large tensors then fault in 512 times fewer pages.
 inline constexpr std::size_t kLargeBytes = std::size_t{4} << 20;
 void* AllocateLarge(std::size_t bytes);
-void FreeLarge(void* at) noexcept;
+void FreeLarge(void* at, std::size_t bytes) noexcept;
 
 // Leaves the floats of a resized vector uninitialised: every operator writes each element of
 // its result, and zeroing first would cost as much as many operators do.
@@ -47,7 +47,7 @@ struct UninitialisedAllocator : std::allocator<T> {
     if (n * sizeof(T) < kLargeBytes) {
       std::allocator<T>::deallocate(at, n);
     } else {
-      FreeLarge(at);
+      FreeLarge(at, n * sizeof(T));
     }
   }
   template <typename U>

@@ -43,7 +43,7 @@ Tensor Like(const Tensor& x, std::vector<int64_t> shape) {
 // Buffers of at least this size are worth keeping; smaller ones come from the heap cheaply.
 constexpr std::size_t kRecycledAtLeast = 1u << 16;
 // What a thread keeps at most: enough for the few large tensors of one detector layer.
-constexpr std::size_t kRecycledFloats = std::size_t{24} << 20;
+constexpr std::size_t kRecycledFloats = std::size_t{16} << 20;
 thread_local std::vector<Floats> recycled;
 
 // The rows of Broadcast, the result apart from the operands or in the place of one: written so

@@ -14,7 +14,7 @@ namespace brevis::neural {
 // enough: a network's large tensors then reuse memory already mapped instead of faulting in
 // fresh pages for every operator.
 Floats FloatStorage(std::size_t count);
-// Keeps `storage` for FloatStorage, up to 96 MB a thread, the largest buffers first.
+// Keeps `storage` for FloatStorage, up to 64 MB a thread, the largest buffers first.
 void Recycle(Floats&& storage);
 
 enum class Arithmetic { kAdd, kSub, kMul, kDiv, kPow };
