@@ -83,8 +83,8 @@ void Broadcast(F f, const V& a, const std::vector<int64_t>& aShape, const V& b,
       to[0] = f(*pa, *pb);
       for (int64_t i = 1; i < inner; ++i) to[i] = to[0];
     }
-    // The next row: an odometer over every axis but the innermost.
-    for (std::size_t d = rank - 1; d-- > 0;) {
+    // The next row: an odometer over every axis but the innermost (none for a scalar).
+    for (std::size_t d = rank > 0 ? rank - 1 : 0; d-- > 0;) {
       ao += as[d];
       bo += bs[d];
       if (++index[d] < shape[d]) break;
