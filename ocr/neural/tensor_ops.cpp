@@ -478,6 +478,8 @@ Tensor Reshape(const Tensor& x, const std::vector<int64_t>& shape) {
     } else if (out[i] < 0) {
       Misfit("Reshape");
     } else {
+      // Dimensions whose product wraps around could pass for the count: none may exceed 2^40.
+      if (out[i] > 0 && known > (int64_t{1} << 40) / out[i]) Misfit("Reshape");
       known *= out[i];
     }
   }
@@ -506,18 +508,22 @@ Tensor Slice(const Tensor& x, std::vector<int64_t> starts, std::vector<int64_t> 
     const int64_t a = Axis(axes[i], x.Shape.size(), "Slice");
     const int64_t dim = x.Shape[a];
     if (steps[i] == 0) Misfit("Slice");
+    // A step longer than the axis takes one element, as one of the axis' length does; bounded,
+    // the counts and strides below cannot overflow.
+    const int64_t step =
+        std::clamp(steps[i], -std::max<int64_t>(dim, 1), std::max<int64_t>(dim, 1));
     // Clamped as ONNX clamps: to [0, dim] going forward, to [-1, dim - 1] going back.
     auto clamp = [&](int64_t v, bool forward) {
       if (v < 0) v += dim;
       return forward ? std::clamp<int64_t>(v, 0, dim) : std::clamp<int64_t>(v, -1, dim - 1);
     };
-    const bool forward = steps[i] > 0;
+    const bool forward = step > 0;
     const int64_t start = clamp(starts[i], forward), end = clamp(ends[i], forward);
-    const int64_t count = forward ? std::max<int64_t>(0, (end - start + steps[i] - 1) / steps[i])
-                                  : std::max<int64_t>(0, (start - end - steps[i] - 1) / -steps[i]);
+    const int64_t count = forward ? std::max<int64_t>(0, (end - start + step - 1) / step)
+                                  : std::max<int64_t>(0, (start - end - step - 1) / -step);
     shape[a] = count;
     if (count > 0) base += start * strides[a];
-    strides[a] *= steps[i];
+    strides[a] *= step;
   }
   return Gather(x, shape, strides, base);
 }
