@@ -575,7 +575,12 @@ Tensor Cast(const Tensor& x, int64_t to) {
     out.Ints = x.Ints;
   } else {
     // Out of range (or not a number) a float has no integer: the nearest bound stands for it.
+    // A boolean is whether the float is other than zero, fractions and NaN included.
     for (const float v : x.Floats) {
+      if (to == 9) {
+        out.Ints.push_back(v != 0);
+        continue;
+      }
       const float bounded = std::isnan(v) ? 0.0f : std::clamp(v, -9.2e18f, 9.2e18f);
       out.Ints.push_back(static_cast<int64_t>(bounded));
     }
