@@ -92,8 +92,10 @@ struct Network::Convolutions {
     return dnnl::memory(layout, Engine, storage->data());
   }
 
+  // `stored` tells whether `w` is one of the model's initializers, which live as long as the
+  // network: only those are laid out once.
   Tensor Run(std::size_t index, const Node& node, const Tensor& x, const Tensor& w,
-             const Tensor* bias) {
+             const Tensor* bias, bool stored) {
     using dnnl::memory;
     const bool transposed = node.Op == "ConvTranspose";
     if (x.IsInt || w.IsInt || x.Shape.size() != 4 || w.Shape.size() != 4) {
@@ -158,13 +160,15 @@ struct Network::Convolutions {
       dstLayout = pd.dst_desc();
     }
 
-    // ONNX keeps a transposed convolution's weights input channels first.
-    Weights& laid = Laid[index];
+    // ONNX keeps a transposed convolution's weights input channels first. Computed weights die
+    // after the node: laid out for this run alone, never kept.
+    Weights computed;
+    Weights& laid = stored ? Laid[index] : computed;
     if (!laid.Memory || laid.Layout != weightsLayout) {
       const auto tag = group > 1     ? memory::format_tag::goihw
                        : transposed ? memory::format_tag::iohw
                                     : memory::format_tag::oihw;
-      // In the plain layout this is the model's own buffer, which lives as long as the network.
+      // In the plain layout this is the weights' own buffer, which lives as long as `laid`.
       laid.Memory = In(Plain(weights, tag, w.Floats.data()), weightsLayout);
       laid.Layout = weightsLayout;
     }
@@ -294,7 +298,8 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
   };
 
   if (op == "Conv" || op == "ConvTranspose") {
-    return convolutions_->Run(index, node, input(0), input(1), optional(2));
+    return convolutions_->Run(index, node, input(0), input(1), optional(2),
+                              model_.Initializers.contains(node.Inputs[1]));
   }
   static const std::map<std::string, Arithmetic, std::less<>> kArithmetic = {
       {"Add", Arithmetic::kAdd}, {"Sub", Arithmetic::kSub}, {"Mul", Arithmetic::kMul},

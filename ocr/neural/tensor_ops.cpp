@@ -121,8 +121,8 @@ void Broadcast(F f, const V& a, const std::vector<int64_t>& aShape, const V& b,
       to[0] = f(*pa, *pb);
       for (int64_t i = 1; i < inner; ++i) to[i] = to[0];
     }
-    // The next row: an odometer over every axis but the innermost.
-    for (std::size_t d = rank - 1; d-- > 0;) {
+    // The next row: an odometer over every axis but the innermost (none for a scalar).
+    for (std::size_t d = rank > 0 ? rank - 1 : 0; d-- > 0;) {
       ao += as[d];
       bo += bs[d];
       if (++index[d] < shape[d]) break;
@@ -518,6 +518,8 @@ Tensor Reshape(const Tensor& x, const std::vector<int64_t>& shape) {
     } else if (out[i] < 0) {
       Misfit("Reshape");
     } else {
+      // Dimensions whose product wraps around could pass for the count: none may exceed 2^40.
+      if (out[i] > 0 && known > (int64_t{1} << 40) / out[i]) Misfit("Reshape");
       known *= out[i];
     }
   }
@@ -546,18 +548,22 @@ Tensor Slice(const Tensor& x, std::vector<int64_t> starts, std::vector<int64_t> 
     const int64_t a = Axis(axes[i], x.Shape.size(), "Slice");
     const int64_t dim = x.Shape[a];
     if (steps[i] == 0) Misfit("Slice");
+    // A step longer than the axis takes one element, as one of the axis' length does; bounded,
+    // the counts and strides below cannot overflow.
+    const int64_t step =
+        std::clamp(steps[i], -std::max<int64_t>(dim, 1), std::max<int64_t>(dim, 1));
     // Clamped as ONNX clamps: to [0, dim] going forward, to [-1, dim - 1] going back.
     auto clamp = [&](int64_t v, bool forward) {
       if (v < 0) v += dim;
       return forward ? std::clamp<int64_t>(v, 0, dim) : std::clamp<int64_t>(v, -1, dim - 1);
     };
-    const bool forward = steps[i] > 0;
+    const bool forward = step > 0;
     const int64_t start = clamp(starts[i], forward), end = clamp(ends[i], forward);
-    const int64_t count = forward ? std::max<int64_t>(0, (end - start + steps[i] - 1) / steps[i])
-                                  : std::max<int64_t>(0, (start - end - steps[i] - 1) / -steps[i]);
+    const int64_t count = forward ? std::max<int64_t>(0, (end - start + step - 1) / step)
+                                  : std::max<int64_t>(0, (start - end - step - 1) / -step);
     shape[a] = count;
     if (count > 0) base += start * strides[a];
-    strides[a] *= steps[i];
+    strides[a] *= step;
   }
   return Gather(x, shape, strides, base);
 }
@@ -609,7 +615,12 @@ Tensor Cast(const Tensor& x, int64_t to) {
     out.Ints = x.Ints;
   } else {
     // Out of range (or not a number) a float has no integer: the nearest bound stands for it.
+    // A boolean is whether the float is other than zero, fractions and NaN included.
     for (const float v : x.Floats) {
+      if (to == 9) {
+        out.Ints.push_back(v != 0);
+        continue;
+      }
       const float bounded = std::isnan(v) ? 0.0f : std::clamp(v, -9.2e18f, 9.2e18f);
       out.Ints.push_back(static_cast<int64_t>(bounded));
     }
