@@ -38,7 +38,8 @@ class TesseractReader final : public PageReader {
 std::string OcrRecognition(std::string_view engine, std::string_view languages) {
   if (engine == kNeuralEngine) return kNeuralEngine;
   if (engine == kTesseractEngine) return std::string(languages);
-  throw OcrError("\"" + std::string(engine) + "\" is not a recognition engine: neural or tesseract.");
+  throw OcrError("\"" + std::string(engine) +
+                 "\" is not a recognition engine: neural or tesseract.");
 }
 
 bool IsNeuralRecognition(std::string_view recognition) { return recognition == kNeuralEngine; }

@@ -22,8 +22,8 @@ std::string ReadSmallFile(const std::string& path, std::size_t maxBytes) {
   if (fd < 0) throw ModelError("Cannot open the keys " + path + ": " + std::strerror(errno) + ".");
   std::string bytes;
   struct stat st {};
-  bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<uint64_t>(st.st_size) <= maxBytes;
+  bool fits =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes;
   if (fits) {
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -136,7 +136,9 @@ std::vector<LineWord> StepWords(const std::vector<StepCharacter>& characters,
       // word stays under 0.23 of the height, a blank's reaches 0.3.
       if (!chinese) {
         const bool wide = 100 * word.Gap >= 28 * height;
-        word.Gap = character.BlankBefore ? std::max(word.Gap, (height + 3) / 4) : wide ? word.Gap : 0;
+        word.Gap = character.BlankBefore ? std::max(word.Gap, (height + 3) / 4)
+                   : wide                ? word.Gap
+                                         : 0;
       }
     }
     words.push_back(std::move(word));
@@ -171,10 +173,12 @@ LineRecognizer::Line LineRecognizer::Read(const OneBitImage& page, const TextBox
   std::vector<bool> inked(static_cast<std::size_t>(padded), false);
   for (int y = top; y < bottom; ++y) {
     for (int x = 0; x < width; ++x) {
-      if (gray[static_cast<std::size_t>(y) * width + x] < 0.75f) inked[static_cast<std::size_t>(x)] = true;
+      if (gray[static_cast<std::size_t>(y) * width + x] < 0.75f)
+        inked[static_cast<std::size_t>(x)] = true;
     }
   }
-  const TextBox ink = {box.X0 + static_cast<int>(left / scale), box.Y0 + static_cast<int>(top / scale),
+  const TextBox ink = {box.X0 + static_cast<int>(left / scale),
+                       box.Y0 + static_cast<int>(top / scale),
                        std::min(box.X1, box.X0 + static_cast<int>(std::ceil(right / scale))),
                        std::min(box.Y1, box.Y0 + static_cast<int>(std::ceil(bottom / scale)))};
   Tensor input;

@@ -17,16 +17,39 @@ namespace brevis::neural {
 
 namespace {
 
-const std::vector<std::string> kOperators = {
-    "Add",          "AveragePool",       "BatchNormalization", "Cast",      "Clip",
-    "Concat",       "Constant",          "Conv",               "ConvTranspose", "Div",
-    "GlobalAveragePool", "HardSigmoid",  "Identity",           "MatMul",    "Mul",
-    "Pow",          "ReduceMean",        "Relu",               "Reshape",   "Resize",
-    "Shape",        "Sigmoid",           "Slice",              "Softmax",   "Sqrt",
-    "Squeeze",      "Sub",               "Transpose",          "Unsqueeze"};
+const std::vector<std::string> kOperators = {"Add",
+                                             "AveragePool",
+                                             "BatchNormalization",
+                                             "Cast",
+                                             "Clip",
+                                             "Concat",
+                                             "Constant",
+                                             "Conv",
+                                             "ConvTranspose",
+                                             "Div",
+                                             "GlobalAveragePool",
+                                             "HardSigmoid",
+                                             "Identity",
+                                             "MatMul",
+                                             "Mul",
+                                             "Pow",
+                                             "ReduceMean",
+                                             "Relu",
+                                             "Reshape",
+                                             "Resize",
+                                             "Shape",
+                                             "Sigmoid",
+                                             "Slice",
+                                             "Softmax",
+                                             "Sqrt",
+                                             "Squeeze",
+                                             "Sub",
+                                             "Transpose",
+                                             "Unsqueeze"};
 
 [[noreturn]] void Unsupported(const Node& node, const std::string& what) {
-  throw ModelError("The network's " + node.Op + " " + what + ", which this runtime does not compute.");
+  throw ModelError("The network's " + node.Op + " " + what +
+                   ", which this runtime does not compute.");
 }
 
 // Throws when the node's operator, or the way it is used, is one Run does not compute.
@@ -71,14 +94,15 @@ struct Network::Convolutions {
   std::unordered_map<std::size_t, Weights> Laid;
 
   // A float memory of `dims` in the plain layout `tag` over `data`.
-  dnnl::memory Plain(const dnnl::memory::dims& dims, dnnl::memory::format_tag tag, const float* data) {
-    return dnnl::memory({dims, dnnl::memory::data_type::f32, tag}, Engine, const_cast<float*>(data));
+  dnnl::memory Plain(const dnnl::memory::dims& dims, dnnl::memory::format_tag tag,
+                     const float* data) {
+    return dnnl::memory({dims, dnnl::memory::data_type::f32, tag}, Engine,
+                        const_cast<float*>(data));
   }
 
   // `from` in the layout `layout`: itself when it has it, else a reordered copy, in `storage`
   // when given (which must then outlive the copy's use).
-  dnnl::memory In(dnnl::memory from, const dnnl::memory::desc& layout,
-                  Floats* storage = nullptr) {
+  dnnl::memory In(dnnl::memory from, const dnnl::memory::desc& layout, Floats* storage = nullptr) {
     if (from.get_desc() == layout) return from;
     dnnl::memory to = Memory(layout, storage);
     dnnl::reorder(from, to).execute(Stream, from, to);
@@ -109,8 +133,7 @@ struct Network::Convolutions {
     if (strides.empty()) strides = {1, 1};
     if (pads.empty()) pads = {0, 0, 0, 0};
     const bool fits = group >= 1 && c % group == 0 && outChannels % group == 0 &&
-                      strides.size() == 2 && pads.size() == 4 && strides[0] > 0 &&
-                      strides[1] > 0 &&
+                      strides.size() == 2 && pads.size() == 4 && strides[0] > 0 && strides[1] > 0 &&
                       (transposed ? w.Shape[0] == c : w.Shape[1] * group == c) &&
                       (!bias || (!bias->IsInt && bias->Count() == outChannels));
     const int64_t oh = transposed ? (h - 1) * strides[0] + kh - pads[0] - pads[2]
@@ -121,9 +144,9 @@ struct Network::Convolutions {
       throw ModelError("The network's " + node.Op + " does not fit its input's shape.");
     }
     const memory::dims src = {n, c, h, wd}, dst = {n, outChannels, oh, ow};
-    const memory::dims weights =
-        group > 1 ? memory::dims{group, outChannels / group, c / group, kh, kw}
-                  : memory::dims{outChannels, c, kh, kw};
+    const memory::dims weights = group > 1
+                                     ? memory::dims{group, outChannels / group, c / group, kh, kw}
+                                     : memory::dims{outChannels, c, kh, kw};
     const auto f32 = memory::data_type::f32;
     const auto any = memory::format_tag::any;
     const memory::desc srcAny(src, f32, any), weightsAny(weights, f32, any), dstAny(dst, f32, any);
@@ -135,24 +158,23 @@ struct Network::Convolutions {
     dnnl::primitive primitive;
     memory::desc srcLayout, weightsLayout, dstLayout;
     if (transposed) {
-      const auto d = bias ? dnnl::deconvolution_forward::desc(kind, dnnl::algorithm::deconvolution_direct,
-                                                              srcAny, weightsAny, biasDesc, dstAny,
-                                                              stride, left, right)
-                          : dnnl::deconvolution_forward::desc(kind, dnnl::algorithm::deconvolution_direct,
-                                                              srcAny, weightsAny, dstAny, stride,
-                                                              left, right);
+      const auto d =
+          bias ? dnnl::deconvolution_forward::desc(kind, dnnl::algorithm::deconvolution_direct,
+                                                   srcAny, weightsAny, biasDesc, dstAny, stride,
+                                                   left, right)
+               : dnnl::deconvolution_forward::desc(kind, dnnl::algorithm::deconvolution_direct,
+                                                   srcAny, weightsAny, dstAny, stride, left, right);
       const dnnl::deconvolution_forward::primitive_desc pd(d, Engine);
       primitive = dnnl::deconvolution_forward(pd);
       srcLayout = pd.src_desc();
       weightsLayout = pd.weights_desc();
       dstLayout = pd.dst_desc();
     } else {
-      const auto d = bias ? dnnl::convolution_forward::desc(kind, dnnl::algorithm::convolution_direct,
-                                                            srcAny, weightsAny, biasDesc, dstAny,
-                                                            stride, left, right)
-                          : dnnl::convolution_forward::desc(kind, dnnl::algorithm::convolution_direct,
-                                                            srcAny, weightsAny, dstAny, stride,
-                                                            left, right);
+      const auto d =
+          bias ? dnnl::convolution_forward::desc(kind, dnnl::algorithm::convolution_direct, srcAny,
+                                                 weightsAny, biasDesc, dstAny, stride, left, right)
+               : dnnl::convolution_forward::desc(kind, dnnl::algorithm::convolution_direct, srcAny,
+                                                 weightsAny, dstAny, stride, left, right);
       const dnnl::convolution_forward::primitive_desc pd(d, Engine);
       primitive = dnnl::convolution_forward(pd);
       srcLayout = pd.src_desc();
@@ -165,7 +187,7 @@ struct Network::Convolutions {
     Weights computed;
     Weights& laid = stored ? Laid[index] : computed;
     if (!laid.Memory || laid.Layout != weightsLayout) {
-      const auto tag = group > 1     ? memory::format_tag::goihw
+      const auto tag = group > 1    ? memory::format_tag::goihw
                        : transposed ? memory::format_tag::iohw
                                     : memory::format_tag::oihw;
       // In the plain layout this is the weights' own buffer, which lives as long as `laid`.
@@ -180,14 +202,14 @@ struct Network::Convolutions {
     out.Shape = {n, outChannels, oh, ow};
     out.Floats = FloatStorage(static_cast<std::size_t>(out.Count()));
     memory plainDst = Plain(dst, memory::format_tag::nchw, out.Floats.data());
-    memory dstMemory =
-        plainDst.get_desc() == dstLayout ? plainDst : Memory(dstLayout, &dstStorage);
-    std::unordered_map<int, memory> args = {{DNNL_ARG_SRC, srcMemory},
-                                            {DNNL_ARG_WEIGHTS, laid.Memory},
-                                            {DNNL_ARG_DST, dstMemory}};
-    if (bias) args[DNNL_ARG_BIAS] = Plain({outChannels}, memory::format_tag::a, bias->Floats.data());
+    memory dstMemory = plainDst.get_desc() == dstLayout ? plainDst : Memory(dstLayout, &dstStorage);
+    std::unordered_map<int, memory> args = {
+        {DNNL_ARG_SRC, srcMemory}, {DNNL_ARG_WEIGHTS, laid.Memory}, {DNNL_ARG_DST, dstMemory}};
+    if (bias)
+      args[DNNL_ARG_BIAS] = Plain({outChannels}, memory::format_tag::a, bias->Floats.data());
     primitive.execute(Stream, args);
-    if (dstMemory != plainDst) dnnl::reorder(dstMemory, plainDst).execute(Stream, dstMemory, plainDst);
+    if (dstMemory != plainDst)
+      dnnl::reorder(dstMemory, plainDst).execute(Stream, dstMemory, plainDst);
     Stream.wait();
     Recycle(std::move(srcStorage));
     Recycle(std::move(dstStorage));
@@ -250,7 +272,8 @@ Tensor Network::Run(Tensor input) {
                  constant != model_.Initializers.end()) {
         in.push_back(&constant->second);
       } else {
-        throw ModelError("The network's " + node.Op + " reads " + name + ", which nothing computes.");
+        throw ModelError("The network's " + node.Op + " reads " + name +
+                         ", which nothing computes.");
       }
     }
     dying.resize(in.size(), nullptr);
@@ -302,8 +325,11 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
                               model_.Initializers.contains(node.Inputs[1]));
   }
   static const std::map<std::string, Arithmetic, std::less<>> kArithmetic = {
-      {"Add", Arithmetic::kAdd}, {"Sub", Arithmetic::kSub}, {"Mul", Arithmetic::kMul},
-      {"Div", Arithmetic::kDiv}, {"Pow", Arithmetic::kPow}};
+      {"Add", Arithmetic::kAdd},
+      {"Sub", Arithmetic::kSub},
+      {"Mul", Arithmetic::kMul},
+      {"Div", Arithmetic::kDiv},
+      {"Pow", Arithmetic::kPow}};
   if (const auto arithmetic = kArithmetic.find(op); arithmetic != kArithmetic.end()) {
     const Tensor& a = input(0);
     const Tensor& b = input(1);
@@ -351,7 +377,9 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
       factors = scales->Floats;
     } else if (const Tensor* sizes = optional(3); sizes && sizes->IsInt && sizes->Count() == 4) {
       for (std::size_t i = 0; i < 4 && i < x.Shape.size(); ++i) {
-        factors.push_back(x.Shape[i] ? static_cast<float>(sizes->Ints[i]) / static_cast<float>(x.Shape[i]) : 0.0f);
+        factors.push_back(x.Shape[i]
+                              ? static_cast<float>(sizes->Ints[i]) / static_cast<float>(x.Shape[i])
+                              : 0.0f);
       }
     }
     return ResizeNearest(x, factors);
@@ -368,7 +396,8 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
     SoftmaxLastAxis(x);
     return x;
   }
-  if (op == "ReduceMean") return ReduceMean(input(0), node.Ints("axes"), node.Int("keepdims", 1) != 0);
+  if (op == "ReduceMean")
+    return ReduceMean(input(0), node.Ints("axes"), node.Int("keepdims", 1) != 0);
   if (op == "Concat") {
     std::vector<const Tensor*> parts;
     for (std::size_t i = 0; i < in.size(); ++i) parts.push_back(&input(i));
@@ -384,7 +413,8 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
                  optional(4) ? ints(4) : std::vector<int64_t>());
   }
   if (op == "Squeeze" || op == "Unsqueeze") {
-    const std::vector<int64_t> axes = model_.Opset >= 13 && optional(1) ? ints(1) : node.Ints("axes");
+    const std::vector<int64_t> axes =
+        model_.Opset >= 13 && optional(1) ? ints(1) : node.Ints("axes");
     return op == "Squeeze" ? Squeeze(input(0), axes) : Unsqueeze(input(0), axes);
   }
   if (op == "Shape") {
@@ -396,7 +426,8 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
   }
   if (op == "Cast") return Cast(input(0), node.Int("to", 1));
   if (op == "Identity") return input(0);
-  throw ModelError("The network uses the operator " + op + ", which this runtime does not compute.");
+  throw ModelError("The network uses the operator " + op +
+                   ", which this runtime does not compute.");
 }
 
 }  // namespace brevis::neural

@@ -41,7 +41,8 @@ class Reader {
   }
 
   std::string_view Bytes(uint64_t length) {
-    if (length > static_cast<uint64_t>(end_ - at_)) throw ModelError("The model file is truncated.");
+    if (length > static_cast<uint64_t>(end_ - at_))
+      throw ModelError("The model file is truncated.");
     const std::string_view bytes(at_, length);
     at_ += length;
     return bytes;
@@ -50,7 +51,8 @@ class Reader {
   // The next field's number and wire type.
   std::pair<uint32_t, uint32_t> Key() {
     const uint64_t key = Varint();
-    if ((key >> 3) == 0 || (key >> 3) > 0x1FFFFFFF) throw ModelError("The model file is malformed.");
+    if ((key >> 3) == 0 || (key >> 3) > 0x1FFFFFFF)
+      throw ModelError("The model file is malformed.");
     return {static_cast<uint32_t>(key >> 3), static_cast<uint32_t>(key & 7)};
   }
 
@@ -61,11 +63,20 @@ class Reader {
 
   void Skip(uint32_t wire) {
     switch (wire) {
-      case kVarint: Varint(); return;
-      case kFixed64: Bytes(8); return;
-      case kLengthDelimited: Bytes(Varint()); return;
-      case kFixed32: Bytes(4); return;
-      default: throw ModelError("The model file is malformed.");
+      case kVarint:
+        Varint();
+        return;
+      case kFixed64:
+        Bytes(8);
+        return;
+      case kLengthDelimited:
+        Bytes(Varint());
+        return;
+      case kFixed32:
+        Bytes(4);
+        return;
+      default:
+        throw ModelError("The model file is malformed.");
     }
   }
 
@@ -99,9 +110,7 @@ class Reader {
     return value;
   }
 
-  float Fixed32() {
-    return Float(Bytes(4));
-  }
+  float Fixed32() { return Float(Bytes(4)); }
 
  private:
   const char* at_;
@@ -124,21 +133,32 @@ Tensor ParseTensor(std::string_view bytes, std::string* name) {
   while (!in.Done()) {
     const auto [field, wire] = in.Key();
     switch (field) {
-      case 1: in.Integers(wire, tensor.Shape); break;
-      case 2: type = static_cast<int64_t>(in.Varint()); break;
-      case 4: in.Floats(wire, tensor.Floats); break;
+      case 1:
+        in.Integers(wire, tensor.Shape);
+        break;
+      case 2:
+        type = static_cast<int64_t>(in.Varint());
+        break;
+      case 4:
+        in.Floats(wire, tensor.Floats);
+        break;
       case 5:
-      case 7: in.Integers(wire, ints); break;
+      case 7:
+        in.Integers(wire, ints);
+        break;
       case 8: {
         const std::string_view text = in.Message(wire);
         if (name) *name = std::string(text);
         break;
       }
-      case 9: raw = in.Message(wire); break;
+      case 9:
+        raw = in.Message(wire);
+        break;
       case 14:
         if (in.Varint() != 0) throw ModelError("The model keeps its weights in other files.");
         break;
-      default: in.Skip(wire);
+      default:
+        in.Skip(wire);
     }
   }
   int64_t count = 1;
@@ -148,9 +168,11 @@ Tensor ParseTensor(std::string_view bytes, std::string* name) {
     if (!raw.empty()) {
       if (raw.size() != size * 4) throw ModelError("A tensor of the model does not fit its shape.");
       tensor.Floats.clear();
-      for (std::size_t i = 0; i < size; ++i) tensor.Floats.push_back(Reader::Float(raw.substr(i * 4, 4)));
+      for (std::size_t i = 0; i < size; ++i)
+        tensor.Floats.push_back(Reader::Float(raw.substr(i * 4, 4)));
     }
-    if (tensor.Floats.size() != size) throw ModelError("A tensor of the model does not fit its shape.");
+    if (tensor.Floats.size() != size)
+      throw ModelError("A tensor of the model does not fit its shape.");
     return tensor;
   }
   if (type != kInt32 && type != kInt64 && type != kBool) {
@@ -160,10 +182,12 @@ Tensor ParseTensor(std::string_view bytes, std::string* name) {
   tensor.IsInt = true;
   if (!raw.empty()) {
     const std::size_t width = type == kInt64 ? 8 : type == kInt32 ? 4 : 1;
-    if (raw.size() != size * width) throw ModelError("A tensor of the model does not fit its shape.");
+    if (raw.size() != size * width)
+      throw ModelError("A tensor of the model does not fit its shape.");
     for (std::size_t i = 0; i < size; ++i) {
       uint64_t bits = 0;
-      for (std::size_t b = width; b-- > 0;) bits = bits << 8 | static_cast<uint8_t>(raw[i * width + b]);
+      for (std::size_t b = width; b-- > 0;)
+        bits = bits << 8 | static_cast<uint8_t>(raw[i * width + b]);
       // Sign-extend the narrower types.
       if (width < 8 && (bits >> (width * 8 - 1) & 1) != 0 && type != kBool) {
         bits |= ~uint64_t{0} << (width * 8);
@@ -184,17 +208,30 @@ Attribute ParseAttribute(std::string_view bytes) {
   while (!in.Done()) {
     const auto [field, wire] = in.Key();
     switch (field) {
-      case 1: attribute.Name = std::string(in.Message(wire)); break;
+      case 1:
+        attribute.Name = std::string(in.Message(wire));
+        break;
       case 2:
         if (wire != kFixed32) throw ModelError("The model file is malformed.");
         attribute.F = in.Fixed32();
         break;
-      case 3: attribute.I = static_cast<int64_t>(in.Varint()); break;
-      case 4: attribute.S = std::string(in.Message(wire)); break;
-      case 5: attribute.T = ParseTensor(in.Message(wire), nullptr); break;
-      case 7: in.Floats(wire, attribute.Floats); break;
-      case 8: in.Integers(wire, attribute.Ints); break;
-      default: in.Skip(wire);
+      case 3:
+        attribute.I = static_cast<int64_t>(in.Varint());
+        break;
+      case 4:
+        attribute.S = std::string(in.Message(wire));
+        break;
+      case 5:
+        attribute.T = ParseTensor(in.Message(wire), nullptr);
+        break;
+      case 7:
+        in.Floats(wire, attribute.Floats);
+        break;
+      case 8:
+        in.Integers(wire, attribute.Ints);
+        break;
+      default:
+        in.Skip(wire);
     }
   }
   return attribute;
@@ -206,11 +243,20 @@ Node ParseNode(std::string_view bytes) {
   while (!in.Done()) {
     const auto [field, wire] = in.Key();
     switch (field) {
-      case 1: node.Inputs.emplace_back(in.Message(wire)); break;
-      case 2: node.Outputs.emplace_back(in.Message(wire)); break;
-      case 4: node.Op = std::string(in.Message(wire)); break;
-      case 5: node.Attributes.push_back(ParseAttribute(in.Message(wire))); break;
-      default: in.Skip(wire);
+      case 1:
+        node.Inputs.emplace_back(in.Message(wire));
+        break;
+      case 2:
+        node.Outputs.emplace_back(in.Message(wire));
+        break;
+      case 4:
+        node.Op = std::string(in.Message(wire));
+        break;
+      case 5:
+        node.Attributes.push_back(ParseAttribute(in.Message(wire)));
+        break;
+      default:
+        in.Skip(wire);
     }
   }
   if (node.Op.empty()) throw ModelError("A node of the model has no operator.");
@@ -237,16 +283,23 @@ void ParseGraph(std::string_view bytes, OnnxModel& model) {
   while (!in.Done()) {
     const auto [field, wire] = in.Key();
     switch (field) {
-      case 1: model.Nodes.push_back(ParseNode(in.Message(wire))); break;
+      case 1:
+        model.Nodes.push_back(ParseNode(in.Message(wire)));
+        break;
       case 5: {
         std::string name;
         Tensor tensor = ParseTensor(in.Message(wire), &name);
         model.Initializers[name] = std::move(tensor);
         break;
       }
-      case 11: inputs.push_back(ValueName(in.Message(wire))); break;
-      case 12: model.Outputs.push_back(ValueName(in.Message(wire))); break;
-      default: in.Skip(wire);
+      case 11:
+        inputs.push_back(ValueName(in.Message(wire)));
+        break;
+      case 12:
+        model.Outputs.push_back(ValueName(in.Message(wire)));
+        break;
+      default:
+        in.Skip(wire);
     }
   }
   for (std::string& name : inputs) {
@@ -351,8 +404,8 @@ OnnxModel ReadOnnxModel(const std::string& path, std::size_t maxBytes) {
   if (fd < 0) throw ModelError("Cannot open the model " + path + ": " + std::strerror(errno) + ".");
   std::string bytes;
   struct stat st {};
-  bool fits = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<uint64_t>(st.st_size) <= maxBytes;
+  bool fits =
+      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes;
   if (fits) {
     bytes.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;

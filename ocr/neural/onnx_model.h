@@ -96,10 +96,10 @@ struct Node {
 };
 
 struct OnnxModel {
-  int64_t Opset = 0;                          // of the default domain
-  std::vector<Node> Nodes;                    // in an order that computes inputs first
-  std::map<std::string, Tensor> Initializers; // weights stored beside the nodes
-  std::vector<std::string> Inputs;            // the graph's inputs that are not initializers
+  int64_t Opset = 0;                           // of the default domain
+  std::vector<Node> Nodes;                     // in an order that computes inputs first
+  std::map<std::string, Tensor> Initializers;  // weights stored beside the nodes
+  std::vector<std::string> Inputs;             // the graph's inputs that are not initializers
   std::vector<std::string> Outputs;
 };
 

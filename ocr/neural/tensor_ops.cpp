@@ -135,7 +135,8 @@ void Broadcast(F f, const V& a, const std::vector<int64_t>& aShape, const V& b,
 
 template <typename V>
 void ApplyArithmetic(Arithmetic op, const V& a, const std::vector<int64_t>& aShape, const V& b,
-                     const std::vector<int64_t>& bShape, const std::vector<int64_t>& shape, V& out) {
+                     const std::vector<int64_t>& bShape, const std::vector<int64_t>& shape,
+                     V& out) {
   using T = typename V::value_type;
   switch (op) {
     case Arithmetic::kAdd:
@@ -154,7 +155,8 @@ void ApplyArithmetic(Arithmetic op, const V& a, const std::vector<int64_t>& aSha
     case Arithmetic::kPow:
       return Broadcast(
           [](T x, T y) {
-            return static_cast<T>(y == 2 ? x * x : std::pow(static_cast<double>(x), static_cast<double>(y)));
+            return static_cast<T>(
+                y == 2 ? x * x : std::pow(static_cast<double>(x), static_cast<double>(y)));
           },
           a, aShape, b, bShape, shape, out);
   }
@@ -340,7 +342,8 @@ Tensor AveragePool(const Tensor& x, const std::vector<int64_t>& kernel,
             ++n;
           }
         }
-        *to++ = sum / static_cast<float>(countPads ? kernel[0] * kernel[1] : std::max<int64_t>(n, 1));
+        *to++ =
+            sum / static_cast<float>(countPads ? kernel[0] * kernel[1] : std::max<int64_t>(n, 1));
       }
     }
   }
@@ -359,12 +362,14 @@ Tensor ResizeNearest(const Tensor& x, const Floats& scales) {
   Tensor out = Like(x, {x.Shape[0], x.Shape[1], oh, ow});
   std::vector<int64_t> column(static_cast<std::size_t>(ow));
   for (int64_t i = 0; i < ow; ++i) {
-    column[i] = std::min(w - 1, static_cast<int64_t>(std::floor(static_cast<double>(i) / scales[3])));
+    column[i] =
+        std::min(w - 1, static_cast<int64_t>(std::floor(static_cast<double>(i) / scales[3])));
   }
   float* to = out.Floats.data();
   for (int64_t plane = 0; plane < x.Shape[0] * x.Shape[1]; ++plane) {
     for (int64_t y = 0; y < oh; ++y) {
-      const int64_t sy = std::min(h - 1, static_cast<int64_t>(std::floor(static_cast<double>(y) / scales[2])));
+      const int64_t sy =
+          std::min(h - 1, static_cast<int64_t>(std::floor(static_cast<double>(y) / scales[2])));
       const float* row = x.Floats.data() + (plane * h + sy) * w;
       for (int64_t i = 0; i < ow; ++i) *to++ = row[column[i]];
     }

@@ -34,7 +34,8 @@ std::vector<TextBox> RegionBoxes(const std::vector<float>& map, int width, int h
       const int x = at % width, y = at / width;
       sum += map[at];
       ++count;
-      box = {std::min(box.X0, x), std::min(box.Y0, y), std::max(box.X1, x + 1), std::max(box.Y1, y + 1)};
+      box = {std::min(box.X0, x), std::min(box.Y0, y), std::max(box.X1, x + 1),
+             std::max(box.Y1, y + 1)};
       const int next[4] = {x > 0 ? at - 1 : -1, x + 1 < width ? at + 1 : -1,
                            y > 0 ? at - width : -1, y + 1 < height ? at + width : -1};
       for (const int n : next) {

@@ -95,7 +95,8 @@ class EngineTest : public ::testing::TestWithParam<const char*> {
   std::unique_ptr<PageReader> reader_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Engines, EngineTest, ::testing::Values(kNeuralEngine, kDefaultOcrLanguages),
+INSTANTIATE_TEST_SUITE_P(Engines, EngineTest,
+                         ::testing::Values(kNeuralEngine, kDefaultOcrLanguages),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            return IsNeuralRecognition(info.param) ? "Neural" : "Tesseract";
                          });

@@ -156,7 +156,9 @@ void AddCombineCommand(CLI::App& app) {
       ->type_name("ENGINE")
       ->check(CLI::IsMember({kNeuralEngine, kTesseractEngine}))
       ->capture_default_str();
-  combine->add_option("--ocr-lang", options->OcrLanguages, "Tesseract's recognition languages, joined by +")
+  combine
+      ->add_option("--ocr-lang", options->OcrLanguages,
+                   "Tesseract's recognition languages, joined by +")
       ->type_name("LANGS")
       ->capture_default_str();
   combine->callback([options] { RunCombine(*options); });

@@ -17,8 +17,8 @@
 #include "pdf/tests/pdf_test_support.h"
 #include "pdf/tests/text_readers.h"
 #include "stand_in/page_generator.h"
-#include "tools/cli/tests/server_process.h"
 #include "tools/cli/tests/ocr_models.h"
+#include "tools/cli/tests/server_process.h"
 
 namespace brevis {
 namespace {
@@ -112,10 +112,10 @@ TEST(OcrCommandTest, MissingModelsOrLanguageDataStopBeforeAnythingIsWritten) {
     EXPECT_EQ(combine.status >> 8, 1);
     EXPECT_NE(combine.err.find(c.message), std::string::npos) << combine.err;
     // The fetch asks nothing of a mirror that is not there.
-    const pdf_test::ToolRun fetch = pdf_test::Run(
-        c.environment + " BREVISFETCH_SERVER=http://127.0.0.1:9 " + kCli + " fetch " + c.options +
-            " CN200710038426 --repo '" + scratch.File("repo") + "'",
-        scratch);
+    const pdf_test::ToolRun fetch =
+        pdf_test::Run(c.environment + " BREVISFETCH_SERVER=http://127.0.0.1:9 " + kCli + " fetch " +
+                          c.options + " CN200710038426 --repo '" + scratch.File("repo") + "'",
+                      scratch);
     EXPECT_EQ(fetch.status >> 8, 1);
     EXPECT_NE(fetch.err.find(c.message), std::string::npos) << fetch.err;
     EXPECT_EQ(fetch.err.find("10061"), std::string::npos) << fetch.err;
