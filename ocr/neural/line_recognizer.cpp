@@ -39,6 +39,12 @@ std::string ReadSmallFile(const std::string& path, std::size_t maxBytes) {
   return bytes;
 }
 
+// The index of pixel (x, y), neither negative, in rows `width` pixels long.
+std::size_t Pixel(int x, int y, int width) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+         static_cast<std::size_t>(x);
+}
+
 }  // namespace
 
 CharacterKeys::CharacterKeys(const std::string& path) {
@@ -160,7 +166,7 @@ LineRecognizer::Line LineRecognizer::Read(const OneBitImage& page, const TextBox
   int top = kLineHeight, bottom = 0, left = width, right = 0;
   for (int y = 0; y < kLineHeight; ++y) {
     for (int x = 0; x < width; ++x) {
-      if (gray[static_cast<std::size_t>(y) * width + x] < 0.5f) {
+      if (gray[Pixel(x, y, width)] < 0.5f) {
         top = std::min(top, y);
         bottom = std::max(bottom, y + 1);
         left = std::min(left, x);
@@ -173,8 +179,7 @@ LineRecognizer::Line LineRecognizer::Read(const OneBitImage& page, const TextBox
   std::vector<bool> inked(static_cast<std::size_t>(padded), false);
   for (int y = top; y < bottom; ++y) {
     for (int x = 0; x < width; ++x) {
-      if (gray[static_cast<std::size_t>(y) * width + x] < 0.75f)
-        inked[static_cast<std::size_t>(x)] = true;
+      if (gray[Pixel(x, y, width)] < 0.75f) inked[static_cast<std::size_t>(x)] = true;
     }
   }
   const TextBox ink = {box.X0 + static_cast<int>(left / scale),
@@ -188,8 +193,8 @@ LineRecognizer::Line LineRecognizer::Read(const OneBitImage& page, const TextBox
   for (int c = 0; c < 3; ++c) {
     for (int y = 0; y < kLineHeight; ++y) {
       for (int x = 0; x < width; ++x) {
-        input.Floats[c * plane + static_cast<std::size_t>(y) * padded + x] =
-            gray[static_cast<std::size_t>(y) * width + x] * 2.0f - 1.0f;
+        input.Floats[static_cast<std::size_t>(c) * plane + Pixel(x, y, padded)] =
+            gray[Pixel(x, y, width)] * 2.0f - 1.0f;
       }
     }
   }

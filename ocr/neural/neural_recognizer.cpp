@@ -31,8 +31,8 @@ std::vector<RecognizedLine> NeuralRecognizer::Recognize(const OneBitImage& page)
   auto read = [&](const TextBox& box) {
     const neural::LineRecognizer::Line line = recogniser_->Read(page, box);
     if (line.Words.empty()) return;
-    RecognizedLine read{JoinWords(line.Words, line.Ink.Y1 - line.Ink.Y0), line.Ink};
-    if (!read.Text.empty()) lines.push_back(std::move(read));
+    RecognizedLine text{JoinWords(line.Words, line.Ink.Y1 - line.Ink.Y0), line.Ink};
+    if (!text.Text.empty()) lines.push_back(std::move(text));
   };
   try {
     for (const TextBox& box : detector_->Detect(page)) read(box);

@@ -104,7 +104,7 @@ class Reader {
 
   static float Float(std::string_view four) {
     uint32_t bits = 0;
-    for (int i = 3; i >= 0; --i) bits = bits << 8 | static_cast<uint8_t>(four[i]);
+    for (std::size_t i = 4; i-- > 0;) bits = bits << 8 | static_cast<uint8_t>(four[i]);
     float value;
     std::memcpy(&value, &bits, sizeof value);
     return value;

@@ -22,10 +22,17 @@ std::vector<int64_t> Strides(const std::vector<int64_t>& shape) {
   return strides;
 }
 
-int64_t Axis(int64_t axis, std::size_t rank, std::string_view op) {
+// The axis `axis` counts from the end when negative, as an index of the shape.
+std::size_t Axis(int64_t axis, std::size_t rank, std::string_view op) {
   const auto r = static_cast<int64_t>(rank);
   if (axis < -r || axis >= r) Misfit(op);
-  return axis < 0 ? axis + r : axis;
+  return static_cast<std::size_t>(axis < 0 ? axis + r : axis);
+}
+
+// v[i] for an index that the caller has checked is not negative.
+template <typename V>
+auto& At(V& v, int64_t i) {
+  return v[static_cast<std::size_t>(i)];
 }
 
 Tensor Like(const Tensor& x, std::vector<int64_t> shape) {
@@ -155,8 +162,9 @@ void ApplyArithmetic(Arithmetic op, const V& a, const std::vector<int64_t>& aSha
     case Arithmetic::kPow:
       return Broadcast(
           [](T x, T y) {
-            return static_cast<T>(
-                y == 2 ? x * x : std::pow(static_cast<double>(x), static_cast<double>(y)));
+            return static_cast<T>(y == 2
+                                      ? static_cast<double>(x * x)
+                                      : std::pow(static_cast<double>(x), static_cast<double>(y)));
           },
           a, aShape, b, bShape, shape, out);
   }
@@ -187,9 +195,11 @@ Tensor Gather(const Tensor& x, const std::vector<int64_t>& shape,
               const std::vector<int64_t>& strides, int64_t base) {
   Tensor out = Like(x, shape);
   if (x.IsInt) {
-    Walk(shape, strides, base, [&](int64_t from, int64_t to) { out.Ints[to] = x.Ints[from]; });
+    Walk(shape, strides, base,
+         [&](int64_t from, int64_t to) { At(out.Ints, to) = At(x.Ints, from); });
   } else {
-    Walk(shape, strides, base, [&](int64_t from, int64_t to) { out.Floats[to] = x.Floats[from]; });
+    Walk(shape, strides, base,
+         [&](int64_t from, int64_t to) { At(out.Floats, to) = At(x.Floats, from); });
   }
   return out;
 }
@@ -295,8 +305,8 @@ void BatchNormalize(Tensor& x, const Tensor& scale, const Tensor& bias, const Te
   float* at = x.Floats.data();
   for (int64_t n = 0; n < x.Shape[0]; ++n) {
     for (int64_t c = 0; c < channels; ++c) {
-      const float k = scale.Floats[c] / std::sqrt(variance.Floats[c] + epsilon);
-      const float d = bias.Floats[c] - mean.Floats[c] * k;
+      const float k = At(scale.Floats, c) / std::sqrt(At(variance.Floats, c) + epsilon);
+      const float d = At(bias.Floats, c) - At(mean.Floats, c) * k;
       for (int64_t i = 0; i < inner; ++i, ++at) *at = *at * k + d;
     }
   }
@@ -362,7 +372,7 @@ Tensor ResizeNearest(const Tensor& x, const Floats& scales) {
   Tensor out = Like(x, {x.Shape[0], x.Shape[1], oh, ow});
   std::vector<int64_t> column(static_cast<std::size_t>(ow));
   for (int64_t i = 0; i < ow; ++i) {
-    column[i] =
+    At(column, i) =
         std::min(w - 1, static_cast<int64_t>(std::floor(static_cast<double>(i) / scales[3])));
   }
   float* to = out.Floats.data();
@@ -371,7 +381,7 @@ Tensor ResizeNearest(const Tensor& x, const Floats& scales) {
       const int64_t sy =
           std::min(h - 1, static_cast<int64_t>(std::floor(static_cast<double>(y) / scales[2])));
       const float* row = x.Floats.data() + (plane * h + sy) * w;
-      for (int64_t i = 0; i < ow; ++i) *to++ = row[column[i]];
+      for (int64_t i = 0; i < ow; ++i) *to++ = row[At(column, i)];
     }
   }
   return out;
@@ -461,19 +471,19 @@ Tensor Concat(const std::vector<const Tensor*>& parts, int64_t axis) {
   if (parts.empty()) Misfit("Concat");
   const Tensor& first = *parts[0];
   const std::size_t rank = first.Shape.size();
-  const int64_t at = Axis(axis, rank, "Concat");
+  const std::size_t at = Axis(axis, rank, "Concat");
   std::vector<int64_t> shape = first.Shape;
   shape[at] = 0;
   for (const Tensor* part : parts) {
     if (part->Shape.size() != rank || part->IsInt != first.IsInt) Misfit("Concat");
     for (std::size_t i = 0; i < rank; ++i) {
-      if (static_cast<int64_t>(i) != at && part->Shape[i] != first.Shape[i]) Misfit("Concat");
+      if (i != at && part->Shape[i] != first.Shape[i]) Misfit("Concat");
     }
     shape[at] += part->Shape[at];
   }
   Tensor out = Like(first, shape);
   int64_t outer = 1;
-  for (int64_t i = 0; i < at; ++i) outer *= shape[i];
+  for (std::size_t i = 0; i < at; ++i) outer *= shape[i];
   int64_t to = 0;
   for (int64_t o = 0; o < outer; ++o) {
     for (const Tensor* part : parts) {
@@ -499,7 +509,7 @@ Tensor Transpose(const Tensor& x, const std::vector<int64_t>& perm) {
   std::vector<int64_t> shape, strides;
   std::vector<bool> seen(order.size(), false);
   for (const int64_t axis : order) {
-    const int64_t a = Axis(axis, x.Shape.size(), "Transpose");
+    const std::size_t a = Axis(axis, x.Shape.size(), "Transpose");
     if (seen[a]) Misfit("Transpose");
     seen[a] = true;
     shape.push_back(x.Shape[a]);
@@ -530,7 +540,7 @@ Tensor Reshape(const Tensor& x, const std::vector<int64_t>& shape) {
   }
   if (infer >= 0) {
     if (known == 0 || x.Count() % known != 0) Misfit("Reshape");
-    out[infer] = x.Count() / known;
+    out[static_cast<std::size_t>(infer)] = x.Count() / known;
   }
   Tensor result = x;
   result.Shape = std::move(out);
@@ -550,7 +560,7 @@ Tensor Slice(const Tensor& x, std::vector<int64_t> starts, std::vector<int64_t> 
   std::vector<int64_t> strides = Strides(x.Shape);
   int64_t base = 0;
   for (std::size_t i = 0; i < axes.size(); ++i) {
-    const int64_t a = Axis(axes[i], x.Shape.size(), "Slice");
+    const std::size_t a = Axis(axes[i], x.Shape.size(), "Slice");
     const int64_t dim = x.Shape[a];
     if (steps[i] == 0) Misfit("Slice");
     // A step longer than the axis takes one element, as one of the axis' length does; bounded,
@@ -576,7 +586,7 @@ Tensor Slice(const Tensor& x, std::vector<int64_t> starts, std::vector<int64_t> 
 Tensor Squeeze(const Tensor& x, std::vector<int64_t> axes) {
   std::vector<bool> drop(x.Shape.size(), false);
   for (const int64_t axis : axes) {
-    const int64_t a = Axis(axis, x.Shape.size(), "Squeeze");
+    const std::size_t a = Axis(axis, x.Shape.size(), "Squeeze");
     if (x.Shape[a] != 1) Misfit("Squeeze");
     drop[a] = true;
   }
@@ -592,7 +602,7 @@ Tensor Unsqueeze(const Tensor& x, std::vector<int64_t> axes) {
   const std::size_t rank = x.Shape.size() + axes.size();
   std::vector<bool> added(rank, false);
   for (const int64_t axis : axes) {
-    const int64_t a = Axis(axis, rank, "Unsqueeze");
+    const std::size_t a = Axis(axis, rank, "Unsqueeze");
     if (added[a]) Misfit("Unsqueeze");
     added[a] = true;
   }

@@ -19,37 +19,43 @@ constexpr float kSpread[3] = {0.229f, 0.224f, 0.225f};
 
 std::vector<TextBox> RegionBoxes(const std::vector<float>& map, int width, int height) {
   std::vector<TextBox> boxes;
-  std::vector<uint8_t> seen(map.size(), 0);
-  std::vector<int> stack;
-  for (int start = 0; start < width * height; ++start) {
+  if (width <= 0 || height <= 0) return boxes;
+  const auto w = static_cast<std::size_t>(width);
+  const std::size_t size = std::min(map.size(), w * static_cast<std::size_t>(height));
+  std::vector<uint8_t> seen(size, 0);
+  std::vector<std::size_t> stack;
+  for (std::size_t start = 0; start < size; ++start) {
     if (seen[start] || !(map[start] > kTextLikely)) continue;
-    TextBox box{start % width, start / width, start % width + 1, start / width + 1};
+    const int x0 = static_cast<int>(start % w), y0 = static_cast<int>(start / w);
+    TextBox box{x0, y0, x0 + 1, y0 + 1};
     double sum = 0;
     int64_t count = 0;
     seen[start] = 1;
     stack.push_back(start);
     while (!stack.empty()) {
-      const int at = stack.back();
+      const std::size_t at = stack.back();
       stack.pop_back();
-      const int x = at % width, y = at / width;
+      const int x = static_cast<int>(at % w), y = static_cast<int>(at / w);
       sum += map[at];
       ++count;
       box = {std::min(box.X0, x), std::min(box.Y0, y), std::max(box.X1, x + 1),
              std::max(box.Y1, y + 1)};
-      const int next[4] = {x > 0 ? at - 1 : -1, x + 1 < width ? at + 1 : -1,
-                           y > 0 ? at - width : -1, y + 1 < height ? at + width : -1};
-      for (const int n : next) {
-        if (n >= 0 && !seen[n] && map[n] > kTextLikely) {
+      auto visit = [&](std::size_t n) {
+        if (n < size && !seen[n] && map[n] > kTextLikely) {
           seen[n] = 1;
           stack.push_back(n);
         }
-      }
+      };
+      if (x > 0) visit(at - 1);
+      if (x + 1 < width) visit(at + 1);
+      if (y > 0) visit(at - w);
+      visit(at + w);
     }
-    const int w = box.X1 - box.X0, h = box.Y1 - box.Y0;
-    if (std::min(w, h) < 3 || sum / static_cast<double>(count) < kRegionLikely) continue;
+    const int bw = box.X1 - box.X0, bh = box.Y1 - box.Y0;
+    if (std::min(bw, bh) < 3 || sum / static_cast<double>(count) < kRegionLikely) continue;
     // The map marks a line's core, shrunk from its box by area / outline (times a ratio):
     // growing it back by kGrowth times that gives the box with a margin.
-    const double grow = static_cast<double>(w) * h * kGrowth / (2.0 * (w + h));
+    const double grow = static_cast<double>(bw) * bh * kGrowth / (2.0 * (bw + bh));
     const int g = static_cast<int>(std::lround(grow));
     boxes.push_back({std::max(0, box.X0 - g), std::max(0, box.Y0 - g), std::min(width, box.X1 + g),
                      std::min(height, box.Y1 + g)});
@@ -69,15 +75,17 @@ std::vector<TextBox> TextDetector::Detect(const OneBitImage& page) {
   const std::vector<float> gray = GrayArea(page, {0, 0, page.Width, page.Height}, width, height);
   Tensor input;
   input.Shape = {1, 3, paddedHeight, paddedWidth};
-  const std::size_t plane = static_cast<std::size_t>(paddedWidth) * paddedHeight;
+  const auto columns = static_cast<std::size_t>(width),
+             paddedColumns = static_cast<std::size_t>(paddedWidth);
+  const std::size_t plane = paddedColumns * static_cast<std::size_t>(paddedHeight);
   input.Floats.resize(3 * plane);
-  for (int c = 0; c < 3; ++c) {
+  const auto rows = static_cast<std::size_t>(height);
+  for (std::size_t c = 0; c < 3; ++c) {
     float* channel = input.Floats.data() + c * plane;
     std::fill_n(channel, plane, (1.0f - kMean[c]) / kSpread[c]);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        channel[static_cast<std::size_t>(y) * paddedWidth + x] =
-            (gray[static_cast<std::size_t>(y) * width + x] - kMean[c]) / kSpread[c];
+    for (std::size_t y = 0; y < rows; ++y) {
+      for (std::size_t x = 0; x < columns; ++x) {
+        channel[y * paddedColumns + x] = (gray[y * columns + x] - kMean[c]) / kSpread[c];
       }
     }
   }
@@ -86,10 +94,9 @@ std::vector<TextBox> TextDetector::Detect(const OneBitImage& page) {
     throw ModelError("The text detector's map is not the size of the page.");
   }
   // Only the page's part of the map; its boxes back in page pixels.
-  std::vector<float> part(static_cast<std::size_t>(width) * height);
-  for (int y = 0; y < height; ++y) {
-    std::copy_n(map.Floats.data() + static_cast<std::size_t>(y) * paddedWidth, width,
-                part.data() + static_cast<std::size_t>(y) * width);
+  std::vector<float> part(columns * rows);
+  for (std::size_t y = 0; y < rows; ++y) {
+    std::copy_n(map.Floats.data() + y * paddedColumns, columns, part.data() + y * columns);
   }
   std::vector<TextBox> boxes = RegionBoxes(part, width, height);
   for (TextBox& box : boxes) {

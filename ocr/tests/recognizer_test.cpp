@@ -97,8 +97,8 @@ class EngineTest : public ::testing::TestWithParam<const char*> {
 
 INSTANTIATE_TEST_SUITE_P(Engines, EngineTest,
                          ::testing::Values(kNeuralEngine, kDefaultOcrLanguages),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           return IsNeuralRecognition(info.param) ? "Neural" : "Tesseract";
+                         [](const ::testing::TestParamInfo<const char*>& engine) {
+                           return IsNeuralRecognition(engine.param) ? "Neural" : "Tesseract";
                          });
 
 TEST_P(EngineTest, ReadsEachPrintedLineInOrderWithItsBox) {
