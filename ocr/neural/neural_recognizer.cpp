@@ -2,8 +2,10 @@
 #include "ocr/neural/neural_recognizer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ocr/neural/line_recognizer.h"
+#include "ocr/neural/page_skew.h"
 #include "ocr/neural/text_detector.h"
 #include "ocr/recognizer.h"
 #include "ocr/uncovered_ink.h"
@@ -28,28 +30,44 @@ std::vector<RecognizedLine> NeuralRecognizer::Recognize(const OneBitImage& page)
     throw OcrError("The page has no image to recognise.");
   }
   std::vector<RecognizedLine> lines;
+  try {
+    // A page scanned askew is read turned level, its boxes turned back onto the page. Under a
+    // quarter of a degree, a line's box grows by less than its margin.
+    const double skew = neural::SkewAngle(page);
+    if (std::abs(skew) < 0.25) {
+      lines = ReadLevel(page);
+    } else {
+      lines = ReadLevel(neural::Levelled(page, skew));
+      for (RecognizedLine& line : lines) {
+        line.Box = neural::OnPage(line.Box, skew, page.Width, page.Height);
+      }
+    }
+  } catch (const neural::ModelError& error) {
+    throw OcrError(error.what());
+  }
+  JoinRows(lines);
+  return lines;
+}
+
+std::vector<RecognizedLine> NeuralRecognizer::ReadLevel(const OneBitImage& page) {
+  std::vector<RecognizedLine> lines;
   auto read = [&](const TextBox& box) {
     const neural::LineRecognizer::Line line = recogniser_->Read(page, box);
     if (line.Words.empty()) return;
     RecognizedLine text{JoinWords(line.Words, line.Ink.Y1 - line.Ink.Y0), line.Ink};
     if (!text.Text.empty()) lines.push_back(std::move(text));
   };
-  try {
-    for (const TextBox& box : detector_->Detect(page)) read(box);
-    // Rows of glyphs no line covers, such as a drawing's small labels, each read as a line with
-    // a margin of white around it. A glyph is at most 20 points tall.
-    std::vector<TextBox> covered;
-    for (const RecognizedLine& line : lines) covered.push_back(line.Box);
-    const int dpi = page.Dpi > 0 ? page.Dpi : 300;
-    for (const TextBox& row : UncoveredTextRows(page, covered, dpi * 20 / 72)) {
-      const int margin = (row.Y1 - row.Y0) / 4;
-      read({std::max(0, row.X0 - margin), std::max(0, row.Y0 - margin),
-            std::min(page.Width, row.X1 + margin), std::min(page.Height, row.Y1 + margin)});
-    }
-  } catch (const neural::ModelError& error) {
-    throw OcrError(error.what());
+  for (const TextBox& box : detector_->Detect(page)) read(box);
+  // Rows of glyphs no line covers, such as a drawing's small labels, each read as a line with
+  // a margin of white around it. A glyph is at most 20 points tall.
+  std::vector<TextBox> covered;
+  for (const RecognizedLine& line : lines) covered.push_back(line.Box);
+  const int dpi = page.Dpi > 0 ? page.Dpi : 300;
+  for (const TextBox& row : UncoveredTextRows(page, covered, dpi * 20 / 72)) {
+    const int margin = (row.Y1 - row.Y0) / 4;
+    read({std::max(0, row.X0 - margin), std::max(0, row.Y0 - margin),
+          std::min(page.Width, row.X1 + margin), std::min(page.Height, row.Y1 + margin)});
   }
-  JoinRows(lines);
   return lines;
 }
 

@@ -27,11 +27,15 @@ class NeuralRecognizer {
   NeuralRecognizer& operator=(const NeuralRecognizer&) = delete;
 
   // The page's lines in reading order, a row a line (JoinRows), each with the box of its ink;
-  // rows of glyphs the detector passed over (UncoveredTextRows) are read too. Throws OcrError
-  // when the networks fail on the page.
+  // rows of glyphs the detector passed over (UncoveredTextRows) are read too. A page turned by
+  // up to 3 degrees is read turned level (SkewAngle). Throws OcrError when the networks fail on
+  // the page.
   std::vector<RecognizedLine> Recognize(const OneBitImage& page);
 
  private:
+  // The lines of a page whose lines lie level, in no particular order.
+  std::vector<RecognizedLine> ReadLevel(const OneBitImage& page);
+
   std::unique_ptr<neural::TextDetector> detector_;
   std::unique_ptr<neural::LineRecognizer> recogniser_;
 };

@@ -130,6 +130,22 @@ TEST_P(EngineTest, ReadsEachPrintedLineInOrderWithItsBox) {
   EXPECT_EQ(Read(images[0]).size(), kPrinted.size());
 }
 
+TEST_P(EngineTest, APageScannedAskewIsReadLineByLine) {
+  // The fixture turned by 2 degrees (by PIL): upright boxes around its lines would overlap.
+  const std::vector<OneBitImage> images =
+      DecodeTiffPages(std::string(OCR_TEST_DATA_DIR) + "/four_lines_turned.tif");
+  ASSERT_EQ(images.size(), 1u);
+  const std::vector<RecognizedLine> lines = Read(images[0]);
+  ASSERT_EQ(lines.size(), kPrinted.size());
+  std::u16string read;
+  std::u16string printed;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    read += lines[i].Text;
+    printed += kPrinted[i];
+  }
+  EXPECT_LE(test::CharacterErrorRate(read, printed), Allowed(0.15)) << Utf16ToUtf8(read);
+}
+
 TEST_P(EngineTest, AGeneratedFrontPageAgainstWhatItPrints) {
   // The front page as the sample mirror serves it, through the TIFF reader.
   const PageGenerator generator("200710038426", 12);
