@@ -17,6 +17,14 @@ namespace brevis::neural {
 
 namespace {
 
+// The element-wise arithmetic operators. Built before any thread runs a network: this file is
+// left out of ThreadSanitizer, which then could not see a function-local static's guard.
+const std::map<std::string, Arithmetic, std::less<>> kArithmetic = {{"Add", Arithmetic::kAdd},
+                                                                    {"Sub", Arithmetic::kSub},
+                                                                    {"Mul", Arithmetic::kMul},
+                                                                    {"Div", Arithmetic::kDiv},
+                                                                    {"Pow", Arithmetic::kPow}};
+
 const std::vector<std::string> kOperators = {"Add",
                                              "AveragePool",
                                              "BatchNormalization",
@@ -324,12 +332,6 @@ Tensor Network::Compute(std::size_t index, const std::vector<const Tensor*>& in,
     return convolutions_->Run(index, node, input(0), input(1), optional(2),
                               model_.Initializers.contains(node.Inputs[1]));
   }
-  static const std::map<std::string, Arithmetic, std::less<>> kArithmetic = {
-      {"Add", Arithmetic::kAdd},
-      {"Sub", Arithmetic::kSub},
-      {"Mul", Arithmetic::kMul},
-      {"Div", Arithmetic::kDiv},
-      {"Pow", Arithmetic::kPow}};
   if (const auto arithmetic = kArithmetic.find(op); arithmetic != kArithmetic.end()) {
     const Tensor& a = input(0);
     const Tensor& b = input(1);
