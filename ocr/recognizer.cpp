@@ -157,11 +157,8 @@ std::vector<RecognizedLine> Recognizer::Recognize(const OneBitImage& page) {
   ReadLines(api, lines);
 
   // The page layout may pass over short rows and whatever is near a drawing: rows of glyphs no
-  // line covers are read one by one, as single lines. A glyph is at most 20 points tall.
-  std::vector<TextBox> covered;
-  for (const RecognizedLine& line : lines) covered.push_back(line.Box);
-  const int dpi = page.Dpi > 0 ? page.Dpi : 300;
-  const std::vector<TextBox> rows = UncoveredTextRows(page, covered, dpi * 20 / 72);
+  // line covers are read one by one, as single lines.
+  const std::vector<TextBox> rows = RowsNotRead(page, lines);
   if (!rows.empty()) {
     api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
     for (const TextBox& row : rows) {

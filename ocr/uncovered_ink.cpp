@@ -107,4 +107,12 @@ std::vector<TextBox> UncoveredTextRows(const OneBitImage& page, const std::vecto
   return boxes;
 }
 
+std::vector<TextBox> RowsNotRead(const OneBitImage& page,
+                                 const std::vector<RecognizedLine>& lines) {
+  std::vector<TextBox> covered;
+  for (const RecognizedLine& line : lines) covered.push_back(line.Box);
+  const int dpi = page.Dpi > 0 ? page.Dpi : 300;
+  return UncoveredTextRows(page, covered, dpi * 20 / 72);
+}
+
 }  // namespace brevis

@@ -18,4 +18,8 @@ namespace brevis {
 std::vector<TextBox> UncoveredTextRows(const OneBitImage& page, const std::vector<TextBox>& covered,
                                        int tallest);
 
+// The rows of glyphs that none of `lines` covers, for glyphs at most 20 points tall at the page's
+// resolution (300 dpi when it does not say): what an engine's layout passed over on the page.
+std::vector<TextBox> RowsNotRead(const OneBitImage& page, const std::vector<RecognizedLine>& lines);
+
 }  // namespace brevis

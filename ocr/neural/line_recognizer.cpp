@@ -2,13 +2,9 @@
 // white to a multiple of 8 pixels, and CTC's best path through the scores the network returns.
 #include "ocr/neural/line_recognizer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <optional>
 
 #include "common/text.h"
 #include "ocr/neural/gray_area.h"
@@ -16,28 +12,6 @@
 namespace brevis::neural {
 
 namespace {
-
-std::string ReadSmallFile(const std::string& path, std::size_t maxBytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw ModelError("Cannot open the keys " + path + ": " + std::strerror(errno) + ".");
-  std::string bytes;
-  struct stat st {};
-  bool fits =
-      ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= maxBytes;
-  if (fits) {
-    bytes.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    fits = got == bytes.size();
-  }
-  ::close(fd);
-  if (!fits) throw ModelError("The keys " + path + " are not a readable file of at most 1 MiB.");
-  return bytes;
-}
 
 // The index of pixel (x, y), neither negative, in rows `width` pixels long.
 std::size_t Pixel(int x, int y, int width) {
@@ -48,7 +22,9 @@ std::size_t Pixel(int x, int y, int width) {
 }  // namespace
 
 CharacterKeys::CharacterKeys(const std::string& path) {
-  const std::string bytes = ReadSmallFile(path, 1u << 20);
+  const std::optional<std::string> read = ReadSmallFile(path, 1u << 20, "keys");
+  if (!read) throw ModelError("The keys " + path + " are not a readable file of at most 1 MiB.");
+  const std::string& bytes = *read;
   std::size_t start = 0;
   while (start < bytes.size()) {
     std::size_t end = bytes.find('\n', start);

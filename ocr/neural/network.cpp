@@ -88,8 +88,6 @@ void CheckNode(const Node& node, int64_t opset) {
 
 }  // namespace
 
-const std::vector<std::string>& Network::Operators() { return kOperators; }
-
 // oneDNN's engine and stream, and each convolution node's weights in the layout of the
 // primitive last chosen for it.
 struct Network::Convolutions {

@@ -26,9 +26,6 @@ class Network {
   // network (naming the operator where it fails).
   Tensor Run(Tensor input);
 
-  // The operators Run computes.
-  static const std::vector<std::string>& Operators();
-
  private:
   struct Convolutions;
   // Node `index` on its inputs; `dying[i]` is in[i] when no later node reads it (it may then be

@@ -59,11 +59,8 @@ std::vector<RecognizedLine> NeuralRecognizer::ReadLevel(const OneBitImage& page)
   };
   for (const TextBox& box : detector_->Detect(page)) read(box);
   // Rows of glyphs no line covers, such as a drawing's small labels, each read as a line with
-  // a margin of white around it. A glyph is at most 20 points tall.
-  std::vector<TextBox> covered;
-  for (const RecognizedLine& line : lines) covered.push_back(line.Box);
-  const int dpi = page.Dpi > 0 ? page.Dpi : 300;
-  for (const TextBox& row : UncoveredTextRows(page, covered, dpi * 20 / 72)) {
+  // a margin of white around it.
+  for (const TextBox& row : RowsNotRead(page, lines)) {
     const int margin = (row.Y1 - row.Y0) / 4;
     read({std::max(0, row.X0 - margin), std::max(0, row.Y0 - margin),
           std::min(page.Width, row.X1 + margin), std::min(page.Height, row.Y1 + margin)});

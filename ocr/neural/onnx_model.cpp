@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace brevis::neural {
 
@@ -399,9 +400,13 @@ OnnxModel ParseOnnxModel(std::string_view bytes) {
   return model;
 }
 
-OnnxModel ReadOnnxModel(const std::string& path, std::size_t maxBytes) {
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes,
+                                         std::string_view what) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw ModelError("Cannot open the model " + path + ": " + std::strerror(errno) + ".");
+  if (fd < 0) {
+    throw ModelError("Cannot open the " + std::string(what) + " " + path + ": " +
+                     std::strerror(errno) + ".");
+  }
   std::string bytes;
   struct stat st {};
   bool fits =
@@ -417,12 +422,18 @@ OnnxModel ReadOnnxModel(const std::string& path, std::size_t maxBytes) {
     fits = got == bytes.size();
   }
   ::close(fd);
-  if (!fits) {
+  if (!fits) return std::nullopt;
+  return bytes;
+}
+
+OnnxModel ReadOnnxModel(const std::string& path, std::size_t maxBytes) {
+  const std::optional<std::string> bytes = ReadSmallFile(path, maxBytes, "model");
+  if (!bytes) {
     throw ModelError("The model " + path + " is not a readable file of at most " +
                      std::to_string(maxBytes >> 20) + " MiB.");
   }
   try {
-    return ParseOnnxModel(bytes);
+    return ParseOnnxModel(*bytes);
   } catch (const ModelError& error) {
     throw ModelError(std::string(error.what()) + " (" + path + ")");
   }

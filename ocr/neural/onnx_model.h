@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -107,6 +108,12 @@ struct OnnxModel {
 // a truncated or overlong field, a tensor whose data does not fill its shape, a data type other
 // than float, int32, int64 or bool, or tensors kept in external files.
 OnnxModel ParseOnnxModel(std::string_view bytes);
+
+// The bytes of the file `path` when it is a regular file of at most `maxBytes` that reads whole,
+// else nullopt. It is opened without blocking, so that a FIFO put in its place cannot hang the
+// reader. Throws ModelError "Cannot open the <what> <path>: <reason>." when it cannot be opened.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes,
+                                         std::string_view what);
 
 // Reads and decodes the ONNX file `path`, at most `maxBytes` long; throws ModelError naming the
 // file when it cannot be read, is longer, or is malformed.

@@ -314,15 +314,7 @@ void BatchNormalize(Tensor& x, const Tensor& scale, const Tensor& bias, const Te
 
 Tensor GlobalAveragePool(const Tensor& x) {
   CheckImage(x, "GlobalAveragePool");
-  Tensor out = Like(x, {x.Shape[0], x.Shape[1], 1, 1});
-  const int64_t area = x.Shape[2] * x.Shape[3];
-  for (std::size_t i = 0; i < out.Floats.size(); ++i) {
-    const float* from = x.Floats.data() + static_cast<int64_t>(i) * area;
-    double sum = 0;
-    for (int64_t j = 0; j < area; ++j) sum += from[j];
-    out.Floats[i] = area ? static_cast<float>(sum / static_cast<double>(area)) : 0.0f;
-  }
-  return out;
+  return ReduceMean(x, {-2, -1}, true);
 }
 
 Tensor AveragePool(const Tensor& x, const std::vector<int64_t>& kernel,

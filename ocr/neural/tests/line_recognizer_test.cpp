@@ -32,8 +32,10 @@ Floats Scores(const std::vector<int>& best) {
 std::string Describe(const std::vector<StepCharacter>& characters) {
   std::string out;
   for (const StepCharacter& c : characters) {
-    out += (c.BlankBefore ? " " : "") + std::string(c.Text.begin(), c.Text.end()) + "@" +
-           std::to_string(c.Step);
+    if (c.BlankBefore) out += ' ';
+    out.append(c.Text.begin(), c.Text.end());
+    out += '@';
+    out += std::to_string(c.Step);
   }
   return out;
 }
